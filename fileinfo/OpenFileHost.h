@@ -1,0 +1,38 @@
+// What the open-file workflow needs of the main window: its state fields and
+// the few window operations the workflow performs, in the window's terms.
+// The main form implements it; tests can too.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace qorn::fileinfo {
+
+class OpenFileHost {
+public:
+    virtual ~OpenFileHost() = default;
+
+    // State fields of the main form (texts are multibyte, UTF-8).
+    virtual const std::string& AppName() const = 0;
+    virtual std::string& LastFileName() = 0;
+    virtual std::int32_t& LastFileSize() = 0;
+    virtual std::string& InfoText1() = 0;
+    virtual std::string& InfoText2() = 0;
+    virtual std::string& InfoText3() = 0;
+
+    // Window caption first, then the application title, to the same text.
+    virtual void SetTitles(const std::string& text) = 0;
+    virtual void SetLabelFN(const std::string& text) = 0;
+    virtual void SetLabelTime(const std::string& text) = 0;
+    // Paints the window at once so progress texts are seen while work runs.
+    virtual void RepaintNow() = 0;
+    // TimTime, then TimCheck.
+    virtual void StopTimers() = 0;
+    // The window's playback start: 0 when playing, non-zero when refused.
+    virtual int StartPlayback() = 0;
+    virtual void EnableComPlay() = 0;
+    virtual void EnableComInfo() = 0;
+    virtual void EnableComOpen() = 0;
+};
+
+} // namespace qorn::fileinfo

@@ -1,0 +1,7 @@
+#include "platform/MusicPlatform.h"
+
+namespace qorn::platform {
+
+void RegisterMusicPlatform() {}
+
+} // namespace qorn::platform

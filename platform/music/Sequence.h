@@ -1,0 +1,57 @@
+// The playable form of a loaded piece, whatever file it came from: channel
+// events on a tick grid, a tempo map and system-exclusive messages. The
+// loaders build it once; the performance only reads it, from any thread,
+// while it plays.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace qorn::music {
+
+// A channel message (status 0x80..0xEF). Kept at 8 bytes so a piece of a
+// million notes stays small in memory.
+struct SeqEvent {
+    std::uint32_t tick;
+    std::uint8_t status;
+    std::uint8_t data1;
+    std::uint8_t data2;
+    // Channel block of the performance channel: pchannel = group * 16 + (status & 0x0F).
+    std::uint8_t group;
+};
+static_assert(sizeof(SeqEvent) == 8);
+
+struct TempoChange {
+    std::uint32_t tick;
+    std::uint32_t microsecondsPerQuarter;
+};
+
+// A system-exclusive message: bytes [offset, offset + length) of
+// Sequence::sysexBytes, starting with 0xF0 (or raw bytes of an F7 escape).
+struct SysExEvent {
+    std::uint32_t tick;
+    std::uint32_t offset;
+    std::uint32_t length;
+    std::uint8_t group;
+};
+
+struct Sequence {
+    // Ticks per quarter note. A piece timed in SMPTE frames uses ticks per
+    // second here with one fixed tempo of 1,000,000 microseconds.
+    std::uint32_t ticksPerQuarter = 768;
+    // Sorted by tick; events of equal tick keep their order in the file.
+    std::vector<SeqEvent> events;
+    // Sorted by tick; an empty map means 120 beats per minute throughout.
+    std::vector<TempoChange> tempos;
+    std::vector<SysExEvent> sysex;
+    std::vector<std::uint8_t> sysexBytes;
+    // Length of one play in ticks (at least the tick of the last event).
+    std::uint32_t lengthTicks = 0;
+    // The region that repeats play; loopEnd 0 means the whole piece.
+    std::uint32_t loopStartTicks = 0;
+    std::uint32_t loopEndTicks = 0;
+    // Repeats the file itself asks for (0xFFFFFFFF: for ever).
+    std::uint32_t repeats = 0;
+};
+
+} // namespace qorn::music
