@@ -5,7 +5,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
+
+namespace qorn::dls {
+struct Collection;
+}
 
 namespace qorn::music {
 
@@ -35,6 +40,21 @@ struct SysExEvent {
     std::uint8_t group;
 };
 
+// A patch chosen by a band of a segment file: the program of one channel,
+// taken from an instrument collection the piece carries, or from the General
+// MIDI set when `collection` is kNoCollection or the collection lacks it.
+struct PatchSelect {
+    static constexpr std::uint16_t kNoCollection = 0xFFFF;
+    std::uint32_t tick;
+    std::uint8_t group;
+    std::uint8_t channel;
+    std::uint16_t collection; // index into Sequence::collections
+    std::uint8_t bankMsb;
+    std::uint8_t bankLsb;
+    std::uint8_t program;
+    bool drums;
+};
+
 struct Sequence {
     // Ticks per quarter note. A piece timed in SMPTE frames uses ticks per
     // second here with one fixed tempo of 1,000,000 microseconds.
@@ -52,6 +72,11 @@ struct Sequence {
     std::uint32_t loopEndTicks = 0;
     // Repeats the file itself asks for (0xFFFFFFFF: for ever).
     std::uint32_t repeats = 0;
+    // Sorted by tick; played before channel events of the same tick.
+    std::vector<PatchSelect> patches;
+    // Instrument collections the piece brings or references (shared with the
+    // loader's cache).
+    std::vector<std::shared_ptr<const dls::Collection>> collections;
 };
 
 } // namespace qorn::music

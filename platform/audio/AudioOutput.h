@@ -1,0 +1,30 @@
+// Where the synthesizer's audio goes: the machine's sound server or device,
+// or, when none can be opened, a silent sink that consumes audio at the same
+// real-time pace so playback behaves the same without sound.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace qorn::platform {
+
+// Called on the audio thread: fill `frames` frames of each channel. Must not
+// block, lock or allocate.
+using AudioRenderFn = void (*)(void* context, float* left, float* right, int frames);
+
+class AudioOutput {
+public:
+    virtual ~AudioOutput() = default;
+    // Stops calling the render function; returns once no call is running.
+    virtual void stop() = 0;
+    // Which output is in use, e.g. "pulseaudio" or "silent".
+    virtual std::string name() const = 0;
+};
+
+// Starts audio at `sampleRate`, calling `render(context, ...)` from the audio
+// thread until stop() or destruction. Tries the sound server and device
+// drivers in order and falls back to the silent sink; never fails.
+// QORN_AUDIO_DRIVER=silent (or a driver name) in the environment forces one.
+std::unique_ptr<AudioOutput> OpenAudioOutput(int sampleRate, AudioRenderFn render, void* context);
+
+} // namespace qorn::platform
