@@ -9,7 +9,7 @@
 namespace qorn::fileinfo {
 
 class OpenFileHost {
-public:
+  public:
     virtual ~OpenFileHost() = default;
 
     // State fields of the main form (texts are multibyte, UTF-8).
@@ -22,6 +22,9 @@ public:
 
     // Window caption first, then the application title, to the same text.
     virtual void SetTitles(const std::string& text) = 0;
+    // The revision title on caption and application title, as after start-up;
+    // restores the window after an open that failed before playback.
+    virtual void ShowTitle() = 0;
     virtual void SetLabelFN(const std::string& text) = 0;
     virtual void SetLabelTime(const std::string& text) = 0;
     // Paints the window at once so progress texts are seen while work runs.

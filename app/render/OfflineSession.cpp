@@ -1,0 +1,175 @@
+#include "app/render/OfflineSession.h"
+
+#include "platform/MusicPlatform.h"
+#include "platform/com/ComRuntime.h"
+#include "platform/com/Guids.h"
+#include "platform/kernel/Kernel.h"
+#include "platform/loader/Loader.h"
+#include "platform/synth/SynthPort.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace qorn::render {
+using namespace qorn::platform;
+
+namespace {
+
+template <typename T> void releaseAndClear(T*& p) {
+    if (p != nullptr) p->Release();
+    p = nullptr;
+}
+
+constexpr int kChunk = SynthPort::kBlockFrames;
+// Below this the tail counts as silent (about -90 dB of full scale).
+constexpr float kSilence = 3e-5f;
+
+} // namespace
+
+std::int32_t VolumeForPosition(int position) { return position < 16 ? position * 56 - 3056 : position * 30 - 2640; }
+
+std::unique_ptr<OfflineSession> OfflineSession::Create(int sampleRate, bool effects, std::string* error) {
+    RegisterMusicPlatform();
+    std::unique_ptr<OfflineSession> s(new OfflineSession());
+    auto failWith = [&](const char* why) {
+        if (error) *error = why;
+        return nullptr;
+    };
+    if (FAILED(CoCreateInstance(CLSID_DirectMusic, nullptr, CLSCTX_INPROC_SERVER, IID_IDirectMusic2,
+                                reinterpret_cast<void**>(&s->directMusic_))))
+        return failWith("cannot create the DirectMusic object");
+    if (FAILED(CoCreateInstance(CLSID_DirectMusicPerformance, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IDirectMusicPerformance2, reinterpret_cast<void**>(&s->performance_))) ||
+        s->performance_->Init(nullptr, nullptr, nullptr) != S_OK)
+        return failWith("cannot create the performance");
+    if (FAILED(CoCreateInstance(CLSID_DirectMusicLoader, nullptr, CLSCTX_INPROC_SERVER, IID_IDirectMusicLoader,
+                                reinterpret_cast<void**>(&s->loader_))))
+        return failWith("cannot create the loader");
+
+    DMUS_PORTPARAMS params{};
+    params.dwSize = sizeof(params);
+    params.dwValidParams = DMUS_PORTPARAMS_VOICES | DMUS_PORTPARAMS_CHANNELGROUPS | DMUS_PORTPARAMS_SAMPLERATE |
+                           DMUS_PORTPARAMS_EFFECTS;
+    params.dwVoices = 128;
+    params.dwChannelGroups = 1;
+    params.dwSampleRate = DWORD(sampleRate);
+    params.dwEffectFlags = effects ? (DMUS_EFFECT_REVERB | DMUS_EFFECT_CHORUS) : DMUS_EFFECT_NONE;
+    if (FAILED(s->directMusic_->CreatePort(GUID_NULL, &params, &s->portIf_, nullptr)) || s->portIf_ == nullptr)
+        return failWith("cannot create the synthesizer (is the SoundFont installed?)");
+    s->synth_ = SynthPort::From(s->portIf_);
+    s->sampleRate_ = static_cast<int>(params.dwSampleRate);
+    s->synth_->setOffline(true);
+    s->portIf_->Activate(TRUE);
+    BOOL on = TRUE;
+    if (s->performance_->AddPort(s->portIf_) != S_OK ||
+        s->performance_->SetGlobalParam(GUID_PerfAutoDownload, &on, sizeof(on)) != S_OK ||
+        s->performance_->AssignPChannelBlock(0, s->portIf_, 1) != S_OK)
+        return failWith("cannot set up the performance");
+    return s;
+}
+
+OfflineSession::~OfflineSession() {
+    releaseAndClear(state_);
+    releaseAndClear(segment_);
+    releaseAndClear(loader_);
+    if (performance_ != nullptr) {
+        if (portIf_ != nullptr) performance_->RemovePort(portIf_);
+        performance_->CloseDown();
+    }
+    releaseAndClear(performance_);
+    releaseAndClear(portIf_);
+    releaseAndClear(directMusic_);
+}
+
+bool OfflineSession::load(const std::string& path, std::string* error) {
+    releaseAndClear(state_);
+    releaseAndClear(segment_);
+    auto desc = std::make_unique<DMUS_OBJECTDESC>();
+    std::memset(desc.get(), 0, sizeof(DMUS_OBJECTDESC));
+    desc->dwSize = sizeof(DMUS_OBJECTDESC);
+    desc->dwValidData = DMUS_OBJ_CLASS | DMUS_OBJ_FULLPATH;
+    desc->guidClass = CLSID_DirectMusicSegment;
+    if (MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, path.c_str(), -1, desc->wszFileName, DMUS_MAX_FILENAME) == 0) {
+        if (error) *error = "the path is too long";
+        return false;
+    }
+    const HRESULT hr =
+        loader_->GetObject(desc.get(), IID_IDirectMusicSegment2, reinterpret_cast<void**>(&segment_));
+    if (FAILED(hr) || segment_ == nullptr) {
+        if (error) *error = dynamic_cast<Loader*>(loader_) != nullptr ? dynamic_cast<Loader*>(loader_)->lastError() : "cannot load";
+        segment_ = nullptr;
+        return false;
+    }
+    segment_->SetParam(GUID_StandardMIDIFile, 0xFFFFFFFFu, 0, 0, &performance_);
+    return true;
+}
+
+DWORD OfflineSession::fileRepeats() {
+    DWORD r = 0;
+    if (segment_ != nullptr) segment_->GetRepeats(&r);
+    return r;
+}
+
+void OfflineSession::setRepeats(DWORD repeats) {
+    if (segment_ != nullptr) segment_->SetRepeats(repeats);
+}
+
+void OfflineSession::setTempo(float factor) {
+    performance_->SetGlobalParam(GUID_PerfMasterTempo, &factor, sizeof(factor));
+}
+
+void OfflineSession::setVolumePosition(int position) {
+    std::int32_t volume = VolumeForPosition(position);
+    performance_->SetGlobalParam(GUID_PerfMasterVolume, &volume, sizeof(volume));
+}
+
+bool OfflineSession::play() {
+    if (segment_ == nullptr) return false;
+    releaseAndClear(state_);
+    return SUCCEEDED(performance_->PlaySegment(segment_, 0, 0, &state_));
+}
+
+void OfflineSession::stop() {
+    performance_->Stop(nullptr, nullptr, 0, 0);
+    if (state_ != nullptr) performance_->Stop(nullptr, state_, 0, 0);
+    releaseAndClear(state_);
+}
+
+bool OfflineSession::isPlaying() {
+    if (segment_ == nullptr) return false;
+    return performance_->IsPlaying(segment_, state_) == S_OK;
+}
+
+void OfflineSession::render(float* left, float* right, int frames) { synth_->renderOffline(left, right, frames); }
+
+RenderedAudio RenderToEnd(OfflineSession& session, double maxTail, double maxSeconds) {
+    RenderedAudio out;
+    const auto rate = static_cast<std::uint64_t>(session.sampleRate());
+    const std::uint64_t maxFrames = static_cast<std::uint64_t>(maxSeconds * double(rate));
+    const std::uint64_t tailFrames = static_cast<std::uint64_t>(maxTail * double(rate));
+    float l[kChunk];
+    float r[kChunk];
+    // The play starts with the first block rendered, so ask after it.
+    bool ended = false;
+    std::uint64_t silentRun = 0;
+    while (out.left.size() < maxFrames) {
+        session.render(l, r, kChunk);
+        out.left.insert(out.left.end(), l, l + kChunk);
+        out.right.insert(out.right.end(), r, r + kChunk);
+        if (!ended && !session.isPlaying()) {
+            ended = true;
+            out.musicFrames = out.left.size();
+        }
+        if (!ended) continue;
+        float peak = 0.0f;
+        for (int i = 0; i < kChunk; ++i) peak = std::max({peak, std::fabs(l[i]), std::fabs(r[i])});
+        silentRun = peak < kSilence ? silentRun + kChunk : 0;
+        const std::uint64_t tail = out.left.size() - out.musicFrames;
+        if (tail >= tailFrames || silentRun >= rate / 5) break;
+    }
+    if (!ended) out.musicFrames = out.left.size();
+    return out;
+}
+
+} // namespace qorn::render

@@ -1,0 +1,110 @@
+#include "fileinfo/OpenAndPlayFile.h"
+
+#include "engine/TDMusicEngine.h"
+#include "fileinfo/BoundedFile.h"
+#include "fileinfo/DisplayPath.h"
+#include "fileinfo/InfoTexts.h"
+#include "fileinfo/MidiInfoReader.h"
+
+namespace qorn::fileinfo {
+namespace {
+
+void Progress(OpenFileHost& host, const std::string& caption, const char* labelTime) {
+    host.SetTitles(caption);
+    if (labelTime != nullptr) host.SetLabelTime(labelTime);
+    host.RepaintNow();
+}
+
+// An open that ends before playback leaves the window as after start-up
+// with the failure in LabelFN, and the open button usable again.
+void EndWithFailure(OpenFileHost& host, const char* message) {
+    host.SetLabelFN(message);
+    host.ShowTitle();
+    host.SetLabelTime("");
+    host.EnableComOpen();
+}
+
+} // namespace
+
+bool IsMidiFileName(const std::string& path) {
+    if (path.size() < 3) return false;
+    const char c = path[path.size() - 3];
+    return c == 'm' || c == 'M';
+}
+
+std::int32_t RecordedFileSize(std::uint64_t size) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(size & 0xFFFFFFFFu));
+}
+
+void OpenAndPlayFile(OpenFileHost& host, std::string path) {
+    Progress(host, "Please Wait .", "wait");
+
+    std::uint64_t size = 0;
+    {
+        BoundedFile file;
+        if (!file.Open(path)) {
+            EndWithFailure(host, "File Not Found");
+            return;
+        }
+        size = file.Size();
+    }
+    Progress(host, "Please Wait ..", "wait");
+
+    const bool midi = IsMidiFileName(path);
+    const std::int32_t recordedSize = RecordedFileSize(size);
+    bool load = true;
+    if (host.LastFileName() == path && host.LastFileSize() == recordedSize) {
+        load = false;
+    } else {
+        // Recorded before the load; a failed load clears the record again, as
+        // the engine then holds no piece at all.
+        host.LastFileName() = path;
+        host.LastFileSize() = recordedSize;
+    }
+    Progress(host, "Please Wait ...", "Wait");
+
+    if (load) {
+        bool loaded = DMEngine.LoadSegment(path.c_str());
+        if (loaded && midi) {
+            Progress(host, "Please Wait ....", "WAIT");
+            loaded = DMEngine.LoadSegment(path.c_str());
+        }
+        if (!loaded) {
+            host.LastFileName().clear();
+            host.LastFileSize() = 0;
+            EndWithFailure(host, "File Open Error");
+            return;
+        }
+    }
+
+    host.SetLabelFN(ShortenDisplayPath(path));
+    host.RepaintNow();
+    const std::string baseName = ExtractBaseName(path);
+    Progress(host, "Please Wait ... " + baseName, nullptr);
+
+    if (midi) {
+        InfoTexts info = ReadMidiInfo(path, baseName);
+        host.InfoText1() = std::move(info.text1);
+        host.InfoText2() = std::move(info.text2);
+        host.InfoText3() = std::move(info.text3);
+    } else {
+        host.InfoText1() = baseName;
+        host.InfoText2() = NoCopyrightText;
+        host.InfoText3() = SegmentFileText;
+    }
+
+    host.StopTimers();
+    const int started = host.StartPlayback();
+    std::string caption;
+    if (started == 0) {
+        host.EnableComPlay();
+        caption = host.AppName() + " : " + baseName;
+    } else {
+        caption = host.AppName() + " [Error]";
+    }
+    host.SetTitles(caption);
+    host.EnableComInfo();
+    host.EnableComOpen();
+}
+
+} // namespace qorn::fileinfo

@@ -1,0 +1,119 @@
+#include "platform/audio/FluidAudioOutput.h"
+
+#include "platform/audio/QuietDriverLogs.h"
+
+#include <fluidsynth.h>
+#include <pthread.h>
+#include <sched.h>
+
+#include <algorithm>
+#include <mutex>
+#include <thread>
+
+namespace qorn::platform {
+namespace {
+
+// Small periods keep latency low; four of them ride out a busy machine.
+constexpr int kPeriodFrames = 512;
+constexpr int kPeriods = 4;
+constexpr int kRealtimePriority = 60;
+
+struct SettingsDeleter {
+    void operator()(fluid_settings_t* s) const { delete_fluid_settings(s); }
+};
+using SettingsPtr = std::unique_ptr<fluid_settings_t, SettingsDeleter>;
+
+// FluidSynth warns from inside its driver thread, after probing is over,
+// when it may not raise that thread's priority; ask for real-time priority
+// only where a thread of ours can actually get it.
+bool CanUseRealtimePriority() {
+    static const bool allowed = [] {
+        bool ok = false;
+        std::thread probe([&ok] {
+            sched_param param{};
+            param.sched_priority = kRealtimePriority;
+            ok = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
+        });
+        probe.join();
+        return ok;
+    }();
+    return allowed;
+}
+
+class FluidAudioOutput final : public AudioOutput {
+  public:
+    FluidAudioOutput(std::string driverName, AudioRenderFn render, void* context)
+        : driverName_(std::move(driverName)), render_(render), context_(context) {}
+
+    ~FluidAudioOutput() override { stop(); }
+
+    bool start(SettingsPtr settings) {
+        settings_ = std::move(settings);
+        driver_ = new_fluid_audio_driver2(settings_.get(), &FluidAudioOutput::callback, this);
+        return driver_ != nullptr;
+    }
+
+    void stop() override {
+        std::lock_guard lock(stopMutex_);
+        // Deleting the driver joins its thread: no callback runs afterwards.
+        if (driver_ != nullptr) delete_fluid_audio_driver(driver_);
+        driver_ = nullptr;
+    }
+
+    std::string name() const override { return driverName_; }
+
+  private:
+    static int callback(void* data, int len, int /*nfx*/, float* /*fx*/[], int nout, float* out[]) {
+        auto* self = static_cast<FluidAudioOutput*>(data);
+        if (nout < 2 || out == nullptr || len <= 0) return FLUID_OK;
+        if (self->render_ != nullptr) self->render_(self->context_, out[0], out[1], len);
+        return FLUID_OK;
+    }
+
+    const std::string driverName_;
+    const AudioRenderFn render_;
+    void* const context_;
+    SettingsPtr settings_;
+    fluid_audio_driver_t* driver_ = nullptr;
+    std::mutex stopMutex_;
+};
+
+} // namespace
+
+std::vector<std::string> PreferredAudioDrivers() {
+    return {"pipewire", "pulseaudio", "alsa", "sdl2"};
+}
+
+std::vector<std::string> AvailableAudioDrivers() {
+    std::vector<std::string> names;
+    SettingsPtr settings(new_fluid_settings());
+    if (!settings) return names;
+    fluid_settings_foreach_option(settings.get(), "audio.driver", &names,
+                                  [](void* data, const char*, const char* option) {
+                                      if (option != nullptr)
+                                          static_cast<std::vector<std::string>*>(data)->push_back(option);
+                                  });
+    return names;
+}
+
+std::unique_ptr<AudioOutput> OpenFluidAudioOutput(const std::string& driver, int sampleRate, AudioRenderFn render,
+                                                  void* context) {
+    const auto available = AvailableAudioDrivers();
+    if (std::find(available.begin(), available.end(), driver) == available.end()) return nullptr;
+
+    QuietDriverLogs quiet;
+    SettingsPtr settings(new_fluid_settings());
+    if (!settings) return nullptr;
+    fluid_settings_setstr(settings.get(), "audio.driver", driver.c_str());
+    fluid_settings_setnum(settings.get(), "synth.sample-rate", sampleRate);
+    fluid_settings_setint(settings.get(), "audio.period-size", kPeriodFrames);
+    fluid_settings_setint(settings.get(), "audio.periods", kPeriods);
+    fluid_settings_setint(settings.get(), "audio.realtime-prio", CanUseRealtimePriority() ? kRealtimePriority : 0);
+    if (driver == "pulseaudio") fluid_settings_setstr(settings.get(), "audio.pulseaudio.media-role", "music");
+
+    auto output = std::make_unique<FluidAudioOutput>(driver, render, context);
+    if (!output->start(std::move(settings))) return nullptr;
+    return output;
+}
+
+} // namespace qorn::platform

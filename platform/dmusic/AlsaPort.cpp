@@ -1,0 +1,21 @@
+#include "platform/dmusic/AlsaPort.h"
+
+namespace qorn::platform {
+
+AlsaPort::AlsaPort(std::unique_ptr<AlsaOutput> output) : output_(std::move(output)) {}
+
+AlsaPort::~AlsaPort() {
+    // The thread silences what still plays before it ends.
+    thread_.reset();
+}
+
+HRESULT AlsaPort::Activate(BOOL enable) {
+    if (enable) {
+        if (!thread_) thread_ = std::make_unique<TimingThread>(playback_, *output_);
+    } else {
+        thread_.reset();
+    }
+    return S_OK;
+}
+
+} // namespace qorn::platform

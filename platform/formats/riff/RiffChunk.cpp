@@ -1,0 +1,61 @@
+#include "RiffChunk.h"
+
+namespace qorn::formats::riff {
+
+std::string FourCCText(std::uint32_t code) {
+    std::string s(4, '?');
+    for (int i = 0; i < 4; ++i) {
+        const auto c = static_cast<char>((code >> (8 * (3 - i))) & 0xFFu);
+        if (c >= 0x20 && c < 0x7F) s[static_cast<std::size_t>(i)] = c;
+    }
+    return s;
+}
+
+std::string ChunkError(const std::string& what, const Chunk& chunk) {
+    std::string name = FourCCText(chunk.id);
+    if (chunk.isList()) name += " " + FourCCText(chunk.type);
+    return what + " in '" + name + "' at offset " + std::to_string(chunk.offset);
+}
+
+ChunkReader ChunkReader::childrenOf(const Chunk& parent) {
+    if (parent.depth + 1 > kMaxDepth) {
+        ChunkReader r;
+        r.depth_ = parent.depth + 1;
+        r.error_ = ChunkError("nesting deeper than " + std::to_string(kMaxDepth) + " levels", parent);
+        return r;
+    }
+    return ChunkReader(parent.body, parent.depth + 1);
+}
+
+bool ChunkReader::next(Chunk& out) {
+    if (body_.remaining() < 8) {
+        // A few stray bytes after the last chunk are tolerated (some writers
+        // pad bodies oddly); nothing more can be read from them.
+        body_.skip(body_.remaining());
+        return false;
+    }
+    Chunk c;
+    c.offset = body_.fileOffset();
+    c.depth = depth_;
+    std::uint32_t size = 0;
+    body_.readFourCC(c.id);
+    body_.readU32LE(size);
+    if (size > body_.remaining()) {
+        c.truncated = true;
+        size = static_cast<std::uint32_t>(body_.remaining());
+    }
+    ByteReader data = body_.sub(size);
+    if ((size & 1u) != 0 && !body_.atEnd()) body_.skip(1);
+    if (c.isList()) {
+        // A list too short for its type is handed out typeless, so callers
+        // skip it like any unknown chunk.
+        if (data.remaining() >= 4) data.readFourCC(c.type);
+        c.body = data.sub(data.remaining());
+    } else {
+        c.body = data;
+    }
+    out = c;
+    return true;
+}
+
+} // namespace qorn::formats::riff

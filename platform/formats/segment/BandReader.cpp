@@ -1,0 +1,143 @@
+#include "BandReader.h"
+
+#include "platform/formats/riff/RiffValues.h"
+
+namespace qorn::formats::segment {
+
+using formats::ByteReader;
+
+namespace {
+
+// Every field up to the channel priority; later versions append the
+// pitch-bend range.
+constexpr std::size_t kInstrumentMin = 40;
+
+bool ReadInstrumentRecord(const riff::Chunk& c, BandInstrument& inst, std::vector<std::string>& warnings) {
+    ByteReader r = c.body;
+    if (r.size() < kInstrumentMin) {
+        warnings.push_back(riff::ChunkError("instrument record of " + std::to_string(r.size()) + " bytes", c));
+        return false;
+    }
+    std::uint16_t transpose = 0;
+    r.readU32LE(inst.patch);
+    r.readU32LE(inst.assignPatch);
+    for (auto& range : inst.noteRanges)
+        r.readU32LE(range);
+    r.readU32LE(inst.pchannel);
+    r.readU32LE(inst.flags);
+    r.readU8(inst.pan);
+    r.readU8(inst.volume);
+    r.readU16LE(transpose);
+    r.readU32LE(inst.priority);
+    inst.transpose = static_cast<std::int16_t>(transpose);
+    std::uint16_t bend = 0;
+    if (r.readU16LE(bend)) {
+        inst.pitchBendRange = static_cast<std::int16_t>(bend);
+        inst.hasPitchBendRange = true;
+    }
+    return true;
+}
+
+void ReadInstrument(const riff::Chunk& list, Band& band, std::vector<std::string>& warnings) {
+    BandInstrument inst;
+    bool haveRecord = false;
+    riff::ChunkReader chunks = riff::ChunkReader::childrenOf(list);
+    riff::Chunk c;
+    while (chunks.next(c)) {
+        if (c.id == ByteReader::fourCC("bins")) {
+            haveRecord = ReadInstrumentRecord(c, inst, warnings);
+        } else if (c.isForm(ByteReader::fourCC("DMRF"))) {
+            std::string error;
+            if (ReadObjectReference(c, inst.reference, &error))
+                inst.hasReference = true;
+            else
+                warnings.push_back(error);
+        }
+    }
+    if (!chunks.error().empty()) warnings.push_back(chunks.error());
+    if (haveRecord) band.instruments.push_back(std::move(inst));
+}
+
+std::string ReadUnfoName(const riff::Chunk& list) {
+    riff::ChunkReader chunks = riff::ChunkReader::childrenOf(list);
+    riff::Chunk c;
+    while (chunks.next(c))
+        if (c.id == ByteReader::fourCC("UNAM")) return riff::ReadUtf16Text(c.body);
+    return {};
+}
+
+} // namespace
+
+void ReadBandForm(const riff::Chunk& form, Band& band, std::vector<std::string>& warnings) {
+    riff::ChunkReader chunks = riff::ChunkReader::childrenOf(form);
+    riff::Chunk c;
+    while (chunks.next(c)) {
+        if (c.isForm(ByteReader::fourCC("UNFO"))) {
+            band.name = ReadUnfoName(c);
+        } else if (c.isForm(ByteReader::fourCC("lbil"))) {
+            riff::ChunkReader items = riff::ChunkReader::childrenOf(c);
+            riff::Chunk item;
+            while (items.next(item))
+                if (item.isForm(ByteReader::fourCC("lbin"))) ReadInstrument(item, band, warnings);
+            if (!items.error().empty()) warnings.push_back(items.error());
+        }
+    }
+    if (!chunks.error().empty()) warnings.push_back(chunks.error());
+}
+
+void ReadBandTrack(const riff::Chunk& form, Track& track, std::vector<BandReference>& references,
+                   std::vector<std::string>& warnings) {
+    riff::ChunkReader chunks = riff::ChunkReader::childrenOf(form);
+    riff::Chunk c;
+    while (chunks.next(c)) {
+        if (c.id == ByteReader::fourCC("bdth")) {
+            ByteReader r = c.body;
+            std::uint32_t autoDownload = 0;
+            if (r.readU32LE(autoDownload)) track.autoDownload = autoDownload != 0;
+            continue;
+        }
+        if (!c.isForm(ByteReader::fourCC("lbdl"))) continue;
+        riff::ChunkReader bands = riff::ChunkReader::childrenOf(c);
+        riff::Chunk entry;
+        while (bands.next(entry)) {
+            if (!entry.isForm(ByteReader::fourCC("lbnd"))) continue;
+            std::int32_t time = 0;
+            bool haveBand = false;
+            Band band;
+            ObjectReference ref;
+            bool haveRef = false;
+            riff::ChunkReader parts = riff::ChunkReader::childrenOf(entry);
+            riff::Chunk p;
+            while (parts.next(p)) {
+                ByteReader r = p.body;
+                std::uint32_t logical = 0, physical = 0;
+                if (p.id == ByteReader::fourCC("bdih")) {
+                    if (r.readU32LE(logical)) time = static_cast<std::int32_t>(logical);
+                } else if (p.id == ByteReader::fourCC("bd2h")) {
+                    // The band is sent at its physical time, which may lie a
+                    // little before the logical one.
+                    if (r.readU32LE(logical)) time = static_cast<std::int32_t>(logical);
+                    if (r.readU32LE(physical)) time = static_cast<std::int32_t>(physical);
+                } else if (p.isForm(ByteReader::fourCC("DMBD"))) {
+                    ReadBandForm(p, band, warnings);
+                    haveBand = true;
+                } else if (p.isForm(ByteReader::fourCC("DMRF"))) {
+                    std::string error;
+                    haveRef = ReadObjectReference(p, ref, &error);
+                    if (!haveRef) warnings.push_back(error);
+                }
+            }
+            if (!parts.error().empty()) warnings.push_back(parts.error());
+            if (haveBand) {
+                band.time = time;
+                track.bands.push_back(std::move(band));
+            } else if (haveRef) {
+                references.push_back({time, std::move(ref)});
+            }
+        }
+        if (!bands.error().empty()) warnings.push_back(bands.error());
+    }
+    if (!chunks.error().empty()) warnings.push_back(chunks.error());
+}
+
+} // namespace qorn::formats::segment

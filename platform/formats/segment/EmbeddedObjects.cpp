@@ -1,0 +1,127 @@
+#include "EmbeddedObjects.h"
+
+#include "platform/formats/riff/RiffValues.h"
+
+#include <cctype>
+
+namespace qorn::formats::segment {
+
+using formats::ByteReader;
+
+namespace {
+
+constexpr std::uint32_t kDls = ByteReader::fourCC("DLS ");
+constexpr std::uint32_t kBandForm = ByteReader::fourCC("DMBD");
+
+std::string ReadNameList(const riff::Chunk& list, std::uint32_t nameId, bool wide) {
+    riff::ChunkReader chunks = riff::ChunkReader::childrenOf(list);
+    riff::Chunk c;
+    while (chunks.next(c))
+        if (c.id == nameId) return wide ? riff::ReadUtf16Text(c.body) : riff::ReadAnsiText(c.body);
+    return {};
+}
+
+} // namespace
+
+std::string BaseFileName(const std::string& path) {
+    const auto cut = path.find_last_of("\\/");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+bool DescribeEmbedded(const riff::Chunk& form, std::span<const std::uint8_t> file, EmbeddedObject& out) {
+    if (form.id != riff::kRiff || (form.type != kDls && form.type != kBandForm)) return false;
+    EmbeddedObject obj;
+    obj.formType = form.type;
+    obj.fileOffset = form.offset;
+    const std::size_t total = 12 + form.body.size();
+    if (form.offset > file.size() || total > file.size() - form.offset) return false;
+    obj.bytes = file.subspan(form.offset, total);
+    riff::ChunkReader chunks = riff::ChunkReader::childrenOf(form);
+    riff::Chunk c;
+    while (chunks.next(c)) {
+        ByteReader r = c.body;
+        if ((form.type == kDls && c.id == ByteReader::fourCC("dlid")) ||
+            (form.type == kBandForm && c.id == ByteReader::fourCC("guid"))) {
+            obj.hasGuid = riff::ReadGuid(r, obj.guid);
+        } else if (form.type == kDls && c.isForm(ByteReader::fourCC("INFO"))) {
+            obj.name = ReadNameList(c, ByteReader::fourCC("INAM"), false);
+        } else if (form.type == kBandForm && c.isForm(ByteReader::fourCC("UNFO"))) {
+            obj.name = ReadNameList(c, ByteReader::fourCC("UNAM"), true);
+        }
+    }
+    out = std::move(obj);
+    return true;
+}
+
+void CollectContainer(const riff::Chunk& form, std::span<const std::uint8_t> file, std::vector<EmbeddedObject>& objects,
+                      std::vector<std::string>& warnings) {
+    riff::ChunkReader chunks = riff::ChunkReader::childrenOf(form);
+    riff::Chunk c;
+    while (chunks.next(c)) {
+        if (!c.isForm(ByteReader::fourCC("cosl"))) continue;
+        riff::ChunkReader entries = riff::ChunkReader::childrenOf(c);
+        riff::Chunk entry;
+        while (entries.next(entry)) {
+            if (!entry.isForm(ByteReader::fourCC("cobl"))) continue;
+            std::string alias;
+            ObjectReference description;
+            bool described = false;
+            EmbeddedObject obj;
+            bool haveObject = false;
+            riff::ChunkReader parts = riff::ChunkReader::childrenOf(entry);
+            riff::Chunk p;
+            while (parts.next(p)) {
+                if (p.id == ByteReader::fourCC("coba")) {
+                    alias = riff::ReadUtf16Text(p.body);
+                } else if (p.isForm(ByteReader::fourCC("DMRF"))) {
+                    std::string error;
+                    described = ReadObjectReference(p, description, &error);
+                } else if (!haveObject && DescribeEmbedded(p, file, obj)) {
+                    haveObject = true;
+                }
+            }
+            if (!parts.error().empty()) warnings.push_back(parts.error());
+            if (!haveObject) continue; // only named, not carried: found like any other reference
+            if (described) {
+                if (!obj.hasGuid && description.hasObject) {
+                    obj.hasGuid = true;
+                    obj.guid = description.object;
+                }
+                if (obj.name.empty()) obj.name = description.name;
+                obj.file = description.file;
+            }
+            if (obj.file.empty()) obj.file = alias;
+            objects.push_back(std::move(obj));
+        }
+        if (!entries.error().empty()) warnings.push_back(entries.error());
+    }
+    if (!chunks.error().empty()) warnings.push_back(chunks.error());
+}
+
+int MatchEmbedded(const ObjectReference& ref, std::uint32_t formType, const std::vector<EmbeddedObject>& objects) {
+    auto find = [&](auto&& pred) -> int {
+        for (std::size_t i = 0; i < objects.size(); ++i)
+            if (objects[i].formType == formType && pred(objects[i])) return static_cast<int>(i);
+        return -1;
+    };
+    int found = -1;
+    if (ref.hasObject) found = find([&](const EmbeddedObject& o) { return o.hasGuid && o.guid == ref.object; });
+    if (found < 0 && !ref.file.empty()) {
+        const std::string base = BaseFileName(ref.file);
+        found = find(
+            [&](const EmbeddedObject& o) { return !o.file.empty() && EqualsIgnoringCase(BaseFileName(o.file), base); });
+    }
+    if (found < 0 && !ref.name.empty())
+        found = find([&](const EmbeddedObject& o) { return !o.name.empty() && o.name == ref.name; });
+    return found;
+}
+
+} // namespace qorn::formats::segment

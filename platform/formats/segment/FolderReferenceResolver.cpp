@@ -1,0 +1,127 @@
+#include "FolderReferenceResolver.h"
+
+#include "EmbeddedObjects.h"
+#include "SegmentGuids.h"
+#include "platform/formats/riff/RiffChunk.h"
+
+#include <fstream>
+
+namespace qorn::formats::segment {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kMaxFolderEntries = 20000;
+
+// Finds `name` among the entries of `folder`, exactly or else ignoring case.
+fs::path FindEntry(const fs::path& folder, const std::string& name) {
+    std::error_code ec;
+    const fs::path exact = folder / name;
+    if (fs::is_regular_file(exact, ec)) return exact;
+    fs::directory_iterator it(folder, ec);
+    std::size_t seen = 0;
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        if (++seen > kMaxFolderEntries) break;
+        const std::string entry = it->path().filename().string();
+        if (EqualsIgnoringCase(entry, name)) return it->path();
+    }
+    return {};
+}
+
+bool IsCollectionReference(const ObjectReference& ref) {
+    return (ref.validData & ObjectReference::kClass) == 0 || ref.classId == kCollectionClass;
+}
+
+} // namespace
+
+std::shared_ptr<const std::vector<std::uint8_t>> ReadWholeFile(const fs::path& path, std::uintmax_t maxBytes) {
+    std::error_code ec;
+    const auto size = fs::file_size(path, ec);
+    if (ec || size > maxBytes) return nullptr;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return nullptr;
+    auto bytes = std::make_shared<std::vector<std::uint8_t>>(static_cast<std::size_t>(size));
+    in.read(reinterpret_cast<char*>(bytes->data()), static_cast<std::streamsize>(size));
+    if (static_cast<std::uintmax_t>(in.gcount()) != size) return nullptr;
+    return bytes;
+}
+
+std::string FileIdentity(const fs::path& path) {
+    std::error_code ec;
+    const fs::path canonical = fs::weakly_canonical(path, ec);
+    std::string key = (ec ? path : canonical).string();
+    const auto size = fs::file_size(path, ec);
+    key += '|' + std::to_string(ec ? 0 : size);
+    const auto time = fs::last_write_time(path, ec);
+    key += '|' + std::to_string(ec ? 0 : time.time_since_epoch().count());
+    return key;
+}
+
+FolderReferenceResolver::FolderReferenceResolver(fs::path segmentPath, ObjectCache& cache)
+    : segment_(std::move(segmentPath)), folder_(segment_.parent_path()), segmentKey_(FileIdentity(segment_)),
+      cache_(cache) {
+    if (folder_.empty()) folder_ = ".";
+}
+
+fs::path FolderReferenceResolver::locate(const ObjectReference& ref) const {
+    if (ref.file.empty()) return {};
+    // Relative names written on another system: folders separated by '\'.
+    std::string relative = ref.file;
+    for (auto& ch : relative)
+        if (ch == '\\') ch = '/';
+    fs::path found;
+    std::error_code ec;
+    if (!relative.empty() && relative.front() != '/' && relative.find(':') == std::string::npos &&
+        fs::is_regular_file(folder_ / relative, ec))
+        found = folder_ / relative;
+    if (found.empty()) found = FindEntry(folder_, BaseFileName(relative));
+    if (found.empty()) return {};
+    if (fs::equivalent(found, segment_, ec)) return {}; // a file naming itself
+    return found;
+}
+
+std::shared_ptr<const dls::Collection> FolderReferenceResolver::embeddedCollection(const EmbeddedObject& object) const {
+    const std::string key = segmentKey_ + '@' + std::to_string(object.fileOffset);
+    if (auto hit = cache_.collectionByKey(key)) return hit;
+    std::string error;
+    auto collection = ReadCollectionBytes(object.bytes, &error);
+    cache_.addCollection(key, object.hasGuid ? &object.guid : nullptr, object.name, collection);
+    return collection;
+}
+
+std::shared_ptr<const dls::Collection> FolderReferenceResolver::findCollection(const ObjectReference& ref) const {
+    if (!IsCollectionReference(ref)) return nullptr;
+    if (const fs::path path = locate(ref); !path.empty()) {
+        const std::string key = FileIdentity(path);
+        if (auto hit = cache_.collectionByKey(key)) return hit;
+        if (auto bytes = ReadWholeFile(path, kMaxReferencedFileBytes)) {
+            std::string error;
+            if (auto collection = ReadCollectionBytes(*bytes, &error)) {
+                EmbeddedObject info;
+                riff::ChunkReader top{ByteReader(*bytes)};
+                riff::Chunk root;
+                if (top.next(root)) DescribeEmbedded(root, *bytes, info);
+                cache_.addCollection(key, info.hasGuid ? &info.guid : (ref.hasObject ? &ref.object : nullptr),
+                                     info.name.empty() ? ref.name : info.name, collection);
+                return collection;
+            }
+        }
+    }
+    if (ref.hasObject)
+        if (auto hit = cache_.collectionByGuid(ref.object)) return hit;
+    return cache_.collectionByName(ref.name);
+}
+
+std::shared_ptr<const std::vector<std::uint8_t>>
+FolderReferenceResolver::findFileBytes(const ObjectReference& ref) const {
+    const fs::path path = locate(ref);
+    if (path.empty()) return nullptr;
+    const std::string key = FileIdentity(path);
+    if (auto hit = cache_.fileByKey(key)) return hit;
+    auto bytes = ReadWholeFile(path, kMaxReferencedFileBytes);
+    cache_.addFile(key, bytes);
+    return bytes;
+}
+
+} // namespace qorn::formats::segment

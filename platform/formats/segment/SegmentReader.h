@@ -1,0 +1,26 @@
+// Reading segment files (RIFF 'DMSG', the .sgt and .sgp files) into a
+// SegmentFile. Unknown chunks and track classes are skipped; a reference
+// that cannot be resolved leaves its part on the General MIDI set.
+#pragma once
+
+#include "ReferenceResolver.h"
+#include "SegmentFile.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace qorn::formats::segment {
+
+// Cheap test of the first bytes: a RIFF form of type 'DMSG'.
+bool LooksLikeSegmentFile(std::span<const std::uint8_t> bytes);
+
+// False (with a message naming the chunk and offset) only when the bytes
+// are not a segment at all or have no usable header.
+bool ReadSegmentFile(std::span<const std::uint8_t> bytes, SegmentFile& out, const ReferenceResolver& resolver,
+                     std::string* error);
+
+// Reads a band file (RIFF 'DMBD') on its own.
+bool ReadBandFile(std::span<const std::uint8_t> bytes, Band& out, std::vector<std::string>& warnings);
+
+} // namespace qorn::formats::segment

@@ -1,0 +1,378 @@
+#include "SegmentSequence.h"
+
+#include "CurveRenderer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <map>
+
+namespace qorn::formats::segment {
+
+namespace {
+
+using music::PatchSelect;
+using music::SeqEvent;
+
+// Curves of a hostile file could ask for billions of points; past this
+// budget the remaining curves jump straight to their end values.
+constexpr std::size_t kCurvePointBudget = 4u << 20;
+
+// Order of messages that share a tick: what a band sets comes first, then
+// note-offs (so a re-struck note is not cut), then everything else.
+enum Priority : std::uint8_t { kBandSetup = 0, kNoteOff = 1, kOther = 2 };
+
+struct Pending {
+    std::int64_t tick;
+    std::uint8_t priority;
+    bool chase; // a state change that still applies when it lies before the play start
+    SeqEvent event;
+};
+
+bool MapPChannel(std::uint32_t pchannel, std::uint8_t& group, std::uint8_t& channel) {
+    if (pchannel >= 256u * 16u) return false; // broadcast and out-of-range channels: nowhere to send them
+    group = static_cast<std::uint8_t>(pchannel / 16);
+    channel = static_cast<std::uint8_t>(pchannel % 16);
+    return true;
+}
+
+struct Transposition {
+    std::int64_t tick;
+    int semitones;
+};
+
+class Builder {
+  public:
+    Builder(const SegmentFile& seg, music::Sequence& out, std::vector<std::string>* warnings)
+        : seg_(seg), out_(out), warnings_(warnings) {}
+
+    void build() {
+        out_ = music::Sequence{};
+        out_.ticksPerQuarter = kTicksPerQuarter;
+        buildTempoMap();
+        computeLength();
+        for (const auto& track : seg_.tracks)
+            if (track.kind == Track::Kind::Band) addBands(track);
+        for (const auto& track : seg_.tracks) {
+            if (track.kind == Track::Kind::Sequence) {
+                addEvents(track);
+                addCurves(track);
+            } else if (track.kind == Track::Kind::SysEx) {
+                addSysEx(track);
+            }
+        }
+        finish();
+    }
+
+  private:
+    void warn(std::string text) {
+        if (warnings_) warnings_->push_back(std::move(text));
+    }
+
+    void buildTempoMap() {
+        std::vector<TempoItem> items;
+        for (const auto& track : seg_.tracks)
+            if (track.kind == Track::Kind::Tempo) items.insert(items.end(), track.tempos.begin(), track.tempos.end());
+        std::stable_sort(items.begin(), items.end(), [](auto& a, auto& b) { return a.time < b.time; });
+        for (const auto& t : items) {
+            const double bpm = std::clamp(t.beatsPerMinute, 1.0, 1000.0);
+            tempos_.push_back({std::max<std::int64_t>(t.time, 0), static_cast<std::uint32_t>(std::lround(60e6 / bpm))});
+        }
+    }
+
+    void computeLength() {
+        const auto& h = seg_.header;
+        std::int64_t length = h.length;
+        if (h.lengthIsClockTime()) {
+            std::vector<music::TempoChange> map;
+            for (const auto& t : tempos_)
+                map.push_back({static_cast<std::uint32_t>(std::min<std::int64_t>(t.tick, UINT32_MAX)), t.usPerQuarter});
+            length = ClockTimeToTicks(map, kTicksPerQuarter, h.clockLength);
+        }
+        length_ = std::clamp<std::int64_t>(length, 0, std::numeric_limits<std::int32_t>::max());
+        playStart_ = std::clamp<std::int64_t>(h.playStart, 0, length_);
+        if (length_ == 0) {
+            // No stated length: the piece lasts until its last note ends.
+            for (const auto& track : seg_.tracks) {
+                for (const auto& e : track.events)
+                    length_ =
+                        std::max<std::int64_t>(length_, std::int64_t(e.time) + e.offset + std::max(e.duration, 0));
+                for (const auto& k : track.curves)
+                    length_ =
+                        std::max<std::int64_t>(length_, std::int64_t(k.start) + k.offset + std::max(k.duration, 0));
+            }
+            playStart_ = 0;
+        }
+    }
+
+    void push(std::int64_t tick, std::uint8_t priority, bool chase, std::uint8_t status, std::uint8_t d1,
+              std::uint8_t d2, std::uint8_t group) {
+        pending_.push_back({tick, priority, chase, SeqEvent{0, status, d1, d2, group}});
+    }
+
+    void pushController(std::int64_t tick, std::uint8_t priority, std::uint8_t group, std::uint8_t channel,
+                        std::uint8_t cc, int value) {
+        push(tick, priority, true, static_cast<std::uint8_t>(0xB0 | channel), cc,
+             static_cast<std::uint8_t>(std::clamp(value, 0, 127)), group);
+    }
+
+    void addBands(const Track& track) {
+        for (const auto& band : track.bands) {
+            const std::int64_t tick = std::max<std::int64_t>(band.time, 0);
+            for (const auto& inst : band.instruments) {
+                std::uint8_t group = 0, channel = 0;
+                if (!MapPChannel(inst.pchannel, group, channel)) continue;
+                if (inst.flags & BandInstrument::kPatch) {
+                    PatchSelect p{};
+                    p.tick = 0;
+                    p.group = group;
+                    p.channel = channel;
+                    const bool useCollection = inst.collection >= 0 && inst.collection < 0xFFFF;
+                    p.collection =
+                        useCollection ? static_cast<std::uint16_t>(inst.collection) : PatchSelect::kNoCollection;
+                    const bool bank = (inst.flags & BandInstrument::kBankSelect) != 0;
+                    p.bankMsb = bank ? inst.bankMsb() : 0;
+                    p.bankLsb = bank ? inst.bankLsb() : 0;
+                    p.program = inst.program();
+                    p.drums = inst.drums();
+                    patches_.push_back({tick, p});
+                }
+                if (inst.flags & BandInstrument::kVolume)
+                    pushController(tick, kBandSetup, group, channel, 7, inst.volume);
+                if (inst.flags & BandInstrument::kPan) pushController(tick, kBandSetup, group, channel, 10, inst.pan);
+                if ((inst.flags & BandInstrument::kPitchBendRange) && inst.hasPitchBendRange) {
+                    // Registered parameter 0 (pitch-bend sensitivity) in semitones, then deselect.
+                    pushController(tick, kBandSetup, group, channel, 101, 0);
+                    pushController(tick, kBandSetup, group, channel, 100, 0);
+                    pushController(tick, kBandSetup, group, channel, 6, inst.pitchBendRange);
+                    pushController(tick, kBandSetup, group, channel, 38, 0);
+                    pushController(tick, kBandSetup, group, channel, 101, 127);
+                    pushController(tick, kBandSetup, group, channel, 100, 127);
+                }
+                if (inst.flags & BandInstrument::kTranspose) {
+                    // A drum kit's keys choose instruments, so transposing them would swap sounds.
+                    const int semitones = inst.drums() && (inst.flags & BandInstrument::kPatch) ? 0 : inst.transpose;
+                    transpose_[inst.pchannel].push_back({tick, semitones});
+                }
+            }
+        }
+        for (auto& [pch, list] : transpose_)
+            std::stable_sort(list.begin(), list.end(), [](auto& a, auto& b) { return a.tick < b.tick; });
+    }
+
+    int transposeAt(std::uint32_t pchannel, std::int64_t tick) const {
+        auto it = transpose_.find(pchannel);
+        if (it == transpose_.end()) return 0;
+        int value = 0;
+        for (const auto& t : it->second) {
+            if (t.tick > tick) break;
+            value = t.semitones;
+        }
+        return value;
+    }
+
+    void addEvents(const Track& track) {
+        for (const auto& e : track.events) {
+            std::uint8_t group = 0, channel = 0;
+            if (!MapPChannel(e.pchannel, group, channel)) continue;
+            const std::uint8_t kind = e.status & 0xF0;
+            if (kind < 0x80 || kind == 0xF0) continue;
+            const std::int64_t tick = std::int64_t(e.time) + e.offset;
+            const auto status = static_cast<std::uint8_t>(kind | channel);
+            const std::uint8_t d1 = e.data1 & 0x7F, d2 = e.data2 & 0x7F;
+            if (kind == 0x90 && d2 > 0) {
+                const int key = d1 + transposeAt(e.pchannel, tick);
+                if (key < 0 || key > 127) continue;
+                if (tick < playStart_) continue; // a note begun before the start is not heard
+                const std::int64_t off = tick + std::max<std::int32_t>(e.duration, 1);
+                push(tick, kOther, false, status, static_cast<std::uint8_t>(key), d2, group);
+                push(off, kNoteOff, false, static_cast<std::uint8_t>(0x80 | channel), static_cast<std::uint8_t>(key), 0,
+                     group);
+            } else if (kind == 0x80 || kind == 0x90) {
+                continue; // the note-off of a duration note is made from its duration
+            } else {
+                push(tick, kOther, true, status, d1, (kind == 0xC0 || kind == 0xD0) ? 0 : d2, group);
+            }
+        }
+    }
+
+    void addCurves(const Track& track) {
+        for (const auto& k : track.curves) {
+            std::uint8_t group = 0, channel = 0;
+            if (!MapPChannel(k.pchannel, group, channel)) continue;
+            const auto kind = static_cast<CurveKind>(k.kind);
+            if (kind < CurveKind::PitchBend || kind > CurveKind::Nrpn) continue;
+            const std::int64_t start = std::int64_t(k.start) + k.offset;
+            bool first = true;
+            auto emit = [&](std::int64_t tick, int value) {
+                switch (kind) {
+                case CurveKind::PitchBend:
+                    push(tick, kOther, true, static_cast<std::uint8_t>(0xE0 | channel),
+                         static_cast<std::uint8_t>(value & 0x7F), static_cast<std::uint8_t>(value >> 7), group);
+                    break;
+                case CurveKind::Controller:
+                    pushController(tick, kOther, group, channel, k.ccData & 0x7F, value);
+                    break;
+                case CurveKind::ChannelPressure:
+                    push(tick, kOther, true, static_cast<std::uint8_t>(0xD0 | channel),
+                         static_cast<std::uint8_t>(value), 0, group);
+                    break;
+                case CurveKind::PolyPressure:
+                    push(tick, kOther, true, static_cast<std::uint8_t>(0xA0 | channel), k.ccData & 0x7F,
+                         static_cast<std::uint8_t>(value), group);
+                    break;
+                case CurveKind::Rpn:
+                case CurveKind::Nrpn: {
+                    if (first) {
+                        const bool rpn = kind == CurveKind::Rpn;
+                        pushController(tick, kOther, group, channel, rpn ? 101 : 99, (k.paramType >> 7) & 0x7F);
+                        pushController(tick, kOther, group, channel, rpn ? 100 : 98, k.paramType & 0x7F);
+                    }
+                    pushController(tick, kOther, group, channel, 6, value >> 7);
+                    pushController(tick, kOther, group, channel, 38, value & 0x7F);
+                    break;
+                }
+                }
+                first = false;
+            };
+            if (curvePoints_ >= kCurvePointBudget) {
+                CurveItem instant = k;
+                instant.shape = static_cast<std::uint8_t>(CurveShape::Instant);
+                curvePoints_ += RenderCurve(instant, start, emit);
+            } else {
+                curvePoints_ += RenderCurve(k, start, emit);
+            }
+            if ((k.flags & CurveItem::kReset) && k.resetDuration >= 0) {
+                CurveItem reset = k;
+                reset.shape = static_cast<std::uint8_t>(CurveShape::Instant);
+                reset.endValue = k.resetValue;
+                first = true;
+                RenderCurve(reset, start + std::max(k.duration, 0) + k.resetDuration, emit);
+            }
+        }
+    }
+
+    void addSysEx(const Track& track) {
+        for (const auto& s : track.sysex) {
+            std::uint8_t group = 0, channel = 0;
+            if (!MapPChannel(s.pchannel, group, channel)) group = 0;
+            const std::int64_t tick = std::max<std::int64_t>(s.time, 0) - playStart_;
+            if (tick < 0 || tick >= length_) continue;
+            if (out_.sysexBytes.size() + s.bytes.size() > std::numeric_limits<std::uint32_t>::max()) break;
+            out_.sysex.push_back({static_cast<std::uint32_t>(tick), static_cast<std::uint32_t>(out_.sysexBytes.size()),
+                                  static_cast<std::uint32_t>(s.bytes.size()), group});
+            out_.sysexBytes.insert(out_.sysexBytes.end(), s.bytes.begin(), s.bytes.end());
+        }
+    }
+
+    // Moves everything to the play start, cuts at the length, sorts.
+    void finish() {
+        const std::int64_t length = length_ - playStart_;
+        std::size_t dropped = 0;
+        std::vector<Pending> kept;
+        kept.reserve(pending_.size());
+        for (auto p : pending_) {
+            std::int64_t tick = p.tick - playStart_;
+            if (tick < 0) {
+                if (!p.chase) continue;
+                tick = 0; // a controller set before the start still holds at the start
+            }
+            if (tick >= length) {
+                if (p.priority == kNoteOff) {
+                    tick = length; // the note ends with the segment
+                } else {
+                    ++dropped;
+                    continue;
+                }
+            }
+            p.tick = tick;
+            p.event.tick = static_cast<std::uint32_t>(tick);
+            kept.push_back(p);
+        }
+        std::stable_sort(kept.begin(), kept.end(), [](const Pending& a, const Pending& b) {
+            return a.tick != b.tick ? a.tick < b.tick : a.priority < b.priority;
+        });
+        out_.events.reserve(kept.size());
+        for (const auto& p : kept)
+            out_.events.push_back(p.event);
+        if (dropped > 0) warn(std::to_string(dropped) + " events after the end of the segment not played");
+
+        std::stable_sort(patches_.begin(), patches_.end(), [](auto& a, auto& b) { return a.first < b.first; });
+        for (auto [tick, p] : patches_) {
+            tick = std::clamp<std::int64_t>(tick - playStart_, 0, std::max<std::int64_t>(length - 1, 0));
+            p.tick = static_cast<std::uint32_t>(tick);
+            out_.patches.push_back(p);
+        }
+        std::stable_sort(out_.patches.begin(), out_.patches.end(),
+                         [](const PatchSelect& a, const PatchSelect& b) { return a.tick < b.tick; });
+
+        for (const auto& t : tempos_) {
+            const auto tick = static_cast<std::uint32_t>(std::max<std::int64_t>(t.tick - playStart_, 0));
+            if (tick >= length && tick > 0) break;
+            if (!out_.tempos.empty() && out_.tempos.back().tick == tick)
+                out_.tempos.back().microsecondsPerQuarter = t.usPerQuarter;
+            else
+                out_.tempos.push_back({tick, t.usPerQuarter});
+        }
+
+        out_.lengthTicks = static_cast<std::uint32_t>(length);
+        out_.repeats = seg_.header.repeats;
+        const std::int64_t loopStart = std::int64_t(seg_.header.loopStart) - playStart_;
+        const std::int64_t loopEnd = std::int64_t(seg_.header.loopEnd) - playStart_;
+        if (seg_.header.loopEnd != 0) {
+            if (loopStart >= 0 && loopStart < loopEnd && loopEnd <= length) {
+                out_.loopStartTicks = static_cast<std::uint32_t>(loopStart);
+                out_.loopEndTicks = static_cast<std::uint32_t>(loopEnd);
+            } else {
+                warn("loop points " + std::to_string(seg_.header.loopStart) + ".." +
+                     std::to_string(seg_.header.loopEnd) + " outside the segment: the whole segment repeats");
+            }
+        } else if (loopStart > 0 && loopStart < length) {
+            out_.loopStartTicks = static_cast<std::uint32_t>(loopStart);
+        }
+        out_.collections = seg_.collections;
+    }
+
+    struct Tempo {
+        std::int64_t tick;
+        std::uint32_t usPerQuarter;
+    };
+
+    const SegmentFile& seg_;
+    music::Sequence& out_;
+    std::vector<std::string>* warnings_;
+    std::vector<Tempo> tempos_;
+    std::int64_t length_ = 0;
+    std::int64_t playStart_ = 0;
+    std::vector<Pending> pending_;
+    std::vector<std::pair<std::int64_t, PatchSelect>> patches_;
+    std::map<std::uint32_t, std::vector<Transposition>> transpose_;
+    std::size_t curvePoints_ = 0;
+};
+
+} // namespace
+
+std::uint32_t ClockTimeToTicks(const std::vector<music::TempoChange>& tempos, std::uint32_t ticksPerQuarter,
+                               std::int64_t clockTime) {
+    if (clockTime <= 0) return 0;
+    double remaining = static_cast<double>(clockTime) / 10.0; // microseconds
+    double tick = 0;
+    std::uint32_t usPerQuarter = 500000;
+    for (const auto& t : tempos) {
+        if (t.tick > tick) {
+            const double spanUs = (t.tick - tick) * usPerQuarter / ticksPerQuarter;
+            if (spanUs >= remaining) break;
+            remaining -= spanUs;
+            tick = t.tick;
+        }
+        usPerQuarter = std::max<std::uint32_t>(t.microsecondsPerQuarter, 1);
+    }
+    tick += remaining * ticksPerQuarter / usPerQuarter;
+    return static_cast<std::uint32_t>(std::min(std::llround(tick), static_cast<long long>(INT32_MAX)));
+}
+
+void BuildSegmentSequence(const SegmentFile& segment, music::Sequence& out, std::vector<std::string>* warnings) {
+    Builder(segment, out, warnings).build();
+}
+
+} // namespace qorn::formats::segment

@@ -1,0 +1,21 @@
+// Turns a read segment into the playable music::Sequence (768 ticks per
+// quarter note): notes with durations become note-on/off pairs, bands
+// become patch selections with their volume, pan and pitch-bend range,
+// curves become controller changes, the segment's play start, length, loop
+// region and repeats are applied.
+#pragma once
+
+#include "SegmentFile.h"
+#include "platform/music/Sequence.h"
+
+namespace qorn::formats::segment {
+
+// Never fails for a SegmentFile that ReadSegmentFile produced; problems
+// (events past the end, damaged loop points) are added to `warnings`.
+void BuildSegmentSequence(const SegmentFile& segment, music::Sequence& out, std::vector<std::string>* warnings);
+
+// Ticks reached after `clockTime` (100 ns units) under the tempo map.
+std::uint32_t ClockTimeToTicks(const std::vector<music::TempoChange>& tempos, std::uint32_t ticksPerQuarter,
+                               std::int64_t clockTime);
+
+} // namespace qorn::formats::segment

@@ -1,0 +1,121 @@
+#include "platform/instruments/DlsInstruments.h"
+
+#include "platform/instruments/DlsSoundFont.h"
+
+#include <vector>
+
+namespace qorn::instruments {
+
+namespace {
+
+// How long an unloaded collection must have had no voices before its
+// samples are freed: a voice FluidSynth steals for another note keeps
+// reading its old sample for a moment after it stops being listed.
+constexpr std::chrono::milliseconds kIdleGrace{100};
+
+std::vector<DlsSoundFont*> FontsOf(fluid_synth_t* synth) {
+    std::vector<DlsSoundFont*> fonts;
+    const int count = fluid_synth_sfcount(synth);
+    for (int i = 0; i < count; ++i)
+        if (DlsSoundFont* font = DlsSoundFont::From(fluid_synth_get_sfont(synth, static_cast<unsigned>(i))))
+            fonts.push_back(font);
+    return fonts;
+}
+
+struct ChannelProgram {
+    int sfontId = -1, bank = 0, program = 0;
+};
+
+// Removing a SoundFont makes FluidSynth re-resolve every channel by bank and
+// program alone, losing which SoundFont each was explicitly given; this puts
+// those choices back.
+std::vector<ChannelProgram> SavePrograms(fluid_synth_t* synth) {
+    std::vector<ChannelProgram> saved(static_cast<std::size_t>(fluid_synth_count_midi_channels(synth)));
+    for (std::size_t chan = 0; chan < saved.size(); ++chan) {
+        const int c = static_cast<int>(chan);
+        if (!fluid_synth_get_channel_preset(synth, c)) continue;
+        ChannelProgram& p = saved[chan];
+        if (fluid_synth_get_program(synth, c, &p.sfontId, &p.bank, &p.program) != FLUID_OK) p.sfontId = -1;
+    }
+    return saved;
+}
+
+void RestorePrograms(fluid_synth_t* synth, const std::vector<ChannelProgram>& saved) {
+    for (std::size_t chan = 0; chan < saved.size(); ++chan) {
+        const ChannelProgram& p = saved[chan];
+        if (p.sfontId < 0 || !fluid_synth_get_sfont_by_id(synth, p.sfontId)) continue;
+        fluid_synth_program_select(synth, static_cast<int>(chan), p.sfontId, p.bank, p.program);
+    }
+}
+
+} // namespace
+
+int CollectionBankNumber(std::uint8_t bankMsb, std::uint8_t bankLsb, bool drums) {
+    // Drum kits and melodic instruments share bank numbers in DLS; the drum
+    // flag keeps them apart above the 14-bit bank range.
+    return (drums ? 0x4000 : 0) | ((bankMsb & 0x7F) << 7) | (bankLsb & 0x7F);
+}
+
+int AddCollectionToSynth(fluid_synth_t* synth, std::shared_ptr<const dls::Collection> collection) {
+    if (!synth || !collection) return -1;
+    ReleaseUnusedCollections(synth);
+    std::unique_ptr<DlsSoundFont> font = DlsSoundFont::Create(std::move(collection));
+    if (!font) return -1;
+    const int id = fluid_synth_add_sfont(synth, font->sfont());
+    if (id == FLUID_FAILED) return -1;
+    font.release(); // the synth owns it now and frees it through the SoundFont's callback
+    return id;
+}
+
+bool RemoveCollectionFromSynth(fluid_synth_t* synth, int sfontId) {
+    if (!synth) return false;
+    fluid_sfont_t* sfont = fluid_synth_get_sfont_by_id(synth, sfontId);
+    DlsSoundFont* font = DlsSoundFont::From(sfont);
+    if (!font || font->retired()) return false;
+    font->Retire();
+    // Channels on one of its patches take the same patch from the SoundFonts
+    // below it (General MIDI as a rule).
+    const int channels = fluid_synth_count_midi_channels(synth);
+    for (int chan = 0; chan < channels; ++chan) {
+        const auto patch = DlsSoundFont::PatchOf(fluid_synth_get_channel_preset(synth, chan));
+        if (!patch || fluid_preset_get_sfont(fluid_synth_get_channel_preset(synth, chan)) != sfont) continue;
+        fluid_synth_bank_select(synth, chan, patch->drums ? 128 : patch->bankMsb);
+        fluid_synth_program_change(synth, chan, patch->program);
+    }
+    ReleaseUnusedCollections(synth);
+    return true;
+}
+
+void ReleaseUnusedCollections(fluid_synth_t* synth) {
+    if (!synth) return;
+    const auto now = std::chrono::steady_clock::now();
+    for (DlsSoundFont* font : FontsOf(synth)) {
+        if (!font->retired()) continue;
+        if (font->HasVoicesOn(synth)) {
+            font->idleSince.reset();
+            continue;
+        }
+        if (!font->idleSince) font->idleSince = now;
+        if (now - *font->idleSince < kIdleGrace) continue;
+        const auto saved = SavePrograms(synth);
+        fluid_synth_remove_sfont(synth, font->sfont());
+        RestorePrograms(synth, saved);
+        delete font; // off the stack: ours again
+    }
+}
+
+bool SelectCollectionPatch(fluid_synth_t* synth, int channel, int sfontId, std::uint8_t bankMsb,
+                           std::uint8_t bankLsb, std::uint8_t program, bool drums) {
+    if (!synth) return false;
+    DlsSoundFont* font = DlsSoundFont::From(fluid_synth_get_sfont_by_id(synth, sfontId));
+    if (!font || font->retired()) return false;
+    const int bank = CollectionBankNumber(bankMsb, bankLsb, drums);
+    if (!fluid_sfont_get_preset(font->sfont(), bank, program & 0x7F)) return false;
+    return fluid_synth_program_select(synth, channel, sfontId, bank, program & 0x7F) == FLUID_OK;
+}
+
+int CollectionsHeldBySynth(fluid_synth_t* synth) {
+    return synth ? static_cast<int>(FontsOf(synth).size()) : 0;
+}
+
+} // namespace qorn::instruments

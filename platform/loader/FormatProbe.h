@@ -1,0 +1,28 @@
+// The file formats the loader knows, each recognised by its content: a cheap
+// look at the first bytes, then the reader that builds the playable Sequence.
+// A new format adds one entry to FormatProbes().
+#pragma once
+
+#include "platform/com/ComTypes.h"
+#include "platform/music/Sequence.h"
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace qorn::platform {
+
+struct FormatProbe {
+    const char* name;
+    bool (*looksLike)(std::span<const std::uint8_t> bytes);
+    // Builds the piece from the whole file; false with a reason when the
+    // file is of this format but holds nothing playable.
+    bool (*read)(std::span<const std::uint8_t> bytes, std::shared_ptr<const music::Sequence>& out,
+                 std::string* error);
+};
+
+const std::vector<FormatProbe>& FormatProbes();
+
+} // namespace qorn::platform

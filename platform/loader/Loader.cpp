@@ -1,0 +1,100 @@
+#include "platform/loader/Loader.h"
+
+#include "platform/com/Guids.h"
+#include "platform/kernel/Kernel.h"
+#include "platform/loader/FormatProbe.h"
+#include "platform/loader/Segment.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qorn::platform {
+namespace {
+
+class FileHandle {
+public:
+    explicit FileHandle(int fd) : fd_(fd) {}
+    ~FileHandle() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+} // namespace
+
+HRESULT ReadWholeFile(const std::string& path, std::uint64_t maxBytes, std::vector<std::uint8_t>& out) {
+    out.clear();
+    FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.get() < 0) return LOADER_E_FILE_NOT_OPENED;
+    struct stat st {};
+    if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return LOADER_E_FILE_NOT_OPENED;
+    if (std::uint64_t(st.st_size) > maxBytes) return LOADER_E_TOO_LARGE;
+    out.resize(std::size_t(st.st_size));
+    std::size_t got = 0;
+    while (got < out.size()) {
+        const ssize_t n = ::read(file.get(), out.data() + got, out.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return LOADER_E_FILE_NOT_OPENED;
+        if (n == 0) break; // the file shrank while we read it
+        got += std::size_t(n);
+    }
+    out.resize(got);
+    return S_OK;
+}
+
+HRESULT Loader::fail(HRESULT hr, std::string why) {
+    lastError_ = std::move(why);
+    return hr;
+}
+
+HRESULT Loader::GetObject(DMUS_OBJECTDESC* desc, REFIID riid, void** object) {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (desc == nullptr) return E_POINTER;
+    if (riid != IID_IDirectMusicSegment2) return fail(E_NOINTERFACE, "only segments can be loaded");
+    if ((desc->dwValidData & DMUS_OBJ_CLASS) && desc->guidClass != CLSID_DirectMusicSegment)
+        return fail(E_INVALIDARG, "only segments can be loaded");
+    if ((desc->dwValidData & (DMUS_OBJ_FULLPATH | DMUS_OBJ_FILENAME)) == 0)
+        return fail(LOADER_E_NO_FILE_NAME, "no file name given");
+    int units = 0;
+    while (units < DMUS_MAX_FILENAME && desc->wszFileName[units] != 0) ++units;
+    if (units == 0 || units == DMUS_MAX_FILENAME) return fail(LOADER_E_NO_FILE_NAME, "no file name given");
+
+    const int bytes = WideCharToMultiByte(CP_ACP, 0, desc->wszFileName, units, nullptr, 0, nullptr, nullptr);
+    std::string path(std::size_t(bytes > 0 ? bytes : 0), '\0');
+    if (bytes <= 0 ||
+        WideCharToMultiByte(CP_ACP, 0, desc->wszFileName, units, path.data(), bytes, nullptr, nullptr) != bytes)
+        return fail(LOADER_E_NO_FILE_NAME, "the file name cannot be converted");
+
+    std::vector<std::uint8_t> data;
+    const HRESULT read = ReadWholeFile(path, kMaxLoadBytes, data);
+    if (read == LOADER_E_TOO_LARGE) return fail(read, "the file is too large");
+    if (FAILED(read)) return fail(read, "cannot read the file");
+
+    const std::span<const std::uint8_t> span(data);
+    for (const FormatProbe& probe : FormatProbes()) {
+        if (!probe.looksLike(span)) continue;
+        std::shared_ptr<const music::Sequence> sequence;
+        std::string why;
+        if (!probe.read(span, sequence, &why) || !sequence)
+            return fail(LOADER_E_DAMAGED, std::string("unreadable ") + probe.name + (why.empty() ? "" : ": " + why));
+        *object = static_cast<IDirectMusicSegment2*>(new Segment(std::move(sequence)));
+        lastError_.clear();
+        return S_OK;
+    }
+    return fail(LOADER_E_UNSUPPORTED, "not a file this player can play");
+}
+
+HRESULT Loader::EnableCache(REFGUID /*objectClass*/, BOOL /*enable*/) { return S_OK; }
+
+HRESULT Loader::ClearCache(REFGUID /*objectClass*/) { return S_OK; }
+
+} // namespace qorn::platform

@@ -1,0 +1,44 @@
+// The loader: turns a file named by full path into a segment, choosing the
+// reader by the file's content rather than its name.
+#pragma once
+
+#include "platform/dmusic/DMusicInterfaces.h"
+#include "platform/dmusic/RefCounted.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qorn::platform {
+
+// Files larger than this are refused before reading: no piece comes close.
+inline constexpr std::uint64_t kMaxLoadBytes = 256ull * 1024 * 1024;
+
+// Negative results of GetObject, one per reason.
+inline constexpr HRESULT LOADER_E_FILE_NOT_OPENED = static_cast<HRESULT>(0x88781170u);
+inline constexpr HRESULT LOADER_E_UNSUPPORTED = static_cast<HRESULT>(0x88781171u);
+inline constexpr HRESULT LOADER_E_NO_FILE_NAME = static_cast<HRESULT>(0x88781172u);
+inline constexpr HRESULT LOADER_E_TOO_LARGE = static_cast<HRESULT>(0x88781173u);
+inline constexpr HRESULT LOADER_E_DAMAGED = static_cast<HRESULT>(0x88781174u);
+
+// Reads a whole regular file of at most `maxBytes`; the result says why not.
+HRESULT ReadWholeFile(const std::string& path, std::uint64_t maxBytes, std::vector<std::uint8_t>& out);
+
+class Loader final : public RefCounted<IDirectMusicLoader> {
+public:
+    Loader() = default;
+    HRESULT GetObject(DMUS_OBJECTDESC* desc, REFIID riid, void** object) override;
+    HRESULT EnableCache(REFGUID objectClass, BOOL enable) override;
+    HRESULT ClearCache(REFGUID objectClass) override;
+
+    // The reason of the last failed GetObject (for the rendering tool).
+    const std::string& lastError() const { return lastError_; }
+
+private:
+    ~Loader() override = default;
+    HRESULT fail(HRESULT hr, std::string why);
+
+    std::string lastError_;
+};
+
+} // namespace qorn::platform

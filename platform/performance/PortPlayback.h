@@ -1,0 +1,82 @@
+// The hand-over between the GUI thread and the real-time thread of one port
+// (the synthesizer's audio callback or an external port's timing thread):
+// commands go one way through a lock-free queue, finished players come back
+// through a second one to be freed on the GUI thread, and the play state is
+// published through atomics. Nothing here blocks or allocates on the
+// real-time side.
+#pragma once
+
+#include "platform/performance/MidiSink.h"
+#include "platform/performance/SequencePlayer.h"
+#include "platform/performance/SpscQueue.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+namespace qorn::platform {
+
+// Settings of the port itself that the real-time side applies (the
+// synthesizer's gain); ports without such settings ignore them.
+class PortControls {
+public:
+    virtual ~PortControls() = default;
+    virtual void setGain(float linearGain) = 0;
+};
+
+class PortPlayback {
+public:
+    PortPlayback() = default;
+    PortPlayback(const PortPlayback&) = delete;
+    PortPlayback& operator=(const PortPlayback&) = delete;
+    ~PortPlayback();
+
+    // --- GUI thread ---
+    // Starts `player` as play number `id` (ids only grow), replacing and
+    // silencing whatever this port played.
+    void start(std::unique_ptr<SequencePlayer> player, std::uint64_t id);
+    // Stops play `id`, or whatever plays when `id` is 0.
+    void stop(std::uint64_t id);
+    void setMasterTempo(float factor);
+    void setGain(float linearGain);
+    // True from start(id) until that play ended or was stopped.
+    bool isPlaying(std::uint64_t id) const;
+    // Frees players the real-time side has let go of.
+    void collectGarbage();
+    // When the real-time side is not running (port inactive, or rendering
+    // offline on the caller's thread), the caller drives it itself: then it
+    // may call the real-time functions below from the GUI thread.
+
+    // --- real-time thread ---
+    // Applies the queued commands; silencing goes to `sink`.
+    void applyCommands(MidiSink& sink, PortControls* controls);
+    // Moves the current play forward by `seconds`, sending what is due.
+    void advance(double seconds, MidiSink& sink);
+    // Whether a play is running (real-time side's view).
+    bool active() const { return current_ != nullptr; }
+    // Stops the current play at once (port going away).
+    void stopNow(MidiSink& sink);
+
+private:
+    struct Command {
+        enum Kind : std::uint8_t { Start, Stop, Tempo, Gain } kind = Stop;
+        SequencePlayer* player = nullptr;
+        std::uint64_t id = 0;
+        float value = 0.0f;
+    };
+    bool send(const Command& c);
+    void retire(MidiSink& sink);
+
+    SpscQueue<Command, 256> commands_;
+    SpscQueue<SequencePlayer*, 256> garbage_;
+    std::uint64_t lastSent_ = 0; // GUI side
+    std::atomic<std::uint64_t> finishedId_{0};
+    // Real-time side.
+    SequencePlayer* current_ = nullptr;
+    std::uint64_t currentId_ = 0;
+    float masterTempo_ = 1.0f;
+    // A play just started begins at its own time zero, whatever the step.
+    bool fresh_ = false;
+};
+
+} // namespace qorn::platform

@@ -1,0 +1,55 @@
+#include "platform/performance/TimingThread.h"
+
+#include <cerrno>
+#include <ctime>
+
+namespace qorn::platform {
+namespace {
+
+constexpr long kPeriodNs = 1'000'000;
+
+double secondsBetween(const timespec& a, const timespec& b) {
+    return double(b.tv_sec - a.tv_sec) + double(b.tv_nsec - a.tv_nsec) * 1e-9;
+}
+
+void addNs(timespec& t, long ns) {
+    t.tv_nsec += ns;
+    while (t.tv_nsec >= 1'000'000'000) {
+        t.tv_nsec -= 1'000'000'000;
+        ++t.tv_sec;
+    }
+}
+
+} // namespace
+
+TimingThread::TimingThread(PortPlayback& playback, MidiSink& sink)
+    : playback_(playback), sink_(sink), thread_([this] { run(); }) {}
+
+TimingThread::~TimingThread() { stop(); }
+
+void TimingThread::stop() {
+    quit_.store(true, std::memory_order_release);
+    if (thread_.joinable()) thread_.join();
+}
+
+void TimingThread::run() {
+    timespec last{};
+    clock_gettime(CLOCK_MONOTONIC, &last);
+    timespec deadline = last;
+    while (!quit_.load(std::memory_order_acquire)) {
+        addNs(deadline, kPeriodNs);
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+        }
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        // After a long stall (suspend, debugger) do not try to catch up tick by tick.
+        if (secondsBetween(deadline, now) > 0.1) deadline = now;
+        playback_.applyCommands(sink_, nullptr);
+        playback_.advance(secondsBetween(last, now), sink_);
+        last = now;
+    }
+    playback_.applyCommands(sink_, nullptr);
+    playback_.stopNow(sink_);
+}
+
+} // namespace qorn::platform

@@ -1,0 +1,46 @@
+#include "platform/synth/FluidSink.h"
+
+#include <fluidsynth.h>
+
+namespace qorn::platform {
+
+void FluidSink::shortMessage(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) {
+    if (probe_ != nullptr) probe_(probeContext_, frame_, status);
+    const int ch = status & 0x0F;
+    switch (status & 0xF0) {
+    case 0x80:
+        fluid_synth_noteoff(synth_, ch, data1);
+        break;
+    case 0x90:
+        if (data2 == 0)
+            fluid_synth_noteoff(synth_, ch, data1);
+        else
+            fluid_synth_noteon(synth_, ch, data1, data2);
+        break;
+    case 0xA0:
+        fluid_synth_key_pressure(synth_, ch, data1, data2);
+        break;
+    case 0xB0:
+        fluid_synth_cc(synth_, ch, data1, data2);
+        break;
+    case 0xC0:
+        fluid_synth_program_change(synth_, ch, data1);
+        break;
+    case 0xD0:
+        fluid_synth_channel_pressure(synth_, ch, data1);
+        break;
+    case 0xE0:
+        fluid_synth_pitch_bend(synth_, ch, data1 | (data2 << 7));
+        break;
+    default:
+        break;
+    }
+}
+
+void FluidSink::sysEx(const std::uint8_t* data, std::size_t length) {
+    if (length < 3 || data[0] != 0xF0 || data[length - 1] != 0xF7) return;
+    fluid_synth_sysex(synth_, reinterpret_cast<const char*>(data + 1), static_cast<int>(length - 2), nullptr,
+                      nullptr, nullptr, 0);
+}
+
+} // namespace qorn::platform

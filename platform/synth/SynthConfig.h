@@ -1,0 +1,25 @@
+// The settings of one synthesizer port, taken from the port parameters the
+// caller asked for, adjusted to what the synthesizer offers.
+#pragma once
+
+#include "platform/dmusic/DMusicRecords.h"
+
+#include <string>
+
+namespace qorn::platform {
+
+struct SynthConfig {
+    int sampleRate = 22050;
+    bool reverb = true;
+    bool chorus = true;
+    int voices = 128;
+};
+
+// S_OK, or S_FALSE when a requested value was adjusted (the adjusted values
+// are written back into *params); E_INVALIDARG for a record too short.
+HRESULT ResolveSynthConfig(DMUS_PORTPARAMS* params, SynthConfig& config);
+
+// The General MIDI SoundFont: QORN_SOUNDFONT when set, else the system's default.
+std::string SoundFontPath();
+
+} // namespace qorn::platform

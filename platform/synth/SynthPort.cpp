@@ -1,0 +1,193 @@
+#include "platform/synth/SynthPort.h"
+
+#include "platform/synth/AutoDownload.h"
+
+#include <fluidsynth.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+namespace qorn::platform {
+namespace {
+
+// FluidSynth's own default level: leaves headroom for dense pieces at 0 dB.
+constexpr double kBaseGain = 0.2;
+constexpr int kDrumBank = 128;
+
+void quietFluidLogging() {
+    static std::once_flag once;
+    // These would be printed from the audio thread (a missing preset, no
+    // free voice); the player has nowhere to show them anyway, and reports
+    // its own failures by result.
+    std::call_once(once, [] {
+        fluid_set_log_function(FLUID_ERR, nullptr, nullptr);
+        fluid_set_log_function(FLUID_WARN, nullptr, nullptr);
+        fluid_set_log_function(FLUID_INFO, nullptr, nullptr);
+        fluid_set_log_function(FLUID_DBG, nullptr, nullptr);
+    });
+}
+
+// Routes a band's patch choice: an instrument of a collection loaded into the
+// synthesizer, else the General MIDI preset through ordinary messages.
+class SynthPatchTarget : public PatchTarget {
+public:
+    SynthPatchTarget(fluid_synth_t* synth, std::vector<int> collectionFonts)
+        : synth_(synth), fonts_(std::move(collectionFonts)) {}
+
+    void selectPatch(const music::PatchSelect& p, MidiSink& sink) override {
+        const int ch = p.channel & 0x0F;
+        fluid_synth_set_channel_type(synth_, ch, p.drums ? CHANNEL_TYPE_DRUM : CHANNEL_TYPE_MELODIC);
+        if (p.collection < fonts_.size() && fonts_[p.collection] >= 0) {
+            const int bank = p.drums ? kDrumBank : ((p.bankMsb & 0x7F) << 7) | (p.bankLsb & 0x7F);
+            if (fluid_synth_program_select(synth_, ch, fonts_[p.collection], bank, p.program & 0x7F) == FLUID_OK)
+                return;
+        }
+        const auto cc = static_cast<std::uint8_t>(0xB0 | ch);
+        sink.shortMessage(cc, 0, p.drums ? 0 : p.bankMsb & 0x7F);
+        sink.shortMessage(cc, 32, p.drums ? 0 : p.bankLsb & 0x7F);
+        sink.shortMessage(static_cast<std::uint8_t>(0xC0 | ch), p.program & 0x7F, 0);
+    }
+
+private:
+    fluid_synth_t* synth_;
+    std::vector<int> fonts_;
+};
+
+} // namespace
+
+SynthPort* SynthPort::Create(const SynthConfig& config, std::string* error) {
+    quietFluidLogging();
+    fluid_settings_t* settings = new_fluid_settings();
+    if (settings == nullptr) {
+        if (error) *error = "cannot create synthesizer settings";
+        return nullptr;
+    }
+    fluid_settings_setnum(settings, "synth.sample-rate", config.sampleRate);
+    fluid_settings_setint(settings, "synth.polyphony", config.voices);
+    fluid_settings_setint(settings, "synth.midi-channels", 16);
+    fluid_settings_setint(settings, "synth.audio-channels", 1);
+    fluid_settings_setint(settings, "synth.audio-groups", 1);
+    fluid_settings_setint(settings, "synth.reverb.active", config.reverb ? 1 : 0);
+    fluid_settings_setint(settings, "synth.chorus.active", config.chorus ? 1 : 0);
+    fluid_settings_setnum(settings, "synth.gain", kBaseGain);
+    // One thread touches the synthesizer at a time (the gate sees to it), so
+    // FluidSynth's own mutex is not needed.
+    fluid_settings_setint(settings, "synth.threadsafe-api", 0);
+    // Only the presets in use are read from the 141 MB SoundFont.
+    fluid_settings_setint(settings, "synth.dynamic-sample-loading", 1);
+    fluid_settings_setint(settings, "synth.lock-memory", 0);
+    fluid_synth_t* synth = new_fluid_synth(settings);
+    if (synth == nullptr) {
+        delete_fluid_settings(settings);
+        if (error) *error = "cannot create the synthesizer";
+        return nullptr;
+    }
+    const std::string path = SoundFontPath();
+    const int font = fluid_synth_sfload(synth, path.c_str(), 1);
+    if (font == FLUID_FAILED) {
+        delete_fluid_synth(synth);
+        delete_fluid_settings(settings);
+        if (error) *error = "cannot load the SoundFont " + path;
+        return nullptr;
+    }
+    auto* port = new SynthPort(config, settings, synth, font);
+    return port;
+}
+
+SynthPort* SynthPort::From(IDirectMusicPort* port) { return dynamic_cast<SynthPort*>(port); }
+
+SynthPort::SynthPort(const SynthConfig& config, fluid_settings_t* settings, fluid_synth_t* synth, int soundFont)
+    : config_(config), settings_(settings), synth_(synth), soundFont_(soundFont), sink_(synth),
+      pinned_((kDrumBank + 1) * 128, false) {
+    // The presets every channel starts with stay loaded, so a program change
+    // back to them never reads the SoundFont on the audio thread.
+    for (const PresetRef p : {PresetRef{0, 0}, PresetRef{kDrumBank, 0}}) {
+        fluid_synth_pin_preset(synth_, soundFont_, p.bank, p.program);
+        pinned_[std::size_t(p.bank * 128 + p.program)] = true;
+    }
+}
+
+SynthPort::~SynthPort() {
+    if (output_) output_->stop();
+    output_.reset();
+    delete_fluid_synth(synth_);
+    delete_fluid_settings(settings_);
+}
+
+HRESULT SynthPort::Activate(BOOL enable) {
+    if (enable) {
+        if (!offline_ && !output_) output_ = OpenAudioOutput(config_.sampleRate, &SynthPort::renderCallback, this);
+    } else if (output_) {
+        output_->stop();
+        output_.reset();
+    }
+    return S_OK;
+}
+
+void SynthPort::lockGate() {
+    while (gate_.exchange(true, std::memory_order_acquire)) std::this_thread::yield();
+}
+
+void SynthPort::prepare(const music::Sequence& sequence, SequencePlayer& player, bool autoDownload) {
+    if (autoDownload) {
+        for (const PresetRef p : PresetsUsedBy(sequence)) {
+            const std::size_t slot = std::size_t(p.bank * 128 + p.program);
+            if (pinned_[slot]) continue;
+            // One preset at a time, so the audio thread is kept from the
+            // synthesizer only briefly.
+            lockGate();
+            fluid_synth_pin_preset(synth_, soundFont_, p.bank, p.program);
+            unlockGate();
+            pinned_[slot] = true;
+        }
+    }
+    if (!sequence.patches.empty()) {
+        // Instrument collections the piece carries are loaded here as
+        // SoundFonts of their own (-1: not loaded, General MIDI stands in).
+        std::vector<int> fonts(sequence.collections.size(), -1);
+        player.setPatchTarget(std::make_unique<SynthPatchTarget>(synth_, std::move(fonts)));
+    }
+}
+
+void SynthPort::setGain(float linearGain) {
+    fluid_synth_set_gain(synth_, static_cast<float>(kBaseGain * linearGain));
+}
+
+void SynthPort::renderCallback(void* context, float* left, float* right, int frames) {
+    static_cast<SynthPort*>(context)->render(left, right, frames);
+}
+
+void SynthPort::render(float* left, float* right, int frames) {
+    while (frames > 0) {
+        if (blockPos_ == kBlockFrames) {
+            renderBlock();
+            blockPos_ = 0;
+        }
+        const int n = std::min(frames, kBlockFrames - blockPos_);
+        std::memcpy(left, block_[0] + blockPos_, sizeof(float) * std::size_t(n));
+        std::memcpy(right, block_[1] + blockPos_, sizeof(float) * std::size_t(n));
+        blockPos_ += n;
+        left += n;
+        right += n;
+        frames -= n;
+    }
+}
+
+void SynthPort::renderBlock() {
+    if (gate_.exchange(true, std::memory_order_acquire)) {
+        std::memset(block_, 0, sizeof(block_));
+        frame_ += kBlockFrames;
+        return;
+    }
+    // Everything due at or before this block's first frame, then the block.
+    sink_.setFrame(frame_);
+    playback_.applyCommands(sink_, this);
+    playback_.advance(double(kBlockFrames) / config_.sampleRate, sink_);
+    fluid_synth_write_float(synth_, kBlockFrames, block_[0], 0, 1, block_[1], 0, 1);
+    gate_.store(false, std::memory_order_release);
+    frame_ += kBlockFrames;
+}
+
+} // namespace qorn::platform

@@ -1,0 +1,78 @@
+// The software synthesizer port: one FluidSynth synthesizer with the General
+// MIDI SoundFont, rendered by the audio output's thread (or pulled offline by
+// the caller), playing what the performance hands it through PortPlayback.
+#pragma once
+
+#include "platform/audio/AudioOutput.h"
+#include "platform/dmusic/RefCounted.h"
+#include "platform/performance/MusicPort.h"
+#include "platform/synth/FluidSink.h"
+#include "platform/synth/SynthConfig.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+struct _fluid_hashtable_t;
+struct _fluid_synth_t;
+
+namespace qorn::platform {
+
+class SynthPort final : public RefCounted<MusicPort>, private PortControls {
+public:
+    // Frames FluidSynth renders at a time; events take effect on this grid.
+    static constexpr int kBlockFrames = 64;
+
+    // Loads the SoundFont; null with the reason in *error when it cannot.
+    static SynthPort* Create(const SynthConfig& config, std::string* error);
+
+    // The synthesizer port behind `port`, or null for any other port.
+    static SynthPort* From(IDirectMusicPort* port);
+
+    HRESULT Activate(BOOL enable) override;
+
+    PortPlayback& playback() override { return playback_; }
+    void prepare(const music::Sequence& sequence, SequencePlayer& player, bool autoDownload) override;
+    bool hasVolume() const override { return true; }
+
+    const SynthConfig& config() const { return config_; }
+
+    // Offline use (rendering tool, tests): no audio output is opened; the
+    // caller pulls frames on its own thread instead. Call before Activate.
+    void setOffline(bool offline) { offline_ = offline; }
+    void renderOffline(float* left, float* right, int frames) { render(left, right, frames); }
+    // Frames rendered so far.
+    std::uint64_t framesRendered() const { return frame_; }
+    // Sees every message reach the synthesizer (set before playing).
+    void setEventProbe(SynthEventProbe probe, void* context) { sink_.setProbe(probe, context); }
+
+private:
+    SynthPort(const SynthConfig& config, _fluid_hashtable_t* settings, _fluid_synth_t* synth, int soundFont);
+    ~SynthPort() override;
+
+    static void renderCallback(void* context, float* left, float* right, int frames);
+    void render(float* left, float* right, int frames);
+    void renderBlock();
+    void setGain(float linearGain) override;
+    // The GUI thread's access to the synthesizer: the audio thread outputs a
+    // silent block rather than wait while it is held.
+    void lockGate();
+    void unlockGate() { gate_.store(false, std::memory_order_release); }
+
+    SynthConfig config_;
+    _fluid_hashtable_t* settings_;
+    _fluid_synth_t* synth_;
+    int soundFont_;
+    FluidSink sink_;
+    PortPlayback playback_;
+    std::unique_ptr<AudioOutput> output_;
+    bool offline_ = false;
+    std::atomic<bool> gate_{false};
+    std::vector<bool> pinned_;
+    float block_[2][kBlockFrames] = {};
+    int blockPos_ = kBlockFrames;
+    std::uint64_t frame_ = 0;
+};
+
+} // namespace qorn::platform

@@ -1,0 +1,90 @@
+// Two real copies of the program: the second leaves at once with 255, and a
+// copy killed outright does not block the next start.
+#include "app/InstanceGuard.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+
+namespace {
+
+class SingleInstanceTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
+        setenv("XDG_RUNTIME_DIR", dir.path().toLocal8Bit().constData(), 1);
+    }
+    void TearDown() override {
+        for (QProcess* p : {&first, &second, &third}) {
+            if (p->state() != QProcess::NotRunning) {
+                p->kill();
+                p->waitForFinished(5000);
+            }
+        }
+    }
+    void Start(QProcess& process, const QStringList& args = {}) {
+        process.setProcessEnvironment(env);
+        process.setProgram(QStringLiteral(QORN_EXECUTABLE));
+        process.setArguments(args);
+        process.start();
+        ASSERT_TRUE(process.waitForStarted(10000));
+    }
+    // True once some process holds the guard in the test's folder. Read from
+    // the kernel's lock table: probing with a lock of our own could make a
+    // copy that is starting just then believe another one runs.
+    static bool GuardHeld(int timeoutMs) {
+        const std::string path = qorn::app::InstanceGuard::PathFor(qorn::app::GuardName);
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < timeoutMs) {
+            struct stat info {};
+            if (stat(path.c_str(), &info) == 0) {
+                std::ifstream locks("/proc/locks");
+                const std::string inode = ":" + std::to_string(info.st_ino) + " ";
+                for (std::string line; std::getline(locks, line);)
+                    if (line.find("FLOCK") != std::string::npos && line.find(inode) != std::string::npos) return true;
+            }
+            QThread::msleep(20);
+        }
+        return false;
+    }
+
+    QTemporaryDir dir;
+    QProcessEnvironment env;
+    QProcess first, second, third;
+};
+
+TEST_F(SingleInstanceTest, SecondCopyExitsWith255AndKilledCopyDoesNotBlock) {
+    Start(first);
+    ASSERT_TRUE(GuardHeld(15000));
+
+    Start(second);
+    ASSERT_TRUE(second.waitForFinished(15000));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 255);
+    EXPECT_EQ(first.state(), QProcess::Running);
+
+    ::kill(static_cast<pid_t>(first.processId()), SIGKILL);
+    ASSERT_TRUE(first.waitForFinished(10000));
+
+    // A file on the command line is ignored; the copy starts as usual.
+    Start(third, {QStringLiteral("song.mid")});
+    ASSERT_TRUE(GuardHeld(15000));
+    EXPECT_FALSE(third.waitForFinished(1000));
+    EXPECT_EQ(third.state(), QProcess::Running);
+}
+
+} // namespace

@@ -1,0 +1,295 @@
+// DLS collections rendered through a real FluidSynth synthesizer into a
+// buffer, judged by what a listener would hear: pitch and timbre from the
+// spectrum, sustain and release from the level.
+#include "platform/formats/dls/DlsReader.h"
+#include "platform/instruments/DlsInstruments.h"
+#include "tests/dls/DlsWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <numbers>
+#include <thread>
+
+namespace qorn::instruments {
+namespace {
+
+constexpr int kRate = 22050;
+
+struct Synth {
+    fluid_settings_t* settings = nullptr;
+    fluid_synth_t* synth = nullptr;
+    Synth() {
+        fluid_set_log_function(FLUID_WARN, nullptr, nullptr);
+        fluid_set_log_function(FLUID_INFO, nullptr, nullptr);
+        settings = new_fluid_settings();
+        fluid_settings_setnum(settings, "synth.sample-rate", kRate);
+        fluid_settings_setint(settings, "synth.reverb.active", 0);
+        fluid_settings_setint(settings, "synth.chorus.active", 0);
+        synth = new_fluid_synth(settings);
+    }
+    ~Synth() {
+        if (synth) delete_fluid_synth(synth);
+        delete_fluid_settings(settings);
+    }
+    Synth(const Synth&) = delete;
+    Synth& operator=(const Synth&) = delete;
+
+    // Mono mix of the next `seconds` of output.
+    std::vector<float> Render(double seconds) {
+        const int frames = static_cast<int>(seconds * kRate);
+        std::vector<float> left(static_cast<std::size_t>(frames)), right(left.size()), mono(left.size());
+        fluid_synth_write_float(synth, frames, left.data(), 0, 1, right.data(), 0, 1);
+        for (std::size_t i = 0; i < mono.size(); ++i) mono[i] = 0.5f * (left[i] + right[i]);
+        return mono;
+    }
+};
+
+std::shared_ptr<const dls::Collection> Load(const testdls::CollectionSpec& spec) {
+    const auto bytes = testdls::BuildDls(spec);
+    auto result = dls::ReadDlsCollection(bytes);
+    EXPECT_TRUE(result.ok()) << (result.error ? result.error->ToString() : "");
+    return result.collection;
+}
+
+double Rms(const std::vector<float>& s, std::size_t from = 0, std::size_t to = SIZE_MAX) {
+    to = std::min(to, s.size());
+    double sum = 0;
+    for (std::size_t i = from; i < to; ++i) sum += double(s[i]) * s[i];
+    return to > from ? std::sqrt(sum / double(to - from)) : 0.0;
+}
+
+// Power of one frequency over a Hann-windowed stretch of signal.
+double PowerAt(const std::vector<float>& s, double frequency) {
+    double re = 0, im = 0;
+    const double n = double(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const double w = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * double(i) / n);
+        const double phase = 2 * std::numbers::pi * frequency * double(i) / kRate;
+        re += w * s[i] * std::cos(phase);
+        im += w * s[i] * std::sin(phase);
+    }
+    return re * re + im * im;
+}
+
+struct Spectrum {
+    double fundamental = 0;
+    double thirdHarmonicRatio = 0; // power at 3f over power at f
+};
+
+Spectrum Analyse(const std::vector<float>& note) {
+    // The steady part of the note; skip the onset.
+    std::vector<float> s(note.begin() + kRate / 10, note.begin() + kRate / 10 + 8192);
+    Spectrum r;
+    double best = 0;
+    for (double f = 60; f < 3000; f += 5) {
+        const double p = PowerAt(s, f);
+        if (p > best) best = p, r.fundamental = f;
+    }
+    for (double f = r.fundamental - 5; f <= r.fundamental + 5; f += 0.25) {
+        const double p = PowerAt(s, f);
+        if (p > best) best = p, r.fundamental = f;
+    }
+    r.thirdHarmonicRatio = PowerAt(s, 3 * r.fundamental) / best;
+    return r;
+}
+
+std::vector<float> PlayNote(Synth& s, int channel, int key, double seconds = 0.6) {
+    fluid_synth_noteon(s.synth, channel, key, 100);
+    auto out = s.Render(seconds);
+    fluid_synth_noteoff(s.synth, channel, key);
+    s.Render(0.5);
+    return out;
+}
+
+TEST(DlsPlayback, PatchesSoundWithTheirOwnPitchAndTimbre) {
+    struct Case {
+        const char* what;
+        std::uint8_t msb, lsb, program;
+        bool drums;
+        int channel, key;
+        double frequency;
+        bool sine;
+    };
+    const Case cases[] = {
+        {"sine at unity", 0, 0, 0, false, 0, 69, 440, true},
+        {"sine an octave up", 0, 0, 0, false, 0, 81, 880, true},
+        {"sine an octave down", 0, 0, 0, false, 3, 57, 220, true},
+        {"square program", 0, 0, 1, false, 1, 69, 440, false},
+        {"bank select to square", 5, 3, 0, false, 2, 69, 440, false},
+        {"drum kit key 36", 0, 0, 0, true, 9, 36, 880, true},
+        {"drum kit key 38", 0, 0, 0, true, 9, 38, 220, false},
+        {"drum kit on a melodic channel", 0, 0, 0, true, 4, 38, 220, false},
+    };
+    for (bool level2 : {false, true}) {
+        Synth s;
+        const int id = AddCollectionToSynth(s.synth, Load(testdls::TestCollection(level2)));
+        ASSERT_GT(id, 0);
+        for (const Case& k : cases) {
+            SCOPED_TRACE(std::string(k.what) + (level2 ? " (Level 2)" : " (Level 1)"));
+            ASSERT_TRUE(SelectCollectionPatch(s.synth, k.channel, id, k.msb, k.lsb, k.program, k.drums));
+            const auto note = PlayNote(s, k.channel, k.key);
+            ASSERT_GT(Rms(note), 0.01);
+            const Spectrum sp = Analyse(note);
+            EXPECT_NEAR(sp.fundamental, k.frequency, k.frequency * 0.01);
+            if (k.sine) EXPECT_LT(sp.thirdHarmonicRatio, 0.01);
+            else EXPECT_GT(sp.thirdHarmonicRatio, 0.05);
+        }
+    }
+}
+
+TEST(DlsPlayback, DrumKeysWithoutRegionsAreSilent) {
+    Synth s;
+    const int id = AddCollectionToSynth(s.synth, Load(testdls::TestCollection()));
+    ASSERT_TRUE(SelectCollectionPatch(s.synth, 9, id, 0, 0, 0, true));
+    EXPECT_LT(Rms(PlayNote(s, 9, 37)), 1e-4);
+}
+
+TEST(DlsPlayback, UnityNoteAndFineTuneSetThePitch) {
+    struct Case {
+        std::uint16_t unity;
+        std::int16_t fineTune;
+        int key;
+    };
+    const Case cases[] = {{69, 0, 69}, {57, 0, 69}, {69, 0, 64}, {69, -50, 69}, {69, 30, 72}, {72, 0, 60}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE("unity " + std::to_string(k.unity) + " fine " + std::to_string(k.fineTune) + " key " +
+                     std::to_string(k.key));
+        testdls::CollectionSpec spec = testdls::TestCollection();
+        auto& region = spec.instruments[0].regions[0];
+        region.sample = *spec.waves[0].sample; // keeps the wave's loop
+        region.sample->unityNote = k.unity;
+        region.sample->fineTune = k.fineTune;
+        Synth s;
+        const int id = AddCollectionToSynth(s.synth, Load(spec));
+        ASSERT_TRUE(SelectCollectionPatch(s.synth, 0, id, 0, 0, 0, false));
+        const double expected = 440.0 * std::pow(2.0, (k.key - k.unity) / 12.0 + k.fineTune / 1200.0);
+        EXPECT_NEAR(Analyse(PlayNote(s, 0, k.key)).fundamental, expected, expected * 0.006);
+    }
+}
+
+TEST(DlsPlayback, LoopSustainsAShortSampleWhileTheNoteIsHeld) {
+    for (bool looped : {true, false}) {
+        SCOPED_TRACE(looped ? "looped" : "not looped");
+        testdls::CollectionSpec spec = testdls::TestCollection();
+        // A tenth of a second of sine.
+        spec.waves[0].samples.resize(4400);
+        spec.waves[0].sample->loop = testdls::Loop{2200, 2200, 0};
+        if (!looped) spec.waves[0].sample->loop.reset();
+        Synth s;
+        const int id = AddCollectionToSynth(s.synth, Load(spec));
+        ASSERT_TRUE(SelectCollectionPatch(s.synth, 0, id, 0, 0, 0, false));
+        fluid_synth_noteon(s.synth, 0, 69, 100);
+        const auto held = s.Render(1.0);
+        const double late = Rms(held, kRate / 2, kRate);
+        if (looped) {
+            EXPECT_GT(late, 0.5 * Rms(held, 0, kRate / 10));
+            EXPECT_NEAR(Analyse(held).fundamental, 440, 4);
+            // Released, it fades within its release time.
+            fluid_synth_noteoff(s.synth, 0, 69);
+            const auto released = s.Render(1.0);
+            EXPECT_LT(Rms(released, kRate / 2, kRate), 1e-4);
+        } else {
+            EXPECT_LT(late, 1e-4);
+        }
+    }
+}
+
+TEST(DlsPlayback, RegionsSplitByVelocity) {
+    testdls::CollectionSpec spec = testdls::TestCollection();
+    auto& regions = spec.instruments[0].regions;
+    regions[0].velocityHigh = 63;
+    regions.push_back(regions[0]);
+    regions[1].velocityLow = 64;
+    regions[1].velocityHigh = 127;
+    regions[1].wave = 1; // square above
+    Synth s;
+    const int id = AddCollectionToSynth(s.synth, Load(spec));
+    ASSERT_TRUE(SelectCollectionPatch(s.synth, 0, id, 0, 0, 0, false));
+    fluid_synth_noteon(s.synth, 0, 69, 40);
+    const auto soft = s.Render(0.6);
+    fluid_synth_noteoff(s.synth, 0, 69);
+    s.Render(0.5);
+    fluid_synth_noteon(s.synth, 0, 69, 120);
+    const auto loud = s.Render(0.6);
+    EXPECT_LT(Analyse(soft).thirdHarmonicRatio, 0.01);
+    EXPECT_GT(Analyse(loud).thirdHarmonicRatio, 0.05);
+}
+
+TEST(DlsPlayback, MissingPatchesAreReportedForGeneralMidiFallback) {
+    Synth s;
+    const auto collection = Load(testdls::TestCollection());
+    const int id = AddCollectionToSynth(s.synth, collection);
+    EXPECT_FALSE(SelectCollectionPatch(s.synth, 0, id, 0, 0, 7, false));
+    EXPECT_FALSE(SelectCollectionPatch(s.synth, 0, id, 0, 0, 1, true));
+    EXPECT_FALSE(SelectCollectionPatch(s.synth, 0, id + 100, 0, 0, 0, false));
+    EXPECT_FALSE(dls::CollectionHasPatch(*collection, 0, 0, 7, false));
+}
+
+TEST(DlsPlayback, UnloadFallsBackToGeneralMidiAndFreesOnceSilent) {
+    const char* gm = "/usr/share/sounds/sf2/FluidR3_GM.sf2";
+    Synth s;
+    int gmId = -1;
+    if (std::filesystem::exists(gm)) gmId = fluid_synth_sfload(s.synth, gm, 1);
+    std::weak_ptr<const dls::Collection> weak;
+    int id = 0;
+    {
+        auto collection = Load(testdls::TestCollection());
+        weak = collection;
+        id = AddCollectionToSynth(s.synth, collection);
+    }
+    ASSERT_TRUE(SelectCollectionPatch(s.synth, 0, id, 0, 0, 0, false));
+    if (gmId > 0) fluid_synth_program_select(s.synth, 1, gmId, 0, 0);
+    fluid_synth_noteon(s.synth, 0, 69, 100);
+    s.Render(0.2);
+
+    ASSERT_TRUE(RemoveCollectionFromSynth(s.synth, id));
+    EXPECT_FALSE(RemoveCollectionFromSynth(s.synth, id));
+    EXPECT_FALSE(SelectCollectionPatch(s.synth, 0, id, 0, 0, 0, false));
+    // The sounding note keeps its samples until it has died away.
+    ReleaseUnusedCollections(s.synth);
+    EXPECT_EQ(CollectionsHeldBySynth(s.synth), 1);
+    EXPECT_FALSE(weak.expired());
+    EXPECT_GT(Rms(s.Render(0.2)), 0.01);
+
+    fluid_synth_noteoff(s.synth, 0, 69);
+    s.Render(0.5);
+    ReleaseUnusedCollections(s.synth);
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    ReleaseUnusedCollections(s.synth);
+    EXPECT_EQ(CollectionsHeldBySynth(s.synth), 0);
+    EXPECT_TRUE(weak.expired());
+
+    if (gmId > 0) {
+        // Channel 0 now plays General MIDI's piano, and channel 1 kept its
+        // explicit choice through the SoundFont's removal.
+        int sfont = 0, bank = 0, program = 0;
+        ASSERT_EQ(fluid_synth_get_program(s.synth, 1, &sfont, &bank, &program), FLUID_OK);
+        EXPECT_EQ(sfont, gmId);
+        EXPECT_GT(Rms(PlayNote(s, 0, 69)), 0.001);
+    } else {
+        EXPECT_LT(Rms(PlayNote(s, 0, 69)), 1e-4);
+    }
+}
+
+TEST(DlsPlayback, DeletingTheSynthReleasesItsCollections) {
+    std::weak_ptr<const dls::Collection> weak;
+    {
+        Synth s;
+        auto collection = Load(testdls::TestCollection());
+        weak = collection;
+        const int first = AddCollectionToSynth(s.synth, collection);
+        const int second = AddCollectionToSynth(s.synth, collection);
+        EXPECT_NE(first, second);
+        EXPECT_EQ(CollectionsHeldBySynth(s.synth), 2);
+        ASSERT_TRUE(SelectCollectionPatch(s.synth, 0, second, 0, 0, 0, false));
+        fluid_synth_noteon(s.synth, 0, 69, 100);
+        s.Render(0.1);
+        RemoveCollectionFromSynth(s.synth, first);
+    }
+    EXPECT_TRUE(weak.expired());
+}
+
+} // namespace
+} // namespace qorn::instruments

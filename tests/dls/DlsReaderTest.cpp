@@ -1,0 +1,287 @@
+#include "platform/formats/dls/DlsArticulation.h"
+#include "platform/formats/dls/DlsReader.h"
+#include "tests/dls/DlsWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace qorn::dls {
+namespace {
+
+using testdls::Bytes;
+using testdls::BuildDls;
+using testdls::CollectionSpec;
+using testdls::TestCollection;
+
+std::shared_ptr<const Collection> ReadOk(const Bytes& bytes) {
+    DlsReadResult result = ReadDlsCollection(bytes);
+    EXPECT_TRUE(result.ok()) << (result.error ? result.error->ToString() : "");
+    return result.collection;
+}
+
+// Offset of the first chunk header `id` at or after `from`.
+std::size_t Find(const Bytes& bytes, const char* id, std::size_t from = 0) {
+    auto it = std::search(bytes.begin() + static_cast<std::ptrdiff_t>(from), bytes.end(), id, id + 4);
+    EXPECT_NE(it, bytes.end()) << id;
+    return static_cast<std::size_t>(it - bytes.begin());
+}
+
+void Poke32(Bytes& bytes, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+class LevelTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(LevelTest, ReadsInstrumentsRegionsAndWaves) {
+    auto c = ReadOk(BuildDls(TestCollection(GetParam())));
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->name, "Test collection");
+    ASSERT_TRUE(c->guid);
+    EXPECT_EQ(c->guid->Data1, 0x04030201u);
+    EXPECT_EQ(c->guid->Data4[7], 16);
+
+    ASSERT_EQ(c->instruments.size(), 4u);
+    const Instrument& sine = c->instruments[0];
+    EXPECT_EQ(sine.name, "Sine");
+    EXPECT_EQ(sine.program, 0);
+    EXPECT_FALSE(sine.drums);
+    ASSERT_EQ(sine.regions.size(), 1u);
+    EXPECT_EQ(sine.regions[0].waveIndex, 0u);
+    ASSERT_EQ(sine.articulations.size(), 1u);
+    EXPECT_EQ(sine.articulations[0].level2, GetParam());
+    EXPECT_EQ(sine.articulations[0].connections.size(), 3u);
+
+    const Instrument& bank = c->instruments[2];
+    EXPECT_EQ(bank.bankMsb, 5);
+    EXPECT_EQ(bank.bankLsb, 3);
+    EXPECT_EQ(bank.regions[0].waveIndex, 1u);
+
+    const Instrument& kit = c->instruments[3];
+    EXPECT_TRUE(kit.drums);
+    ASSERT_EQ(kit.regions.size(), 2u);
+    EXPECT_EQ(kit.regions[1].keyLow, 38);
+    EXPECT_EQ(kit.regions[1].keyHigh, 38);
+    EXPECT_EQ(kit.regions[1].waveIndex, 3u);
+    ASSERT_TRUE(kit.regions[1].sample);
+    EXPECT_EQ(kit.regions[1].sample->unityNote, 38);
+
+    ASSERT_EQ(c->waves.size(), 4u);
+    EXPECT_EQ(c->waves[0].name, "sine");
+    EXPECT_EQ(c->waves[0].sampleRate, 44000u);
+    EXPECT_EQ(c->waves[0].samples.size(), 44000u);
+    ASSERT_TRUE(c->waves[0].sample);
+    ASSERT_EQ(c->waves[0].sample->loops.size(), 1u);
+    EXPECT_EQ(c->waves[0].sample->loops[0].start, 34000u);
+    EXPECT_EQ(c->waves[0].sample->loops[0].length, 10000u);
+    EXPECT_EQ(EffectiveSample(*c, kit.regions[0]).unityNote, 36);
+    EXPECT_EQ(EffectiveSample(*c, sine.regions[0]).unityNote, 69);
+}
+
+INSTANTIATE_TEST_SUITE_P(Dls, LevelTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "Level2" : "Level1"; });
+
+TEST(DlsReader, EightBitAndStereoWavesBecomeMono16Bit) {
+    CollectionSpec spec;
+    testdls::WaveSpec w;
+    w.samples = {0, 16384, -16384, 32512, -32768};
+    spec.waves = {w, w, w};
+    spec.waves[1].bits = 8;
+    spec.waves[2].channels = 2;
+    auto c = ReadOk(BuildDls(spec));
+    ASSERT_TRUE(c);
+    ASSERT_EQ(c->waves.size(), 3u);
+    for (const Wave& wave : c->waves) {
+        ASSERT_EQ(wave.samples.size(), w.samples.size());
+        for (std::size_t i = 0; i < w.samples.size(); ++i)
+            EXPECT_NEAR(wave.samples[i], w.samples[i], 256) << "bits " << wave.bitsPerSample << " sample " << i;
+    }
+    EXPECT_EQ(c->waves[1].bitsPerSample, 8);
+    EXPECT_EQ(c->waves[2].channels, 2);
+}
+
+TEST(DlsReader, LargerRecordsAndUnknownChunksReadAlike) {
+    const auto plain = ReadOk(BuildDls(TestCollection()));
+    CollectionSpec spec = TestCollection();
+    spec.unknownChunks = true;
+    for (auto& w : spec.waves) {
+        w.sample->extraHeaderBytes = 12;
+        w.sample->extraLoopBytes = 8;
+    }
+    const auto padded = ReadOk(BuildDls(spec));
+    ASSERT_TRUE(plain && padded);
+    ASSERT_EQ(padded->instruments.size(), plain->instruments.size());
+    ASSERT_EQ(padded->waves.size(), plain->waves.size());
+    for (std::size_t i = 0; i < plain->waves.size(); ++i) {
+        EXPECT_EQ(padded->waves[i].samples, plain->waves[i].samples);
+        EXPECT_EQ(padded->waves[i].sample->unityNote, plain->waves[i].sample->unityNote);
+        ASSERT_EQ(padded->waves[i].sample->loops.size(), 1u);
+        EXPECT_EQ(padded->waves[i].sample->loops[0].start, plain->waves[i].sample->loops[0].start);
+    }
+    for (std::size_t i = 0; i < plain->instruments.size(); ++i)
+        EXPECT_EQ(padded->instruments[i].regions[0].waveIndex, plain->instruments[i].regions[0].waveIndex);
+}
+
+TEST(DlsReader, WithoutPoolTableTheIndexNamesTheWave) {
+    CollectionSpec spec = TestCollection();
+    spec.poolTable = false;
+    spec.instruments[0].regions[0].wave = 2;
+    spec.instruments[1].regions[0].wave = 9; // no such wave
+    auto c = ReadOk(BuildDls(spec));
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->instruments[0].regions[0].waveIndex, 2u);
+    EXPECT_EQ(c->instruments[1].regions[0].waveIndex, Region::kNoWave);
+}
+
+TEST(DlsReader, PatchLookupHonoursBankAndDrumFlag) {
+    auto c = ReadOk(BuildDls(TestCollection()));
+    ASSERT_TRUE(c);
+    struct Case {
+        std::uint8_t msb, lsb, program;
+        bool drums;
+        const char* expected; // nullptr: not in the collection
+    };
+    const Case cases[] = {
+        {0, 0, 0, false, "Sine"},        {0, 0, 1, false, "Square"}, {5, 3, 0, false, "Square bank"},
+        {0, 0, 0, true, "Kit"},          {5, 0, 0, false, nullptr},  {0, 3, 0, false, nullptr},
+        {0, 0, 1, true, nullptr},        {0, 0, 2, false, nullptr},
+    };
+    for (const Case& k : cases) {
+        const Instrument* found = FindInstrument(*c, k.msb, k.lsb, k.program, k.drums);
+        if (k.expected) {
+            ASSERT_NE(found, nullptr) << k.expected;
+            EXPECT_EQ(found->name, k.expected);
+        } else {
+            EXPECT_EQ(found, nullptr) << int(k.msb) << "/" << int(k.lsb) << "/" << int(k.program);
+        }
+        EXPECT_EQ(CollectionHasPatch(*c, k.msb, k.lsb, k.program, k.drums), k.expected != nullptr);
+    }
+}
+
+TEST(DlsReader, ProbeRecognisesOnlyDlsForms) {
+    const Bytes dls = BuildDls(TestCollection());
+    EXPECT_TRUE(LooksLikeDlsCollection(dls));
+    Bytes wave = dls;
+    std::memcpy(wave.data() + 8, "WAVE", 4);
+    EXPECT_FALSE(LooksLikeDlsCollection(wave));
+    EXPECT_FALSE(LooksLikeDlsCollection(Bytes(dls.begin(), dls.begin() + 11)));
+    EXPECT_FALSE(LooksLikeDlsCollection(Bytes{}));
+    const DlsReadResult r = ReadDlsCollection(wave);
+    EXPECT_FALSE(r.ok());
+}
+
+// Each mutation makes a length or count lie; the reader must refuse the
+// file and name the chunk where the lie is.
+TEST(DlsReader, HostileLengthsAndCountsAreRefusedWithChunkAndOffset) {
+    struct Case {
+        const char* name;
+        const char* chunk; // chunk to patch and to be named
+        std::size_t field; // offset of the field from the chunk header
+        std::uint32_t value;
+    };
+    const Case cases[] = {
+        {"wsmp loop count", "wsmp", 8 + 16, 0x40000000u},
+        {"wsmp header size", "wsmp", 8, 0x7FFFFFF0u},
+        {"wsmp header size too small", "wsmp", 8, 4},
+        {"art1 connection count", "art1", 8 + 4, 0x10000000u},
+        {"art1 header size", "art1", 8, 0xFFFFFFFFu},
+        {"ptbl cue count", "ptbl", 8 + 4, 0x20000000u},
+        {"chunk size past its list", "insh", 4, 0x00100000u},
+        {"list size past the file", "wvpl", 4, 0xFFFFFF00u},
+    };
+    const Bytes good = BuildDls(TestCollection());
+    for (const Case& k : cases) {
+        Bytes bad = good;
+        // "wvpl" is a list type: its header starts 8 bytes earlier.
+        const bool listType = std::strcmp(k.chunk, "wvpl") == 0;
+        const std::size_t at = Find(bad, k.chunk) - (listType ? 8 : 0);
+        Poke32(bad, at + k.field, k.value);
+        const DlsReadResult r = ReadDlsCollection(bad);
+        ASSERT_FALSE(r.ok()) << k.name;
+        ASSERT_TRUE(r.error) << k.name;
+        EXPECT_EQ(r.error->chunk, listType ? "LIST" : k.chunk) << k.name;
+        EXPECT_EQ(r.error->offset, at) << k.name;
+        EXPECT_NE(r.error->ToString().find(std::to_string(at)), std::string::npos) << r.error->ToString();
+    }
+}
+
+TEST(DlsReader, EveryTruncationIsRefusedOrReadSafely) {
+    CollectionSpec spec = TestCollection(true);
+    for (auto& w : spec.waves) w.samples.resize(200), w.sample->loop = testdls::Loop{100, 100, 0};
+    const Bytes full = BuildDls(spec);
+    const std::size_t wavePool = Find(full, "wvpl") - 8;
+    int refused = 0;
+    for (std::size_t n = 0; n < full.size(); ++n) {
+        const DlsReadResult r = ReadDlsCollection(std::span(full.data(), n));
+        if (!r.ok()) {
+            ++refused;
+            ASSERT_TRUE(r.error);
+            EXPECT_LE(r.error->offset, n);
+        }
+        // Cut inside the wave pool: the pool list is what runs past the end.
+        if (n > wavePool + 12 && n < wavePool + 100) {
+            ASSERT_FALSE(r.ok()) << n;
+            EXPECT_EQ(r.error->offset, wavePool);
+        }
+    }
+    EXPECT_GT(refused, static_cast<int>(full.size() * 9 / 10));
+}
+
+TEST(DlsReader, DeeplyNestedListsAreSkippedWithoutRecursing) {
+    CollectionSpec spec = TestCollection();
+    Bytes dls = BuildDls(spec);
+    // 20000 lists nested inside one another, placed as an unknown chunk
+    // inside the instrument list.
+    Bytes nested = testdls::Chunk("junk", Bytes{});
+    for (int i = 0; i < 20000; ++i) nested = testdls::List("ins ", nested);
+    const std::size_t lins = Find(dls, "lins") - 8;
+    std::uint32_t linsSize = 0;
+    std::memcpy(&linsSize, dls.data() + lins + 4, 4);
+    dls.insert(dls.begin() + static_cast<std::ptrdiff_t>(lins + 12), nested.begin(), nested.end());
+    Poke32(dls, lins + 4, linsSize + static_cast<std::uint32_t>(nested.size()));
+    Poke32(dls, 4, static_cast<std::uint32_t>(dls.size() - 8));
+    const DlsReadResult r = ReadDlsCollection(dls);
+    // The outer "ins " has no header, so the collection is refused, by name.
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error->chunk, "ins ");
+    EXPECT_EQ(r.error->offset, lins + 12);
+}
+
+TEST(DlsArticulation, ConnectionsBecomeGeneratorValues) {
+    using namespace conn;
+    auto c = [](std::uint16_t src, std::uint16_t dst, std::int32_t scale) {
+        return Connection{src, kSrcNone, dst, 0, scale};
+    };
+    Instrument instrument;
+    instrument.articulations.push_back(Articulation{
+        false,
+        {c(kSrcNone, kDstEg1AttackTime, -1200 * 65536), c(kSrcNone, kDstEg1DecayTime, 1200 * 65536),
+         c(kSrcNone, kDstEg1SustainLevel, 500 * 65536), c(kSrcNone, kDstEg1ReleaseTime, kTimeZero),
+         c(kSrcNone, kDstPan, -250 * 65536), c(kSrcLfo, kDstPitch, 50 * 65536),
+         c(kSrcNone, kDstLfoFrequency, -600 * 65536), c(kSrcVibrato, kDstPitch, 20 * 65536),
+         // Controller-scaled connections are not plain depths.
+         Connection{kSrcLfo, 0x0081, kDstPitch, 0, 999 * 65536}}});
+    Region region;
+    WaveSample sample;
+    sample.gain = -60 * 65536; // 6 dB quieter
+    VoiceParameters p = DeriveVoiceParameters(instrument, region, sample);
+    EXPECT_DOUBLE_EQ(p.volEnvAttack, -1200);
+    EXPECT_DOUBLE_EQ(p.volEnvDecay, 1200);
+    EXPECT_DOUBLE_EQ(p.volEnvSustain, 480);
+    EXPECT_DOUBLE_EQ(p.volEnvRelease, -12000);
+    EXPECT_DOUBLE_EQ(p.pan, -250);
+    EXPECT_DOUBLE_EQ(p.modLfoToPitch, 50);
+    EXPECT_DOUBLE_EQ(p.modLfoFrequency, -600);
+    EXPECT_DOUBLE_EQ(p.vibLfoToPitch, 20);
+    EXPECT_DOUBLE_EQ(p.attenuation, 60);
+
+    // A region's own articulation replaces the instrument's.
+    region.articulations.push_back(Articulation{true, {c(kSrcNone, kDstPan, 400 * 65536)}});
+    p = DeriveVoiceParameters(instrument, region, WaveSample{});
+    EXPECT_DOUBLE_EQ(p.pan, 400);
+    EXPECT_DOUBLE_EQ(p.volEnvAttack, -12000);
+}
+
+} // namespace
+} // namespace qorn::dls

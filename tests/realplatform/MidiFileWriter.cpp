@@ -1,0 +1,82 @@
+#include "MidiFileWriter.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace qorn::test {
+namespace {
+
+struct Timed {
+    std::uint32_t tick;
+    int order; // note-offs before note-ons of the same tick
+    std::vector<std::uint8_t> bytes;
+};
+
+void putVarLen(std::vector<std::uint8_t>& out, std::uint32_t v) {
+    std::uint8_t buf[4];
+    int n = 0;
+    do {
+        buf[n++] = std::uint8_t(v & 0x7F);
+        v >>= 7;
+    } while (v != 0 && n < 4);
+    while (n-- > 0) out.push_back(std::uint8_t(buf[n] | (n > 0 ? 0x80 : 0)));
+}
+
+void putBE(std::vector<std::uint8_t>& out, std::uint32_t v, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i) out.push_back(std::uint8_t(v >> (8 * i)));
+}
+
+} // namespace
+
+std::vector<std::uint8_t> BuildMidiFile(const TestPiece& piece) {
+    std::vector<Timed> events;
+    const std::uint32_t t = piece.microsecondsPerQuarter;
+    events.push_back({0, 0, {0xFF, 0x51, 0x03, std::uint8_t(t >> 16), std::uint8_t(t >> 8), std::uint8_t(t)}});
+    std::uint16_t channels = 0;
+    std::uint32_t last = 0;
+    for (const auto& n : piece.notes) {
+        channels = std::uint16_t(channels | (1u << n.channel));
+        events.push_back({n.tick, 2, {std::uint8_t(0x90 | n.channel), n.key, n.velocity}});
+        events.push_back({n.tick + n.length, 1, {std::uint8_t(0x80 | n.channel), n.key, 0}});
+        last = std::max(last, n.tick + n.length);
+    }
+    for (int ch = 0; ch < 16; ++ch)
+        if (channels & (1u << ch)) events.push_back({0, 0, {std::uint8_t(0xC0 | ch), piece.program}});
+    std::stable_sort(events.begin(), events.end(), [](const Timed& a, const Timed& b) {
+        return a.tick != b.tick ? a.tick < b.tick : a.order < b.order;
+    });
+    std::vector<std::uint8_t> track;
+    std::uint32_t now = 0;
+    for (const auto& e : events) {
+        putVarLen(track, e.tick - now);
+        now = e.tick;
+        track.insert(track.end(), e.bytes.begin(), e.bytes.end());
+    }
+    const std::uint32_t end = std::max(piece.endTick, last);
+    putVarLen(track, end - now);
+    track.insert(track.end(), {0xFF, 0x2F, 0x00});
+
+    std::vector<std::uint8_t> file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1};
+    putBE(file, piece.ticksPerQuarter, 2);
+    file.insert(file.end(), {'M', 'T', 'r', 'k'});
+    putBE(file, std::uint32_t(track.size()), 4);
+    file.insert(file.end(), track.begin(), track.end());
+    return file;
+}
+
+std::string WriteTempFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::filesystem::path dir = std::filesystem::path(tmp != nullptr ? tmp : "/tmp") /
+                                ("qorn-realplatform-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::filesystem::path path = dir / name;
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    return path.string();
+}
+
+} // namespace qorn::test

@@ -1,0 +1,251 @@
+// What a segment turns into when it plays: bands, curves, the loop region,
+// play start, PChannels and system-exclusive messages.
+#include "TestSupport.h"
+
+#include "platform/formats/dls/DlsCollection.h"
+
+#include <array>
+
+namespace qorn::testseg {
+namespace {
+
+using music::PatchSelect;
+
+TEST(SegmentSequence, BandSetsPatchVolumePanAndBendRangeBeforeTheFirstNote) {
+    SegmentSpec spec = MelodySpec();
+    Instrument piano{0, 0x00050300 | 4, 0x1 | 0x2 | 0x20 | 0x40 | 0x2000, 20, 90, 0, 12, std::nullopt};
+    Instrument kit{9, 0x80000000u | 16, 0x1 | 0x40, 64, 127, 0, 2, std::nullopt};
+    spec.bands = {{0, {piano, kit}}};
+    const Loaded l = Load(BuildSegment(spec));
+    ASSERT_TRUE(l.ok) << l.error;
+    ASSERT_EQ(l.sequence.patches.size(), 2u);
+    const PatchSelect& p = l.sequence.patches[0];
+    EXPECT_EQ(p.channel, 0);
+    EXPECT_EQ(p.program, 4);
+    EXPECT_EQ(p.bankMsb, 5);
+    EXPECT_EQ(p.bankLsb, 3);
+    EXPECT_FALSE(p.drums);
+    EXPECT_EQ(p.collection, PatchSelect::kNoCollection);
+    EXPECT_EQ(l.sequence.patches[1].channel, 9);
+    EXPECT_TRUE(l.sequence.patches[1].drums);
+    EXPECT_EQ(l.sequence.patches[1].program, 16);
+    EXPECT_EQ(l.sequence.patches[1].bankMsb, 0); // no bank-select flag
+
+    // Volume, pan and the RPN 0 pitch-bend range come before the first note.
+    std::vector<std::array<int, 3>> before;
+    for (const auto& e : l.sequence.events) {
+        if ((e.status & 0xF0) == 0x90) break;
+        before.push_back({e.status, e.data1, e.data2});
+    }
+    const std::vector<std::array<int, 3>> expected = {{0xB0, 7, 90},    {0xB0, 10, 20},   {0xB0, 101, 0},
+                                                      {0xB0, 100, 0},   {0xB0, 6, 12},    {0xB0, 38, 0},
+                                                      {0xB0, 101, 127}, {0xB0, 100, 127}, {0xB9, 7, 127}};
+    EXPECT_EQ(before, expected);
+}
+
+TEST(SegmentSequence, TransposeAppliesFromTheBandOnExceptOnDrums) {
+    SegmentSpec spec = MelodySpec();
+    spec.notes.push_back({0, 100, 9, 36, 100});
+    spec.bands = {{768, {{0, 0, 0x1 | 0x80, 64, 100, -12}, {9, 0x80000000u, 0x1 | 0x80, 64, 100, 5}}}};
+    const Loaded l = Load(BuildSegment(spec));
+    ASSERT_TRUE(l.ok) << l.error;
+    std::vector<int> keys;
+    for (const auto& n : Notes(l.sequence))
+        keys.push_back(n.key);
+    EXPECT_EQ(keys, (std::vector<int>{60, 36, 50, 52, 55}));
+    EXPECT_EQ(l.sequence.patches.at(0).tick, 768u);
+}
+
+TEST(SegmentSequence, PChannelsBeyondSixteenGoToHigherGroups) {
+    SegmentSpec spec;
+    spec.header.length = 768;
+    spec.notes = {{0, 100, 3, 60}, {0, 100, 17, 61}, {0, 100, 0xFFFFFFFDu, 62}};
+    const Loaded l = Load(BuildSegment(spec));
+    ASSERT_TRUE(l.ok);
+    const auto notes = Notes(l.sequence);
+    ASSERT_EQ(notes.size(), 2u); // the broadcast channel has no place in the sequence
+    EXPECT_EQ(notes[0].channel, 3);
+    EXPECT_EQ(notes[0].group, 0);
+    EXPECT_EQ(notes[1].channel, 1);
+    EXPECT_EQ(notes[1].group, 1);
+}
+
+struct CurveCase {
+    const char* name;
+    Curve curve;
+    std::uint8_t status;
+    int firstValue, lastValue;
+    bool rising;
+};
+
+TEST(SegmentSequence, CurvesBecomeSmoothControllerChanges) {
+    const CurveCase cases[] = {
+        {"linear volume", {0, 768, 0, 0, 0, 0, 127, 0, 4, 0, 7}, 0xB0, 0, 127, true},
+        {"exponential pan", {0, 768, 0, 0, 0, 0, 127, 0, 4, 2, 10}, 0xB0, 0, 127, true},
+        {"logarithmic", {0, 768, 0, 0, 0, 127, 0, 0, 4, 3, 11}, 0xB0, 127, 0, false},
+        {"sine", {0, 768, 0, 0, 0, 0, 127, 0, 4, 4, 1}, 0xB0, 0, 127, true},
+        {"pitch bend", {0, 768, 0, 1, 0, 8192, 16383, 0, 3, 0}, 0xE1, 8192, 16383, true},
+        {"channel pressure", {0, 768, 0, 0, 0, 0, 100, 0, 5, 0}, 0xD0, 0, 100, true},
+        {"poly pressure", {0, 768, 0, 0, 0, 0, 100, 0, 6, 0, 60}, 0xA0, 0, 100, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SegmentSpec spec;
+        spec.header.length = 2 * 768;
+        spec.curves = {c.curve};
+        const Loaded l = Load(BuildSegment(spec));
+        ASSERT_TRUE(l.ok);
+        std::vector<std::pair<std::uint32_t, int>> points;
+        for (const auto& e : l.sequence.events) {
+            ASSERT_EQ(e.status, c.status);
+            const int v = c.status == 0xE1 ? (e.data1 | (e.data2 << 7)) : c.status == 0xD0 ? e.data1 : e.data2;
+            points.push_back({e.tick, v});
+        }
+        ASSERT_GE(points.size(), 16u) << "a sweep, not a jump";
+        EXPECT_EQ(points.front(), std::make_pair(0u, c.firstValue));
+        EXPECT_EQ(points.back().second, c.lastValue);
+        EXPECT_LE(points.back().first, 768u);
+        for (std::size_t i = 1; i < points.size(); ++i) {
+            EXPECT_GT(points[i].first, points[i - 1].first);
+            if (c.rising)
+                EXPECT_GT(points[i].second, points[i - 1].second);
+            else
+                EXPECT_LT(points[i].second, points[i - 1].second);
+            if (c.curve.shape == 0)
+                EXPECT_LE(points[i].first - points[i - 1].first, 48u) << "at least every 1/64 note while changing";
+        }
+    }
+}
+
+TEST(SegmentSequence, CurveShapesDifferInTheMiddle) {
+    auto midValue = [](std::uint8_t shape) {
+        SegmentSpec spec;
+        spec.header.length = 2 * 768;
+        spec.curves = {{0, 768, 0, 0, 0, 0, 120, 0, 4, shape, 7}};
+        const Loaded l = Load(BuildSegment(spec));
+        int v = -1;
+        for (const auto& e : l.sequence.events)
+            if (e.tick <= 384) v = e.data2;
+        return v;
+    };
+    EXPECT_NEAR(midValue(0), 60, 2); // linear
+    EXPECT_LT(midValue(2), 40);      // exponential starts slowly
+    EXPECT_GT(midValue(3), 80);      // logarithmic starts fast
+    EXPECT_NEAR(midValue(4), 60, 2); // sine passes the middle at half time
+    EXPECT_EQ(midValue(1), 120);     // instant
+}
+
+TEST(SegmentSequence, CurveResetSendsItsValueAfterTheResetTime) {
+    SegmentSpec spec;
+    spec.header.length = 4 * 768;
+    spec.curves = {{0, 768, 384, 0, 0, 0, 127, 64, 4, 1, 11, 0x1}};
+    const Loaded l = Load(BuildSegment(spec));
+    const auto cc = Controllers(l.sequence, 11);
+    ASSERT_EQ(cc.size(), 2u);
+    EXPECT_EQ(cc[0].tick, 0u);
+    EXPECT_EQ(cc[0].data2, 127);
+    EXPECT_EQ(cc[1].tick, 768u + 384u);
+    EXPECT_EQ(cc[1].data2, 64);
+}
+
+TEST(SegmentSequence, LoopRegionRepeatsAndLength) {
+    struct Case {
+        std::int32_t length, loopStart, loopEnd;
+        std::uint32_t repeats, wantStart, wantEnd;
+    };
+    const Case cases[] = {
+        {3072, 768, 2304, 3, 768, 2304},
+        {3072, 0, 0, 0xFFFFFFFFu, 0, 0}, // whole segment, for ever
+        {3072, 768, 9999, 1, 0, 0},      // loop end past the end: whole segment
+        {3072, 2000, 1000, 1, 0, 0},     // reversed: whole segment
+    };
+    for (const auto& c : cases) {
+        SegmentSpec spec = MelodySpec();
+        spec.header.length = c.length;
+        spec.header.loopStart = c.loopStart;
+        spec.header.loopEnd = c.loopEnd;
+        spec.header.repeats = c.repeats;
+        const Loaded l = Load(BuildSegment(spec));
+        ASSERT_TRUE(l.ok);
+        EXPECT_EQ(l.sequence.lengthTicks, static_cast<std::uint32_t>(c.length));
+        EXPECT_EQ(l.sequence.repeats, c.repeats);
+        EXPECT_EQ(l.sequence.loopStartTicks, c.wantStart);
+        EXPECT_EQ(l.sequence.loopEndTicks, c.wantEnd);
+    }
+}
+
+TEST(SegmentSequence, LengthInClockTimeUsesTheTempoMap) {
+    SegmentSpec spec = MelodySpec(); // 96 bpm: a quarter lasts 0.625 s
+    spec.header.length = 1;
+    spec.header.flags = 1;
+    spec.header.clockLength = 25'000'000; // 2.5 s in 100 ns units = 4 quarters
+    const Loaded l = Load(BuildSegment(spec));
+    EXPECT_EQ(l.sequence.lengthTicks, 4u * 768u);
+    EXPECT_EQ(Notes(l.sequence).size(), 4u);
+}
+
+TEST(SegmentSequence, NotesPastTheEndAreCutAndMissingLengthIsComputed) {
+    SegmentSpec spec = MelodySpec();
+    spec.header.length = 2000;
+    Loaded l = Load(BuildSegment(spec));
+    auto notes = Notes(l.sequence);
+    ASSERT_EQ(notes.size(), 3u);
+    EXPECT_EQ(notes[2].off, 2000u); // sounding at the end: released there
+    EXPECT_LE(l.sequence.events.back().tick, l.sequence.lengthTicks);
+
+    spec.header.length = 0;
+    l = Load(BuildSegment(spec));
+    EXPECT_EQ(l.sequence.lengthTicks, 3004u);
+    EXPECT_EQ(Notes(l.sequence).size(), 4u);
+}
+
+TEST(SegmentSequence, PlayStartSkipsEarlierNotesButKeepsTheirSettings) {
+    SegmentSpec spec = MelodySpec();
+    spec.header.playStart = 768;
+    spec.header.loopStart = 1536;
+    spec.header.loopEnd = 3072;
+    spec.curves = {{0, 0, 0, 0, 0, 0, 99, 0, 4, 1, 7}};
+    spec.bands = {{0, {{0, 7, 0x1}}}};
+    const Loaded l = Load(BuildSegment(spec));
+    const auto notes = Notes(l.sequence);
+    ASSERT_EQ(notes.size(), 3u);
+    EXPECT_EQ(notes[0], (NoteEvent{0, 700, 62, 90, 0, 0}));
+    EXPECT_EQ(l.sequence.lengthTicks, 3u * 768u);
+    EXPECT_EQ(l.sequence.loopStartTicks, 768u);
+    EXPECT_EQ(l.sequence.loopEndTicks, 2304u);
+    ASSERT_EQ(Controllers(l.sequence, 7).size(), 1u);
+    EXPECT_EQ(Controllers(l.sequence, 7)[0].tick, 0u);
+    EXPECT_EQ(l.sequence.patches.at(0).tick, 0u);
+    EXPECT_EQ(l.sequence.patches.at(0).program, 7);
+}
+
+TEST(SegmentSequence, TempoChangesAndSysExKeepTheirTimes) {
+    SegmentSpec spec = MelodySpec();
+    spec.tempos = {{0, 120.0}, {1536, 60.0}, {768, 240.0}};
+    spec.sysex = {{768, Bytes{0xF0, 0x41, 0x10, 0xF7}}};
+    const Loaded l = Load(BuildSegment(spec));
+    ASSERT_EQ(l.sequence.tempos.size(), 3u);
+    EXPECT_EQ(l.sequence.tempos[1].tick, 768u);
+    EXPECT_EQ(l.sequence.tempos[1].microsecondsPerQuarter, 250000u);
+    EXPECT_EQ(l.sequence.tempos[2].microsecondsPerQuarter, 1000000u);
+    ASSERT_EQ(l.sequence.sysex.size(), 1u);
+    EXPECT_EQ(l.sequence.sysex[0].tick, 768u);
+    const auto& s = l.sequence.sysex[0];
+    EXPECT_EQ(Bytes(l.sequence.sysexBytes.begin() + s.offset, l.sequence.sysexBytes.begin() + s.offset + s.length),
+              (Bytes{0xF0, 0x41, 0x10, 0xF7}));
+}
+
+TEST(SegmentSequence, ReStruckNoteIsNotCutByThePreviousNoteOff) {
+    SegmentSpec spec;
+    spec.header.length = 2 * 768;
+    spec.notes = {{0, 768, 0, 60}, {768, 768, 0, 60}};
+    const Loaded l = Load(BuildSegment(spec));
+    const auto& e = l.sequence.events;
+    ASSERT_EQ(e.size(), 4u);
+    EXPECT_EQ(e[1].tick, 768u);
+    EXPECT_EQ(e[1].status & 0xF0, 0x80);
+    EXPECT_EQ(e[2].status & 0xF0, 0x90);
+}
+
+} // namespace
+} // namespace qorn::testseg

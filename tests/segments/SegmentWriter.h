@@ -1,0 +1,331 @@
+// A small writer of segment files for tests: a header of any known size,
+// sequence, tempo, time-signature, system-exclusive and band tracks,
+// references to collections, a container with embedded collections, and
+// chunks and tracks a reader must skip. Record sizes can be made larger
+// than the ones a reader knows.
+#pragma once
+
+#include "tests/dls/DlsWriter.h"
+
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qorn::testseg {
+
+using testdls::Append;
+using testdls::Bytes;
+using testdls::Chunk;
+using testdls::List;
+using testdls::PutU16;
+using testdls::PutU32;
+
+using Guid = std::vector<std::uint8_t>; // 16 bytes, file layout
+
+inline const Guid kSequenceTrack = {0x86, 0x28, 0xAC, 0xD2, 0x9B, 0xB3, 0xD1, 0x11,
+                                    0x87, 0x04, 0x00, 0x60, 0x08, 0x93, 0xB1, 0xBD};
+inline const Guid kTempoTrack = {0x85, 0x28, 0xAC, 0xD2, 0x9B, 0xB3, 0xD1, 0x11,
+                                 0x87, 0x04, 0x00, 0x60, 0x08, 0x93, 0xB1, 0xBD};
+inline const Guid kSysExTrack = {0x87, 0x28, 0xAC, 0xD2, 0x9B, 0xB3, 0xD1, 0x11,
+                                 0x87, 0x04, 0x00, 0x60, 0x08, 0x93, 0xB1, 0xBD};
+inline const Guid kTimeSigTrack = {0x88, 0x28, 0xAC, 0xD2, 0x9B, 0xB3, 0xD1, 0x11,
+                                   0x87, 0x04, 0x00, 0x60, 0x08, 0x93, 0xB1, 0xBD};
+inline const Guid kBandTrack = {0x94, 0x28, 0xAC, 0xD2, 0x9B, 0xB3, 0xD1, 0x11,
+                                0x87, 0x04, 0x00, 0x60, 0x08, 0x93, 0xB1, 0xBD};
+inline const Guid kCollectionClass = {0xB0, 0xF4, 0x0F, 0x48, 0xB2, 0x28, 0xD1, 0x11,
+                                      0xBE, 0xF7, 0x00, 0xC0, 0x4F, 0xBF, 0x8F, 0xEF};
+inline const Guid kBandClass = {0x00, 0x9E, 0xBA, 0x79, 0xEE, 0xB6, 0xD1, 0x11,
+                                0x86, 0xBE, 0x00, 0xC0, 0x4F, 0xBF, 0x8F, 0xEF};
+inline const Guid kChordTrack = {0x8B, 0x28, 0xAC, 0xD2, 0x9B, 0xB3, 0xD1, 0x11,
+                                 0x87, 0x04, 0x00, 0x60, 0x08, 0x93, 0xB1, 0xBD};
+
+inline Bytes WideText(const std::string& ascii) {
+    Bytes b;
+    for (char c : ascii)
+        PutU16(b, static_cast<std::uint8_t>(c));
+    PutU16(b, 0);
+    return b;
+}
+
+inline Bytes Form(const char* type, const Bytes& children) {
+    return List(type, children, "RIFF");
+}
+
+struct Header {
+    std::uint32_t size = 64; // 24, 40, 56 or 64 (or anything for damaged files)
+    std::uint32_t repeats = 0;
+    std::int32_t length = 0;
+    std::int32_t playStart = 0;
+    std::int32_t loopStart = 0;
+    std::int32_t loopEnd = 0;
+    std::int64_t clockLength = 0;
+    std::uint32_t flags = 0;
+};
+
+struct Note {
+    std::int32_t time = 0;
+    std::int32_t duration = 0;
+    std::uint32_t pchannel = 0;
+    std::uint8_t key = 60;
+    std::uint8_t velocity = 100;
+    std::int16_t offset = 0;
+    std::uint8_t status = 0x90;
+};
+
+struct Curve {
+    std::int32_t start = 0, duration = 0, resetDuration = 0;
+    std::uint32_t pchannel = 0;
+    std::int16_t offset = 0, startValue = 0, endValue = 0, resetValue = 0;
+    std::uint8_t kind = 4, shape = 0, ccData = 0, flags = 0;
+    std::uint16_t paramType = 0;
+};
+
+struct Reference {
+    Guid classId = kCollectionClass;
+    std::optional<Guid> object;
+    std::string name;
+    std::string file;
+};
+
+struct Instrument {
+    std::uint32_t pchannel = 0;
+    std::uint32_t patch = 0;
+    std::uint32_t flags = 0x1 | 0x2 | 0x20 | 0x40; // patch, bank select, pan, volume
+    std::uint8_t pan = 64;
+    std::uint8_t volume = 100;
+    std::int16_t transpose = 0;
+    std::int16_t pitchBendRange = 2;
+    std::optional<Reference> collection;
+};
+
+struct Band {
+    std::int32_t time = 0;
+    std::vector<Instrument> instruments;
+    std::optional<Reference> bandFile; // the band lives elsewhere
+};
+
+struct Embedded {
+    Bytes form; // a whole RIFF form (a collection or a band)
+    std::optional<Reference> description;
+    std::string alias;
+};
+
+struct SegmentSpec {
+    Header header;
+    std::vector<Note> notes;
+    std::vector<Curve> curves;
+    std::vector<std::pair<std::int32_t, double>> tempos;
+    std::vector<std::pair<std::int32_t, Bytes>> sysex;
+    std::vector<Band> bands;
+    std::vector<Embedded> container;
+    std::uint32_t extraItemBytes = 0; // grow every array record by this much
+    bool instrumentExtended = true;   // write the pitch-bend range
+    bool unknownChunks = false;       // chunks and a track the reader must skip
+    bool timeSigList = true;
+    std::optional<Guid> guid;
+};
+
+inline Bytes HeaderChunk(const Header& h) {
+    Bytes b;
+    PutU32(b, h.repeats);
+    PutU32(b, static_cast<std::uint32_t>(h.length));
+    PutU32(b, static_cast<std::uint32_t>(h.playStart));
+    PutU32(b, static_cast<std::uint32_t>(h.loopStart));
+    PutU32(b, static_cast<std::uint32_t>(h.loopEnd));
+    PutU32(b, 0); // resolution
+    PutU32(b, static_cast<std::uint32_t>(h.clockLength));
+    PutU32(b, static_cast<std::uint32_t>(static_cast<std::uint64_t>(h.clockLength) >> 32));
+    PutU32(b, h.flags);
+    PutU32(b, 0);
+    while (b.size() < 64)
+        b.push_back(0);
+    b.resize(h.size, 0);
+    return Chunk("segh", b);
+}
+
+inline Bytes ReferenceList(const Reference& r) {
+    Bytes refh = r.classId;
+    std::uint32_t valid = 0x2;
+    if (r.object) valid |= 0x1;
+    if (!r.name.empty()) valid |= 0x4;
+    if (!r.file.empty()) valid |= 0x10;
+    PutU32(refh, valid);
+    Bytes body = Chunk("refh", refh);
+    if (r.object) Append(body, Chunk("guid", *r.object));
+    if (!r.name.empty()) Append(body, Chunk("name", WideText(r.name)));
+    if (!r.file.empty()) Append(body, Chunk("file", WideText(r.file)));
+    return List("DMRF", body);
+}
+
+inline Bytes TrackForm(const Guid& cls, const char* ckid, const char* fccType, const Bytes& data) {
+    Bytes trkh = cls;
+    PutU32(trkh, 0);
+    PutU32(trkh, 1);
+    for (int i = 0; i < 4; ++i)
+        trkh.push_back(ckid ? static_cast<std::uint8_t>(ckid[i]) : 0);
+    for (int i = 0; i < 4; ++i)
+        trkh.push_back(fccType ? static_cast<std::uint8_t>(fccType[i]) : 0);
+    Bytes body = Chunk("trkh", trkh);
+    Append(body, data);
+    return Form("DMTK", body);
+}
+
+inline Bytes BandForm(const Band& band, const SegmentSpec& spec) {
+    Bytes items;
+    for (const auto& inst : band.instruments) {
+        Bytes bins;
+        PutU32(bins, inst.patch);
+        PutU32(bins, 0);
+        for (int i = 0; i < 4; ++i)
+            PutU32(bins, 0xFFFFFFFFu);
+        PutU32(bins, inst.pchannel);
+        PutU32(bins, inst.flags);
+        bins.push_back(inst.pan);
+        bins.push_back(inst.volume);
+        PutU16(bins, static_cast<std::uint16_t>(inst.transpose));
+        PutU32(bins, 0);
+        if (spec.instrumentExtended) {
+            PutU16(bins, static_cast<std::uint16_t>(inst.pitchBendRange));
+            PutU16(bins, 0);
+        }
+        Bytes lbin = Chunk("bins", bins);
+        if (inst.collection) Append(lbin, ReferenceList(*inst.collection));
+        Append(items, List("lbin", lbin));
+    }
+    Bytes body = List("UNFO", Chunk("UNAM", WideText("Band")));
+    Append(body, List("lbil", items));
+    return Form("DMBD", body);
+}
+
+inline Bytes BuildSegment(const SegmentSpec& spec) {
+    const std::uint32_t extra = spec.extraItemBytes;
+    Bytes tracks;
+    if (spec.unknownChunks) {
+        // A track class this reader does not know, with a data chunk of its own.
+        tracks = TrackForm(kChordTrack, nullptr, "cord", List("cord", Chunk("crdh", Bytes(4, 1)), "RIFF"));
+    }
+    if (!spec.tempos.empty()) {
+        Bytes items;
+        PutU32(items, 16 + extra);
+        for (auto [time, bpm] : spec.tempos) {
+            PutU32(items, static_cast<std::uint32_t>(time));
+            PutU32(items, 0);
+            std::uint64_t bits = 0;
+            std::memcpy(&bits, &bpm, 8);
+            PutU32(items, static_cast<std::uint32_t>(bits));
+            PutU32(items, static_cast<std::uint32_t>(bits >> 32));
+            items.insert(items.end(), extra, 0xAB);
+        }
+        Append(tracks, TrackForm(kTempoTrack, "tetr", nullptr, Chunk("tetr", items)));
+    }
+    {
+        Bytes tims;
+        PutU32(tims, 8 + extra);
+        PutU32(tims, 0);
+        tims.push_back(4);
+        tims.push_back(4);
+        PutU16(tims, 4);
+        tims.insert(tims.end(), extra, 0xAB);
+        Bytes data = spec.timeSigList ? List("TIMS", Chunk("tims", tims)) : Chunk("tims", tims);
+        Append(tracks, TrackForm(kTimeSigTrack, spec.timeSigList ? nullptr : "tims",
+                                 spec.timeSigList ? "TIMS" : nullptr, data));
+    }
+    if (!spec.notes.empty() || !spec.curves.empty()) {
+        Bytes evtl;
+        PutU32(evtl, 20 + extra);
+        for (const auto& n : spec.notes) {
+            PutU32(evtl, static_cast<std::uint32_t>(n.time));
+            PutU32(evtl, static_cast<std::uint32_t>(n.duration));
+            PutU32(evtl, n.pchannel);
+            PutU16(evtl, static_cast<std::uint16_t>(n.offset));
+            evtl.push_back(n.status);
+            evtl.push_back(n.key);
+            evtl.push_back(n.velocity);
+            evtl.insert(evtl.end(), 3 + extra, 0);
+        }
+        Bytes curl;
+        PutU32(curl, 32 + extra);
+        for (const auto& c : spec.curves) {
+            PutU32(curl, static_cast<std::uint32_t>(c.start));
+            PutU32(curl, static_cast<std::uint32_t>(c.duration));
+            PutU32(curl, static_cast<std::uint32_t>(c.resetDuration));
+            PutU32(curl, c.pchannel);
+            PutU16(curl, static_cast<std::uint16_t>(c.offset));
+            PutU16(curl, static_cast<std::uint16_t>(c.startValue));
+            PutU16(curl, static_cast<std::uint16_t>(c.endValue));
+            PutU16(curl, static_cast<std::uint16_t>(c.resetValue));
+            curl.push_back(c.kind);
+            curl.push_back(c.shape);
+            curl.push_back(c.ccData);
+            curl.push_back(c.flags);
+            PutU16(curl, c.paramType);
+            PutU16(curl, 0);
+            curl.insert(curl.end(), extra, 0xAB);
+        }
+        Bytes seqt = Chunk("evtl", evtl);
+        if (spec.unknownChunks) Append(seqt, Chunk("zzzz", Bytes(5, 7)));
+        Append(seqt, Chunk("curl", curl));
+        Append(tracks, TrackForm(kSequenceTrack, "seqt", nullptr, Chunk("seqt", seqt)));
+    }
+    if (!spec.sysex.empty()) {
+        Bytes syex;
+        for (const auto& [time, bytes] : spec.sysex) {
+            PutU32(syex, static_cast<std::uint32_t>(time));
+            PutU32(syex, 0);
+            PutU32(syex, static_cast<std::uint32_t>(bytes.size()));
+            Append(syex, bytes);
+        }
+        Append(tracks, TrackForm(kSysExTrack, "syex", nullptr, Chunk("syex", syex)));
+    }
+    if (!spec.bands.empty()) {
+        Bytes lbdl;
+        for (const auto& band : spec.bands) {
+            Bytes bd2h;
+            PutU32(bd2h, static_cast<std::uint32_t>(band.time));
+            PutU32(bd2h, static_cast<std::uint32_t>(band.time));
+            Bytes lbnd = Chunk("bd2h", bd2h);
+            if (band.bandFile)
+                Append(lbnd, ReferenceList(*band.bandFile));
+            else
+                Append(lbnd, BandForm(band, spec));
+            Append(lbdl, List("lbnd", lbnd));
+        }
+        Bytes bdth;
+        PutU32(bdth, 1);
+        Bytes dmbt = Chunk("bdth", bdth);
+        Append(dmbt, List("lbdl", lbdl));
+        Append(tracks, TrackForm(kBandTrack, nullptr, "DMBT", Form("DMBT", dmbt)));
+    }
+
+    Bytes body = HeaderChunk(spec.header);
+    if (spec.guid) Append(body, Chunk("guid", *spec.guid));
+    Append(body, List("UNFO", Chunk("UNAM", WideText("Test segment"))));
+    if (spec.unknownChunks) Append(body, Chunk("what", Bytes(3, 9)));
+    if (!spec.container.empty()) {
+        Bytes cosl;
+        for (const auto& e : spec.container) {
+            Bytes cobl;
+            if (!e.alias.empty()) Append(cobl, Chunk("coba", WideText(e.alias)));
+            Bytes cobh(24, 0);
+            Append(cobl, Chunk("cobh", cobh));
+            if (e.description) Append(cobl, ReferenceList(*e.description));
+            Append(cobl, e.form);
+            Append(cosl, List("cobl", cobl));
+        }
+        Bytes conh;
+        PutU32(conh, 0);
+        Bytes dmcn = Chunk("conh", conh);
+        Append(dmcn, List("cosl", cosl));
+        Append(body, Form("DMCN", dmcn));
+    }
+    Append(body, List("trkl", tracks));
+    return Form("DMSG", body);
+}
+
+// A band file of its own (RIFF 'DMBD').
+inline Bytes BuildBandFile(const Band& band) {
+    return BandForm(band, SegmentSpec{});
+}
+
+} // namespace qorn::testseg

@@ -1,0 +1,31 @@
+#include "ui/DroppedFile.h"
+
+#include <QFile>
+#include <QMimeData>
+#include <QUrl>
+
+namespace qorn::ui {
+
+std::string FirstDroppedFile(const QMimeData& data) {
+    for (const QUrl& url : data.urls()) {
+        if (!url.isLocalFile()) continue;
+        const QString host = url.host();
+        if (host.isEmpty() || host == QLatin1String("localhost")) {
+            const QByteArray bytes = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+            if (!bytes.isEmpty()) return bytes.toStdString();
+        }
+        const QByteArray bytes = QFile::encodeName(url.toLocalFile());
+        if (!bytes.isEmpty()) return bytes.toStdString();
+    }
+    return {};
+}
+
+bool HasPlayableExtension(std::string_view path) {
+    if (path.size() < 4) return false;
+    std::string ending(path.substr(path.size() - 4));
+    for (char& c : ending)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return ending == ".mid" || ending == ".sgp" || ending == ".sgt";
+}
+
+} // namespace qorn::ui

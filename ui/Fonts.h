@@ -1,0 +1,23 @@
+// The window's faces are named as on the original desktop; Debian ships
+// metric-compatible IPA faces instead, and fontconfig has no alias from the
+// Japanese names, so the program maps them itself.
+#pragma once
+
+#include <QFont>
+#include <QString>
+
+namespace qorn::ui {
+
+inline const QString ProportionalGothic = QStringLiteral("ＭＳ Ｐゴシック");
+inline const QString FixedGothic = QStringLiteral("ＭＳ ゴシック");
+inline const QString Mincho = QStringLiteral("ＭＳ 明朝");
+// Fontconfig's metric aliases give Liberation Serif for it.
+inline const QString TimesNewRoman = QStringLiteral("Times New Roman");
+
+// Registers the substitutions once per process (repeat calls do nothing).
+void InstallFontSubstitutions();
+
+// A face of `pixelHeight` character height, weight and slant as given.
+QFont MakeFont(const QString& family, int pixelHeight, bool bold = false, bool italic = false, bool fixedPitch = false);
+
+} // namespace qorn::ui

@@ -1,0 +1,133 @@
+// Construction and destruction of the main window, its window events and
+// what the open-file workflow may do to it.
+#include "ui/TFormQorn.h"
+
+#include "ui/AppTitle.h"
+#include "ui/ExceptionBox.h"
+#include "ui/TRadioGroup.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMimeData>
+#include <QPushButton>
+#include <QScreen>
+#include <QSlider>
+#include <QTimer>
+
+#include <exception>
+
+TFormQorn* FormQorn = nullptr;
+
+namespace {
+
+// What the application does with an exception from the window's own
+// creation or destruction handler: show it and go on.
+template <typename Handler> void RunGuarded(Handler&& handler) {
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        qorn::ui::ShowExceptionBox(e.what());
+    }
+}
+
+} // namespace
+
+std::unique_ptr<TFormQorn> TFormQorn::Create() {
+    auto form = std::make_unique<TFormQorn>();
+    RunGuarded([&] { form->FormLoad(); });
+    return form;
+}
+
+TFormQorn::TFormQorn() {
+    FormQorn = this;
+    BuildLayout();
+    BindEvents();
+    infoText1_.clear();
+    infoText2_.clear();
+    infoText3_.clear();
+    setAcceptDrops(true);
+    lastFileName_.clear();
+    lastFileSize_ = 0;
+    engineReady_ = false;
+    OpenDialogRunner = [](QFileDialog& dialog) { return dialog.exec() == QDialog::Accepted; };
+}
+
+TFormQorn::~TFormQorn() {
+    hide();
+    RunGuarded([this] { FormUnload(); });
+    setAcceptDrops(false);
+    infoText3_.clear();
+    infoText2_.clear();
+    infoText1_.clear();
+    if (FormQorn == this) FormQorn = nullptr;
+}
+
+void TFormQorn::BindEvents() {
+    connect(TBVolume, &QSlider::valueChanged, this, [this] { TBChange(); });
+    RGTempo->OnClick = [this] { ChangeTempo(); };
+    connect(ComOpen, &QPushButton::clicked, this, [this] { ComOpenClick(); });
+    connect(ComPlay, &QPushButton::clicked, this, [this] { ComPlayClick(); });
+    connect(TimCheck, &QTimer::timeout, this, [this] { CheckTimer(); });
+    connect(TimTime, &QTimer::timeout, this, [this] { TimeTimer(); });
+    connect(ComInfo, &QPushButton::clicked, this, [this] { ComInfoClick(); });
+    connect(ComDefault, &QPushButton::clicked, this, [this] { ComDefaultClick(); });
+}
+
+void TFormQorn::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void TFormQorn::dropEvent(QDropEvent* event) {
+    event->acceptProposedAction();
+    WMDropFiles(*event->mimeData());
+}
+
+void TFormQorn::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (centred_) return;
+    centred_ = true;
+    if (const QScreen* where = screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(where->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+void TFormQorn::SetTitles(const std::string& text) {
+    const QString title = QString::fromStdString(text);
+    setWindowTitle(title);
+    qorn::ui::SetApplicationTitle(title);
+}
+
+void TFormQorn::SetLabelFN(const std::string& text) {
+    LabelFN->setText(QString::fromStdString(text));
+}
+
+void TFormQorn::SetLabelTime(const std::string& text) {
+    LabelTime->setText(QString::fromStdString(text));
+}
+
+void TFormQorn::RepaintNow() {
+    repaint();
+}
+
+void TFormQorn::StopTimers() {
+    TimTime->stop();
+    TimCheck->stop();
+}
+
+void TFormQorn::EnableComPlay() {
+    ComPlay->setEnabled(true);
+}
+
+void TFormQorn::EnableComInfo() {
+    ComInfo->setEnabled(true);
+}
+
+void TFormQorn::EnableComOpen() {
+    ComOpen->setEnabled(true);
+}
