@@ -31,8 +31,12 @@ constexpr float TempoFactors[7] = {0.5f, 0.75f, 1.0f, 1.25f, 1.5f, 1.75f, 2.0f};
 // end must not keep the window from closing: give up after 5 s.
 constexpr int ShutdownWaitPolls = 100;
 
-template <typename T> void** AsOut(T** field) {
-    return reinterpret_cast<void**>(field);
+// Creates an object of `clsid` and keeps its `iid` interface in *out (null on failure).
+template <typename T> HRESULT CreateInstance(REFCLSID clsid, REFIID iid, T** out) {
+    void* object = nullptr;
+    const HRESULT hr = CoCreateInstance(clsid, nullptr, ClassContext, iid, &object);
+    *out = static_cast<T*>(object);
+    return hr;
 }
 
 // Length of `text` cut to at most `limit` bytes without splitting a UTF-8
@@ -80,7 +84,7 @@ bool TDMusicEngine::Initialize() {
 
     if (FAILED(CoInitialize(nullptr))) return false;
 
-    if (FAILED(CoCreateInstance(CLSID_DirectMusic, nullptr, ClassContext, IID_IDirectMusic2, AsOut(&DirectMusic)))) {
+    if (FAILED(CreateInstance(CLSID_DirectMusic, IID_IDirectMusic2, &DirectMusic))) {
         DirectMusic = nullptr;
         ReportError("Can't Call DirectMusic");
         return false;
@@ -100,8 +104,7 @@ bool TDMusicEngine::Initialize() {
         return false;
     }
 
-    if (FAILED(CoCreateInstance(CLSID_DirectMusicPerformance, nullptr, ClassContext, IID_IDirectMusicPerformance2,
-                                AsOut(&Performance)))) {
+    if (FAILED(CreateInstance(CLSID_DirectMusicPerformance, IID_IDirectMusicPerformance2, &Performance))) {
         Performance = nullptr;
         ReportError("Can't Call Performance");
         return false;
@@ -119,8 +122,7 @@ bool TDMusicEngine::Initialize() {
 
     if (!EnumeratePorts()) return false;
 
-    if (FAILED(
-            CoCreateInstance(CLSID_DirectMusicLoader, nullptr, ClassContext, IID_IDirectMusicLoader, AsOut(&Loader)))) {
+    if (FAILED(CreateInstance(CLSID_DirectMusicLoader, IID_IDirectMusicLoader, &Loader))) {
         Loader = nullptr;
         ReportError("Can't Call Loader");
         return false;
@@ -156,6 +158,7 @@ bool TDMusicEngine::EnumeratePorts() {
     params.fShare = FALSE;
 
     if (FAILED(DirectMusic->CreatePort(GUID_NULL, &params, &Port, nullptr))) {
+        if (Port != nullptr) Port->Release();
         Port = nullptr;
         ReportError("Can't Call CreatePort");
         return false;
@@ -269,6 +272,8 @@ std::int32_t TDMusicEngine::Play(std::int32_t portIndex, bool effects) {
 
         const HRESULT created = DirectMusic->CreatePort(PortGuids[portIndex], &params, &Port, nullptr);
         if (created != S_OK && created != S_FALSE) {
+            // An unexpected success code may still have handed out a port.
+            if (Port != nullptr) Port->Release();
             Port = nullptr;
             ReportError("Can't Create Instrument");
             return -1;
@@ -347,7 +352,10 @@ bool TDMusicEngine::LoadSegment(const char* path) {
     desc.guidClass = CLSID_DirectMusicSegment;
     if (!ToWide(path, desc.wszFileName, DMUS_MAX_FILENAME)) return false;
 
-    if (FAILED(Loader->GetObject(&desc, IID_IDirectMusicSegment2, AsOut(&Segment))) || Segment == nullptr) {
+    void* object = nullptr;
+    const HRESULT loaded = Loader->GetObject(&desc, IID_IDirectMusicSegment2, &object);
+    Segment = static_cast<IDirectMusicSegment2*>(object);
+    if (FAILED(loaded) || Segment == nullptr) {
         Segment = nullptr;
         return false;
     }

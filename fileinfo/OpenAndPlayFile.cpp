@@ -6,6 +6,8 @@
 #include "fileinfo/InfoTexts.h"
 #include "fileinfo/MidiInfoReader.h"
 
+#include <utility>
+
 namespace qorn::fileinfo {
 namespace {
 

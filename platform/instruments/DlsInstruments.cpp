@@ -104,8 +104,8 @@ void ReleaseUnusedCollections(fluid_synth_t* synth) {
     }
 }
 
-bool SelectCollectionPatch(fluid_synth_t* synth, int channel, int sfontId, std::uint8_t bankMsb,
-                           std::uint8_t bankLsb, std::uint8_t program, bool drums) {
+bool SelectCollectionPatch(fluid_synth_t* synth, int channel, int sfontId, std::uint8_t bankMsb, std::uint8_t bankLsb,
+                           std::uint8_t program, bool drums) {
     if (!synth) return false;
     DlsSoundFont* font = DlsSoundFont::From(fluid_synth_get_sfont_by_id(synth, sfontId));
     if (!font || font->retired()) return false;

@@ -40,8 +40,8 @@ int CollectionBankNumber(std::uint8_t bankMsb, std::uint8_t bankLsb, bool drums)
 // Selects a collection's patch on a channel. False when the collection has
 // no such patch (or is unloaded): the caller then falls back to the
 // General MIDI SoundFont.
-bool SelectCollectionPatch(fluid_synth_t* synth, int channel, int sfontId, std::uint8_t bankMsb,
-                           std::uint8_t bankLsb, std::uint8_t program, bool drums);
+bool SelectCollectionPatch(fluid_synth_t* synth, int channel, int sfontId, std::uint8_t bankMsb, std::uint8_t bankLsb,
+                           std::uint8_t program, bool drums);
 
 // Collections of this synth still held in memory (loaded or waiting for
 // their voices to end). For tests and diagnostics.

@@ -47,7 +47,9 @@ const dls::WaveLoop* WaveOwnLoop(const dls::Wave& wave) {
     return &loop;
 }
 
-std::uint8_t Clamp7(std::uint16_t v) { return static_cast<std::uint8_t>(std::min<std::uint16_t>(v, 127)); }
+std::uint8_t Clamp7(std::uint16_t v) {
+    return static_cast<std::uint8_t>(std::min<std::uint16_t>(v, 127));
+}
 
 } // namespace
 
@@ -136,8 +138,7 @@ bool DlsSoundFont::Build() {
             }
             preset->regions.push_back(rv);
         }
-        preset->preset =
-            new_fluid_preset(sfont_, &PresetName, &PresetBank, &PresetNumber, &PresetNoteOn, &PresetFree);
+        preset->preset = new_fluid_preset(sfont_, &PresetName, &PresetBank, &PresetNumber, &PresetNoteOn, &PresetFree);
         if (!preset->preset) return false;
         fluid_preset_set_data(preset->preset, preset.get());
         presets_.push_back(std::move(preset));
@@ -217,7 +218,9 @@ const char* DlsSoundFont::PresetName(fluid_preset_t* preset) {
     return static_cast<Preset*>(fluid_preset_get_data(preset))->name.c_str();
 }
 
-int DlsSoundFont::PresetBank(fluid_preset_t* preset) { return static_cast<Preset*>(fluid_preset_get_data(preset))->bank; }
+int DlsSoundFont::PresetBank(fluid_preset_t* preset) {
+    return static_cast<Preset*>(fluid_preset_get_data(preset))->bank;
+}
 
 int DlsSoundFont::PresetNumber(fluid_preset_t* preset) {
     return static_cast<Preset*>(fluid_preset_get_data(preset))->info.program;

@@ -19,7 +19,7 @@
 namespace qorn::instruments {
 
 class DlsSoundFont {
-public:
+  public:
     // Builds the SoundFont; null if FluidSynth refused an allocation. The
     // returned object owns the fluid_sfont_t; once that is on a synth's
     // stack, the synth frees both through the SoundFont's free callback.
@@ -46,7 +46,7 @@ public:
     // The patch of one of our presets, if `preset` is ours.
     static std::optional<PresetInfo> PatchOf(fluid_preset_t* preset);
 
-private:
+  private:
     struct RegionVoice {
         std::uint8_t keyLow, keyHigh, velocityLow, velocityHigh;
         fluid_sample_t* sample;

@@ -1,6 +1,9 @@
 #include "platform/loader/Loader.h"
 
 #include "platform/com/Guids.h"
+#include "platform/formats/segment/SegmentGuids.h"
+#include "platform/formats/segment/SegmentLoading.h"
+#include "platform/formats/segment/SegmentReader.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/loader/FormatProbe.h"
 #include "platform/loader/Segment.h"
@@ -80,6 +83,16 @@ HRESULT Loader::GetObject(DMUS_OBJECTDESC* desc, REFIID riid, void** object) {
     if (FAILED(read)) return fail(read, "cannot read the file");
 
     const std::span<const std::uint8_t> span(data);
+    if (formats::segment::LooksLikeSegmentFile(span)) {
+        // Segments need the file's folder and the cache to find what they reference.
+        std::shared_ptr<const music::Sequence> sequence;
+        std::string why;
+        if (!formats::segment::LoadSegmentSequence(span, path, objectCache_, sequence, &why))
+            return fail(LOADER_E_DAMAGED, "unreadable segment file: " + why);
+        *object = static_cast<IDirectMusicSegment2*>(new Segment(std::move(sequence)));
+        lastError_.clear();
+        return S_OK;
+    }
     for (const FormatProbe& probe : FormatProbes()) {
         if (!probe.looksLike(span)) continue;
         std::shared_ptr<const music::Sequence> sequence;
@@ -93,8 +106,20 @@ HRESULT Loader::GetObject(DMUS_OBJECTDESC* desc, REFIID riid, void** object) {
     return fail(LOADER_E_UNSUPPORTED, "not a file this player can play");
 }
 
-HRESULT Loader::EnableCache(REFGUID /*objectClass*/, BOOL /*enable*/) { return S_OK; }
+namespace {
+bool CachesClass(REFGUID c) {
+    return c == GUID_DirectMusicAllTypes || c == formats::segment::kCollectionClass || c == formats::segment::kBandClass;
+}
+} // namespace
 
-HRESULT Loader::ClearCache(REFGUID /*objectClass*/) { return S_OK; }
+HRESULT Loader::EnableCache(REFGUID objectClass, BOOL enable) {
+    if (CachesClass(objectClass)) objectCache_.setEnabled(enable != FALSE);
+    return S_OK;
+}
+
+HRESULT Loader::ClearCache(REFGUID objectClass) {
+    if (CachesClass(objectClass)) objectCache_.clear();
+    return S_OK;
+}
 
 } // namespace qorn::platform

@@ -4,6 +4,7 @@
 
 #include "platform/dmusic/DMusicInterfaces.h"
 #include "platform/dmusic/RefCounted.h"
+#include "platform/formats/segment/ObjectCache.h"
 
 #include <cstdint>
 #include <string>
@@ -39,6 +40,8 @@ private:
     HRESULT fail(HRESULT hr, std::string why);
 
     std::string lastError_;
+    // Collections and other objects that segments reference, shared between loads.
+    formats::segment::ObjectCache objectCache_;
 };
 
 } // namespace qorn::platform

@@ -15,6 +15,10 @@ namespace {
 // FluidSynth's own default level: leaves headroom for dense pieces at 0 dB.
 constexpr double kBaseGain = 0.2;
 constexpr int kDrumBank = 128;
+constexpr int kReverbDepth = 91;
+constexpr int kDefaultReverbSend = 40;
+constexpr double kReverbRoomSize = 0.6;
+constexpr double kReverbDamp = 0.3;
 
 void quietFluidLogging() {
     static std::once_flag once;
@@ -72,6 +76,11 @@ SynthPort* SynthPort::Create(const SynthConfig& config, std::string* error) {
     fluid_settings_setint(settings, "synth.reverb.active", config.reverb ? 1 : 0);
     fluid_settings_setint(settings, "synth.chorus.active", config.chorus ? 1 : 0);
     fluid_settings_setnum(settings, "synth.gain", kBaseGain);
+    // A hall of about a second, like the reverb DirectMusic pieces were
+    // written for; FluidSynth's default room is much smaller.
+    fluid_settings_setnum(settings, "synth.reverb.room-size", kReverbRoomSize);
+    fluid_settings_setnum(settings, "synth.reverb.damp", kReverbDamp);
+    fluid_settings_setnum(settings, "synth.reverb.width", 1.0);
     // One thread touches the synthesizer at a time (the gate sees to it), so
     // FluidSynth's own mutex is not needed.
     fluid_settings_setint(settings, "synth.threadsafe-api", 0);
@@ -107,6 +116,9 @@ SynthPort::SynthPort(const SynthConfig& config, fluid_settings_t* settings, flui
         fluid_synth_pin_preset(synth_, soundFont_, p.bank, p.program);
         pinned_[std::size_t(p.bank * 128 + p.program)] = true;
     }
+    // The usual default reverb depth of General MIDI synthesizers, so that
+    // effects are heard on pieces that do not set it (FluidSynth starts at 0).
+    for (int ch = 0; ch < 16; ++ch) fluid_synth_cc(synth_, ch, kReverbDepth, kDefaultReverbSend);
 }
 
 SynthPort::~SynthPort() {

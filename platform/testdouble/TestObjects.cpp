@@ -136,16 +136,16 @@ class TestDirectMusic final : public TestObject<IDirectMusic2> {
         const bool listed = index < S().ports.size();
         const HRESULT hr = S().Result("DirectMusic.EnumPort", listed ? S_OK : S_FALSE);
         if (!listed || caps == nullptr) return hr;
-        const PortSpec& spec = S().ports[index];
-        caps->dwClass = spec.portClass;
-        caps->guidPort = spec.guid;
+        const EnumeratedPort& port = S().ports[index];
+        caps->dwClass = port.portClass;
+        caps->guidPort = port.guid;
         caps->dwFlags = DMUS_PC_SOFTWARESYNTH;
         caps->dwMaxChannelGroups = 1;
         caps->dwMaxVoices = 128;
         caps->dwMaxAudioChannels = 2;
         std::memset(caps->wszDescription, 0, sizeof caps->wszDescription);
-        const std::size_t units = std::min<std::size_t>(spec.description.size(), DMUS_MAX_DESCRIPTION);
-        std::copy_n(spec.description.begin(), units, caps->wszDescription);
+        const std::size_t units = std::min<std::size_t>(port.description.size(), DMUS_MAX_DESCRIPTION);
+        std::copy_n(port.description.begin(), units, caps->wszDescription);
         return hr;
     }
 };

@@ -121,12 +121,12 @@ std::string GuidText(const GUID& guid) {
     return text;
 }
 
-PortSpec PortSpec::Output(std::string_view utf8Description, const GUID& guid) {
-    return PortSpec{DMUS_PC_OUTPUTCLASS, guid, Utf16(utf8Description)};
+EnumeratedPort EnumeratedPort::Output(std::string_view utf8Description, const GUID& guid) {
+    return EnumeratedPort{DMUS_PC_OUTPUTCLASS, guid, Utf16(utf8Description)};
 }
 
-PortSpec PortSpec::Input(std::string_view utf8Description, const GUID& guid) {
-    return PortSpec{DMUS_PC_INPUTCLASS, guid, Utf16(utf8Description)};
+EnumeratedPort EnumeratedPort::Input(std::string_view utf8Description, const GUID& guid) {
+    return EnumeratedPort{DMUS_PC_INPUTCLASS, guid, Utf16(utf8Description)};
 }
 
 void ResetEngine() {
@@ -134,8 +134,9 @@ void ResetEngine() {
 }
 
 TestPlatform::TestPlatform() : state_(std::make_shared<TestState>()) {
-    SetPorts({PortSpec::Input("Test MIDI In", TestGuid(0x100)), PortSpec::Output("Test MIDI Out", TestGuid(0x101)),
-              PortSpec::Output("Test Software Synth", TestGuid(0x102))},
+    SetPorts({EnumeratedPort::Input("Test MIDI In", TestGuid(0x100)),
+              EnumeratedPort::Output("Test MIDI Out", TestGuid(0x101)),
+              EnumeratedPort::Output("Test Software Synth", TestGuid(0x102))},
              TestGuid(0x102));
     ResetEngine();
 
@@ -202,7 +203,7 @@ void TestPlatform::SetNullOutput(std::string_view call, bool null) {
     }
 }
 
-void TestPlatform::SetPorts(std::vector<PortSpec> ports, const GUID& defaultPort) {
+void TestPlatform::SetPorts(std::vector<EnumeratedPort> ports, const GUID& defaultPort) {
     state_->ports = std::move(ports);
     state_->defaultPort = defaultPort;
 }

@@ -2,8 +2,8 @@
 // and of the window that drives it. Nothing sounds and nothing sleeps.
 //
 //   qorn::testdouble::TestPlatform platform;   // installs itself, zeroes DMEngine
-//   platform.SetPorts({PortSpec::Output("MIDI Out", TestGuid(1)),
-//                      PortSpec::Output("Synth", TestGuid(2))}, TestGuid(2));
+//   platform.SetPorts({EnumeratedPort::Output("MIDI Out", TestGuid(1)),
+//                      EnumeratedPort::Output("Synth", TestGuid(2))}, TestGuid(2));
 //   ASSERT_TRUE(DMEngine.Initialize());
 //   platform.SetResult("Performance.PlaySegment", E_FAIL);   // every later call
 //   platform.QueueResults("DirectMusic.Activate", {S_FALSE}); // the next call only
@@ -57,14 +57,14 @@ GUID TestGuid(std::uint32_t n);
 std::string GuidText(const GUID& guid);
 
 // One port the machine enumerates.
-struct PortSpec {
+struct EnumeratedPort {
     DWORD portClass = platform::DMUS_PC_OUTPUTCLASS;
     GUID guid{};
     // Copied into the record as is: 128 units leave it without a terminator.
     std::u16string description;
 
-    static PortSpec Output(std::string_view utf8Description, const GUID& guid);
-    static PortSpec Input(std::string_view utf8Description, const GUID& guid);
+    static EnumeratedPort Output(std::string_view utf8Description, const GUID& guid);
+    static EnumeratedPort Input(std::string_view utf8Description, const GUID& guid);
 };
 
 struct CreatePortCall {
@@ -118,7 +118,7 @@ class TestPlatform {
     void SetNullOutput(std::string_view call, bool null = true);
 
     // --- The machine ---------------------------------------------------
-    void SetPorts(std::vector<PortSpec> ports, const GUID& defaultPort);
+    void SetPorts(std::vector<EnumeratedPort> ports, const GUID& defaultPort);
     void SetSegmentRepeats(DWORD repeats);
     // Convenience: every load fails (true) or works again (false).
     void FailLoads(bool fail = true);

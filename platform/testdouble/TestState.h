@@ -18,7 +18,7 @@ struct TestState {
     std::map<std::string, HRESULT, std::less<>> fixed;
     std::set<std::string, std::less<>> nullOutputs;
 
-    std::vector<PortSpec> ports;
+    std::vector<EnumeratedPort> ports;
     GUID defaultPort{};
     DWORD segmentRepeats = 0;
 

@@ -1,5 +1,5 @@
-#include "platform/formats/dls/DlsArticulation.h"
 #include "platform/formats/dls/DlsReader.h"
+#include "platform/formats/dls/DlsArticulation.h"
 #include "tests/dls/DlsWriter.h"
 
 #include <gtest/gtest.h>
@@ -10,8 +10,8 @@
 namespace qorn::dls {
 namespace {
 
-using testdls::Bytes;
 using testdls::BuildDls;
+using testdls::Bytes;
 using testdls::CollectionSpec;
 using testdls::TestCollection;
 
@@ -29,7 +29,8 @@ std::size_t Find(const Bytes& bytes, const char* id, std::size_t from = 0) {
 }
 
 void Poke32(Bytes& bytes, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 class LevelTest : public ::testing::TestWithParam<bool> {};
@@ -143,9 +144,9 @@ TEST(DlsReader, PatchLookupHonoursBankAndDrumFlag) {
         const char* expected; // nullptr: not in the collection
     };
     const Case cases[] = {
-        {0, 0, 0, false, "Sine"},        {0, 0, 1, false, "Square"}, {5, 3, 0, false, "Square bank"},
-        {0, 0, 0, true, "Kit"},          {5, 0, 0, false, nullptr},  {0, 3, 0, false, nullptr},
-        {0, 0, 1, true, nullptr},        {0, 0, 2, false, nullptr},
+        {0, 0, 0, false, "Sine"}, {0, 0, 1, false, "Square"}, {5, 3, 0, false, "Square bank"},
+        {0, 0, 0, true, "Kit"},   {5, 0, 0, false, nullptr},  {0, 3, 0, false, nullptr},
+        {0, 0, 1, true, nullptr}, {0, 0, 2, false, nullptr},
     };
     for (const Case& k : cases) {
         const Instrument* found = FindInstrument(*c, k.msb, k.lsb, k.program, k.drums);
@@ -181,14 +182,10 @@ TEST(DlsReader, HostileLengthsAndCountsAreRefusedWithChunkAndOffset) {
         std::uint32_t value;
     };
     const Case cases[] = {
-        {"wsmp loop count", "wsmp", 8 + 16, 0x40000000u},
-        {"wsmp header size", "wsmp", 8, 0x7FFFFFF0u},
-        {"wsmp header size too small", "wsmp", 8, 4},
-        {"art1 connection count", "art1", 8 + 4, 0x10000000u},
-        {"art1 header size", "art1", 8, 0xFFFFFFFFu},
-        {"ptbl cue count", "ptbl", 8 + 4, 0x20000000u},
-        {"chunk size past its list", "insh", 4, 0x00100000u},
-        {"list size past the file", "wvpl", 4, 0xFFFFFF00u},
+        {"wsmp loop count", "wsmp", 8 + 16, 0x40000000u},     {"wsmp header size", "wsmp", 8, 0x7FFFFFF0u},
+        {"wsmp header size too small", "wsmp", 8, 4},         {"art1 connection count", "art1", 8 + 4, 0x10000000u},
+        {"art1 header size", "art1", 8, 0xFFFFFFFFu},         {"ptbl cue count", "ptbl", 8 + 4, 0x20000000u},
+        {"chunk size past its list", "insh", 4, 0x00100000u}, {"list size past the file", "wvpl", 4, 0xFFFFFF00u},
     };
     const Bytes good = BuildDls(TestCollection());
     for (const Case& k : cases) {
@@ -208,7 +205,8 @@ TEST(DlsReader, HostileLengthsAndCountsAreRefusedWithChunkAndOffset) {
 
 TEST(DlsReader, EveryTruncationIsRefusedOrReadSafely) {
     CollectionSpec spec = TestCollection(true);
-    for (auto& w : spec.waves) w.samples.resize(200), w.sample->loop = testdls::Loop{100, 100, 0};
+    for (auto& w : spec.waves)
+        w.samples.resize(200), w.sample->loop = testdls::Loop{100, 100, 0};
     const Bytes full = BuildDls(spec);
     const std::size_t wavePool = Find(full, "wvpl") - 8;
     int refused = 0;
@@ -234,7 +232,8 @@ TEST(DlsReader, DeeplyNestedListsAreSkippedWithoutRecursing) {
     // 20000 lists nested inside one another, placed as an unknown chunk
     // inside the instrument list.
     Bytes nested = testdls::Chunk("junk", Bytes{});
-    for (int i = 0; i < 20000; ++i) nested = testdls::List("ins ", nested);
+    for (int i = 0; i < 20000; ++i)
+        nested = testdls::List("ins ", nested);
     const std::size_t lins = Find(dls, "lins") - 8;
     std::uint32_t linsSize = 0;
     std::memcpy(&linsSize, dls.data() + lins + 4, 4);
@@ -254,14 +253,14 @@ TEST(DlsArticulation, ConnectionsBecomeGeneratorValues) {
         return Connection{src, kSrcNone, dst, 0, scale};
     };
     Instrument instrument;
-    instrument.articulations.push_back(Articulation{
-        false,
-        {c(kSrcNone, kDstEg1AttackTime, -1200 * 65536), c(kSrcNone, kDstEg1DecayTime, 1200 * 65536),
-         c(kSrcNone, kDstEg1SustainLevel, 500 * 65536), c(kSrcNone, kDstEg1ReleaseTime, kTimeZero),
-         c(kSrcNone, kDstPan, -250 * 65536), c(kSrcLfo, kDstPitch, 50 * 65536),
-         c(kSrcNone, kDstLfoFrequency, -600 * 65536), c(kSrcVibrato, kDstPitch, 20 * 65536),
-         // Controller-scaled connections are not plain depths.
-         Connection{kSrcLfo, 0x0081, kDstPitch, 0, 999 * 65536}}});
+    instrument.articulations.push_back(
+        Articulation{false,
+                     {c(kSrcNone, kDstEg1AttackTime, -1200 * 65536), c(kSrcNone, kDstEg1DecayTime, 1200 * 65536),
+                      c(kSrcNone, kDstEg1SustainLevel, 500 * 65536), c(kSrcNone, kDstEg1ReleaseTime, kTimeZero),
+                      c(kSrcNone, kDstPan, -250 * 65536), c(kSrcLfo, kDstPitch, 50 * 65536),
+                      c(kSrcNone, kDstLfoFrequency, -600 * 65536), c(kSrcVibrato, kDstPitch, 20 * 65536),
+                      // Controller-scaled connections are not plain depths.
+                      Connection{kSrcLfo, 0x0081, kDstPitch, 0, 999 * 65536}}});
     Region region;
     WaveSample sample;
     sample.gain = -60 * 65536; // 6 dB quieter

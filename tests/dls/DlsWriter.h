@@ -24,9 +24,12 @@ inline void PutU32(Bytes& b, std::uint32_t v) {
     PutU16(b, v >> 16);
 }
 inline void PutFourCC(Bytes& b, const char* id) {
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(id[i]));
+    for (int i = 0; i < 4; ++i)
+        b.push_back(static_cast<std::uint8_t>(id[i]));
 }
-inline void Append(Bytes& b, const Bytes& more) { b.insert(b.end(), more.begin(), more.end()); }
+inline void Append(Bytes& b, const Bytes& more) {
+    b.insert(b.end(), more.begin(), more.end());
+}
 
 // A chunk with its header and pad byte.
 inline Bytes Chunk(const char* id, const Bytes& body) {
@@ -92,14 +95,16 @@ struct InstrumentSpec {
 struct CollectionSpec {
     std::string name = "Test collection";
     std::optional<std::vector<std::uint8_t>> guid; // 16 bytes for `dlid`
-    bool level2 = false;                            // rgn2/lar2/art2 and 14-byte rgnh
-    bool unknownChunks = false;                     // sprinkle chunks a reader must skip
+    bool level2 = false;                           // rgn2/lar2/art2 and 14-byte rgnh
+    bool unknownChunks = false;                    // sprinkle chunks a reader must skip
     bool poolTable = true;
     std::vector<InstrumentSpec> instruments;
     std::vector<WaveSpec> waves;
 };
 
-inline Bytes Unknown(const char* id) { return Chunk(id, Bytes{1, 2, 3}); }
+inline Bytes Unknown(const char* id) {
+    return Chunk(id, Bytes{1, 2, 3});
+}
 
 inline Bytes WsmpChunk(const SampleInfo& s) {
     Bytes b;
@@ -153,8 +158,10 @@ inline Bytes WaveList(const WaveSpec& w, bool unknownChunks) {
     data.reserve(w.samples.size() * bytesPerSample * w.channels);
     for (std::int16_t s : w.samples) {
         for (int c = 0; c < w.channels; ++c) {
-            if (w.bits == 8) data.push_back(static_cast<std::uint8_t>((s >> 8) + 128));
-            else PutU16(data, static_cast<std::uint16_t>(s));
+            if (w.bits == 8)
+                data.push_back(static_cast<std::uint8_t>((s >> 8) + 128));
+            else
+                PutU16(data, static_cast<std::uint16_t>(s));
         }
     }
     Bytes children = Chunk("fmt ", fmt);
@@ -222,7 +229,8 @@ inline Bytes BuildDls(const CollectionSpec& spec) {
         Bytes ptbl;
         PutU32(ptbl, 8);
         PutU32(ptbl, static_cast<std::uint32_t>(offsets.size()));
-        for (std::uint32_t o : offsets) PutU32(ptbl, o);
+        for (std::uint32_t o : offsets)
+            PutU32(ptbl, o);
         Append(body, Chunk("ptbl", ptbl));
     }
     Append(body, List("wvpl", pool));

@@ -151,6 +151,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         RebuildFailure{"RemovePort", Fail("Performance.RemovePort", S_FALSE), "Can't Remove Instrument", true, 1},
         RebuildFailure{"CreatePortFails", Fail("DirectMusic.CreatePort", E_FAIL), "Can't Create Instrument", false, 0},
+        RebuildFailure{"CreatePortOtherSuccessCode", Fail("DirectMusic.CreatePort", 2), "Can't Create Instrument",
+                       false, 0},
         RebuildFailure{"CreatePortGivesNothing", [](TestPlatform& p) { p.SetNullOutput("DirectMusic.CreatePort"); },
                        "Can't Create Port", false, 0},
         RebuildFailure{"ActivatePort", Fail("Port.Activate", S_FALSE), "Can't Active Port", true, 1},
@@ -195,7 +197,8 @@ TEST_F(EngineTest, WithAnEmptyTableNoSelectionStartsOnTheStartUpPort) {
 }
 
 TEST_F(EngineTest, WithoutTheDefaultListedTheLastEntryStandsForTheStartUpPort) {
-    platform.SetPorts({PortSpec::Output("A", TestGuid(2)), PortSpec::Output("B", TestGuid(3))}, TestGuid(9));
+    platform.SetPorts({EnumeratedPort::Output("A", TestGuid(2)), EnumeratedPort::Output("B", TestGuid(3))},
+                      TestGuid(9));
     StartUpAndLoad();
     EXPECT_EQ(DMEngine.Play(1, false), 0);
     EXPECT_EQ(platform.Count("DirectMusic.CreatePort"), 1);

@@ -16,19 +16,19 @@ class PortTableTest : public EngineTest {
             names.emplace_back(DMEngine.PortNames[i]);
         return names;
     }
-    static std::vector<PortSpec> Outputs(int count, std::uint32_t firstGuid) {
-        std::vector<PortSpec> ports;
+    static std::vector<EnumeratedPort> Outputs(int count, std::uint32_t firstGuid) {
+        std::vector<EnumeratedPort> ports;
         for (int i = 0; i < count; ++i) {
-            ports.push_back(PortSpec::Output("Out " + std::to_string(i), TestGuid(firstGuid + std::uint32_t(i))));
+            ports.push_back(EnumeratedPort::Output("Out " + std::to_string(i), TestGuid(firstGuid + std::uint32_t(i))));
         }
         return ports;
     }
 };
 
 TEST_F(PortTableTest, ListsOutputsBeforeTheDefaultThenTheDefaultThreeTimes) {
-    platform.SetPorts({PortSpec::Input("In", TestGuid(1)), PortSpec::Output("A", TestGuid(2)),
-                       PortSpec::Output("B", TestGuid(3)), PortSpec::Output("D", TestGuid(4)),
-                       PortSpec::Output("E", TestGuid(5))},
+    platform.SetPorts({EnumeratedPort::Input("In", TestGuid(1)), EnumeratedPort::Output("A", TestGuid(2)),
+                       EnumeratedPort::Output("B", TestGuid(3)), EnumeratedPort::Output("D", TestGuid(4)),
+                       EnumeratedPort::Output("E", TestGuid(5))},
                       TestGuid(4));
     StartUp();
     EXPECT_EQ(Names(), (std::vector<std::string>{"A", "B", std::string("D") + Suffix11k, std::string("D") + Suffix22k,
@@ -45,7 +45,8 @@ TEST_F(PortTableTest, ListsOutputsBeforeTheDefaultThenTheDefaultThreeTimes) {
 }
 
 TEST_F(PortTableTest, DefaultPortFirstGivesOnlyTheSynthesizerEntries) {
-    platform.SetPorts({PortSpec::Output("Synth", TestGuid(7)), PortSpec::Output("Later", TestGuid(8))}, TestGuid(7));
+    platform.SetPorts({EnumeratedPort::Output("Synth", TestGuid(7)), EnumeratedPort::Output("Later", TestGuid(8))},
+                      TestGuid(7));
     StartUp();
     EXPECT_EQ(DMEngine.PortCount, 3);
     EXPECT_EQ(DMEngine.FirstSynthEntry, 0);
@@ -55,8 +56,8 @@ TEST_F(PortTableTest, DefaultPortFirstGivesOnlyTheSynthesizerEntries) {
 
 TEST_F(PortTableTest, DefaultPortAsThe38thOutputFillsAll40Entries) {
     auto ports = Outputs(37, 100);
-    ports.insert(ports.begin() + 5, PortSpec::Input("In", TestGuid(99))); // inputs do not count
-    ports.push_back(PortSpec::Output("Synth", TestGuid(500)));
+    ports.insert(ports.begin() + 5, EnumeratedPort::Input("In", TestGuid(99))); // inputs do not count
+    ports.push_back(EnumeratedPort::Output("Synth", TestGuid(500)));
     platform.SetPorts(ports, TestGuid(500));
     StartUp();
     EXPECT_EQ(DMEngine.PortCount, 40);
@@ -77,9 +78,9 @@ TEST_F(PortTableTest, ThirtyEightOutputsWithoutTheDefaultStopTheListing) {
 }
 
 TEST_F(PortTableTest, NoOutputPortGivesAnEmptyTableAndStillStarts) {
-    std::vector<PortSpec> inputs;
+    std::vector<EnumeratedPort> inputs;
     for (int i = 0; i < 300; ++i)
-        inputs.push_back(PortSpec::Input("In", TestGuid(std::uint32_t(i + 1))));
+        inputs.push_back(EnumeratedPort::Input("In", TestGuid(std::uint32_t(i + 1))));
     platform.SetPorts(inputs, TestGuid(1000));
     StartUp();
     EXPECT_EQ(DMEngine.PortCount, 0);
@@ -89,7 +90,8 @@ TEST_F(PortTableTest, NoOutputPortGivesAnEmptyTableAndStillStarts) {
 }
 
 TEST_F(PortTableTest, DefaultPortNotMetLeavesNoSynthesizerEntries) {
-    platform.SetPorts({PortSpec::Output("A", TestGuid(2)), PortSpec::Output("B", TestGuid(3))}, TestGuid(9));
+    platform.SetPorts({EnumeratedPort::Output("A", TestGuid(2)), EnumeratedPort::Output("B", TestGuid(3))},
+                      TestGuid(9));
     StartUp();
     EXPECT_EQ(Names(), (std::vector<std::string>{"A", "B"}));
     EXPECT_EQ(DMEngine.FirstSynthEntry, 2);
@@ -98,7 +100,8 @@ TEST_F(PortTableTest, DefaultPortNotMetLeavesNoSynthesizerEntries) {
 
 TEST_F(PortTableTest, LongNamesAreCutAt63BytesAndTheSuffixFollowsTheCut) {
     const std::string longName(70, 'n');
-    platform.SetPorts({PortSpec::Output(longName, TestGuid(2)), PortSpec::Output(longName, TestGuid(3))}, TestGuid(3));
+    platform.SetPorts({EnumeratedPort::Output(longName, TestGuid(2)), EnumeratedPort::Output(longName, TestGuid(3))},
+                      TestGuid(3));
     StartUp();
     const std::string cut(63, 'n');
     EXPECT_EQ(Names(), (std::vector<std::string>{cut, cut + Suffix11k, cut + Suffix22k, cut + Suffix44k}));
@@ -109,7 +112,7 @@ TEST_F(PortTableTest, AUtf8NameIsCutBeforeACharacterThatWouldBeSplit) {
     std::string name = "a";
     for (int i = 0; i < 21; ++i)
         name += "\xE3\x81\x82"; // U+3042
-    platform.SetPorts({PortSpec::Output(name, TestGuid(2))}, TestGuid(2));
+    platform.SetPorts({EnumeratedPort::Output(name, TestGuid(2))}, TestGuid(2));
     StartUp();
     const std::string kept = name.substr(0, 61);
     EXPECT_EQ(Names()[0], kept + Suffix11k);
@@ -117,9 +120,9 @@ TEST_F(PortTableTest, AUtf8NameIsCutBeforeACharacterThatWouldBeSplit) {
 }
 
 TEST_F(PortTableTest, DescriptionsWithoutTerminatorOrWithNothingAreSafe) {
-    PortSpec full = PortSpec::Output("", TestGuid(2));
+    EnumeratedPort full = EnumeratedPort::Output("", TestGuid(2));
     full.description.assign(DMUS_MAX_DESCRIPTION, u'x'); // fills the record, no terminator
-    platform.SetPorts({full, PortSpec::Output("", TestGuid(3))}, TestGuid(3));
+    platform.SetPorts({full, EnumeratedPort::Output("", TestGuid(3))}, TestGuid(3));
     StartUp();
     EXPECT_EQ(Names()[0], std::string(63, 'x'));
     EXPECT_EQ(Names()[1], Suffix11k);

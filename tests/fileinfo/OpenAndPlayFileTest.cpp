@@ -92,6 +92,8 @@ Log MidiLoads(const std::string& path) {
 class OpenAndPlayFileTest : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(DMEngine.Initialize()); }
+    // Releases what the engine holds of the test platform's objects.
+    void TearDown() override { DMEngine.Shutdown(); }
 
     // The steps from the shown path to the end, after the loads.
     Log Finish(const std::string& path, const std::string& base, bool started = true) {

@@ -23,6 +23,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <numbers>
 #include <optional>
 #include <string>
@@ -162,6 +163,12 @@ class PulseAudioOutputTest : public testing::Test {
 
     void TearDown() override {
         parec_child_.reset();
+        if (HasFailure() && !dir_.empty()) {
+            std::ifstream log(dir_ + "/server.log.err");
+            std::string line, text;
+            while (std::getline(log, line)) text += line + "\n";
+            std::cerr << "pulseaudio said:\n" << text.substr(text.size() > 4000 ? text.size() - 4000 : 0);
+        }
         server_.reset();
         if (!dir_.empty()) {
             std::error_code ignored;
@@ -178,7 +185,7 @@ class PulseAudioOutputTest : public testing::Test {
         server_.emplace(
             *pulseaudio_,
             std::vector<std::string>{"-n", "--daemonize=no", "--exit-idle-time=-1", "--system=false",
-                                     "--use-pid-file=no", "--disallow-module-loading=no", "--log-target=stderr",
+                                     "--use-pid-file=no", "--disallow-module-loading=no", "--log-target=stderr", "--log-level=info",
                                      "--load=module-null-sink sink_name=qorntest format=float32le "
                                      "rate=44100 channels=2",
                                      "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket_},

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -160,7 +161,9 @@ TEST(SynthConfigTest, AdjustsRequestsToWhatTheSynthesizerOffers) {
         EXPECT_EQ(config.sampleRate, c.expectRate);
         EXPECT_EQ(config.reverb, c.reverb);
         EXPECT_EQ(config.chorus, c.chorus);
-        if (c.valid & DMUS_PORTPARAMS_SAMPLERATE) EXPECT_EQ(p.dwSampleRate, DWORD(c.expectRate));
+        if (c.valid & DMUS_PORTPARAMS_SAMPLERATE) {
+            EXPECT_EQ(p.dwSampleRate, DWORD(c.expectRate));
+        }
         EXPECT_LE(config.voices, 1024);
     }
     DMUS_PORTPARAMS shortRecord{};

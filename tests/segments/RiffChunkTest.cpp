@@ -17,7 +17,7 @@ using testdls::List;
 std::vector<std::string> Ids(const Bytes& bytes) {
     ChunkReader r{ByteReader(bytes)};
     std::vector<std::string> ids;
-    Chunk c;
+    riff::Chunk c;
     while (r.next(c))
         ids.push_back(FourCCText(c.id) + (c.isList() ? ":" + FourCCText(c.type) : ""));
     return ids;
@@ -72,7 +72,8 @@ TEST(RiffArray, StepsByTheStoredItemSize) {
         testdls::PutU32(body, c.itemSize);
         for (std::size_t i = 0; i < c.bytes; ++i)
             body.push_back(static_cast<std::uint8_t>(i));
-        ChunkReader r{ByteReader(Chunk("arry", body))};
+        const Bytes file = Chunk("arry", body);
+        ChunkReader r{ByteReader(file)};
         riff::Chunk chunk;
         ASSERT_TRUE(r.next(chunk));
         ArrayChunk a;
@@ -86,7 +87,9 @@ TEST(RiffArray, StepsByTheStoredItemSize) {
             EXPECT_EQ(first, c.itemSize);
             EXPECT_EQ(item.size(), c.itemSize);
         }
-        if (!c.ok) EXPECT_NE(error.find("arry"), std::string::npos);
+        if (!c.ok) {
+            EXPECT_NE(error.find("arry"), std::string::npos);
+        }
     }
 }
 

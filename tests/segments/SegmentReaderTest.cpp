@@ -170,7 +170,9 @@ TEST(SegmentReader, RandomDamageIsSurvived) {
             }
         }
         const Loaded l = Load(b);
-        if (l.ok) EXPECT_LE(l.sequence.events.size(), 16u * b.size() + (4u << 20));
+        if (l.ok) {
+            EXPECT_LE(l.sequence.events.size(), 16u * b.size() + (4u << 20));
+        }
     }
 }
 

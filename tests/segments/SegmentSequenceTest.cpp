@@ -107,12 +107,14 @@ TEST(SegmentSequence, CurvesBecomeSmoothControllerChanges) {
         EXPECT_LE(points.back().first, 768u);
         for (std::size_t i = 1; i < points.size(); ++i) {
             EXPECT_GT(points[i].first, points[i - 1].first);
-            if (c.rising)
+            if (c.rising) {
                 EXPECT_GT(points[i].second, points[i - 1].second);
-            else
+            } else {
                 EXPECT_LT(points[i].second, points[i - 1].second);
-            if (c.curve.shape == 0)
+            }
+            if (c.curve.shape == 0) {
                 EXPECT_LE(points[i].first - points[i - 1].first, 48u) << "at least every 1/64 note while changing";
+            }
         }
     }
 }

@@ -7,6 +7,7 @@
 #include "ui/DroppedFile.h"
 #include "ui/TRadioGroup.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>

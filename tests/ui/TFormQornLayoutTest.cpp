@@ -172,7 +172,7 @@ bool IsKind(const QWidget* w, Kind kind) {
     return false;
 }
 
-QString Caption(const QWidget* w) {
+QString ControlText(const QWidget* w) {
     if (const auto* label = qobject_cast<const QLabel*>(w)) return label->text();
     if (const auto* button = qobject_cast<const QAbstractButton*>(w)) return button->text();
     if (const auto* group = qobject_cast<const QGroupBox*>(w)) return group->title();
@@ -201,7 +201,7 @@ TEST_F(LayoutTest, EveryControlMatchesItsDescription) {
         } else {
             EXPECT_EQ(w->geometry(), spec.place);
         }
-        EXPECT_EQ(Caption(w), QString::fromUtf8(spec.text));
+        EXPECT_EQ(ControlText(w), QString::fromUtf8(spec.text));
         EXPECT_EQ(w->toolTip(), QString::fromUtf8(spec.hint));
         EXPECT_EQ(w->isEnabled(), spec.enabled);
 
@@ -225,7 +225,7 @@ TEST_F(LayoutTest, JapaneseTextsHaveGlyphs) {
         SCOPED_TRACE(name);
         auto* w = form->findChild<QWidget*>(QString::fromLatin1(name));
         const QFontMetrics metrics(w->font());
-        for (const char32_t c : Caption(w).toUcs4())
+        for (const char32_t c : ControlText(w).toUcs4())
             EXPECT_TRUE(metrics.inFontUcs4(c)) << "U+" << std::hex << static_cast<unsigned>(c);
     }
 }

@@ -47,7 +47,7 @@ struct WaveSample {
 
 struct Wave {
     std::uint32_t sampleRate = 22050;
-    std::uint16_t channels = 1;     // in the file; `samples` is always mono
+    std::uint16_t channels = 1;       // in the file; `samples` is always mono
     std::uint16_t bitsPerSample = 16; // in the file
     std::vector<std::int16_t> samples;
     std::optional<WaveSample> sample;
@@ -87,7 +87,7 @@ struct Instrument {
 
 struct Collection {
     std::optional<qorn::platform::GUID> guid; // `dlid`
-    std::string name;                        // INFO `INAM`
+    std::string name;                         // INFO `INAM`
     std::uint32_t versionMs = 0;
     std::uint32_t versionLs = 0;
     std::vector<Instrument> instruments;

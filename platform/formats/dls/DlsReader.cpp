@@ -3,6 +3,7 @@
 #include "platform/formats/common/ByteReader.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <unordered_map>
 #include <utility>
@@ -13,7 +14,9 @@ namespace {
 
 using formats::ByteReader;
 
-constexpr std::uint32_t FourCC(const char (&s)[5]) { return ByteReader::fourCC(std::string_view(s, 4)); }
+constexpr std::uint32_t FourCC(const char (&s)[5]) {
+    return ByteReader::fourCC(std::string_view(s, 4));
+}
 
 constexpr std::uint32_t kRiff = FourCC("RIFF");
 constexpr std::uint32_t kList = FourCC("LIST");
@@ -67,7 +70,7 @@ struct Chunk {
 };
 
 class Parser {
-public:
+  public:
     explicit Parser(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
 
     DlsReadResult Run() {
@@ -83,7 +86,7 @@ public:
         return result;
     }
 
-private:
+  private:
     bool Fail(std::uint32_t chunk, std::size_t offset, std::string message) {
         if (!error_) error_ = DlsError{FourCCText(chunk), offset, std::move(message)};
         return false;
@@ -135,21 +138,31 @@ private:
         while (Next(body, chunk, kRiff)) {
             bool ok = true;
             switch (chunk.id) {
-            case kColh: ok = chunk.body.remaining() >= 4 || Fail(chunk.id, chunk.offset, "shorter than 4 bytes"); break;
+            case kColh:
+                ok = chunk.body.remaining() >= 4 || Fail(chunk.id, chunk.offset, "shorter than 4 bytes");
+                break;
             case kVers:
                 if (chunk.body.remaining() >= 8) {
                     chunk.body.readU32LE(collection_->versionMs);
                     chunk.body.readU32LE(collection_->versionLs);
                 }
                 break;
-            case kDlid: ok = ReadGuid(chunk, collection_->guid); break;
-            case kPtbl: ok = ReadPoolTable(chunk); break;
-            case kList:
-                if (chunk.listType == kLins) ok = ReadInstrumentList(chunk, 1);
-                else if (chunk.listType == kWvpl) ok = ReadWavePool(chunk, 1);
-                else if (chunk.listType == kInfo) ok = ReadInfo(chunk, collection_->name);
+            case kDlid:
+                ok = ReadGuid(chunk, collection_->guid);
                 break;
-            default: break; // unknown chunks are skipped
+            case kPtbl:
+                ok = ReadPoolTable(chunk);
+                break;
+            case kList:
+                if (chunk.listType == kLins)
+                    ok = ReadInstrumentList(chunk, 1);
+                else if (chunk.listType == kWvpl)
+                    ok = ReadWavePool(chunk, 1);
+                else if (chunk.listType == kInfo)
+                    ok = ReadInfo(chunk, collection_->name);
+                break;
+            default:
+                break; // unknown chunks are skipped
             }
             if (!ok) return false;
         }
@@ -162,7 +175,8 @@ private:
         chunk.body.readU32LE(g.Data1);
         chunk.body.readU16LE(g.Data2);
         chunk.body.readU16LE(g.Data3);
-        for (auto& b : g.Data4) chunk.body.readU8(b);
+        for (auto& b : g.Data4)
+            chunk.body.readU8(b);
         out = g;
         return true;
     }
@@ -186,7 +200,8 @@ private:
         if (count > chunk.body.remaining() / 4)
             return Fail(chunk.id, chunk.offset, "cue count " + std::to_string(count) + " does not fit the chunk");
         cues_.resize(count);
-        for (auto& cue : cues_) chunk.body.readU32LE(cue);
+        for (auto& cue : cues_)
+            chunk.body.readU32LE(cue);
         havePoolTable_ = true;
         return true;
     }
@@ -219,10 +234,12 @@ private:
                 instrument.program = static_cast<std::uint8_t>(program & 0x7F);
                 haveHeader = true;
             } else if (chunk.id == kList) {
-                if (chunk.listType == kLrgn) ok = ReadRegionList(chunk, instrument, depth + 1);
+                if (chunk.listType == kLrgn)
+                    ok = ReadRegionList(chunk, instrument, depth + 1);
                 else if (chunk.listType == kLart || chunk.listType == kLar2)
                     ok = ReadArticulationList(chunk, instrument.articulations, depth + 1);
-                else if (chunk.listType == kInfo) ok = ReadInfo(chunk, instrument.name);
+                else if (chunk.listType == kInfo)
+                    ok = ReadInfo(chunk, instrument.name);
             }
             if (!ok) return false;
         }
@@ -429,22 +446,29 @@ private:
         const std::size_t frameSize = bytesPerSample * channels;
         const std::size_t frames = data.size() / frameSize;
         wave.samples.resize(frames);
+        if (pcm && bits == 16 && channels == 1 && std::endian::native == std::endian::little) {
+            // The common case, already in the form we keep.
+            std::memcpy(wave.samples.data(), data.data(), frames * 2);
+            return;
+        }
         const std::uint8_t* p = data.data();
         for (std::size_t f = 0; f < frames; ++f) {
             std::int32_t sum = 0;
             for (unsigned c = 0; c < channels; ++c, p += bytesPerSample) {
                 std::int32_t v = 0;
                 if (fp) {
-                    float x = 0;
-                    std::memcpy(&x, p, 4); // the file is little-endian like this machine
+                    const std::uint32_t u = std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) |
+                                            (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24);
+                    float x = std::bit_cast<float>(u);
+                    if (!(x == x)) x = 0; // NaN
                     x = std::clamp(x, -1.0f, 1.0f);
                     v = static_cast<std::int32_t>(x * 32767.0f);
                 } else if (bits == 8) {
                     v = (static_cast<std::int32_t>(p[0]) - 128) * 256;
                 } else {
                     // Top 16 bits of a signed little-endian sample.
-                    v = static_cast<std::int16_t>(static_cast<std::uint16_t>(p[bytesPerSample - 2] |
-                                                                             (p[bytesPerSample - 1] << 8)));
+                    v = static_cast<std::int16_t>(
+                        static_cast<std::uint16_t>(p[bytesPerSample - 2] | (p[bytesPerSample - 1] << 8)));
                 }
                 sum += v;
             }
@@ -493,6 +517,8 @@ bool LooksLikeDlsCollection(std::span<const std::uint8_t> bytes) {
     return id == kRiff && type == kDls;
 }
 
-DlsReadResult ReadDlsCollection(std::span<const std::uint8_t> bytes) { return Parser(bytes).Run(); }
+DlsReadResult ReadDlsCollection(std::span<const std::uint8_t> bytes) {
+    return Parser(bytes).Run();
+}
 
 } // namespace qorn::dls

@@ -15,8 +15,8 @@
 namespace qorn::dls {
 
 struct DlsError {
-    std::string chunk;       // four-character code of the chunk at fault
-    std::size_t offset = 0;  // byte offset of that chunk's header in the input
+    std::string chunk;      // four-character code of the chunk at fault
+    std::size_t offset = 0; // byte offset of that chunk's header in the input
     std::string message;
     std::string ToString() const;
 };

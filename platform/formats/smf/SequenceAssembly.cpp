@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
-#include <queue>
 
 namespace qorn::formats::smf {
 namespace {
@@ -63,50 +62,40 @@ class LateReleaseFinder {
 
 std::vector<music::SeqEvent> MergeTracks(std::vector<music::SeqEvent>&& events,
                                          std::span<const std::size_t> trackStarts) {
-    const auto byTick = [](const music::SeqEvent& a, const music::SeqEvent& b) { return a.tick < b.tick; };
+    const auto byTick = [](const music::SeqEvent& x, const music::SeqEvent& y) { return x.tick < y.tick; };
     if (trackStarts.size() <= 1 || std::is_sorted(events.begin(), events.end(), byTick)) {
         events.shrink_to_fit();
         return std::move(events);
     }
-    // k-way merge; cursors order by (tick, track), so equal ticks come in track order.
-    struct Cursor {
-        std::uint32_t tick;
-        std::size_t track;
-        std::size_t pos;
-        std::size_t end;
-        bool operator>(const Cursor& o) const { return tick != o.tick ? tick > o.tick : track > o.track; }
-    };
-    std::priority_queue<Cursor, std::vector<Cursor>, std::greater<>> heap;
-    for (std::size_t t = 0; t < trackStarts.size(); ++t) {
-        const std::size_t begin = trackStarts[t];
-        const std::size_t end = t + 1 < trackStarts.size() ? trackStarts[t + 1] : events.size();
-        if (begin < end) heap.push(Cursor{events[begin].tick, t, begin, end});
+    // Neighbouring runs merge pairwise, level by level; std::merge takes the
+    // first run's event on equal ticks, so file order holds at every level.
+    std::vector<std::size_t> runs(trackStarts.begin(), trackStarts.end());
+    runs.push_back(events.size());
+    std::vector<music::SeqEvent> other(events.size());
+    std::vector<music::SeqEvent>* from = &events;
+    std::vector<music::SeqEvent>* to = &other;
+    while (runs.size() > 2) {
+        std::vector<std::size_t> merged{0};
+        for (std::size_t r = 0; r + 1 < runs.size(); r += 2) {
+            const auto first = from->begin() + std::ptrdiff_t(runs[r]);
+            const auto middle = from->begin() + std::ptrdiff_t(runs[r + 1]);
+            const auto last = r + 2 < runs.size() ? from->begin() + std::ptrdiff_t(runs[r + 2]) : middle;
+            std::merge(first, middle, middle, last, to->begin() + std::ptrdiff_t(runs[r]), byTick);
+            merged.push_back(std::size_t(last - from->begin()));
+        }
+        runs = std::move(merged);
+        std::swap(from, to);
     }
-    std::vector<music::SeqEvent> merged;
-    merged.reserve(events.size());
-    while (!heap.empty()) {
-        Cursor c = heap.top();
-        heap.pop();
-        // Take the run of this track that stays before the next track's head.
-        if (heap.empty()) {
-            merged.insert(merged.end(), events.begin() + std::ptrdiff_t(c.pos), events.begin() + std::ptrdiff_t(c.end));
-            break;
-        }
-        const Cursor& next = heap.top();
-        while (c.pos < c.end &&
-               (events[c.pos].tick < next.tick || (events[c.pos].tick == next.tick && c.track < next.track))) {
-            merged.push_back(events[c.pos++]);
-        }
-        if (c.pos < c.end) {
-            c.tick = events[c.pos].tick;
-            heap.push(c);
-        }
+    if (from != &other) {
+        other = {};
+        events.shrink_to_fit();
+        return std::move(events);
     }
     events = {};
-    return merged;
+    return other;
 }
 
-void OrderReleasesBeforeRestrikes(std::vector<music::SeqEvent>& events) {
+void CleanUpNotes(std::vector<music::SeqEvent>& events, std::uint32_t endTick) {
     std::vector<bool> sounding(kNoteSlots, false);
     LateReleaseFinder finder;
     std::vector<std::pair<std::size_t, std::size_t>> moves;
@@ -131,31 +120,23 @@ void OrderReleasesBeforeRestrikes(std::vector<music::SeqEvent>& events) {
                 for (const auto& [off, firstOn] : moves)
                     scratch[off - begin].first = 2 * std::uint64_t(firstOn);
                 std::stable_sort(scratch.begin(), scratch.end(),
-                                 [](const auto& a, const auto& b) { return a.first < b.first; });
+                                 [](const auto& x, const auto& y) { return x.first < y.first; });
                 for (std::size_t i = begin; i < end; ++i)
                     events[i] = scratch[i - begin].second;
             }
         }
-        for (std::size_t i = begin; i < end; ++i) {
-            if (IsNoteOn(events[i])) {
-                sounding[NoteSlot(events[i])] = true;
-            } else if (IsNoteOff(events[i])) {
-                sounding[NoteSlot(events[i])] = false;
+        if (hasOn || hasOff) {
+            for (std::size_t i = begin; i < end; ++i) {
+                if (IsNoteOn(events[i])) {
+                    sounding[NoteSlot(events[i])] = true;
+                } else if (IsNoteOff(events[i])) {
+                    sounding[NoteSlot(events[i])] = false;
+                }
             }
         }
         begin = end;
     }
-}
 
-void ReleaseHangingNotes(std::vector<music::SeqEvent>& events, std::uint32_t endTick) {
-    std::vector<bool> sounding(kNoteSlots, false);
-    for (const auto& e : events) {
-        if (IsNoteOn(e)) {
-            sounding[NoteSlot(e)] = true;
-        } else if (IsNoteOff(e)) {
-            sounding[NoteSlot(e)] = false;
-        }
-    }
     const auto hanging = static_cast<std::size_t>(std::count(sounding.begin(), sounding.end(), true));
     if (hanging == 0) return;
     events.reserve(events.size() + hanging);

@@ -17,14 +17,12 @@ namespace qorn::formats::smf {
 std::vector<music::SeqEvent> MergeTracks(std::vector<music::SeqEvent>&& events,
                                          std::span<const std::size_t> trackStarts);
 
-// At one tick, a note-off that ends an earlier note of the same channel and
-// key is moved before a note-on of that key, so the re-struck note is not cut
-// at once. A note-on followed by its note-off at one tick (a zero-length
-// note) keeps its order.
-void OrderReleasesBeforeRestrikes(std::vector<music::SeqEvent>& events);
-
-// Appends note-offs at `endTick` for notes still sounding at the end.
-void ReleaseHangingNotes(std::vector<music::SeqEvent>& events, std::uint32_t endTick);
+// Makes the merged stream play cleanly. At one tick, a note-off that ends an
+// earlier note of the same channel and key is moved before a note-on of that
+// key, so the re-struck note is not cut at once; a note-on followed by its
+// note-off at one tick (a zero-length note) keeps its order. Notes still
+// sounding at the end get note-offs at `endTick`.
+void CleanUpNotes(std::vector<music::SeqEvent>& events, std::uint32_t endTick);
 
 // Sorts by tick keeping file order; of several changes at one tick the last wins.
 void NormalizeTempoMap(std::vector<music::TempoChange>& tempos);

@@ -177,6 +177,9 @@ bool ReadStandardMidiFile(std::span<const std::uint8_t> bytes, music::Sequence& 
 
     music::Sequence seq;
     seq.ticksPerQuarter = timing.ticksPerQuarter;
+    // A channel event takes three bytes or more in a typical file; a guess
+    // from the size saves regrowing, and the vector grows past it if needed.
+    seq.events.reserve(smf.size() / 3);
     std::vector<std::size_t> trackStarts;
     std::uint32_t pieceEnd = 0;
     std::uint32_t nextOffset = 0; // format 2: where the next track starts
@@ -228,10 +231,9 @@ bool ReadStandardMidiFile(std::span<const std::uint8_t> bytes, music::Sequence& 
     }
 
     seq.events = smf::MergeTracks(std::move(seq.events), trackStarts);
-    smf::OrderReleasesBeforeRestrikes(seq.events);
     if (!seq.events.empty()) pieceEnd = std::max(pieceEnd, seq.events.back().tick);
     seq.lengthTicks = pieceEnd;
-    smf::ReleaseHangingNotes(seq.events, pieceEnd);
+    smf::CleanUpNotes(seq.events, pieceEnd);
 
     if (timing.smpte) {
         seq.tempos = {music::TempoChange{0, timing.smpteMicrosecondsPerQuarter}};

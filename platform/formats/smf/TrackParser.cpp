@@ -55,7 +55,8 @@ class Parser {
                 if (running_ == 0) {
                     // Data with no status to continue: drop it up to the next
                     // status byte, which starts an event at this tick.
-                    while (reader_.peekU8(b) && b < 0x80u) reader_.skip(1);
+                    while (reader_.peekU8(b) && b < 0x80u)
+                        reader_.skip(1);
                     readDelta = false;
                     continue;
                 }

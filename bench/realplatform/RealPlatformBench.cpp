@@ -1,0 +1,199 @@
+// Figures of the real music platform, printed side by side:
+//  - engine start-up (Initialize) with the default SoundFont;
+//  - offline rendering speed of a dense General MIDI piece at 44100 Hz with
+//    effects, against FluidSynth's own file renderer on the same file;
+//  - timing: how far after its due frame each event reaches the synthesizer.
+#include "app/render/OfflineSession.h"
+#include "engine/TDMusicEngine.h"
+#include "platform/MusicPlatform.h"
+#include "platform/formats/smf/StandardMidiFile.h"
+#include "platform/loader/Loader.h"
+#include "platform/synth/SynthConfig.h"
+#include "platform/synth/SynthPort.h"
+
+#include "tests/realplatform/MidiFileWriter.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double msSince(Clock::time_point t0) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+
+// 16 channels of chords and runs for `seconds` at 120 bpm: many voices at once.
+qorn::test::TestPiece densePiece(int seconds) {
+    qorn::test::TestPiece p;
+    std::mt19937 rng(7);
+    const std::uint32_t eighth = 240;
+    const std::uint32_t steps = std::uint32_t(seconds) * 4;
+    for (std::uint8_t ch = 0; ch < 16; ++ch) {
+        for (std::uint32_t s = 0; s < steps; ++s) {
+            const std::uint32_t tick = s * eighth;
+            if (ch == 9) {
+                p.notes.push_back({tick, 60, std::uint8_t(36 + rng() % 12), 110, ch});
+                continue;
+            }
+            const int chord = (s % 4 == 0) ? 3 : 1;
+            for (int k = 0; k < chord; ++k)
+                p.notes.push_back({tick, eighth * (s % 4 == 0 ? 4 : 1),
+                                   std::uint8_t(40 + (ch * 3 + k * 4 + int(rng() % 7)) % 48), 90, ch});
+        }
+    }
+    p.endTick = steps * eighth;
+    return p;
+}
+
+void benchInitialize() {
+    std::printf("== Engine Initialize with %s\n", qorn::platform::SoundFontPath().c_str());
+    qorn::platform::RegisterMusicPlatform();
+    std::vector<double> times;
+    for (int i = 0; i < 5; ++i) {
+        DMEngine = TDMusicEngine{};
+        const auto t0 = Clock::now();
+        const bool ok = DMEngine.Initialize();
+        times.push_back(msSince(t0));
+        if (!ok) std::printf("   Initialize failed: %s\n", DMEngine.LastError);
+        DMEngine.Shutdown();
+    }
+    std::printf("   runs (ms):");
+    for (double t : times) std::printf(" %.1f", t);
+    std::sort(times.begin(), times.end());
+    std::printf("\n   median %.1f ms (target < 150 ms)\n", times[times.size() / 2]);
+}
+
+double runSeconds(const std::string& command) {
+    const auto t0 = Clock::now();
+    const int rc = std::system(command.c_str());
+    const double s = msSince(t0) / 1000.0;
+    if (rc != 0) std::printf("   command failed (%d): %s\n", rc, command.c_str());
+    return s;
+}
+
+void benchRenderSpeed(const std::string& renderTool) {
+    std::printf("== Rendering a dense GM piece at 44100 Hz with effects\n");
+    const std::string mid = qorn::test::WriteTempFile("dense.mid", qorn::test::BuildMidiFile(densePiece(60)));
+    const std::string font = qorn::platform::SoundFontPath();
+
+    // In process: the platform stack only.
+    std::string error;
+    auto session = qorn::render::OfflineSession::Create(44100, true, &error);
+    if (!session || !session->load(mid, &error)) {
+        std::printf("   cannot render: %s\n", error.c_str());
+        return;
+    }
+    session->play();
+    auto t0 = Clock::now();
+    const auto audio = qorn::render::RenderToEnd(*session, 0.0);
+    const double ours = msSince(t0) / 1000.0;
+    const double music = double(audio.musicFrames) / 44100.0;
+    std::printf("   in process: %.1f s of music in %.3f s (%.0fx real time)\n", music, ours, music / ours);
+
+    // Whole programs, file to file, same SoundFont, rate, voices and sample loading.
+    const std::string ourCmd = renderTool + " --rate 44100 \"" + mid + "\" /tmp/qorn-bench-ours.wav > /dev/null";
+    const std::string fluidCmd = "fluidsynth -q -F /tmp/qorn-bench-fluid.wav -r 44100 -o synth.polyphony=128 "
+                                 "-o synth.dynamic-sample-loading=1 -o synth.lock-memory=0 -i \"" +
+                                 font + "\" \"" + mid + "\" > /dev/null 2>&1";
+    double bestOurs = 1e9;
+    double bestFluid = 1e9;
+    for (int i = 0; i < 3; ++i) {
+        bestOurs = std::min(bestOurs, runSeconds(ourCmd));
+        bestFluid = std::min(bestFluid, runSeconds(fluidCmd));
+    }
+    // qorn-render also renders the reverb tail after the piece ends; compare
+    // by rendered audio per second of wall time.
+    auto wavSeconds = [](const char* path) {
+        std::FILE* f = std::fopen(path, "rb");
+        if (f == nullptr) return 0.0;
+        std::fseek(f, 0, SEEK_END);
+        const long bytes = std::ftell(f);
+        std::fclose(f);
+        return double(bytes - 44) / (44100.0 * 4);
+    };
+    const double oursAudio = wavSeconds("/tmp/qorn-bench-ours.wav");
+    const double fluidAudio = wavSeconds("/tmp/qorn-bench-fluid.wav");
+    const double oursSpeed = oursAudio / bestOurs;
+    const double fluidSpeed = fluidAudio / bestFluid;
+    std::printf("   qorn-render: %.1f s of audio in %.3f s = %.1fx real time\n", oursAudio, bestOurs, oursSpeed);
+    std::printf("   fluidsynth -F: %.1f s of audio in %.3f s = %.1fx real time\n", fluidAudio, bestFluid, fluidSpeed);
+    std::printf("   speed ratio qorn/fluidsynth: %.2f (target >= 0.95)\n", oursSpeed / fluidSpeed);
+}
+
+struct Probe {
+    std::vector<std::uint64_t> noteOnFrames;
+    static void record(void* self, std::uint64_t frame, std::uint8_t status) {
+        // The vector was reserved: no allocation on this path.
+        auto* p = static_cast<Probe*>(self);
+        if ((status & 0xF0) == 0x90 && p->noteOnFrames.size() < p->noteOnFrames.capacity())
+            p->noteOnFrames.push_back(frame);
+    }
+};
+
+void benchTiming() {
+    std::printf("== Timing on the synthesizer (44100 Hz): due frame to effect frame\n");
+    // Notes at irregular times and a tempo change, so due times fall anywhere in a block.
+    qorn::test::TestPiece piece;
+    piece.microsecondsPerQuarter = 437'123;
+    std::mt19937 rng(11);
+    std::uint32_t tick = 0;
+    for (int i = 0; i < 2000; ++i) {
+        tick += 1 + rng() % 37;
+        piece.notes.push_back({tick, 20, std::uint8_t(48 + rng() % 24), 80, std::uint8_t(i % 8)});
+    }
+    const auto bytes = qorn::test::BuildMidiFile(piece);
+    const std::string mid = qorn::test::WriteTempFile("timing.mid", bytes);
+    qorn::music::Sequence seq;
+    qorn::formats::ReadStandardMidiFile(bytes, seq);
+    std::vector<double> due;
+    for (const auto& e : seq.events)
+        if ((e.status & 0xF0) == 0x90 && e.data2 > 0) {
+            // One tempo throughout this piece.
+            const double us = seq.tempos.empty() ? 500000.0 : double(seq.tempos[0].microsecondsPerQuarter);
+            due.push_back(double(e.tick) * us / seq.ticksPerQuarter / 1e6);
+        }
+
+    std::string error;
+    auto session = qorn::render::OfflineSession::Create(44100, true, &error);
+    if (!session || !session->load(mid, &error)) {
+        std::printf("   cannot render: %s\n", error.c_str());
+        return;
+    }
+    Probe probe;
+    probe.noteOnFrames.reserve(due.size());
+    session->port().setEventProbe(&Probe::record, &probe);
+    const std::uint64_t start = session->port().framesRendered();
+    session->play();
+    qorn::render::RenderToEnd(*session, 0.0);
+    session->port().setEventProbe(nullptr, nullptr);
+    if (probe.noteOnFrames.size() != due.size()) {
+        std::printf("   %zu note-ons expected, %zu arrived\n", due.size(), probe.noteOnFrames.size());
+        return;
+    }
+    double worst = 0.0;
+    double early = 0.0;
+    for (std::size_t i = 0; i < due.size(); ++i) {
+        const double gap = double(probe.noteOnFrames[i] - start) - due[i] * 44100.0;
+        worst = std::max(worst, gap);
+        early = std::min(early, gap);
+    }
+    std::printf("   %zu note-ons: largest delay %.1f frames, earliest %.1f frames (target: 0..64)\n", due.size(),
+                worst, early);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::string renderTool = argc > 1 ? argv[1] : QORN_RENDER_TOOL;
+    benchInitialize();
+    benchRenderSpeed(renderTool);
+    benchTiming();
+    return 0;
+}
