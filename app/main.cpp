@@ -2,6 +2,7 @@
 // window, the event loop; the guard goes before the window is torn down.
 #include "app/InstanceGuard.h"
 #include "app/QornApplication.h"
+#include "app/TerminationSignals.h"
 #include "platform/MusicPlatform.h"
 #include "ui/AppTitle.h"
 #include "ui/ExceptionBox.h"
@@ -28,6 +29,7 @@ int main(int argc, char* argv[]) {
     try {
         // Qt reads its own platform options; the program reads no arguments.
         app.emplace(argc, argv);
+        qorn::app::CloseWindowsOnTerminationSignals();
         QApplication::setWindowIcon(QIcon(QStringLiteral(":/qorn/qorn.png")));
         qorn::ui::SetApplicationTitle(QStringLiteral("Qor_n"));
         qorn::platform::RegisterMusicPlatform();

@@ -12,6 +12,7 @@
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
@@ -44,8 +45,14 @@ std::unique_ptr<TFormQorn> TFormQorn::Create() {
 
 TFormQorn::TFormQorn() {
     FormQorn = this;
-    BuildLayout();
-    BindEvents();
+    try {
+        BuildLayout();
+        BindEvents();
+    } catch (...) {
+        // No destructor runs for a half-built window: leave no dangling pointer.
+        FormQorn = nullptr;
+        throw;
+    }
     infoText1_.clear();
     infoText2_.clear();
     infoText3_.clear();
@@ -75,6 +82,10 @@ void TFormQorn::BindEvents() {
     connect(TimTime, &QTimer::timeout, this, [this] { TimeTimer(); });
     connect(ComInfo, &QPushButton::clicked, this, [this] { ComInfoClick(); });
     connect(ComDefault, &QPushButton::clicked, this, [this] { ComDefaultClick(); });
+    // Port names are long: show their start, not their end.
+    connect(CoBInst, &QComboBox::currentIndexChanged, this, [this] {
+        if (QLineEdit* edit = CoBInst->lineEdit()) edit->setCursorPosition(0);
+    });
 }
 
 void TFormQorn::dragEnterEvent(QDragEnterEvent* event) {

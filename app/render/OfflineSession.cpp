@@ -27,7 +27,9 @@ constexpr float kSilence = 3e-5f;
 
 } // namespace
 
-std::int32_t VolumeForPosition(int position) { return position < 16 ? position * 56 - 3056 : position * 30 - 2640; }
+std::int32_t VolumeForPosition(int position) {
+    return position < 16 ? position * 56 - 3056 : position * 30 - 2640;
+}
 
 std::unique_ptr<OfflineSession> OfflineSession::Create(int sampleRate, bool effects, std::string* error) {
     RegisterMusicPlatform();
@@ -49,8 +51,8 @@ std::unique_ptr<OfflineSession> OfflineSession::Create(int sampleRate, bool effe
 
     DMUS_PORTPARAMS params{};
     params.dwSize = sizeof(params);
-    params.dwValidParams = DMUS_PORTPARAMS_VOICES | DMUS_PORTPARAMS_CHANNELGROUPS | DMUS_PORTPARAMS_SAMPLERATE |
-                           DMUS_PORTPARAMS_EFFECTS;
+    params.dwValidParams =
+        DMUS_PORTPARAMS_VOICES | DMUS_PORTPARAMS_CHANNELGROUPS | DMUS_PORTPARAMS_SAMPLERATE | DMUS_PORTPARAMS_EFFECTS;
     params.dwVoices = 128;
     params.dwChannelGroups = 1;
     params.dwSampleRate = DWORD(sampleRate);
@@ -94,10 +96,11 @@ bool OfflineSession::load(const std::string& path, std::string* error) {
         if (error) *error = "the path is too long";
         return false;
     }
-    const HRESULT hr =
-        loader_->GetObject(desc.get(), IID_IDirectMusicSegment2, reinterpret_cast<void**>(&segment_));
+    const HRESULT hr = loader_->GetObject(desc.get(), IID_IDirectMusicSegment2, reinterpret_cast<void**>(&segment_));
     if (FAILED(hr) || segment_ == nullptr) {
-        if (error) *error = dynamic_cast<Loader*>(loader_) != nullptr ? dynamic_cast<Loader*>(loader_)->lastError() : "cannot load";
+        if (error)
+            *error =
+                dynamic_cast<Loader*>(loader_) != nullptr ? dynamic_cast<Loader*>(loader_)->lastError() : "cannot load";
         segment_ = nullptr;
         return false;
     }
@@ -141,7 +144,9 @@ bool OfflineSession::isPlaying() {
     return performance_->IsPlaying(segment_, state_) == S_OK;
 }
 
-void OfflineSession::render(float* left, float* right, int frames) { synth_->renderOffline(left, right, frames); }
+void OfflineSession::render(float* left, float* right, int frames) {
+    synth_->renderOffline(left, right, frames);
+}
 
 RenderedAudio RenderToEnd(OfflineSession& session, double maxTail, double maxSeconds) {
     RenderedAudio out;
@@ -163,7 +168,8 @@ RenderedAudio RenderToEnd(OfflineSession& session, double maxTail, double maxSec
         }
         if (!ended) continue;
         float peak = 0.0f;
-        for (int i = 0; i < kChunk; ++i) peak = std::max({peak, std::fabs(l[i]), std::fabs(r[i])});
+        for (int i = 0; i < kChunk; ++i)
+            peak = std::max({peak, std::fabs(l[i]), std::fabs(r[i])});
         silentRun = peak < kSilence ? silentRun + kChunk : 0;
         const std::uint64_t tail = out.left.size() - out.musicFrames;
         if (tail >= tailFrames || silentRun >= rate / 5) break;

@@ -21,7 +21,7 @@ namespace qorn::render {
 std::int32_t VolumeForPosition(int position);
 
 class OfflineSession {
-public:
+  public:
     ~OfflineSession();
     OfflineSession(const OfflineSession&) = delete;
     OfflineSession& operator=(const OfflineSession&) = delete;
@@ -48,7 +48,7 @@ public:
     // Pulls the next frames from the synthesizer.
     void render(float* left, float* right, int frames);
 
-private:
+  private:
     OfflineSession() = default;
 
     int sampleRate_ = 0;

@@ -75,11 +75,13 @@ int main(int argc, char** argv) {
     auto session = qorn::render::OfflineSession::Create(int(rate), effects, &error);
     if (!session) return fail(error);
     if (!session->load(input, &error)) return fail("cannot load " + input + ": " + error);
-    // A piece that repeats for ever is rendered once unless told otherwise.
-    if (repeats >= 0)
+    // A piece that repeats for ever is rendered with one repeat unless told otherwise.
+    if (repeats >= 0) {
         session->setRepeats(static_cast<qorn::platform::DWORD>(repeats));
-    else if (session->fileRepeats() == 0xFFFFFFFFu)
-        session->setRepeats(0);
+    } else if (session->fileRepeats() == 0xFFFFFFFFu) {
+        session->setRepeats(1);
+        std::printf("%s repeats for ever: rendering it with one repeat (use --repeats to choose)\n", input.c_str());
+    }
     session->setTempo(static_cast<float>(tempo));
     session->setVolumePosition(int(volume));
     if (!session->play()) return fail("cannot start " + input);

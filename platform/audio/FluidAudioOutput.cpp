@@ -2,12 +2,15 @@
 
 #include "platform/audio/QuietDriverLogs.h"
 
+#include <dlfcn.h>
 #include <fluidsynth.h>
 #include <pthread.h>
 #include <sched.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace qorn::platform {
@@ -40,6 +43,29 @@ bool CanUseRealtimePriority() {
     return allowed;
 }
 
+// FluidSynth's SDL2 driver needs SDL's audio subsystem started by the
+// program. SDL comes with FluidSynth, so it is reached through the loaded
+// library rather than linked (no SDL build dependency); reference counted.
+class SdlAudioSubsystem {
+  public:
+    SdlAudioSubsystem() {
+        auto init = reinterpret_cast<int (*)(std::uint32_t)>(dlsym(RTLD_DEFAULT, "SDL_InitSubSystem"));
+        quit_ = reinterpret_cast<void (*)(std::uint32_t)>(dlsym(RTLD_DEFAULT, "SDL_QuitSubSystem"));
+        started_ = init != nullptr && quit_ != nullptr && init(kSdlInitAudio) == 0;
+    }
+    ~SdlAudioSubsystem() {
+        if (started_) quit_(kSdlInitAudio);
+    }
+    SdlAudioSubsystem(const SdlAudioSubsystem&) = delete;
+    SdlAudioSubsystem& operator=(const SdlAudioSubsystem&) = delete;
+    bool started() const { return started_; }
+
+  private:
+    static constexpr std::uint32_t kSdlInitAudio = 0x10;
+    void (*quit_)(std::uint32_t) = nullptr;
+    bool started_ = false;
+};
+
 class FluidAudioOutput final : public AudioOutput {
   public:
     FluidAudioOutput(std::string driverName, AudioRenderFn render, void* context)
@@ -48,6 +74,10 @@ class FluidAudioOutput final : public AudioOutput {
     ~FluidAudioOutput() override { stop(); }
 
     bool start(SettingsPtr settings) {
+        if (driverName_ == "sdl2") {
+            sdl_.emplace();
+            if (!sdl_->started()) return false;
+        }
         settings_ = std::move(settings);
         driver_ = new_fluid_audio_driver2(settings_.get(), &FluidAudioOutput::callback, this);
         return driver_ != nullptr;
@@ -58,6 +88,7 @@ class FluidAudioOutput final : public AudioOutput {
         // Deleting the driver joins its thread: no callback runs afterwards.
         if (driver_ != nullptr) delete_fluid_audio_driver(driver_);
         driver_ = nullptr;
+        sdl_.reset();
     }
 
     std::string name() const override { return driverName_; }
@@ -73,6 +104,7 @@ class FluidAudioOutput final : public AudioOutput {
     const std::string driverName_;
     const AudioRenderFn render_;
     void* const context_;
+    std::optional<SdlAudioSubsystem> sdl_;
     SettingsPtr settings_;
     fluid_audio_driver_t* driver_ = nullptr;
     std::mutex stopMutex_;
@@ -109,7 +141,12 @@ std::unique_ptr<AudioOutput> OpenFluidAudioOutput(const std::string& driver, int
     fluid_settings_setint(settings.get(), "audio.period-size", kPeriodFrames);
     fluid_settings_setint(settings.get(), "audio.periods", kPeriods);
     fluid_settings_setint(settings.get(), "audio.realtime-prio", CanUseRealtimePriority() ? kRealtimePriority : 0);
-    if (driver == "pulseaudio") fluid_settings_setstr(settings.get(), "audio.pulseaudio.media-role", "music");
+    if (driver == "pulseaudio") {
+        // This driver's whole server-side buffer is one period (it ignores
+        // audio.periods): give it what the device drivers get from two.
+        fluid_settings_setint(settings.get(), "audio.period-size", 2 * kPeriodFrames);
+        fluid_settings_setstr(settings.get(), "audio.pulseaudio.media-role", "music");
+    }
 
     auto output = std::make_unique<FluidAudioOutput>(driver, render, context);
     if (!output->start(std::move(settings))) return nullptr;

@@ -12,7 +12,7 @@
 namespace qorn::platform {
 
 class AlsaPort final : public RefCounted<MusicPort> {
-public:
+  public:
     explicit AlsaPort(std::unique_ptr<AlsaOutput> output);
 
     HRESULT Activate(BOOL enable) override;
@@ -20,7 +20,7 @@ public:
     void prepare(const music::Sequence&, SequencePlayer&, bool) override {}
     bool hasVolume() const override { return false; }
 
-private:
+  private:
     ~AlsaPort() override;
 
     std::unique_ptr<AlsaOutput> output_;

@@ -43,9 +43,13 @@ void SetAlsaBackendFactory(std::function<std::shared_ptr<AlsaBackend>()> factory
     f.make = std::move(factory);
 }
 
-HRESULT DirectMusic::Activate(BOOL /*enable*/) { return S_OK; }
+HRESULT DirectMusic::Activate(BOOL /*enable*/) {
+    return S_OK;
+}
 
-HRESULT DirectMusic::SetDirectSound(void* /*directSound*/, HWND /*window*/) { return S_OK; }
+HRESULT DirectMusic::SetDirectSound(void* /*directSound*/, HWND /*window*/) {
+    return S_OK;
+}
 
 AlsaBackend& DirectMusic::backend() {
     if (!backend_) {
@@ -107,8 +111,7 @@ HRESULT DirectMusic::EnumPort(DWORD index, DMUS_PORTCAPS* caps) {
     return S_FALSE;
 }
 
-HRESULT DirectMusic::CreatePort(REFGUID portGuid, DMUS_PORTPARAMS* params, IDirectMusicPort** port,
-                                IUnknown* outer) {
+HRESULT DirectMusic::CreatePort(REFGUID portGuid, DMUS_PORTPARAMS* params, IDirectMusicPort** port, IUnknown* outer) {
     if (port == nullptr) return E_POINTER;
     *port = nullptr;
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;

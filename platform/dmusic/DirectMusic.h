@@ -13,7 +13,8 @@
 namespace qorn::platform {
 
 // The synthesizer's port GUID: {5A1E0F7C-3B2D-4E8A-9C61-7F0D2B4A8E13}.
-inline constexpr GUID GUID_QornSynthPort = {0x5A1E0F7C, 0x3B2D, 0x4E8A, {0x9C, 0x61, 0x7F, 0x0D, 0x2B, 0x4A, 0x8E, 0x13}};
+inline constexpr GUID GUID_QornSynthPort = {
+    0x5A1E0F7C, 0x3B2D, 0x4E8A, {0x9C, 0x61, 0x7F, 0x0D, 0x2B, 0x4A, 0x8E, 0x13}};
 
 inline constexpr char kSynthDescription[] = "FluidSynth Software Synthesizer";
 
@@ -22,17 +23,16 @@ inline constexpr char kSynthDescription[] = "FluidSynth Software Synthesizer";
 void SetAlsaBackendFactory(std::function<std::shared_ptr<AlsaBackend>()> factory);
 
 class DirectMusic final : public RefCounted<IDirectMusic2> {
-public:
+  public:
     DirectMusic() = default;
 
     HRESULT Activate(BOOL enable) override;
     HRESULT SetDirectSound(void* directSound, HWND window) override;
-    HRESULT CreatePort(REFGUID portGuid, DMUS_PORTPARAMS* params, IDirectMusicPort** port,
-                       IUnknown* outer) override;
+    HRESULT CreatePort(REFGUID portGuid, DMUS_PORTPARAMS* params, IDirectMusicPort** port, IUnknown* outer) override;
     HRESULT GetDefaultPort(GUID* portGuid) override;
     HRESULT EnumPort(DWORD index, DMUS_PORTCAPS* caps) override;
 
-private:
+  private:
     ~DirectMusic() override = default;
     AlsaBackend& backend();
     void refreshPorts();

@@ -9,7 +9,7 @@
 namespace qorn::platform {
 
 template <typename Interface> class RefCounted : public Interface {
-public:
+  public:
     DWORD AddRef() override { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
     DWORD Release() override {
         const DWORD left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
@@ -17,11 +17,11 @@ public:
         return left;
     }
 
-protected:
+  protected:
     RefCounted() = default;
     ~RefCounted() override = default;
 
-private:
+  private:
     std::atomic<DWORD> refs_{1};
 };
 

@@ -19,8 +19,7 @@ struct FormatProbe {
     bool (*looksLike)(std::span<const std::uint8_t> bytes);
     // Builds the piece from the whole file; false with a reason when the
     // file is of this format but holds nothing playable.
-    bool (*read)(std::span<const std::uint8_t> bytes, std::shared_ptr<const music::Sequence>& out,
-                 std::string* error);
+    bool (*read)(std::span<const std::uint8_t> bytes, std::shared_ptr<const music::Sequence>& out, std::string* error);
 };
 
 const std::vector<FormatProbe>& FormatProbes();

@@ -8,10 +8,11 @@ Segment::Segment(std::shared_ptr<const music::Sequence> sequence)
     : sequence_(sequence ? std::move(sequence) : std::make_shared<const music::Sequence>()),
       repeats_(sequence_->repeats) {}
 
-Segment* Segment::From(IDirectMusicSegment2* segment) { return dynamic_cast<Segment*>(segment); }
+Segment* Segment::From(IDirectMusicSegment2* segment) {
+    return dynamic_cast<Segment*>(segment);
+}
 
-HRESULT Segment::SetParam(REFGUID type, DWORD /*groupBits*/, DWORD /*index*/, MUSIC_TIME /*time*/,
-                          void* /*param*/) {
+HRESULT Segment::SetParam(REFGUID type, DWORD /*groupBits*/, DWORD /*index*/, MUSIC_TIME /*time*/, void* /*param*/) {
     // The piece is already in playable form, and instruments are made
     // available by the port when it starts, so both are accepted as they are.
     if (type == GUID_StandardMIDIFile || type == GUID_Unload) return S_OK;

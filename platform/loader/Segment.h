@@ -12,7 +12,7 @@
 namespace qorn::platform {
 
 class Segment final : public RefCounted<IDirectMusicSegment2> {
-public:
+  public:
     explicit Segment(std::shared_ptr<const music::Sequence> sequence);
 
     // The segment behind `segment`, or null when it is not one of ours.
@@ -27,7 +27,7 @@ public:
     // The play that started last (0: never started); kept by the performance.
     std::uint64_t lastPlay = 0;
 
-private:
+  private:
     ~Segment() override = default;
 
     std::shared_ptr<const music::Sequence> sequence_;

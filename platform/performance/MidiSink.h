@@ -9,7 +9,7 @@
 namespace qorn::platform {
 
 class MidiSink {
-public:
+  public:
     virtual ~MidiSink() = default;
     // A channel message; `status` carries the MIDI channel (0..15).
     virtual void shortMessage(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) = 0;

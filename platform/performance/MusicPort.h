@@ -10,7 +10,7 @@
 namespace qorn::platform {
 
 class MusicPort : public IDirectMusicPort {
-public:
+  public:
     virtual PortPlayback& playback() = 0;
     // GUI thread, before `player` starts on this port: make the instruments
     // the piece uses available (when `autoDownload`) and route its patch

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <bitset>
 #include <cmath>
-#include <ctime>
 #include <cstring>
+#include <ctime>
 
 namespace qorn::platform {
 namespace {
@@ -20,7 +20,9 @@ constexpr std::int32_t kMaxVolume = 2000;
 
 } // namespace
 
-Performance::~Performance() { CloseDown(); }
+Performance::~Performance() {
+    CloseDown();
+}
 
 double Performance::GainForVolume(std::int32_t hundredthsOfDb) {
     return std::pow(10.0, double(hundredthsOfDb) / 2000.0);
@@ -90,7 +92,8 @@ HRESULT Performance::SetGlobalParam(REFGUID type, void* param, DWORD size) {
         std::memcpy(&tempo, param, sizeof(tempo));
         if (!std::isfinite(tempo)) return E_INVALIDARG;
         masterTempo_ = std::clamp(tempo, kMinTempo, kMaxTempo);
-        for (MusicPort* p : ports_) p->playback().setMasterTempo(masterTempo_);
+        for (MusicPort* p : ports_)
+            p->playback().setMasterTempo(masterTempo_);
         if (silentPlayback_) silentPlayback_->setMasterTempo(masterTempo_);
         return S_OK;
     }
@@ -153,12 +156,13 @@ bool Performance::playingAnywhere(std::uint64_t id) const {
 }
 
 void Performance::stopEverywhere(std::uint64_t id) {
-    for (MusicPort* port : ports_) port->playback().stop(id);
+    for (MusicPort* port : ports_)
+        port->playback().stop(id);
     if (silentPlayback_) silentPlayback_->stop(id);
 }
 
-HRESULT Performance::Stop(IDirectMusicSegment2* segment, IDirectMusicSegmentState* segmentState,
-                          MUSIC_TIME /*time*/, DWORD /*flags*/) {
+HRESULT Performance::Stop(IDirectMusicSegment2* segment, IDirectMusicSegmentState* segmentState, MUSIC_TIME /*time*/,
+                          DWORD /*flags*/) {
     if (segmentState != nullptr) {
         SegmentState* state = SegmentState::From(segmentState);
         if (state == nullptr) return E_INVALIDARG;
@@ -188,7 +192,8 @@ HRESULT Performance::IsPlaying(IDirectMusicSegment2* segment, IDirectMusicSegmen
     } else {
         return E_POINTER;
     }
-    for (MusicPort* port : ports_) port->playback().collectGarbage();
+    for (MusicPort* port : ports_)
+        port->playback().collectGarbage();
     return play != 0 && playingAnywhere(play) ? S_OK : S_FALSE;
 }
 
@@ -204,7 +209,8 @@ HRESULT Performance::GetTime(REFERENCE_TIME* now, MUSIC_TIME* musicNow) {
 
 HRESULT Performance::CloseDown() {
     stopEverywhere(0);
-    for (MusicPort* port : ports_) port->Release();
+    for (MusicPort* port : ports_)
+        port->Release();
     ports_.clear();
     routes_.fill(nullptr);
     if (silentThread_) silentThread_->stop();

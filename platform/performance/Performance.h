@@ -17,7 +17,7 @@
 namespace qorn::platform {
 
 class Performance final : public RefCounted<IDirectMusicPerformance2> {
-public:
+  public:
     Performance() = default;
 
     HRESULT Init(IDirectMusic2** directMusic, void* directSound, HWND window) override;
@@ -36,7 +36,7 @@ public:
     // Linear gain for a master volume in hundredths of a decibel.
     static double GainForVolume(std::int32_t hundredthsOfDb);
 
-private:
+  private:
     ~Performance() override;
 
     static constexpr std::size_t kBlocks = 256;
@@ -63,12 +63,12 @@ private:
 
 // The state of one start of a segment.
 class SegmentState final : public RefCounted<IDirectMusicSegmentState> {
-public:
+  public:
     explicit SegmentState(std::uint64_t play) : play_(play) {}
     static SegmentState* From(IDirectMusicSegmentState* state) { return dynamic_cast<SegmentState*>(state); }
     std::uint64_t play() const { return play_; }
 
-private:
+  private:
     ~SegmentState() override = default;
     std::uint64_t play_;
 };

@@ -7,7 +7,8 @@ namespace qorn::platform {
 PortPlayback::~PortPlayback() {
     // The real-time side is gone by now (its owner stopped it first).
     Command c;
-    while (commands_.pop(c)) delete c.player;
+    while (commands_.pop(c))
+        delete c.player;
     delete current_;
     collectGarbage();
 }
@@ -65,7 +66,8 @@ bool PortPlayback::isPlaying(std::uint64_t id) const {
 
 void PortPlayback::collectGarbage() {
     SequencePlayer* p = nullptr;
-    while (garbage_.pop(p)) delete p;
+    while (garbage_.pop(p))
+        delete p;
 }
 
 void PortPlayback::retire(MidiSink& sink) {
@@ -117,6 +119,8 @@ void PortPlayback::advance(double seconds, MidiSink& sink) {
     }
 }
 
-void PortPlayback::stopNow(MidiSink& sink) { retire(sink); }
+void PortPlayback::stopNow(MidiSink& sink) {
+    retire(sink);
+}
 
 } // namespace qorn::platform

@@ -19,13 +19,13 @@ namespace qorn::platform {
 // Settings of the port itself that the real-time side applies (the
 // synthesizer's gain); ports without such settings ignore them.
 class PortControls {
-public:
+  public:
     virtual ~PortControls() = default;
     virtual void setGain(float linearGain) = 0;
 };
 
 class PortPlayback {
-public:
+  public:
     PortPlayback() = default;
     PortPlayback(const PortPlayback&) = delete;
     PortPlayback& operator=(const PortPlayback&) = delete;
@@ -57,7 +57,7 @@ public:
     // Stops the current play at once (port going away).
     void stopNow(MidiSink& sink);
 
-private:
+  private:
     struct Command {
         enum Kind : std::uint8_t { Start, Stop, Tempo, Gain } kind = Stop;
         SequencePlayer* player = nullptr;

@@ -69,7 +69,8 @@ void SequencePlayer::advance(double seconds, MidiSink& sink) {
     while (!finished_) {
         const std::uint32_t end = passEnd();
         // The next tempo change ahead of the clock, if any before the end.
-        while (tempoIdx_ + 1 < tempos.size() && tempos[tempoIdx_ + 1].tick <= pos_) ++tempoIdx_;
+        while (tempoIdx_ + 1 < tempos.size() && tempos[tempoIdx_ + 1].tick <= pos_)
+            ++tempoIdx_;
         std::size_t next = tempoIdx_;
         if (next < tempos.size() && tempos[next].tick <= pos_) ++next;
         double boundary = end;
@@ -111,7 +112,9 @@ void SequencePlayer::advance(double seconds, MidiSink& sink) {
 void SequencePlayer::emitDue(MidiSink& sink, bool atPassEnd) {
     const bool last = finalPass();
     const std::uint32_t end = passEnd();
-    const auto limit = static_cast<std::uint32_t>(std::min<double>(pos_, double(kNoTick - 1)));
+    // A hair of slack so that rounding in the accumulated clock never puts
+    // an event due exactly now into the next step.
+    const auto limit = static_cast<std::uint32_t>(std::min<double>(pos_ + 1e-6, double(kNoTick - 1)));
     const auto& events = seq_->events;
     const auto& sysex = seq_->sysex;
     const auto& patches = seq_->patches;

@@ -19,13 +19,13 @@ inline constexpr std::uint32_t kRepeatForever = 0xFFFFFFFFu;
 // Where a band's patch choice goes. Without one, the player sends bank select
 // and program change messages.
 class PatchTarget {
-public:
+  public:
     virtual ~PatchTarget() = default;
     virtual void selectPatch(const music::PatchSelect& patch, MidiSink& sink) = 0;
 };
 
 class SequencePlayer {
-public:
+  public:
     // `repeats`: plays of the loop region after the first play
     // (kRepeatForever: until stopped).
     SequencePlayer(std::shared_ptr<const music::Sequence> sequence, std::uint32_t repeats);
@@ -52,7 +52,7 @@ public:
     double elapsedSeconds() const { return elapsed_; }
     const music::Sequence& sequence() const { return *seq_; }
 
-private:
+  private:
     bool finalPass() const { return repeats_ != kRepeatForever && passesDone_ >= repeats_; }
     std::uint32_t passEnd() const { return finalPass() ? seq_->lengthTicks : loopEnd_; }
     double microsecondsPerTick() const;

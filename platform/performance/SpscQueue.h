@@ -12,7 +12,7 @@ namespace qorn::platform {
 template <typename T, std::size_t Capacity> class SpscQueue {
     static_assert(Capacity >= 2 && (Capacity & (Capacity - 1)) == 0, "capacity must be a power of two");
 
-public:
+  public:
     // Producer side. False when full; the item is left with the caller.
     bool push(const T& item) {
         const std::size_t tail = tail_.load(std::memory_order_relaxed);
@@ -31,7 +31,7 @@ public:
         return true;
     }
 
-private:
+  private:
     std::array<T, Capacity> slots_{};
     alignas(64) std::atomic<std::size_t> head_{0};
     alignas(64) std::atomic<std::size_t> tail_{0};

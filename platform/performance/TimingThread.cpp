@@ -25,7 +25,9 @@ void addNs(timespec& t, long ns) {
 TimingThread::TimingThread(PortPlayback& playback, MidiSink& sink)
     : playback_(playback), sink_(sink), thread_([this] { run(); }) {}
 
-TimingThread::~TimingThread() { stop(); }
+TimingThread::~TimingThread() {
+    stop();
+}
 
 void TimingThread::stop() {
     quit_.store(true, std::memory_order_release);

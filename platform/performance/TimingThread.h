@@ -12,7 +12,7 @@
 namespace qorn::platform {
 
 class TimingThread {
-public:
+  public:
     // `sink` and `playback` must outlive the thread.
     TimingThread(PortPlayback& playback, MidiSink& sink);
     ~TimingThread();
@@ -22,7 +22,7 @@ public:
     // Silences what plays and ends the thread; returns once it has ended.
     void stop();
 
-private:
+  private:
     void run();
 
     PortPlayback& playback_;
@@ -33,7 +33,7 @@ private:
 
 // A sink that drops everything: the clock of plays that reach no port.
 class NullMidiSink : public MidiSink {
-public:
+  public:
     void shortMessage(std::uint8_t, std::uint8_t, std::uint8_t) override {}
     void sysEx(const std::uint8_t*, std::size_t) override {}
 };

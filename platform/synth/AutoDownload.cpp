@@ -11,7 +11,7 @@ constexpr int kDrumBank = 128;
 constexpr int kDrumChannel = 9;
 
 class PresetSet {
-public:
+  public:
     void add(int bank, int program) {
         if (bank < 0 || bank > kDrumBank || program < 0 || program > 127) return;
         bits_.set(static_cast<std::size_t>(bank * 128 + program));
@@ -23,7 +23,7 @@ public:
         return out;
     }
 
-private:
+  private:
     std::bitset<(kDrumBank + 1) * 128> bits_;
 };
 

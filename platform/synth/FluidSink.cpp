@@ -39,8 +39,8 @@ void FluidSink::shortMessage(std::uint8_t status, std::uint8_t data1, std::uint8
 
 void FluidSink::sysEx(const std::uint8_t* data, std::size_t length) {
     if (length < 3 || data[0] != 0xF0 || data[length - 1] != 0xF7) return;
-    fluid_synth_sysex(synth_, reinterpret_cast<const char*>(data + 1), static_cast<int>(length - 2), nullptr,
-                      nullptr, nullptr, 0);
+    fluid_synth_sysex(synth_, reinterpret_cast<const char*>(data + 1), static_cast<int>(length - 2), nullptr, nullptr,
+                      nullptr, 0);
 }
 
 } // namespace qorn::platform

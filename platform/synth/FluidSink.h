@@ -15,7 +15,7 @@ namespace qorn::platform {
 using SynthEventProbe = void (*)(void* context, std::uint64_t frame, std::uint8_t status);
 
 class FluidSink : public MidiSink {
-public:
+  public:
     explicit FluidSink(_fluid_synth_t* synth) : synth_(synth) {}
     void shortMessage(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) override;
     void sysEx(const std::uint8_t* data, std::size_t length) override;
@@ -27,7 +27,7 @@ public:
     // The frame the next messages take effect at.
     void setFrame(std::uint64_t frame) { frame_ = frame; }
 
-private:
+  private:
     _fluid_synth_t* synth_;
     SynthEventProbe probe_ = nullptr;
     void* probeContext_ = nullptr;

@@ -1,7 +1,7 @@
 #include "platform/synth/SynthConfig.h"
 
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 
 namespace qorn::platform {
 namespace {

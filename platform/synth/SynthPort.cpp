@@ -1,5 +1,6 @@
 #include "platform/synth/SynthPort.h"
 
+#include "platform/instruments/DlsInstruments.h"
 #include "platform/synth/AutoDownload.h"
 
 #include <fluidsynth.h>
@@ -36,25 +37,24 @@ void quietFluidLogging() {
 // Routes a band's patch choice: an instrument of a collection loaded into the
 // synthesizer, else the General MIDI preset through ordinary messages.
 class SynthPatchTarget : public PatchTarget {
-public:
+  public:
     SynthPatchTarget(fluid_synth_t* synth, std::vector<int> collectionFonts)
         : synth_(synth), fonts_(std::move(collectionFonts)) {}
 
     void selectPatch(const music::PatchSelect& p, MidiSink& sink) override {
         const int ch = p.channel & 0x0F;
         fluid_synth_set_channel_type(synth_, ch, p.drums ? CHANNEL_TYPE_DRUM : CHANNEL_TYPE_MELODIC);
-        if (p.collection < fonts_.size() && fonts_[p.collection] >= 0) {
-            const int bank = p.drums ? kDrumBank : ((p.bankMsb & 0x7F) << 7) | (p.bankLsb & 0x7F);
-            if (fluid_synth_program_select(synth_, ch, fonts_[p.collection], bank, p.program & 0x7F) == FLUID_OK)
-                return;
-        }
+        if (p.collection < fonts_.size() && fonts_[p.collection] >= 0 &&
+            instruments::SelectCollectionPatch(synth_, ch, fonts_[p.collection], p.bankMsb, p.bankLsb, p.program,
+                                               p.drums))
+            return;
         const auto cc = static_cast<std::uint8_t>(0xB0 | ch);
         sink.shortMessage(cc, 0, p.drums ? 0 : p.bankMsb & 0x7F);
         sink.shortMessage(cc, 32, p.drums ? 0 : p.bankLsb & 0x7F);
         sink.shortMessage(static_cast<std::uint8_t>(0xC0 | ch), p.program & 0x7F, 0);
     }
 
-private:
+  private:
     fluid_synth_t* synth_;
     std::vector<int> fonts_;
 };
@@ -105,7 +105,9 @@ SynthPort* SynthPort::Create(const SynthConfig& config, std::string* error) {
     return port;
 }
 
-SynthPort* SynthPort::From(IDirectMusicPort* port) { return dynamic_cast<SynthPort*>(port); }
+SynthPort* SynthPort::From(IDirectMusicPort* port) {
+    return dynamic_cast<SynthPort*>(port);
+}
 
 SynthPort::SynthPort(const SynthConfig& config, fluid_settings_t* settings, fluid_synth_t* synth, int soundFont)
     : config_(config), settings_(settings), synth_(synth), soundFont_(soundFont), sink_(synth),
@@ -118,7 +120,8 @@ SynthPort::SynthPort(const SynthConfig& config, fluid_settings_t* settings, flui
     }
     // The usual default reverb depth of General MIDI synthesizers, so that
     // effects are heard on pieces that do not set it (FluidSynth starts at 0).
-    for (int ch = 0; ch < 16; ++ch) fluid_synth_cc(synth_, ch, kReverbDepth, kDefaultReverbSend);
+    for (int ch = 0; ch < 16; ++ch)
+        fluid_synth_cc(synth_, ch, kReverbDepth, kDefaultReverbSend);
 }
 
 SynthPort::~SynthPort() {
@@ -139,7 +142,8 @@ HRESULT SynthPort::Activate(BOOL enable) {
 }
 
 void SynthPort::lockGate() {
-    while (gate_.exchange(true, std::memory_order_acquire)) std::this_thread::yield();
+    while (gate_.exchange(true, std::memory_order_acquire))
+        std::this_thread::yield();
 }
 
 void SynthPort::prepare(const music::Sequence& sequence, SequencePlayer& player, bool autoDownload) {
@@ -155,12 +159,44 @@ void SynthPort::prepare(const music::Sequence& sequence, SequencePlayer& player,
             pinned_[slot] = true;
         }
     }
-    if (!sequence.patches.empty()) {
-        // Instrument collections the piece carries are loaded here as
-        // SoundFonts of their own (-1: not loaded, General MIDI stands in).
-        std::vector<int> fonts(sequence.collections.size(), -1);
-        player.setPatchTarget(std::make_unique<SynthPatchTarget>(synth_, std::move(fonts)));
+    std::vector<int> fonts = loadCollections(sequence);
+    if (!sequence.patches.empty()) player.setPatchTarget(std::make_unique<SynthPatchTarget>(synth_, std::move(fonts)));
+}
+
+std::vector<int> SynthPort::loadCollections(const music::Sequence& sequence) {
+    // Collections of the previous piece that this one does not use go, so
+    // memory does not grow with every file played.
+    for (auto it = collections_.begin(); it != collections_.end();) {
+        const bool used = std::any_of(sequence.collections.begin(), sequence.collections.end(),
+                                      [&](const auto& c) { return c.get() == it->first; });
+        if (used) {
+            ++it;
+            continue;
+        }
+        lockGate();
+        instruments::RemoveCollectionFromSynth(synth_, it->second);
+        unlockGate();
+        it = collections_.erase(it);
     }
+    lockGate();
+    instruments::ReleaseUnusedCollections(synth_);
+    unlockGate();
+    // Each collection the piece carries becomes a SoundFont of its own
+    // (-1: could not be loaded, General MIDI stands in).
+    std::vector<int> fonts;
+    for (const auto& collection : sequence.collections) {
+        int id = -1;
+        for (const auto& [known, knownId] : collections_)
+            if (known == collection.get()) id = knownId;
+        if (id < 0 && collection) {
+            lockGate();
+            id = instruments::AddCollectionToSynth(synth_, collection);
+            unlockGate();
+            if (id >= 0) collections_.emplace_back(collection.get(), id);
+        }
+        fonts.push_back(id);
+    }
+    return fonts;
 }
 
 void SynthPort::setGain(float linearGain) {

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 struct _fluid_hashtable_t;
@@ -20,7 +21,7 @@ struct _fluid_synth_t;
 namespace qorn::platform {
 
 class SynthPort final : public RefCounted<MusicPort>, private PortControls {
-public:
+  public:
     // Frames FluidSynth renders at a time; events take effect on this grid.
     static constexpr int kBlockFrames = 64;
 
@@ -47,7 +48,7 @@ public:
     // Sees every message reach the synthesizer (set before playing).
     void setEventProbe(SynthEventProbe probe, void* context) { sink_.setProbe(probe, context); }
 
-private:
+  private:
     SynthPort(const SynthConfig& config, _fluid_hashtable_t* settings, _fluid_synth_t* synth, int soundFont);
     ~SynthPort() override;
 
@@ -55,6 +56,9 @@ private:
     void render(float* left, float* right, int frames);
     void renderBlock();
     void setGain(float linearGain) override;
+    // GUI thread: puts the piece's instrument collections on the synthesizer;
+    // their SoundFont ids by collection index.
+    std::vector<int> loadCollections(const music::Sequence& sequence);
     // The GUI thread's access to the synthesizer: the audio thread outputs a
     // silent block rather than wait while it is held.
     void lockGate();
@@ -70,6 +74,8 @@ private:
     bool offline_ = false;
     std::atomic<bool> gate_{false};
     std::vector<bool> pinned_;
+    // Collections on the synthesizer and their SoundFont ids.
+    std::vector<std::pair<const dls::Collection*, int>> collections_;
     float block_[2][kBlockFrames] = {};
     int blockPos_ = kBlockFrames;
     std::uint64_t frame_ = 0;

@@ -25,7 +25,7 @@
 // - the default port list is an input port, an output port "Test MIDI Out"
 //   and the default port "Test Software Synth" (so start-up succeeds and the
 //   table has four entries, the 22050 Hz one active);
-// - loads succeed, a loaded segment reports SegmentRepeats() own repeats;
+// - loads succeed; a segment reports the repeats set by SetSegmentRepeats (0);
 // - IsPlaying answers S_OK from a successful PlaySegment until Performance.Stop
 //   or EndPiece(); SetPlaying() fixes the answer, PlayingAfter(n) answers
 //   S_FALSE n times first;

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -45,19 +46,22 @@ class SingleInstanceTest : public ::testing::Test {
     // True once some process holds the guard in the test's folder. Read from
     // the kernel's lock table: probing with a lock of our own could make a
     // copy that is starting just then believe another one runs.
-    static bool GuardHeld(int timeoutMs) {
+    static bool Held() {
         const std::string path = qorn::app::InstanceGuard::PathFor(qorn::app::GuardName);
+        struct stat info {};
+        if (stat(path.c_str(), &info) != 0) return false;
+        std::ifstream locks("/proc/locks");
+        const std::string inode = ":" + std::to_string(info.st_ino) + " ";
+        for (std::string line; std::getline(locks, line);)
+            if (line.find("FLOCK") != std::string::npos && line.find(inode) != std::string::npos) return true;
+        return false;
+    }
+    static bool GuardHeld(int timeoutMs, bool held = true) {
         QElapsedTimer clock;
         clock.start();
         while (clock.elapsed() < timeoutMs) {
-            struct stat info {};
-            if (stat(path.c_str(), &info) == 0) {
-                std::ifstream locks("/proc/locks");
-                const std::string inode = ":" + std::to_string(info.st_ino) + " ";
-                for (std::string line; std::getline(locks, line);)
-                    if (line.find("FLOCK") != std::string::npos && line.find(inode) != std::string::npos) return true;
-            }
-            QThread::msleep(20);
+            if (Held() == held) return true;
+            QThread::msleep(5);
         }
         return false;
     }
@@ -85,6 +89,29 @@ TEST_F(SingleInstanceTest, SecondCopyExitsWith255AndKilledCopyDoesNotBlock) {
     ASSERT_TRUE(GuardHeld(15000));
     EXPECT_FALSE(third.waitForFinished(1000));
     EXPECT_EQ(third.state(), QProcess::Running);
+}
+
+TEST_F(SingleInstanceTest, GuardIsGoneBeforeTheWindowIsTornDown) {
+    Start(first);
+    ASSERT_TRUE(GuardHeld(15000));
+    QElapsedTimer clock;
+    clock.start();
+    // Closes the window as the user would.
+    ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
+    ASSERT_TRUE(GuardHeld(10000, false));
+    const qint64 released = clock.elapsed();
+    // The window's teardown (stop, 300 ms, engine shutdown, 200 ms) follows.
+    EXPECT_EQ(first.state(), QProcess::Running);
+    ASSERT_TRUE(first.waitForFinished(15000));
+    EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(first.exitCode(), 0);
+    std::printf("guard released %lld ms after the stop request, process ended after %lld ms\n",
+                static_cast<long long>(released), static_cast<long long>(clock.elapsed()));
+
+    // A new copy may start during that teardown.
+    Start(second);
+    ASSERT_TRUE(GuardHeld(15000));
+    EXPECT_FALSE(second.waitForFinished(500));
 }
 
 } // namespace

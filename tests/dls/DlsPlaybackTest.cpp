@@ -10,6 +10,7 @@
 #include <cmath>
 #include <filesystem>
 #include <numbers>
+#include <random>
 #include <thread>
 
 namespace qorn::instruments {
@@ -239,6 +240,67 @@ TEST(DlsPlayback, RegionsSplitByVelocity) {
     EXPECT_GT(Analyse(loud).thirdHarmonicRatio, 0.05);
 }
 
+TEST(DlsPlayback, SampleGainArticulationAndPanSetTheLevels) {
+    struct Case {
+        const char* what;
+        std::int32_t waveGainCb;                           // in the wave's wsmp
+        std::vector<testdls::ConnectionSpec> articulation; // added to the instrument's
+        double expectedGain, expectedLeftShare;
+    };
+    const std::vector<Case> cases = {
+        {"plain", 0, {}, 1.0, 0.5},
+        {"wave 6 dB down", -60, {}, 0.5, 0.5},
+        {"wave 12 dB down", -120, {}, 0.25, 0.5},
+        {"articulation 6 dB down", 0, {{0, 0, 0x0001, 0, -60 * 65536}}, 0.5, 0.5},
+        {"panned hard left", 0, {{0, 0, 0x0004, 0, -500 * 65536}}, -1, 1.0},
+        {"panned hard right", 0, {{0, 0, 0x0004, 0, 500 * 65536}}, -1, 0.0},
+    };
+    double reference = 0;
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        testdls::CollectionSpec spec = testdls::TestCollection();
+        spec.waves[0].sample->gain = k.waveGainCb * 65536;
+        for (const auto& c : k.articulation)
+            spec.instruments[0].articulation.push_back(c);
+        Synth s;
+        const int id = AddCollectionToSynth(s.synth, Load(spec));
+        ASSERT_TRUE(SelectCollectionPatch(s.synth, 0, id, 0, 0, 0, false));
+        fluid_synth_noteon(s.synth, 0, 69, 100);
+        std::vector<float> left(kRate / 2), right(kRate / 2);
+        fluid_synth_write_float(s.synth, kRate / 2, left.data(), 0, 1, right.data(), 0, 1);
+        const double l = Rms(left, kRate / 10), r = Rms(right, kRate / 10);
+        if (reference == 0) reference = l + r;
+        if (k.expectedGain > 0) {
+            EXPECT_NEAR((l + r) / reference, k.expectedGain, 0.03);
+        }
+        EXPECT_NEAR(l / (l + r), k.expectedLeftShare, 0.02);
+    }
+}
+
+TEST(DlsPlayback, KeyGroupsChokeEachOther) {
+    // Like an open hi-hat cut by a closed one: both kit regions in group 1.
+    for (std::uint16_t group : {0, 1}) {
+        SCOPED_TRACE("key group " + std::to_string(group));
+        testdls::CollectionSpec spec = testdls::TestCollection();
+        for (auto& region : spec.instruments[3].regions)
+            region.keyGroup = group;
+        Synth s;
+        const int id = AddCollectionToSynth(s.synth, Load(spec));
+        ASSERT_TRUE(SelectCollectionPatch(s.synth, 9, id, 0, 0, 0, true));
+        fluid_synth_noteon(s.synth, 9, 36, 100); // 880 Hz sine
+        s.Render(0.1);
+        fluid_synth_noteon(s.synth, 9, 38, 100); // 220 Hz square
+        const auto both = s.Render(0.6);
+        std::vector<float> steady(both.begin() + kRate / 10, both.begin() + kRate / 10 + 8192);
+        const double ratio = PowerAt(steady, 880) / PowerAt(steady, 220);
+        if (group) {
+            EXPECT_LT(ratio, 0.01);
+        } else {
+            EXPECT_GT(ratio, 0.1);
+        }
+    }
+}
+
 TEST(DlsPlayback, MissingPatchesAreReportedForGeneralMidiFallback) {
     Synth s;
     const auto collection = Load(testdls::TestCollection());
@@ -293,6 +355,45 @@ TEST(DlsPlayback, UnloadFallsBackToGeneralMidiAndFreesOnceSilent) {
     } else {
         EXPECT_LT(Rms(PlayNote(s, 0, 69)), 1e-4);
     }
+}
+
+// Whatever a damaged file that still reads makes of regions, loops and
+// tuning, playing it must stay within the samples (checked by the
+// sanitizer builds) and produce finite output.
+TEST(DlsPlayback, DamagedCollectionsThatReadPlaySafely) {
+    testdls::CollectionSpec spec = testdls::TestCollection(true);
+    for (auto& w : spec.waves)
+        w.samples.resize(300), w.sample->loop = testdls::Loop{100, 200, 0};
+    const auto good = testdls::BuildDls(spec);
+    std::mt19937 rng(99);
+    int played = 0;
+    Synth s;
+    for (int round = 0; round < 400 && played < 60; ++round) {
+        auto bad = good;
+        for (int d = 0; d < 3; ++d) {
+            const std::size_t at = rng() % (bad.size() - 4);
+            const std::uint32_t v = rng();
+            for (int i = 0; i < 4; ++i)
+                bad[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+        }
+        auto result = dls::ReadDlsCollection(bad);
+        if (!result.ok()) continue;
+        ++played;
+        const int id = AddCollectionToSynth(s.synth, result.collection);
+        ASSERT_GT(id, 0);
+        for (const auto& instrument : result.collection->instruments) {
+            SelectCollectionPatch(s.synth, 0, id, instrument.bankMsb, instrument.bankLsb, instrument.program,
+                                  instrument.drums);
+            for (int key : {0, 36, 38, 69, 127})
+                fluid_synth_noteon(s.synth, 0, key, 127);
+            const auto out = s.Render(0.05);
+            for (float x : out)
+                ASSERT_TRUE(std::isfinite(x));
+            fluid_synth_all_notes_off(s.synth, 0);
+        }
+        RemoveCollectionFromSynth(s.synth, id);
+    }
+    EXPECT_GT(played, 0);
 }
 
 TEST(DlsPlayback, DeletingTheSynthReleasesItsCollections) {

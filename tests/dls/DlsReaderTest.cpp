@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <random>
 
 namespace qorn::dls {
 namespace {
@@ -245,6 +246,51 @@ TEST(DlsReader, DeeplyNestedListsAreSkippedWithoutRecursing) {
     ASSERT_FALSE(r.ok());
     EXPECT_EQ(r.error->chunk, "ins ");
     EXPECT_EQ(r.error->offset, lins + 12);
+}
+
+// Random damage to sizes, counts and fields: the reader either refuses the
+// file or returns a model whose references all hold, never reading outside
+// the input (the sanitizer builds check that part).
+TEST(DlsReader, RandomlyDamagedFilesNeverYieldBrokenModels) {
+    CollectionSpec spec = TestCollection(true);
+    for (auto& w : spec.waves)
+        w.samples.resize(300), w.sample->loop = testdls::Loop{100, 200, 0};
+    const Bytes good = BuildDls(spec);
+    std::mt19937 rng(1234);
+    int accepted = 0;
+    for (int round = 0; round < 3000; ++round) {
+        Bytes bad = good;
+        const int damages = 1 + static_cast<int>(rng() % 4);
+        for (int d = 0; d < damages; ++d) {
+            const std::size_t at = rng() % (bad.size() - 4);
+            switch (rng() % 3) {
+            case 0:
+                bad[at] = static_cast<std::uint8_t>(rng());
+                break;
+            case 1:
+                Poke32(bad, at, rng());
+                break;
+            default:
+                Poke32(bad, at, 0xFFFFFFFFu - (rng() % 16));
+                break;
+            }
+        }
+        const DlsReadResult r = ReadDlsCollection(bad);
+        if (!r.ok()) {
+            ASSERT_TRUE(r.error);
+            EXPECT_LT(r.error->offset, bad.size());
+            continue;
+        }
+        ++accepted;
+        std::size_t samples = 0;
+        for (const Wave& w : r.collection->waves)
+            samples += w.samples.size();
+        EXPECT_LE(samples, bad.size());
+        for (const Instrument& i : r.collection->instruments)
+            for (const Region& region : i.regions)
+                EXPECT_TRUE(region.waveIndex == Region::kNoWave || region.waveIndex < r.collection->waves.size());
+    }
+    EXPECT_GT(accepted, 0); // damage to sample data alone is harmless
 }
 
 TEST(DlsArticulation, ConnectionsBecomeGeneratorValues) {

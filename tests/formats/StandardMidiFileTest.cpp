@@ -113,6 +113,28 @@ TEST(SmfReadTest, FormatOneMergesTracksInFileOrderAtEqualTicks) {
     EXPECT_EQ(l.seq.lengthTicks, 400u);
 }
 
+TEST(SmfReadTest, ManyTracksMergeStablyAtEveryCount) {
+    for (int count = 2; count <= 9; ++count) {
+        Bytes file = HeaderChunk(1, count, 96);
+        for (int t = 0; t < count; ++t) {
+            TrackWriter w; // every track plays at the same ticks; later tracks start later
+            for (int tick = t; tick < 40; tick += 10)
+                w.noteOn(tick == t ? std::uint32_t(t) : 10, 0, t).noteOff(0, 0, t);
+            file = Concat({file, Chunk("MTrk", w.endOfTrack().bytes())});
+        }
+        const auto l = Load(file);
+        ASSERT_TRUE(l.ok) << l.error;
+        for (std::size_t i = 1; i < l.seq.events.size(); ++i) {
+            const auto& a = l.seq.events[i - 1];
+            const auto& b = l.seq.events[i];
+            ASSERT_LE(a.tick, b.tick) << count;
+            // Same tick: file order, so track (key) numbers never go down.
+            if (a.tick == b.tick) ASSERT_LE(a.data1, b.data1) << count << " tracks at tick " << a.tick;
+        }
+        EXPECT_EQ(l.seq.events.size(), std::size_t(2 * 4 * count));
+    }
+}
+
 TEST(SmfReadTest, FormatTwoPlaysTracksOneAfterAnother) {
     TrackWriter a = Scale({60, 62}), b = Scale({70}), c;
     a.endOfTrack(8);

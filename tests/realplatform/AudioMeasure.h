@@ -14,7 +14,8 @@ inline double LevelDb(const std::vector<float>& left, const std::vector<float>& 
     to = std::min({to, left.size(), right.size()});
     double sum = 0.0;
     std::size_t n = 0;
-    for (std::size_t i = from; i < to; ++i, n += 2) sum += double(left[i]) * left[i] + double(right[i]) * right[i];
+    for (std::size_t i = from; i < to; ++i, n += 2)
+        sum += double(left[i]) * left[i] + double(right[i]) * right[i];
     if (n == 0 || sum <= 0.0) return -200.0;
     return 10.0 * std::log10(sum / double(n));
 }

@@ -1,10 +1,10 @@
 // The class registry, port listing and port creation, with a fake ALSA
 // sequencer standing in for the machine's.
+#include "platform/dmusic/DirectMusic.h"
 #include "platform/MusicPlatform.h"
 #include "platform/alsa/FakeAlsa.h"
 #include "platform/com/ComRuntime.h"
 #include "platform/com/Guids.h"
-#include "platform/dmusic/DirectMusic.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/performance/Performance.h"
 
@@ -40,7 +40,7 @@ template <typename T> struct Held {
 };
 
 class DirectMusicTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         RegisterMusicPlatform();
         sequencer_ = std::make_shared<FakeAlsaSequencer>(std::vector<FakeAlsaPort>{
@@ -73,9 +73,9 @@ TEST_F(DirectMusicTest, FactoriesHandOutOnlyTheirInterface) {
         GUID clsid;
         GUID iid;
     };
-    for (const Case c : {Case{CLSID_DirectMusic, IID_IDirectMusic2},
-                         Case{CLSID_DirectMusicPerformance, IID_IDirectMusicPerformance2},
-                         Case{CLSID_DirectMusicLoader, IID_IDirectMusicLoader}}) {
+    for (const Case c :
+         {Case{CLSID_DirectMusic, IID_IDirectMusic2}, Case{CLSID_DirectMusicPerformance, IID_IDirectMusicPerformance2},
+          Case{CLSID_DirectMusicLoader, IID_IDirectMusicLoader}}) {
         void* object = nullptr;
         ASSERT_EQ(CoCreateInstance(c.clsid, nullptr, 3, c.iid, &object), S_OK);
         ASSERT_NE(object, nullptr);
@@ -141,7 +141,7 @@ TEST(SynthConfigTest, AdjustsRequestsToWhatTheSynthesizerOffers) {
     const Case cases[] = {
         {kSynthEntry, 11025, 3, 128, S_OK, 11025, true, true},
         {kSynthEntry, 44100, 0, 128, S_OK, 44100, false, false},
-        {0x27, 0, 3, 128, S_OK, 22050, true, true},          // the start-up record: no rate given
+        {0x27, 0, 3, 128, S_OK, 22050, true, true}, // the start-up record: no rate given
         {kSynthEntry, 48000, 1, 128, S_FALSE, 44100, true, false},
         {kSynthEntry, 16000, 2, 128, S_FALSE, 11025, false, true},
         {kSynthEntry, 22050, 0xFF, 128, S_FALSE, 22050, true, true},
@@ -267,7 +267,8 @@ TEST(PerformanceTest, PlayOnNoPortStillKeepsTimeAndEnds) {
     EXPECT_EQ(perf->IsPlaying(segment.p, nullptr), S_OK);
     REFERENCE_TIME start = 0;
     perf->GetTime(&start, nullptr);
-    while (perf->IsPlaying(segment.p, nullptr) == S_OK) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    while (perf->IsPlaying(segment.p, nullptr) == S_OK)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     REFERENCE_TIME end = 0;
     perf->GetTime(&end, nullptr);
     EXPECT_NEAR(double(end - start) / 1e7, 0.1, 0.05);

@@ -23,11 +23,13 @@ void putVarLen(std::vector<std::uint8_t>& out, std::uint32_t v) {
         buf[n++] = std::uint8_t(v & 0x7F);
         v >>= 7;
     } while (v != 0 && n < 4);
-    while (n-- > 0) out.push_back(std::uint8_t(buf[n] | (n > 0 ? 0x80 : 0)));
+    while (n-- > 0)
+        out.push_back(std::uint8_t(buf[n] | (n > 0 ? 0x80 : 0)));
 }
 
 void putBE(std::vector<std::uint8_t>& out, std::uint32_t v, int bytes) {
-    for (int i = bytes - 1; i >= 0; --i) out.push_back(std::uint8_t(v >> (8 * i)));
+    for (int i = bytes - 1; i >= 0; --i)
+        out.push_back(std::uint8_t(v >> (8 * i)));
 }
 
 } // namespace
@@ -70,8 +72,8 @@ std::vector<std::uint8_t> BuildMidiFile(const TestPiece& piece) {
 
 std::string WriteTempFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
     const char* tmp = std::getenv("TMPDIR");
-    std::filesystem::path dir = std::filesystem::path(tmp != nullptr ? tmp : "/tmp") /
-                                ("qorn-realplatform-" + std::to_string(::getpid()));
+    std::filesystem::path dir =
+        std::filesystem::path(tmp != nullptr ? tmp : "/tmp") / ("qorn-realplatform-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     const std::filesystem::path path = dir / name;
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -29,7 +29,8 @@ std::unique_ptr<OfflineSession> makeSession(bool effects = false, int rate = kRa
 // Four quarter-second notes a second apart (120 bpm, 480 ticks per quarter): 4 s.
 test::TestPiece fourNotes() {
     test::TestPiece p;
-    for (int i = 0; i < 4; ++i) p.notes.push_back({std::uint32_t(i * 960), 240, std::uint8_t(60 + i)});
+    for (int i = 0; i < 4; ++i)
+        p.notes.push_back({std::uint32_t(i * 960), 240, std::uint8_t(60 + i)});
     p.endTick = 3840;
     return p;
 }
@@ -38,10 +39,12 @@ std::string writePiece(const std::string& name, const test::TestPiece& piece) {
     return test::WriteTempFile(name, test::BuildMidiFile(piece));
 }
 
-double renderedSeconds(const render::RenderedAudio& a, int rate = kRate) { return double(a.musicFrames) / rate; }
+double renderedSeconds(const render::RenderedAudio& a, int rate = kRate) {
+    return double(a.musicFrames) / rate;
+}
 
 class RealPlatformTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (!std::filesystem::exists(platform::SoundFontPath())) GTEST_SKIP() << "no SoundFont installed";
     }
@@ -101,7 +104,7 @@ TEST_F(RealPlatformTest, TempoChangeMidPlayTakesEffectAtOnce) {
     ASSERT_TRUE(s->play());
     std::vector<float> l(kRate), r(kRate);
     s->render(l.data(), r.data(), kRate); // 1 s at x1: a quarter of the piece
-    s->setTempo(2.0f);                     // the other 3 s of music take 1.5 s
+    s->setTempo(2.0f);                    // the other 3 s of music take 1.5 s
     const auto rest = RenderToEnd(*s, 0.0);
     EXPECT_NEAR(renderedSeconds(rest), 1.5, 0.01);
 }
@@ -195,10 +198,14 @@ TEST_F(RealPlatformTest, DamagedFilesPlayWhatTheyHoldAndNonMidiFailsCleanly) {
         bool loads;
     };
     const Case cases[] = {
-        {"test-corrupt-file-extra-byte.mid", true}, {"test-illegal-message-f4.mid", true},
-        {"test-running-status-metaevent.mid", true}, {"test-track-length.mid", true},
-        {"test-non-midi-track.mid", true},           {"test-vlq-4-byte.mid", true},
-        {"test-2-tracks-type-1.mid", true},          {"test-not-a-midi-file.mid", false},
+        {"test-corrupt-file-extra-byte.mid", true},
+        {"test-illegal-message-f4.mid", true},
+        {"test-running-status-metaevent.mid", true},
+        {"test-track-length.mid", true},
+        {"test-non-midi-track.mid", true},
+        {"test-vlq-4-byte.mid", true},
+        {"test-2-tracks-type-1.mid", true},
+        {"test-not-a-midi-file.mid", false},
         {"test-empty-file.mid", false},
     };
     auto s = makeSession();

@@ -16,13 +16,11 @@ struct Received {
 };
 
 class RecordingSink : public platform::MidiSink {
-public:
+  public:
     void shortMessage(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) override {
         messages.push_back({now, status, data1, data2});
     }
-    void sysEx(const std::uint8_t* data, std::size_t length) override {
-        sysex.emplace_back(data, data + length);
-    }
+    void sysEx(const std::uint8_t* data, std::size_t length) override { sysex.emplace_back(data, data + length); }
     std::vector<Received> noteOns() const {
         std::vector<Received> out;
         for (const auto& m : messages)

@@ -121,7 +121,8 @@ TEST(SequencePlayerTest, LoopRegionRepeatsThenTheRestPlays) {
     RecordingSink sink;
     playOut(p, sink, 0.001);
     std::vector<int> keys;
-    for (const auto& m : sink.noteOns()) keys.push_back(m.data1);
+    for (const auto& m : sink.noteOns())
+        keys.push_back(m.data1);
     EXPECT_EQ(keys, (std::vector<int>{60, 62, 62, 62, 64}));
     EXPECT_NEAR(p.elapsedSeconds(), 0.5 + 3 * 0.5 + 0.5, 0.002);
 }
@@ -179,7 +180,8 @@ TEST(SequencePlayerTest, RepeatsForEverUntilStopped) {
     SequencePlayer p(s, kRepeatForever);
     RecordingSink sink;
     p.advance(0, sink);
-    for (int i = 0; i < 1000; ++i) p.advance(0.01, sink); // 10 s = 20 plays
+    for (int i = 0; i < 1000; ++i)
+        p.advance(0.01, sink); // 10 s = 20 plays
     EXPECT_FALSE(p.finished());
     EXPECT_EQ(sink.noteOns().size(), 21u);
 }
@@ -213,7 +215,8 @@ TEST(SequencePlayerTest, OnlyAudibleBlocksAreSentAndPatchesComeFirst) {
     EXPECT_EQ(sink.messages[1].data1, 32);
     EXPECT_EQ(sink.messages[2].status, 0xC0);
     EXPECT_EQ(sink.messages[2].data1, 40);
-    for (const auto& m : sink.noteOns()) EXPECT_EQ(m.data1, 60);
+    for (const auto& m : sink.noteOns())
+        EXPECT_EQ(m.data1, 60);
 }
 
 TEST(SequencePlayerTest, SendsOnlyWellFormedSystemExclusive) {

@@ -20,6 +20,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -163,6 +164,7 @@ TEST_F(DropTest, NamesThatAreNotUtf8ArriveByteForByte) {
     ASSERT_EQ(Loads(), 2);
     EXPECT_EQ(platform.Loads()[0].path, path);
     EXPECT_EQ(form->LastFileName(), path);
+    std::remove(path.c_str()); // a name Qt cannot clean up
 }
 
 TEST_F(DropTest, LongPathsAreTakenWhole) {
@@ -211,6 +213,9 @@ TEST_F(DropTest, ADropIsTakenEvenWhenTheEngineFailed) {
 TEST_F(DropTest, RealDropEventReachesTheHandler) {
     const std::string path = WriteFile("event.sgt");
     const auto data = DropOf({path});
+    QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.get(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
     QDropEvent drop(QPointF(100, 100), Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(form.get(), &drop);
     EXPECT_EQ(Caption(), "Qor_n : event.sgt");

@@ -14,15 +14,18 @@
 #include <QSlider>
 #include <QTimer>
 
+#include <functional>
+
 namespace {
 
+using qorn::platform::GUID;
 using qorn::platform::GUID_PerfMasterTempo;
 using qorn::platform::GUID_PerfMasterVolume;
 
 // The controls whose state StartPlayback and StopPlayback decide.
 struct ControlState {
     bool loop, tempo, volume, port, effects;
-    const char* playCaption;
+    std::string playCaption;
     bool timers;
     bool operator==(const ControlState&) const = default;
 };
@@ -37,8 +40,6 @@ class PlaybackTest : public FormFixture {
     void SetUp() override { StartForm(); }
 
     ControlState State() const {
-        static std::string caption;
-        caption = form->ComPlay->text().toStdString();
         const bool timers = form->TimCheck->isActive();
         EXPECT_EQ(timers, form->TimTime->isActive());
         return {form->RGLoop->isEnabled(),
@@ -46,7 +47,7 @@ class PlaybackTest : public FormFixture {
                 form->TBVolume->isEnabled(),
                 form->CoBInst->isEnabled(),
                 form->ChBEffect->isEnabled(),
-                caption.c_str(),
+                form->ComPlay->text().toStdString(),
                 timers};
     }
     int Count(const GUID& type) const {
@@ -67,31 +68,27 @@ class PlaybackTest : public FormFixture {
 TEST_F(PlaybackTest, ControlStatesAfterStartRefusalAndStop) {
     struct Case {
         const char* what;
-        std::function<void(PlaybackTest&)> act;
+        std::function<void()> act;
         ControlState expected;
         bool playEnabled;
         const char* labelTime;
     };
     const std::string song = WriteFile("song.sgt");
     const Case cases[] = {
-        {"start",
-         [&](PlaybackTest& t) { t.Drop({song}); },
-         {false, true, true, false, false, "Stop", true},
-         true,
-         "Wait"},
+        {"start", [&] { Drop({song}); }, {false, true, true, false, false, "Stop", true}, true, "Wait"},
         {"refused start",
-         [&](PlaybackTest& t) {
-             t.platform.FailPlay();
-             t.Drop({song});
+         [&] {
+             platform.FailPlay();
+             Drop({song});
          },
          {false, true, true, true, true, "Play", false},
          false,
          "Wait"},
         {"stop",
-         [&](PlaybackTest& t) {
-             t.Drop({song});
-             t.form->TimeTimer();
-             t.form->ComPlayClick();
+         [&] {
+             Drop({song});
+             form->TimeTimer();
+             form->ComPlayClick();
          },
          {true, true, true, true, true, "Play", false},
          true,
@@ -102,7 +99,7 @@ TEST_F(PlaybackTest, ControlStatesAfterStartRefusalAndStop) {
         form.reset();
         platform.FailPlay(false);
         StartForm();
-        c.act(*this);
+        c.act();
         EXPECT_EQ(State(), c.expected);
         EXPECT_EQ(form->ComPlay->isEnabled(), c.playEnabled);
         EXPECT_EQ(form->LabelTime->text().toStdString(), c.labelTime);
@@ -133,6 +130,7 @@ TEST_F(PlaybackTest, PlayButtonToggles) {
 }
 
 TEST_F(PlaybackTest, StartSendsLoopTempoVolumePortAndEffects) {
+    platform.SetSegmentRepeats(1);
     form->RGLoop->SetItemIndex(3);
     form->RGTempo->SetItemIndex(6);
     form->TBVolume->setValue(40);

@@ -1,0 +1,253 @@
+#include "StyleComposer.h"
+
+#include "MusicValue.h"
+#include "SeededRandom.h"
+#include "VariationChooser.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace qorn::composer {
+
+namespace st = formats::style;
+namespace seg = formats::segment;
+
+namespace {
+
+// A damaged length could ask for millions of patterns; what is composed
+// stays bounded whatever the file says.
+constexpr std::size_t kMaxComposedNotes = std::size_t(1) << 22;
+constexpr std::size_t kMaxPatternPlays = std::size_t(1) << 18;
+
+// Notes written with a range beyond 190 store it in coarser steps.
+int StoredRangeToTicks(std::uint8_t range) {
+    if (range <= 190) return range;
+    if (range <= 212) return (range - 190) * 5 + 190;
+    if (range <= 232) return (range - 212) * 10 + 300;
+    return (range - 232) * 50 + 500;
+}
+
+std::uint16_t EmbellishmentOf(std::uint8_t command) {
+    switch (command) {
+    case st::command::kFill:
+        return st::embellishment::kFill;
+    case st::command::kIntro:
+        return st::embellishment::kIntro;
+    case st::command::kBreak:
+        return st::embellishment::kBreak;
+    case st::command::kEnd:
+    case st::command::kEndAndIntro:
+        return st::embellishment::kEnd;
+    default:
+        return st::embellishment::kNormal;
+    }
+}
+
+bool Fits(const st::Pattern& p, std::uint8_t level) {
+    const int bottom = std::min(p.grooveBottom, p.grooveTop);
+    const int top = std::max(p.grooveBottom, p.grooveTop);
+    return level >= bottom && level <= top;
+}
+
+int Distance(const st::Pattern& p, std::uint8_t level) {
+    const int bottom = std::min(p.grooveBottom, p.grooveTop);
+    const int top = std::max(p.grooveBottom, p.grooveTop);
+    return level < bottom ? bottom - level : level > top ? level - top : 0;
+}
+
+bool HasKind(const st::Pattern& p, std::uint16_t embellishment) {
+    if (p.embellishment & st::embellishment::kMotif) return false; // motifs are played on request only
+    if (embellishment == st::embellishment::kNormal) return p.embellishment == st::embellishment::kNormal;
+    return (p.embellishment & embellishment) != 0;
+}
+
+const st::Chord& DefaultChord() {
+    static const st::Chord chord = [] {
+        st::Chord c;
+        c.subChords.push_back(st::SubChord{});
+        return c;
+    }();
+    return chord;
+}
+
+class Composer {
+  public:
+    Composer(const ComposeRequest& request, Composition& out)
+        : req_(request), style_(*request.style), out_(out), random_(request.seed), chooser_(random_) {
+        out_.track.kind = seg::Track::Kind::Sequence;
+        key_.keyRoot = request.chords.keyRoot;
+        key_.keyScale = request.chords.keyScale;
+    }
+
+    void run() {
+        std::int64_t t = req_.start;
+        std::size_t next = 0;
+        std::uint8_t groove = kDefaultGrooveLevel;
+        const auto& cmds = req_.commands;
+        while (t < req_.end) {
+            if (out_.track.events.size() >= kMaxComposedNotes || out_.plays.size() >= kMaxPatternPlays) {
+                out_.truncated = true;
+                return;
+            }
+            std::uint16_t embellishment = st::embellishment::kNormal;
+            std::uint8_t level = groove;
+            while (next < cmds.size() && cmds[next].time <= t) {
+                const auto& c = cmds[next++];
+                if (c.grooveLevel != 0) groove = c.grooveLevel;
+                level = groove;
+                if (c.grooveRange != 0)
+                    level = static_cast<std::uint8_t>(std::clamp(groove + random_.around(c.grooveRange), 1, 100));
+                embellishment = EmbellishmentOf(c.command);
+            }
+            const std::int64_t nextCommand = next < cmds.size() ? std::max<std::int64_t>(cmds[next].time, t + 1)
+                                                                : std::numeric_limits<std::int64_t>::max();
+            const int p = ChoosePattern(style_, level, embellishment, random_);
+            if (p < 0) return; // a style without patterns is silent
+            const auto& pattern = style_.patterns[std::size_t(p)];
+            const std::int64_t end =
+                std::min({t + std::int64_t(pattern.lengthTicks()), nextCommand, std::int64_t(req_.end)});
+            play(std::size_t(p), t, end, level);
+            t = end;
+        }
+    }
+
+  private:
+    const st::Chord& chordAt(std::int64_t tick) const {
+        const auto& chords = req_.chords.chords;
+        auto it = std::upper_bound(chords.begin(), chords.end(), tick,
+                                   [](std::int64_t t, const st::Chord& c) { return t < c.time; });
+        if (it == chords.begin()) return chords.empty() ? DefaultChord() : chords.front();
+        return *(it - 1);
+    }
+
+    void play(std::size_t index, std::int64_t start, std::int64_t end, std::uint8_t level) {
+        const auto& pattern = style_.patterns[index];
+        PatternPlay record;
+        record.start = static_cast<std::int32_t>(start);
+        record.end = static_cast<std::int32_t>(end);
+        record.pattern = static_cast<int>(index);
+        record.grooveLevel = level;
+        record.variations.assign(pattern.partRefs.size(), -1);
+        if (!pattern.partRefs.empty())
+            chooser_.choose(style_, index, pattern, chordAt(start), key_, record.variations.data());
+        for (std::size_t i = 0; i < pattern.partRefs.size(); ++i) {
+            const int v = record.variations[i];
+            if (v < 0) continue;
+            playPart(pattern.partRefs[i], style_.parts[std::size_t(pattern.partRefs[i].part)], v, start, end);
+        }
+        out_.plays.push_back(std::move(record));
+    }
+
+    void playPart(const st::PartRef& ref, const st::StylePart& part, int variation, std::int64_t start,
+                  std::int64_t end) {
+        const std::uint32_t bit = 1u << variation;
+        const auto& ts = part.timeSignature;
+        const std::int64_t partLength = std::int64_t(part.measures == 0 ? 1 : part.measures) * ts.measureTicks();
+        // A part shorter than its pattern repeats to fill it.
+        for (std::int64_t base = start; base < end; base += partLength) {
+            for (const auto& n : part.notes) {
+                if ((n.variations & bit) == 0) continue;
+                const std::int64_t grid = ts.gridToTicks(n.gridStart);
+                if (grid < 0 || grid >= partLength || base + grid >= end) continue;
+                addNote(ref, part, n, base + grid);
+            }
+            for (const auto& k : part.curves) {
+                if ((k.variations & bit) == 0) continue;
+                const std::int64_t grid = ts.gridToTicks(k.gridStart);
+                if (grid < 0 || grid >= partLength || base + grid >= end) continue;
+                addCurve(ref, k, base + grid);
+            }
+        }
+    }
+
+    void addNote(const st::PartRef& ref, const st::StylePart& part, const st::StyleNote& n, std::int64_t gridTick) {
+        // The chord of the grid position, so an anticipated note already
+        // sounds the chord it leads into.
+        Harmony h = key_;
+        h.chord = SubChordForLevel(chordAt(gridTick), ref.subChordLevel);
+        const std::uint8_t mode = (n.playMode & st::playmode::kNone) ? part.playMode : n.playMode;
+        auto key = MusicValueToMidi(n.musicValue, mode, h);
+        if (!key) {
+            ++out_.droppedNotes;
+            return;
+        }
+        int midi = *key;
+        if (n.inversionId != 0 && part.invertLower < part.invertUpper)
+            midi = FoldIntoRange(midi, part.invertLower, part.invertUpper);
+
+        const std::int64_t tick =
+            std::max<std::int64_t>(gridTick + n.timeOffset + random_.around(StoredRangeToTicks(n.timeRange)), 0);
+        const std::int64_t duration =
+            std::max<std::int64_t>(n.duration + random_.around(StoredRangeToTicks(n.durationRange)), 1);
+        const int velocity = std::clamp(n.velocity + random_.around(n.velocityRange), 1, 127);
+        if (tick > std::numeric_limits<std::int32_t>::max()) return;
+
+        seg::SequenceItem e;
+        e.time = static_cast<std::int32_t>(tick);
+        e.duration =
+            static_cast<std::int32_t>(std::min<std::int64_t>(duration, std::numeric_limits<std::int32_t>::max()));
+        e.pchannel = ref.pchannel;
+        e.status = 0x90;
+        e.data1 = static_cast<std::uint8_t>(midi);
+        e.data2 = static_cast<std::uint8_t>(velocity);
+        out_.track.events.push_back(e);
+    }
+
+    void addCurve(const st::PartRef& ref, const st::StyleCurve& k, std::int64_t gridTick) {
+        const std::int64_t tick = std::max<std::int64_t>(gridTick + k.timeOffset, 0);
+        if (tick > std::numeric_limits<std::int32_t>::max()) return;
+        seg::CurveItem c;
+        c.start = static_cast<std::int32_t>(tick);
+        c.duration = k.duration;
+        c.resetDuration = k.resetDuration;
+        c.pchannel = ref.pchannel;
+        c.startValue = k.startValue;
+        c.endValue = k.endValue;
+        c.resetValue = k.resetValue;
+        c.kind = k.kind;
+        c.shape = k.shape;
+        c.ccData = k.ccData;
+        c.flags = k.flags;
+        c.paramType = k.paramType;
+        out_.track.curves.push_back(c);
+    }
+
+    const ComposeRequest& req_;
+    const st::Style& style_;
+    Composition& out_;
+    SeededRandom random_;
+    VariationChooser chooser_;
+    Harmony key_;
+};
+
+} // namespace
+
+int ChoosePattern(const st::Style& style, std::uint8_t grooveLevel, std::uint16_t embellishment, SeededRandom& random) {
+    for (const std::uint16_t kind : {embellishment, std::uint16_t(st::embellishment::kNormal)}) {
+        std::vector<int> fitting;
+        int nearest = -1, nearestDistance = std::numeric_limits<int>::max();
+        for (std::size_t i = 0; i < style.patterns.size(); ++i) {
+            const auto& p = style.patterns[i];
+            if (!HasKind(p, kind)) continue;
+            if (Fits(p, grooveLevel)) fitting.push_back(static_cast<int>(i));
+            const int d = Distance(p, grooveLevel);
+            if (d < nearestDistance) {
+                nearestDistance = d;
+                nearest = static_cast<int>(i);
+            }
+        }
+        if (!fitting.empty()) return fitting[random.below(static_cast<std::uint32_t>(fitting.size()))];
+        // No pattern of the kind covers the level: the closest one plays.
+        if (nearest >= 0) return nearest;
+    }
+    return -1;
+}
+
+Composition Compose(const ComposeRequest& request) {
+    Composition out;
+    if (request.style == nullptr || request.end <= request.start) return out;
+    Composer(request, out).run();
+    return out;
+}
+
+} // namespace qorn::composer

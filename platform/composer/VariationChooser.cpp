@@ -1,0 +1,165 @@
+#include "VariationChooser.h"
+
+#include <bit>
+
+namespace qorn::composer {
+
+namespace st = formats::style;
+
+namespace {
+
+constexpr std::uint32_t kRootInScale = 0x00200000;
+constexpr std::uint32_t kRootFlat = 0x00400000;
+constexpr std::uint32_t kRootSharp = 0x00800000;
+constexpr std::uint32_t kRootBits = kRootInScale | kRootFlat | kRootSharp;
+constexpr std::uint32_t kTriad = 0x01000000;
+constexpr std::uint32_t kSixAndSeven = 0x02000000;
+constexpr std::uint32_t kComplex = 0x04000000;
+constexpr std::uint32_t kTypeBits = kTriad | kSixAndSeven | kComplex;
+constexpr std::uint32_t kDegreeBits = 0x001FFFFF;
+
+std::uint32_t Fold(std::uint32_t pattern) {
+    return (pattern | (pattern >> 12)) & 0xFFFu;
+}
+
+// Index of pitch class `pc` among the notes of `folded`, or -1.
+int DegreeOf(int pc, std::uint32_t folded) {
+    if (((folded >> pc) & 1u) == 0) return -1;
+    return std::popcount(folded & ((1u << pc) - 1u));
+}
+
+} // namespace
+
+std::uint32_t ChordChoiceBits(const Harmony& harmony) {
+    const auto& chord = harmony.chord;
+    std::uint32_t scale = Fold(harmony.keyScale);
+    if (scale == 0) scale = 0xAB5; // major
+    const int pc = ((int(chord.chordRoot) - int(harmony.keyRoot)) % 12 + 12) % 12;
+    std::uint32_t rootBit = kRootInScale;
+    int degree = DegreeOf(pc, scale);
+    if (degree < 0) {
+        // A root a semitone below a scale note is its flat, above its sharp.
+        degree = DegreeOf((pc + 1) % 12, scale);
+        rootBit = kRootFlat;
+        if (degree < 0) {
+            degree = DegreeOf((pc + 11) % 12, scale);
+            rootBit = kRootSharp;
+        }
+        if (degree < 0) degree = 0;
+    }
+    if (degree > 6) degree = 6;
+
+    const std::uint32_t tones = Fold(chord.chordPattern);
+    const bool major = (tones & (1u << 4)) && !(tones & (1u << 3));
+    const bool minor = (tones & (1u << 3)) && !(tones & (1u << 4));
+    const int kindShift = major ? 0 : minor ? 7 : 14;
+    const int count = std::popcount(chord.chordPattern & 0xFFFFFFu);
+    std::uint32_t type = kComplex;
+    if (count <= 3)
+        type = kTriad;
+    else if (count == 4 && (tones & ((1u << 9) | (1u << 10) | (1u << 11))))
+        type = kSixAndSeven;
+    return (1u << (kindShift + degree)) | rootBit | type;
+}
+
+std::uint32_t AcceptedVariations(const st::StylePart& part, const Harmony& harmony) {
+    const std::uint32_t chordBits = ChordChoiceBits(harmony);
+    std::uint32_t accepted = 0, inUse = 0;
+    for (std::size_t v = 0; v < part.variationChoices.size(); ++v) {
+        const std::uint32_t c = part.variationChoices[v];
+        if (c == 0) continue;
+        inUse |= 1u << v;
+        if ((c & chordBits & kDegreeBits) == 0) continue;
+        // Root and richness only restrict variations whose author set them.
+        if ((c & kRootBits) && !(c & chordBits & kRootBits)) continue;
+        if ((c & kTypeBits) && !(c & chordBits & kTypeBits)) continue;
+        accepted |= 1u << v;
+    }
+    if (accepted) return accepted;
+    if (inUse) return inUse;
+    return 1u; // a part without choices plays its first variation
+}
+
+int VariationChooser::pick(std::uint32_t accepted, std::uint8_t mode, Memory& memory) {
+    auto nth = [](std::uint32_t bits, std::uint32_t n) {
+        for (int v = 0; v < 32; ++v)
+            if ((bits >> v) & 1u) {
+                if (n == 0) return v;
+                --n;
+            }
+        return 0;
+    };
+    auto randomOf = [&](std::uint32_t bits) {
+        return nth(bits, random_.below(static_cast<std::uint32_t>(std::popcount(bits))));
+    };
+    auto nextAfter = [&](int last) {
+        for (int i = 1; i <= 32; ++i) {
+            const int v = (last + i) & 31;
+            if ((accepted >> v) & 1u) return v;
+        }
+        return 0;
+    };
+    int v = 0;
+    switch (mode) {
+    case st::variationmode::kSequential:
+        v = memory.last < 0 ? nth(accepted, 0) : nextAfter(memory.last);
+        break;
+    case st::variationmode::kRandomStart:
+        v = memory.last < 0 ? randomOf(accepted) : nextAfter(memory.last);
+        break;
+    case st::variationmode::kNoRepeat: {
+        std::uint32_t others = accepted;
+        if (memory.last >= 0 && std::popcount(accepted) > 1) others &= ~(1u << memory.last);
+        v = randomOf(others);
+        break;
+    }
+    case st::variationmode::kRandomRow: {
+        std::uint32_t left = accepted & ~memory.played;
+        if (left == 0) {
+            memory.played = 0;
+            left = accepted;
+        }
+        v = randomOf(left);
+        memory.played |= 1u << v;
+        break;
+    }
+    default:
+        v = randomOf(accepted);
+        break;
+    }
+    memory.last = v;
+    return v;
+}
+
+void VariationChooser::choose(const st::Style& style, std::size_t patternIndex, const st::Pattern& pattern,
+                              const st::Chord& chord, const Harmony& key, int* out) {
+    const std::size_t n = pattern.partRefs.size();
+    int locked[128];
+    for (int& l : locked)
+        l = -1;
+    // The part marked as master of a lock group chooses first; the others
+    // of the group follow it.
+    for (int pass = 0; pass < 2; ++pass) {
+        for (std::size_t i = 0; i < n; ++i) {
+            const auto& ref = pattern.partRefs[i];
+            const bool master = (ref.variationLockId & 0x80) != 0;
+            if ((pass == 0) != master) continue;
+            if (ref.part < 0 || std::size_t(ref.part) >= style.parts.size()) {
+                out[i] = -1;
+                continue;
+            }
+            const int lock = ref.variationLockId & 0x7F;
+            if (lock != 0 && locked[lock] >= 0) {
+                out[i] = locked[lock];
+                continue;
+            }
+            Harmony h = key;
+            h.chord = SubChordForLevel(chord, ref.subChordLevel);
+            const std::uint32_t accepted = AcceptedVariations(style.parts[std::size_t(ref.part)], h);
+            out[i] = pick(accepted, ref.randomVariation, memory_[{patternIndex, i}]);
+            if (lock != 0) locked[lock] = out[i];
+        }
+    }
+}
+
+} // namespace qorn::composer

@@ -1,0 +1,48 @@
+// Which variation of a part plays: only those whose choices accept the
+// current chord, taken in the order the part reference asks for
+// (sequential, random, random start, no repeat, random row), and shared by
+// the parts of a pattern that lock variations together.
+#pragma once
+
+#include "MusicValue.h"
+#include "SeededRandom.h"
+#include "platform/formats/style/StyleFile.h"
+
+#include <cstdint>
+#include <map>
+#include <utility>
+
+namespace qorn::composer {
+
+// Bits of a variation's choices that the chord sets: the scale degree of
+// its root for its kind (major, minor, other), where the root stands
+// against the key's scale, and how rich the chord is.
+std::uint32_t ChordChoiceBits(const Harmony& harmony);
+
+// The variations (one bit each) of `part` that may play over `harmony`;
+// when none accepts the chord, every variation in use, so the part is not
+// silenced by a chord its author did not foresee.
+std::uint32_t AcceptedVariations(const formats::style::StylePart& part, const Harmony& harmony);
+
+class VariationChooser {
+  public:
+    explicit VariationChooser(SeededRandom& random) : random_(random) {}
+
+    // Chooses for each part reference of one playing of `pattern`
+    // (`patternIndex` keys the memory of earlier playings). `out[i]` is the
+    // variation (0..31) of pattern.partRefs[i], -1 for a reference to no part.
+    void choose(const formats::style::Style& style, std::size_t patternIndex, const formats::style::Pattern& pattern,
+                const formats::style::Chord& chord, const Harmony& key, int* out);
+
+  private:
+    struct Memory {
+        int last = -1;
+        std::uint32_t played = 0; // this row, for random-row order
+    };
+    int pick(std::uint32_t accepted, std::uint8_t mode, Memory& memory);
+
+    SeededRandom& random_;
+    std::map<std::pair<std::size_t, std::size_t>, Memory> memory_;
+};
+
+} // namespace qorn::composer

@@ -1,0 +1,37 @@
+// Readers of style files (RIFF 'DMST') and of the segment tracks that play
+// a style: chord track (LIST 'cord'), command track ('cmnd') and style
+// track (LIST 'sttr'). Every record is read by the size the file stores;
+// unknown chunks are skipped; problems that cost only part of the data are
+// appended to `warnings`.
+#pragma once
+
+#include "StyleFile.h"
+#include "platform/formats/riff/RiffChunk.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace qorn::formats::style {
+
+inline constexpr std::uint32_t kStyleForm = ByteReader::fourCC("DMST");
+
+// Cheap test of the first bytes: a RIFF form of type 'DMST'.
+bool LooksLikeStyleFile(std::span<const std::uint8_t> bytes);
+
+// A whole style file. False (with a message) only when the bytes are no
+// style or have no usable header.
+bool ReadStyleFile(std::span<const std::uint8_t> bytes, Style& out, std::vector<std::string>& warnings,
+                   std::string* error);
+
+// The 'DMST' form itself, found inside another file.
+bool ReadStyleForm(const riff::Chunk& form, Style& out, std::vector<std::string>& warnings, std::string* error);
+
+void ReadChordTrack(const riff::Chunk& list, ChordTrack& out, std::vector<std::string>& warnings);
+void ReadCommandTrack(const riff::Chunk& chunk, std::vector<Command>& out, std::vector<std::string>& warnings);
+// Styles stored inside the track are read at once; referenced ones are left
+// for the caller to find.
+void ReadStyleTrack(const riff::Chunk& list, std::vector<StyleReference>& out, std::vector<std::string>& warnings);
+
+} // namespace qorn::formats::style

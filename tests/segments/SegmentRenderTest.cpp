@@ -1,0 +1,177 @@
+// Segments played through the real stack (loader, performance, synthesizer)
+// and rendered into a buffer: notes at their times and pitches, repeats of
+// the loop region, and a band's instrument from a collection.
+#include "SegmentWriter.h"
+#include "app/render/OfflineSession.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <numbers>
+#include <unistd.h>
+
+namespace qorn::testseg {
+namespace {
+
+namespace fs = std::filesystem;
+constexpr int kRate = 22050;
+
+double KeyFrequency(int key) {
+    return 440.0 * std::pow(2.0, (key - 69) / 12.0);
+}
+
+// Power of one frequency over [from, to) of the mixed channels (Goertzel).
+double Power(const render::RenderedAudio& a, std::size_t from, std::size_t to, double frequency) {
+    to = std::min(to, a.left.size());
+    const double w = 2.0 * std::numbers::pi * frequency / kRate;
+    const double coeff = 2.0 * std::cos(w);
+    double s1 = 0, s2 = 0;
+    for (std::size_t i = from; i < to; ++i) {
+        const double s0 = 0.5 * (a.left[i] + a.right[i]) + coeff * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    return s1 * s1 + s2 * s2 - coeff * s1 * s2;
+}
+
+double Rms(const render::RenderedAudio& a, std::size_t from, std::size_t to) {
+    to = std::min(to, a.left.size());
+    double sum = 0;
+    for (std::size_t i = from; i < to; ++i)
+        sum += 0.5 * (a.left[i] * a.left[i] + a.right[i] * a.right[i]);
+    return to > from ? std::sqrt(sum / double(to - from)) : 0.0;
+}
+
+class SegmentRender : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("qorn-seg-render-" + std::to_string(::getpid()));
+        fs::create_directories(dir_);
+        std::string error;
+        session_ = render::OfflineSession::Create(kRate, false, &error);
+        if (!session_) GTEST_SKIP() << "no synthesizer: " << error;
+    }
+    void TearDown() override {
+        session_.reset();
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+    std::string write(const std::string& name, const Bytes& bytes) {
+        const fs::path p = dir_ / name;
+        std::ofstream(p, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return p.string();
+    }
+    render::RenderedAudio play(const std::string& path) {
+        std::string error;
+        EXPECT_TRUE(session_->load(path, &error)) << error;
+        EXPECT_TRUE(session_->play());
+        return render::RenderToEnd(*session_, 1.0, 60.0);
+    }
+
+    fs::path dir_;
+    std::unique_ptr<render::OfflineSession> session_;
+};
+
+// Four staccato flute notes at 100 bpm; the third comes in on its grid offset.
+TEST_F(SegmentRender, MelodySoundsAtItsTimesAndPitches) {
+    const int keys[] = {72, 76, 79, 84};
+    SegmentSpec spec;
+    spec.header.length = 5 * 768;
+    spec.tempos = {{0, 100.0}};
+    spec.bands = {{0, {{0, 73, 0x1 | 0x40, 64, 127}}}};
+    for (int i = 0; i < 4; ++i) {
+        Note n{i * 768, 384, 0, static_cast<std::uint8_t>(keys[i]), 110};
+        if (i == 2) {
+            n.time = 2 * 768 - 192;
+            n.offset = 192;
+        }
+        spec.notes.push_back(n);
+    }
+    const auto audio = play(write("melody.sgt", BuildSegment(spec)));
+    const double secondsPerTick = 0.6 / 768.0;
+    EXPECT_NEAR(double(audio.musicFrames) / kRate, 5 * 768 * secondsPerTick, 0.05);
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE("note " + std::to_string(i));
+        const auto on = static_cast<std::size_t>(i * 768 * secondsPerTick * kRate);
+        const auto quiet = static_cast<std::size_t>(0.12 * kRate);
+        // Silence just before the note (the previous one has been released), sound just after.
+        if (i > 0) {
+            EXPECT_LT(Rms(audio, on - quiet / 2, on - 64), 0.3 * Rms(audio, on + 400, on + quiet));
+        }
+        // The note's own fundamental is the strongest of the melody's pitches.
+        const std::size_t from = on + 1000, to = on + 5000;
+        const double own = Power(audio, from, to, KeyFrequency(keys[i]));
+        for (int other : keys) {
+            if (other != keys[i]) {
+                EXPECT_GT(own, 4.0 * Power(audio, from, to, KeyFrequency(other))) << other;
+            }
+        }
+    }
+}
+
+TEST_F(SegmentRender, RepeatsPlayTheLoopRegion) {
+    SegmentSpec spec;
+    spec.header.length = 4 * 768; // 2 s at 120 bpm
+    spec.header.loopStart = 2 * 768;
+    spec.header.loopEnd = 4 * 768;
+    spec.header.repeats = 2;
+    spec.tempos = {{0, 120.0}};
+    for (int i = 0; i < 4; ++i)
+        spec.notes.push_back({i * 768, 300, 0, 72});
+    const auto audio = play(write("loop.sgt", BuildSegment(spec)));
+    EXPECT_NEAR(double(audio.musicFrames) / kRate, 2.0 + 2 * 1.0, 0.05);
+    EXPECT_EQ(session_->fileRepeats(), 2u);
+    // The repeated half sounds again at 2 s and 3 s.
+    for (double t : {2.0, 3.0, 3.5})
+        EXPECT_GT(Rms(audio, std::size_t((t + 0.02) * kRate), std::size_t((t + 0.12) * kRate)), 0.005) << t;
+}
+
+// Bands choosing instruments of an embedded collection by program, bank
+// select and drum flag, and a band whose collection is missing: each note
+// sounds with the timbre (fundamental, third harmonic) of what was chosen.
+TEST_F(SegmentRender, BandsPlayTheChosenInstrument) {
+    struct Case {
+        const char* what;
+        std::uint32_t patch;
+        std::uint32_t flags;
+        std::uint8_t key;
+        const char* file; // the collection the band names
+        double fundamental;
+        bool harmonics;
+    };
+    const Case cases[] = {
+        {"sine, bank 0", 0, 0x1 | 0x2, 69, "sine.dls", 440, false},
+        {"square by bank select 5/3", 0x00050300, 0x1 | 0x2, 69, "sine.dls", 440, true},
+        {"drum kit key 36: 880 Hz sine", 0x80000000u, 0x1, 36, "sine.dls", 880, false},
+        {"drum kit key 38: 220 Hz square", 0x80000000u, 0x1, 38, "sine.dls", 220, true},
+        {"collection missing: General MIDI square lead", 80, 0x1 | 0x2, 69, "absent.dls", 440, true},
+    };
+    const Bytes collection = testdls::BuildDls(testdls::TestCollection());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SegmentSpec spec;
+        spec.header.length = 2 * 768;
+        spec.tempos = {{0, 120.0}};
+        const Reference ref{kCollectionClass, std::nullopt, "", c.file};
+        spec.container = {{collection, Reference{kCollectionClass, std::nullopt, "", "sine.dls"}, ""}};
+        spec.bands = {{0, {{0, c.patch, c.flags | 0x40, 64, 127, 0, 2, ref}}}};
+        spec.notes = {{0, 768, 0, c.key, 120}};
+        const auto audio = play(write("band.sgt", BuildSegment(spec)));
+        const std::size_t from = kRate / 10, to = kRate / 3;
+        const double fundamental = Power(audio, from, to, c.fundamental);
+        EXPECT_GT(Rms(audio, from, to), 0.01);
+        EXPECT_GT(fundamental, 10.0 * Power(audio, from, to, c.fundamental * 1.5)) << "pitch";
+        const double third = Power(audio, from, to, 3.0 * c.fundamental);
+        if (c.harmonics) {
+            EXPECT_GT(third, 0.01 * fundamental);
+        } else {
+            EXPECT_LT(third, 0.001 * fundamental);
+        }
+    }
+}
+
+} // namespace
+} // namespace qorn::testseg
