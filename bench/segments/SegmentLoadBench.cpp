@@ -6,6 +6,7 @@
 #include "platform/formats/segment/SegmentLoading.h"
 #include "tests/segments/SegmentWriter.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -72,16 +73,15 @@ void Measure(const char* what, const fs::path& segment) {
     formats::segment::ObjectCache cache;
     std::size_t collections = 0;
     const double first = LoadMs(segment, cache, collections);
-    double best = 1e9, worst = 0;
-    for (int i = 0; i < 20; ++i) {
+    std::vector<double> again;
+    for (int i = 0; i < 21; ++i) {
         std::size_t n = 0;
-        const double t = LoadMs(segment, cache, n);
-        best = std::min(best, t);
-        worst = std::max(worst, t);
+        again.push_back(LoadMs(segment, cache, n));
     }
-    std::printf("%-34s first load %7.2f ms (target < 150)   cached load best %5.2f ms, worst %5.2f ms (target < 5)   "
-                "collections %zu\n",
-                what, first, best, worst, collections);
+    std::sort(again.begin(), again.end());
+    std::printf("%-34s first load %7.2f ms (target < 150)   cached load median %5.2f ms, best %5.2f, worst %5.2f "
+                "(target < 5)   collections %zu\n",
+                what, first, again[again.size() / 2], again.front(), again.back(), collections);
 }
 
 } // namespace

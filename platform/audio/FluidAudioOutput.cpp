@@ -46,6 +46,8 @@ bool CanUseRealtimePriority() {
 // FluidSynth's SDL2 driver needs SDL's audio subsystem started by the
 // program. SDL comes with FluidSynth, so it is reached through the loaded
 // library rather than linked (no SDL build dependency); reference counted.
+// (FluidSynth 2.3 still refuses callback mode on SDL2, so there the driver
+// just fails; a version that accepts it finds SDL ready.)
 class SdlAudioSubsystem {
   public:
     SdlAudioSubsystem() {

@@ -14,11 +14,6 @@ namespace seg = formats::segment;
 
 namespace {
 
-// A damaged length could ask for millions of patterns; what is composed
-// stays bounded whatever the file says.
-constexpr std::size_t kMaxComposedNotes = std::size_t(1) << 22;
-constexpr std::size_t kMaxPatternPlays = std::size_t(1) << 18;
-
 // Notes written with a range beyond 190 store it in coarser steps.
 int StoredRangeToTicks(std::uint8_t range) {
     if (range <= 190) return range;

@@ -12,8 +12,12 @@ AlsaPort::~AlsaPort() {
 HRESULT AlsaPort::Activate(BOOL enable) {
     if (enable) {
         if (!thread_) thread_ = std::make_unique<TimingThread>(playback_, *output_);
+        playback_.setRunning(true);
     } else {
+        // The thread silences what still plays before it ends.
         thread_.reset();
+        playback_.setRunning(false);
+        playback_.drain(*output_, nullptr);
     }
     return S_OK;
 }

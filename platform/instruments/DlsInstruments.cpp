@@ -27,20 +27,29 @@ struct ChannelProgram {
 };
 
 // Removing a SoundFont makes FluidSynth re-resolve every channel by bank and
-// program alone, losing which SoundFont each was explicitly given; this puts
-// those choices back.
+// program down the whole stack, losing which SoundFont each was given; this
+// puts those choices back. A collection's patch is taken from its preset, as
+// FluidSynth keeps only 14 bits of bank per channel.
 std::vector<ChannelProgram> SavePrograms(fluid_synth_t* synth) {
     std::vector<ChannelProgram> saved(static_cast<std::size_t>(fluid_synth_count_midi_channels(synth)));
     for (std::size_t chan = 0; chan < saved.size(); ++chan) {
         const int c = static_cast<int>(chan);
-        if (!fluid_synth_get_channel_preset(synth, c)) continue;
+        fluid_preset_t* preset = fluid_synth_get_channel_preset(synth, c);
+        if (!preset) continue;
         ChannelProgram& p = saved[chan];
-        if (fluid_synth_get_program(synth, c, &p.sfontId, &p.bank, &p.program) != FLUID_OK) p.sfontId = -1;
+        if (DlsSoundFont::PatchOf(preset)) {
+            p.sfontId = fluid_sfont_get_id(fluid_preset_get_sfont(preset));
+            p.bank = fluid_preset_get_banknum(preset);
+            p.program = fluid_preset_get_num(preset);
+        } else if (fluid_synth_get_program(synth, c, &p.sfontId, &p.bank, &p.program) != FLUID_OK) {
+            p.sfontId = -1;
+        }
     }
     return saved;
 }
 
 void RestorePrograms(fluid_synth_t* synth, const std::vector<ChannelProgram>& saved) {
+    DlsSoundFont::ExplicitSelect select;
     for (std::size_t chan = 0; chan < saved.size(); ++chan) {
         const ChannelProgram& p = saved[chan];
         if (p.sfontId < 0 || !fluid_synth_get_sfont_by_id(synth, p.sfontId)) continue;
@@ -65,6 +74,13 @@ int AddCollectionToSynth(fluid_synth_t* synth, std::shared_ptr<const dls::Collec
     if (id == FLUID_FAILED) return -1;
     font.release(); // the synth owns it now and frees it through the SoundFont's callback
     return id;
+}
+
+int FindCollectionOnSynth(fluid_synth_t* synth, const dls::Collection* collection) {
+    if (!synth || !collection) return -1;
+    for (DlsSoundFont* font : FontsOf(synth))
+        if (!font->retired() && font->collection() == collection) return fluid_sfont_get_id(font->sfont());
+    return -1;
 }
 
 bool RemoveCollectionFromSynth(fluid_synth_t* synth, int sfontId) {
@@ -110,7 +126,8 @@ bool SelectCollectionPatch(fluid_synth_t* synth, int channel, int sfontId, std::
     DlsSoundFont* font = DlsSoundFont::From(fluid_synth_get_sfont_by_id(synth, sfontId));
     if (!font || font->retired()) return false;
     const int bank = CollectionBankNumber(bankMsb, bankLsb, drums);
-    if (!fluid_sfont_get_preset(font->sfont(), bank, program & 0x7F)) return false;
+    if (!font->FindPreset(bank, program & 0x7F)) return false;
+    DlsSoundFont::ExplicitSelect select;
     return fluid_synth_program_select(synth, channel, sfontId, bank, program & 0x7F) == FLUID_OK;
 }
 

@@ -19,9 +19,14 @@ namespace qorn::instruments {
 
 // Puts `collection` on top of the synth's SoundFont stack. Returns its
 // SoundFont id (> 0), or -1 if it could not be added. Adding a SoundFont
-// makes FluidSynth re-resolve every channel's program, so send program
-// selections after adding.
+// makes FluidSynth re-resolve every channel's program down the stack
+// (channels on a collection's patch lose it), so select patches after
+// adding.
 int AddCollectionToSynth(fluid_synth_t* synth, std::shared_ptr<const dls::Collection> collection);
+
+// The SoundFont id under which `collection` is loaded on this synth (and
+// not unloaded), or -1: lets a band's instruments be downloaded once.
+int FindCollectionOnSynth(fluid_synth_t* synth, const dls::Collection* collection);
 
 // Unloads a collection added above: from now on it answers no patch and
 // starts no voice, channels playing it fall back to the other SoundFonts,
@@ -39,7 +44,9 @@ int CollectionBankNumber(std::uint8_t bankMsb, std::uint8_t bankLsb, bool drums)
 
 // Selects a collection's patch on a channel. False when the collection has
 // no such patch (or is unloaded): the caller then falls back to the
-// General MIDI SoundFont.
+// General MIDI SoundFont. This is the only way to reach a collection's
+// patches: plain bank selects and program changes sent to the synth pass
+// over collections to the SoundFonts below them.
 bool SelectCollectionPatch(fluid_synth_t* synth, int channel, int sfontId, std::uint8_t bankMsb, std::uint8_t bankLsb,
                            std::uint8_t program, bool drums);
 

@@ -33,6 +33,8 @@ std::unordered_set<fluid_sfont_t*>& Registry() {
 
 std::atomic<int> g_nextTag{1};
 
+thread_local int t_explicitSelects = 0;
+
 int NextTag() {
     // Tags are stored in a float generator: keep them exactly representable.
     int tag = g_nextTag.fetch_add(1) & 0x7FFFFF;
@@ -189,13 +191,24 @@ const char* DlsSoundFont::SfontName(fluid_sfont_t* sfont) {
     return static_cast<DlsSoundFont*>(fluid_sfont_get_data(sfont))->name_.c_str();
 }
 
-fluid_preset_t* DlsSoundFont::SfontPreset(fluid_sfont_t* sfont, int bank, int program) {
-    auto* font = static_cast<DlsSoundFont*>(fluid_sfont_get_data(sfont));
-    if (font->retired()) return nullptr;
+DlsSoundFont::ExplicitSelect::ExplicitSelect() {
+    ++t_explicitSelects;
+}
+DlsSoundFont::ExplicitSelect::~ExplicitSelect() {
+    --t_explicitSelects;
+}
+
+fluid_preset_t* DlsSoundFont::FindPreset(int bank, int program) const {
+    if (retired()) return nullptr;
     // The first instrument in the file claiming a patch wins.
-    for (const auto& preset : font->presets_)
+    for (const auto& preset : presets_)
         if (preset->bank == bank && preset->info.program == program) return preset->preset;
     return nullptr;
+}
+
+fluid_preset_t* DlsSoundFont::SfontPreset(fluid_sfont_t* sfont, int bank, int program) {
+    if (t_explicitSelects == 0) return nullptr;
+    return static_cast<DlsSoundFont*>(fluid_sfont_get_data(sfont))->FindPreset(bank, program);
 }
 
 void DlsSoundFont::SfontIterStart(fluid_sfont_t* sfont) {

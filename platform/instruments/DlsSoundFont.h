@@ -29,12 +29,30 @@ class DlsSoundFont {
     DlsSoundFont& operator=(const DlsSoundFont&) = delete;
 
     fluid_sfont_t* sfont() const { return sfont_; }
+    const dls::Collection* collection() const { return collection_.get(); }
     // The SoundFont behind `sfont` if it is one of ours, else null.
     static DlsSoundFont* From(fluid_sfont_t* sfont);
 
     // Unloaded: answers no patch and starts no voice.
     void Retire() { retired_.store(true, std::memory_order_release); }
     bool retired() const { return retired_.load(std::memory_order_acquire); }
+    // Our preset for a bank number (CollectionBankNumber) and program, or
+    // null; none once retired.
+    fluid_preset_t* FindPreset(int bank, int program) const;
+
+    // While one of these lives on a thread, our SoundFonts answer FluidSynth's
+    // preset look-ups made on that thread. Otherwise they answer none, so a
+    // plain MIDI bank select and program change, which FluidSynth resolves
+    // down the whole SoundFont stack, reaches General MIDI and never a
+    // collection the band did not name.
+    class ExplicitSelect {
+      public:
+        ExplicitSelect();
+        ~ExplicitSelect();
+        ExplicitSelect(const ExplicitSelect&) = delete;
+        ExplicitSelect& operator=(const ExplicitSelect&) = delete;
+    };
+
     // Whether any voice of `synth` still plays one of our samples.
     bool HasVoicesOn(fluid_synth_t* synth) const;
     std::optional<std::chrono::steady_clock::time_point> idleSince;

@@ -112,6 +112,7 @@ HRESULT Performance::SetGlobalParam(REFGUID type, void* param, DWORD size) {
 PortPlayback& Performance::silentClock() {
     if (!silentPlayback_) {
         silentPlayback_ = std::make_unique<PortPlayback>();
+        silentPlayback_->setRunning(true);
         silentPlayback_->setMasterTempo(masterTempo_);
         silentThread_ = std::make_unique<TimingThread>(*silentPlayback_, silentSink_);
     }

@@ -14,9 +14,15 @@ PortPlayback::~PortPlayback() {
 }
 
 bool PortPlayback::send(const Command& c) {
-    // The consumer drains the queue every few milliseconds; a full queue
-    // means it is not running, so give up rather than wait for ever.
-    for (int attempt = 0; attempt < 200; ++attempt) {
+    if (!running_) {
+        // Nothing else touches the real-time side now: apply it here.
+        if (c.kind == Command::Tempo) masterTempo_ = c.value;
+        if (c.kind == Command::Gain && controls_ != nullptr) controls_->setGain(c.value);
+        return true;
+    }
+    // The consumer drains the queue every few milliseconds; a queue that
+    // stays full means it is stuck, so give up rather than wait for ever.
+    for (int attempt = 0; attempt < 20; ++attempt) {
         if (commands_.push(c)) return true;
         collectGarbage();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -26,6 +32,11 @@ bool PortPlayback::send(const Command& c) {
 
 void PortPlayback::start(std::unique_ptr<SequencePlayer> player, std::uint64_t id) {
     collectGarbage();
+    if (!running_) {
+        lastSent_ = id;
+        finishedId_.store(id, std::memory_order_release);
+        return;
+    }
     Command c;
     c.kind = Command::Start;
     c.player = player.get();
@@ -121,6 +132,12 @@ void PortPlayback::advance(double seconds, MidiSink& sink) {
 
 void PortPlayback::stopNow(MidiSink& sink) {
     retire(sink);
+}
+
+void PortPlayback::drain(MidiSink& sink, PortControls* controls) {
+    applyCommands(sink, controls);
+    retire(sink);
+    collectGarbage();
 }
 
 } // namespace qorn::platform

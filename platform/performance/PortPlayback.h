@@ -41,6 +41,14 @@ class PortPlayback {
     void setGain(float linearGain);
     // True from start(id) until that play ended or was stopped.
     bool isPlaying(std::uint64_t id) const;
+    // Whether the real-time side runs. While it does not, nothing starts
+    // (a play on a port that is not running ends at once).
+    void setRunning(bool running) { running_ = running; }
+    // Where gain changes go while the real-time side does not run.
+    void setControls(PortControls* controls) { controls_ = controls; }
+    // After the real-time side stopped: applies what it left in the queue
+    // and silences what played, on the calling thread.
+    void drain(MidiSink& sink, PortControls* controls);
     // Frees players the real-time side has let go of.
     void collectGarbage();
     // When the real-time side is not running (port inactive, or rendering
@@ -70,6 +78,8 @@ class PortPlayback {
     SpscQueue<Command, 256> commands_;
     SpscQueue<SequencePlayer*, 256> garbage_;
     std::uint64_t lastSent_ = 0; // GUI side
+    bool running_ = false;       // GUI side
+    PortControls* controls_ = nullptr;
     std::atomic<std::uint64_t> finishedId_{0};
     // Real-time side.
     SequencePlayer* current_ = nullptr;

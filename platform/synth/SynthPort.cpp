@@ -112,6 +112,7 @@ SynthPort* SynthPort::From(IDirectMusicPort* port) {
 SynthPort::SynthPort(const SynthConfig& config, fluid_settings_t* settings, fluid_synth_t* synth, int soundFont)
     : config_(config), settings_(settings), synth_(synth), soundFont_(soundFont), sink_(synth),
       pinned_((kDrumBank + 1) * 128, false) {
+    playback_.setControls(this);
     // The presets every channel starts with stay loaded, so a program change
     // back to them never reads the SoundFont on the audio thread.
     for (const PresetRef p : {PresetRef{0, 0}, PresetRef{kDrumBank, 0}}) {
@@ -134,9 +135,13 @@ SynthPort::~SynthPort() {
 HRESULT SynthPort::Activate(BOOL enable) {
     if (enable) {
         if (!offline_ && !output_) output_ = OpenAudioOutput(config_.sampleRate, &SynthPort::renderCallback, this);
-    } else if (output_) {
-        output_->stop();
+        playback_.setRunning(true);
+    } else {
+        if (output_) output_->stop();
         output_.reset();
+        // No audio thread any more: settle what it left behind here.
+        playback_.setRunning(false);
+        playback_.drain(sink_, this);
     }
     return S_OK;
 }

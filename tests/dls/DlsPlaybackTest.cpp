@@ -406,10 +406,15 @@ TEST(DlsPlayback, DeletingTheSynthReleasesItsCollections) {
         const int second = AddCollectionToSynth(s.synth, collection);
         EXPECT_NE(first, second);
         EXPECT_EQ(CollectionsHeldBySynth(s.synth), 2);
+        // The most recently added copy answers first.
+        EXPECT_EQ(FindCollectionOnSynth(s.synth, collection.get()), second);
         ASSERT_TRUE(SelectCollectionPatch(s.synth, 0, second, 0, 0, 0, false));
         fluid_synth_noteon(s.synth, 0, 69, 100);
         s.Render(0.1);
+        RemoveCollectionFromSynth(s.synth, second);
+        EXPECT_EQ(FindCollectionOnSynth(s.synth, collection.get()), first);
         RemoveCollectionFromSynth(s.synth, first);
+        EXPECT_EQ(FindCollectionOnSynth(s.synth, collection.get()), -1);
     }
     EXPECT_TRUE(weak.expired());
 }

@@ -3,6 +3,7 @@
 #include "platform/audio/FluidAudioOutput.h"
 #include "tests/io/EnvOverride.h"
 
+#include <fluidsynth.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -75,6 +76,13 @@ TEST(AudioOutputTest, FallbackPrintsNothing) {
     EXPECT_EQ(output->name(), "silent");
     EXPECT_EQ(err, "");
     EXPECT_EQ(out, "");
+
+    // Only the probing was quiet: later errors are reported again.
+    testing::internal::CaptureStderr();
+    testing::internal::CaptureStdout();
+    fluid_log(FLUID_ERR, "qorn-probe-check");
+    const std::string later = testing::internal::GetCapturedStderr() + testing::internal::GetCapturedStdout();
+    EXPECT_NE(later.find("qorn-probe-check"), std::string::npos);
 }
 
 } // namespace

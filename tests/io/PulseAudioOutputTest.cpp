@@ -236,6 +236,7 @@ TEST_F(PulseAudioOutputTest, TheSoundServerReceivesWhatWasRendered) {
     output->stop();
     const long long rendered = sine.rendered;
     std::this_thread::sleep_for(300ms); // the tail reaches the monitor
+    EXPECT_EQ(sine.rendered, rendered) << "rendering went on after stop()";
     parec_child_->stop(SIGINT);
 
     std::ifstream raw(recording, std::ios::binary);

@@ -246,6 +246,38 @@ TEST_F(DirectMusicTest, CreatingAVanishedPortFails) {
     EXPECT_EQ(port, nullptr);
 }
 
+TEST_F(DirectMusicTest, APortThatIsNotActiveEndsAPlayAtOnce) {
+    const auto all = listAll();
+    ASSERT_GE(all.size(), 2u);
+    Held<IDirectMusicPort> port;
+    ASSERT_EQ(dm_->CreatePort(all[1].guidPort, nullptr, reinterpret_cast<IDirectMusicPort**>(port.out()), nullptr),
+              S_OK);
+    Held<IDirectMusicPerformance2> perf;
+    Held<IDirectMusicLoader> loader;
+    ASSERT_EQ(CoCreateInstance(CLSID_DirectMusicPerformance, nullptr, 3, IID_IDirectMusicPerformance2, perf.out()),
+              S_OK);
+    ASSERT_EQ(CoCreateInstance(CLSID_DirectMusicLoader, nullptr, 3, IID_IDirectMusicLoader, loader.out()), S_OK);
+    ASSERT_EQ(perf->Init(nullptr, nullptr, nullptr), S_OK);
+    ASSERT_EQ(perf->AddPort(port.p), S_OK);
+    ASSERT_EQ(perf->AssignPChannelBlock(0, port.p, 1), S_OK);
+    float tempo = 1.5f;
+    for (int i = 0; i < 1000; ++i)
+        EXPECT_EQ(perf->SetGlobalParam(GUID_PerfMasterTempo, &tempo, sizeof(tempo)), S_OK);
+    qorn::test::TestPiece piece;
+    piece.notes = {{0, 9600, 60}};
+    const std::string path = qorn::test::WriteTempFile("inactive.mid", qorn::test::BuildMidiFile(piece));
+    auto desc = std::make_unique<DMUS_OBJECTDESC>();
+    desc->dwSize = sizeof(DMUS_OBJECTDESC);
+    desc->dwValidData = DMUS_OBJ_FULLPATH;
+    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, desc->wszFileName, DMUS_MAX_FILENAME);
+    Held<IDirectMusicSegment2> segment;
+    ASSERT_EQ(loader->GetObject(desc.get(), IID_IDirectMusicSegment2, segment.out()), S_OK);
+    ASSERT_EQ(perf->PlaySegment(segment.p, 0, 0, nullptr), S_OK);
+    EXPECT_EQ(perf->IsPlaying(segment.p, nullptr), S_FALSE);
+    EXPECT_TRUE(sequencer_->received(24, 0).empty());
+    EXPECT_EQ(perf->CloseDown(), S_OK);
+}
+
 TEST(PerformanceTest, PlayOnNoPortStillKeepsTimeAndEnds) {
     RegisterMusicPlatform();
     Held<IDirectMusicPerformance2> perf;

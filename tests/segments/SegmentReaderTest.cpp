@@ -90,6 +90,12 @@ TEST(SegmentReader, UnknownTracksAndChunksAreSkipped) {
     for (const auto& t : l.file.tracks)
         unknown += t.kind == formats::segment::Track::Kind::Unknown;
     EXPECT_EQ(unknown, 1);
+    for (const auto& t : l.file.tracks) {
+        if (t.kind != formats::segment::Track::Kind::Unknown) continue;
+        // Kept as stored for readers of other track kinds.
+        ASSERT_GE(t.rawData.size(), 12u);
+        EXPECT_EQ(std::string(t.rawData.begin() + 8, t.rawData.begin() + 12), "cord");
+    }
     bool timeSig = false;
     for (const auto& t : l.file.tracks)
         timeSig |= !t.timeSignatures.empty();

@@ -137,6 +137,19 @@ TEST(SegmentSequence, CurveShapesDifferInTheMiddle) {
     EXPECT_EQ(midValue(1), 120);     // instant
 }
 
+// Thousands of curves each lasting for ever must not turn into billions of
+// messages: past a budget, curves jump to their end values.
+TEST(SegmentSequence, HostileCurvesStayBounded) {
+    SegmentSpec spec;
+    spec.header.length = 0x7FFFFFFF;
+    for (int i = 0; i < 3000; ++i)
+        spec.curves.push_back({i, 0x40000000, 0, static_cast<std::uint32_t>(i % 16), 0, 0, 16383, 0, 7, 0});
+    const Loaded l = Load(BuildSegment(spec));
+    ASSERT_TRUE(l.ok);
+    EXPECT_GT(l.sequence.events.size(), 3000u);
+    EXPECT_LT(l.sequence.events.size(), (1u << 20) + 3000u * 4u + 16384u);
+}
+
 TEST(SegmentSequence, CurveResetSendsItsValueAfterTheResetTime) {
     SegmentSpec spec;
     spec.header.length = 4 * 768;
@@ -206,8 +219,9 @@ TEST(SegmentSequence, PlayStartSkipsEarlierNotesButKeepsTheirSettings) {
     spec.header.playStart = 768;
     spec.header.loopStart = 1536;
     spec.header.loopEnd = 3072;
-    spec.curves = {{0, 0, 0, 0, 0, 0, 99, 0, 4, 1, 7}};
-    spec.bands = {{0, {{0, 7, 0x1}}}};
+    // Written out of time order: the later value must be the one that holds.
+    spec.curves = {{500, 0, 0, 0, 0, 0, 99, 0, 4, 1, 7}, {100, 0, 0, 0, 0, 0, 10, 0, 4, 1, 7}};
+    spec.bands = {{0, {{0, 7, 0x1}}}, {5000, {{0, 9, 0x1}}}};
     const Loaded l = Load(BuildSegment(spec));
     const auto notes = Notes(l.sequence);
     ASSERT_EQ(notes.size(), 3u);
@@ -215,8 +229,11 @@ TEST(SegmentSequence, PlayStartSkipsEarlierNotesButKeepsTheirSettings) {
     EXPECT_EQ(l.sequence.lengthTicks, 3u * 768u);
     EXPECT_EQ(l.sequence.loopStartTicks, 768u);
     EXPECT_EQ(l.sequence.loopEndTicks, 2304u);
-    ASSERT_EQ(Controllers(l.sequence, 7).size(), 1u);
-    EXPECT_EQ(Controllers(l.sequence, 7)[0].tick, 0u);
+    const auto volume = Controllers(l.sequence, 7);
+    ASSERT_EQ(volume.size(), 2u);
+    EXPECT_EQ(volume[1].tick, 0u);
+    EXPECT_EQ(volume[1].data2, 99);
+    ASSERT_EQ(l.sequence.patches.size(), 1u) << "the band after the end is dropped";
     EXPECT_EQ(l.sequence.patches.at(0).tick, 0u);
     EXPECT_EQ(l.sequence.patches.at(0).program, 7);
 }

@@ -12,12 +12,14 @@
 #include <QComboBox>
 #include <QDir>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
 #include <QSlider>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <cstdio>
@@ -247,6 +249,41 @@ TEST_F(DropTest, CancelledDialogLeavesPlaybackAlone) {
     EXPECT_EQ(form->ComPlay->text(), QStringLiteral("Stop"));
     EXPECT_TRUE(form->TimCheck->isActive());
     EXPECT_TRUE(form->ComOpen->isEnabled());
+}
+
+// Records the window's captions and counts its paints while a file opens.
+class WindowWatch : public QObject {
+  public:
+    explicit WindowWatch(QWidget* window) : window_(window) { window->installEventFilter(this); }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == window_ && event->type() == QEvent::WindowTitleChange)
+            captions.push_back(window_->windowTitle().toStdString());
+        if (watched == window_ && event->type() == QEvent::Paint) ++paints;
+        return false;
+    }
+    std::vector<std::string> captions;
+    int paints = 0;
+
+  private:
+    QWidget* window_;
+};
+
+TEST_F(DropTest, ProgressCaptionsArePaintedWhileTheFileOpens) {
+    form->show();
+    QElapsedTimer clock;
+    clock.start();
+    while (!(form->windowHandle() && form->windowHandle()->isExposed()) && clock.elapsed() < 5000)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    QApplication::processEvents();
+    const std::string path = WriteMidi("tune.mid");
+    WindowWatch watch(form.get());
+    Drop({path});
+    const std::vector<std::string> expected = {"Please Wait .",    "Please Wait ..",           "Please Wait ...",
+                                               "Please Wait ....", "Please Wait ... tune.mid", "Qor_n : tune.mid"};
+    EXPECT_EQ(watch.captions, expected);
+    EXPECT_EQ(qorn::ui::ApplicationTitle(), QStringLiteral("Qor_n : tune.mid"));
+    // One paint per progress step and one for the shown path, at least.
+    EXPECT_GE(watch.paints, 6);
 }
 
 } // namespace

@@ -445,6 +445,7 @@ class Parser {
         const std::size_t bytesPerSample = bits / 8;
         const std::size_t frameSize = bytesPerSample * channels;
         const std::size_t frames = data.size() / frameSize;
+        if (frames == 0) return;
         wave.samples.resize(frames);
         if (pcm && bits == 16 && channels == 1 && std::endian::native == std::endian::little) {
             // The common case, already in the form we keep.

@@ -164,6 +164,9 @@ struct Track {
     std::vector<SysExItem> sysex;
     std::vector<Band> bands;
     bool autoDownload = false;
+    // A track of a kind this reader does not play: its data chunk or form as
+    // stored (header included), for the readers of other track kinds.
+    std::vector<std::uint8_t> rawData;
 };
 
 struct SegmentFile {

@@ -87,7 +87,8 @@ struct PendingBand {
     BandReference ref;
 };
 
-void ReadTrack(const riff::Chunk& form, SegmentFile& seg, std::vector<PendingBand>& pendingBands) {
+void ReadTrack(const riff::Chunk& form, std::span<const std::uint8_t> file, SegmentFile& seg,
+               std::vector<PendingBand>& pendingBands) {
     std::vector<riff::Chunk> parts;
     riff::ChunkReader chunks = riff::ChunkReader::childrenOf(form);
     riff::Chunk c;
@@ -111,7 +112,19 @@ void ReadTrack(const riff::Chunk& form, SegmentFile& seg, std::vector<PendingBan
     }
     track.kind = KindOfClass(track.header.classId);
     if (track.kind == Track::Kind::Unknown) {
-        seg.tracks.push_back(std::move(track)); // kept for its header; nothing of it plays
+        // Nothing of it plays here; its data is kept for other track readers.
+        for (const auto& p : parts) {
+            const bool named = p.isList() ? (track.header.formType != 0 && p.type == track.header.formType)
+                                          : (track.header.chunkId != 0 && p.id == track.header.chunkId);
+            if (!named) continue;
+            const std::size_t total = p.body.size() + (p.isList() ? 12 : 8);
+            if (p.offset <= file.size() && total <= file.size() - p.offset) {
+                const auto raw = file.subspan(p.offset, total);
+                track.rawData.assign(raw.begin(), raw.end());
+            }
+            break;
+        }
+        seg.tracks.push_back(std::move(track));
         return;
     }
     const riff::Chunk* data = nullptr;
@@ -276,7 +289,7 @@ bool ReadSegmentFile(std::span<const std::uint8_t> bytes, SegmentFile& out, cons
             riff::ChunkReader tracks = riff::ChunkReader::childrenOf(c);
             riff::Chunk t;
             while (tracks.next(t))
-                if (t.isForm(ByteReader::fourCC("DMTK"))) ReadTrack(t, seg, pendingBands);
+                if (t.isForm(ByteReader::fourCC("DMTK"))) ReadTrack(t, bytes, seg, pendingBands);
             if (!tracks.error().empty()) seg.warnings.push_back(tracks.error());
         } else if (c.isForm(ByteReader::fourCC("DMCN"))) {
             CollectContainer(c, bytes, embedded, seg.warnings);

@@ -15,8 +15,9 @@ using music::PatchSelect;
 using music::SeqEvent;
 
 // Curves of a hostile file could ask for billions of points; past this
-// budget the remaining curves jump straight to their end values.
-constexpr std::size_t kCurvePointBudget = 4u << 20;
+// many messages the remaining curves jump straight to their end values.
+// (Continuous pitch bend on 16 channels for five minutes needs about 600,000.)
+constexpr std::size_t kCurveEventBudget = 1u << 20;
 
 // Order of messages that share a tick: what a band sets comes first, then
 // note-offs (so a re-struck note is not cut), then everything else.
@@ -235,13 +236,15 @@ class Builder {
                 }
                 first = false;
             };
-            if (curvePoints_ >= kCurvePointBudget) {
+            const std::size_t before = pending_.size();
+            if (curveEvents_ >= kCurveEventBudget) {
                 CurveItem instant = k;
                 instant.shape = static_cast<std::uint8_t>(CurveShape::Instant);
-                curvePoints_ += RenderCurve(instant, start, emit);
+                RenderCurve(instant, start, emit);
             } else {
-                curvePoints_ += RenderCurve(k, start, emit);
+                RenderCurve(k, start, emit);
             }
+            curveEvents_ += pending_.size() - before;
             if ((k.flags & CurveItem::kReset) && k.resetDuration >= 0) {
                 CurveItem reset = k;
                 reset.shape = static_cast<std::uint8_t>(CurveShape::Instant);
@@ -269,6 +272,12 @@ class Builder {
     void finish() {
         const std::int64_t length = length_ - playStart_;
         std::size_t dropped = 0;
+        // Sorted by file time first: settings carried to the play start then
+        // keep their order, so the latest one before the start wins. Moving
+        // and cutting keep the order, so no second sort is needed.
+        std::stable_sort(pending_.begin(), pending_.end(), [](const Pending& a, const Pending& b) {
+            return a.tick != b.tick ? a.tick < b.tick : a.priority < b.priority;
+        });
         std::vector<Pending> kept;
         kept.reserve(pending_.size());
         for (auto p : pending_) {
@@ -289,9 +298,6 @@ class Builder {
             p.event.tick = static_cast<std::uint32_t>(tick);
             kept.push_back(p);
         }
-        std::stable_sort(kept.begin(), kept.end(), [](const Pending& a, const Pending& b) {
-            return a.tick != b.tick ? a.tick < b.tick : a.priority < b.priority;
-        });
         out_.events.reserve(kept.size());
         for (const auto& p : kept)
             out_.events.push_back(p.event);
@@ -299,12 +305,11 @@ class Builder {
 
         std::stable_sort(patches_.begin(), patches_.end(), [](auto& a, auto& b) { return a.first < b.first; });
         for (auto [tick, p] : patches_) {
-            tick = std::clamp<std::int64_t>(tick - playStart_, 0, std::max<std::int64_t>(length - 1, 0));
+            tick = std::max<std::int64_t>(tick - playStart_, 0);
+            if (tick >= length && tick > 0) continue; // a band after the end is never heard
             p.tick = static_cast<std::uint32_t>(tick);
             out_.patches.push_back(p);
         }
-        std::stable_sort(out_.patches.begin(), out_.patches.end(),
-                         [](const PatchSelect& a, const PatchSelect& b) { return a.tick < b.tick; });
 
         for (const auto& t : tempos_) {
             const auto tick = static_cast<std::uint32_t>(std::max<std::int64_t>(t.tick - playStart_, 0));
@@ -347,7 +352,7 @@ class Builder {
     std::vector<Pending> pending_;
     std::vector<std::pair<std::int64_t, PatchSelect>> patches_;
     std::map<std::uint32_t, std::vector<Transposition>> transpose_;
-    std::size_t curvePoints_ = 0;
+    std::size_t curveEvents_ = 0;
 };
 
 } // namespace

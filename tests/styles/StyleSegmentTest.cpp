@@ -1,0 +1,127 @@
+#include "StyleWriter.h"
+#include "TestStyles.h"
+
+#include "platform/composer/StyleSegment.h"
+#include "platform/formats/segment/ObjectCache.h"
+#include "platform/formats/segment/SegmentReader.h"
+#include "platform/formats/segment/SegmentSequence.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace qorn::styles_test {
+namespace {
+
+namespace fs = std::filesystem;
+namespace seg = formats::segment;
+
+// A bass part (PChannel 2) playing the chord root and a chord part
+// (PChannel 5) playing the third, one note per measure; and a band.
+st::Style BassAndChords() {
+    st::Style style;
+    style.tempo = 90.0;
+    style.parts = {Part(1, st::playmode::kNormalChord, {Note(0, 0x3000)}),
+                   Part(2, st::playmode::kNormalChord, {Note(0, 0x5100)})};
+    style.patterns = {PatternOf({Ref(1, 2), Ref(2, 5)})};
+    return style;
+}
+
+std::vector<std::pair<std::uint32_t, int>> NoteOns(const music::Sequence& s, int channel) {
+    std::vector<std::pair<std::uint32_t, int>> out;
+    for (const auto& e : s.events)
+        if ((e.status & 0xF0) == 0x90 && (e.status & 0x0F) == channel && e.data2 > 0) out.push_back({e.tick, e.data1});
+    return out;
+}
+
+TEST(StyleSegmentTest, ASegmentWithAnEmbeddedStyleComposesIntoItsSequence) {
+    const Bytes file =
+        StyleSegment(2 * std::int32_t(kMeasure), TwoChords(), {{0, 0, 0, st::command::kGroove, 50, 0, 0}},
+                     StyleTrackList(0, "", StyleForm(BassAndChords())));
+    seg::SegmentFile segment;
+    std::string error;
+    seg::EmbeddedOnlyResolver resolver;
+    ASSERT_TRUE(seg::ReadSegmentFile(file, segment, resolver, &error)) << error;
+    EXPECT_TRUE(composer::AddStyleComposition(file, resolver, segment, 1));
+    music::Sequence sequence;
+    seg::BuildSegmentSequence(segment, sequence, nullptr);
+
+    using Notes = std::vector<std::pair<std::uint32_t, int>>;
+    EXPECT_EQ(NoteOns(sequence, 2), (Notes{{0, 36}, {kMeasure, 38}}));
+    EXPECT_EQ(NoteOns(sequence, 5), (Notes{{0, 64}, {kMeasure, 65}}));
+    EXPECT_EQ(sequence.lengthTicks, 2 * kMeasure);
+    // The style's tempo, as the segment has no tempo track of its own.
+    ASSERT_FALSE(sequence.tempos.empty());
+    EXPECT_EQ(sequence.tempos[0].microsecondsPerQuarter, 60000000u / 90u);
+}
+
+TEST(StyleSegmentTest, ASegmentWithoutStyleTracksIsLeftAsItIs) {
+    const Bytes file = Segment(kMeasure, {});
+    seg::SegmentFile segment;
+    seg::EmbeddedOnlyResolver resolver;
+    ASSERT_TRUE(seg::ReadSegmentFile(file, segment, resolver, nullptr));
+    const std::size_t tracks = segment.tracks.size();
+    EXPECT_FALSE(composer::AddStyleComposition(file, resolver, segment, 1));
+    EXPECT_EQ(segment.tracks.size(), tracks);
+}
+
+class TempFolder {
+  public:
+    TempFolder() {
+        path_ = fs::temp_directory_path() / ("qorn-styles-" + std::to_string(::getpid()) + "-" +
+                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(path_);
+    }
+    ~TempFolder() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    fs::path write(const std::string& name, const Bytes& bytes) const {
+        std::ofstream(path_ / name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return path_ / name;
+    }
+
+  private:
+    fs::path path_;
+};
+
+// The loader's path: the style is a file next to the segment, named in
+// another case; a missing style leaves a silent but loadable segment.
+TEST(StyleSegmentTest, TheLoaderFindsAReferencedStyleFileBesideTheSegment) {
+    TempFolder folder;
+    folder.write("bass.sty", StyleForm(BassAndChords()));
+    const Bytes file = StyleSegment(2 * std::int32_t(kMeasure), TwoChords(), {}, StyleTrackList(0, "BASS.STY"));
+    const fs::path path = folder.write("song.sgt", file);
+    seg::ObjectCache cache;
+    std::shared_ptr<const music::Sequence> sequence;
+    std::string error;
+    ASSERT_TRUE(composer::LoadComposedSegmentSequence(file, path.string(), cache, sequence, &error)) << error;
+    ASSERT_TRUE(sequence);
+    EXPECT_EQ(NoteOns(*sequence, 2).size(), 2u);
+
+    const Bytes missing = StyleSegment(kMeasure, TwoChords(), {}, StyleTrackList(0, "gone.sty"));
+    std::vector<std::string> warnings;
+    ASSERT_TRUE(composer::LoadComposedSegmentSequence(missing, path.string(), cache, sequence, &error, &warnings));
+    EXPECT_TRUE(sequence->events.empty());
+    EXPECT_FALSE(warnings.empty());
+}
+
+TEST(StyleSegmentTest, SurvivesTruncatedSegments) {
+    const Bytes whole = StyleSegment(2 * std::int32_t(kMeasure), TwoChords(), {{0, 0, 0, 0, 50, 0, 0}},
+                                     StyleTrackList(0, "", StyleForm(BassAndChords())));
+    seg::EmbeddedOnlyResolver resolver;
+    for (std::size_t n = 0; n < whole.size(); n += 3) {
+        const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n));
+        composer::StyleTracks tracks;
+        std::vector<std::string> warnings;
+        composer::ReadStyleTracks(cut, resolver, tracks, warnings);
+        seg::SegmentFile segment;
+        if (seg::ReadSegmentFile(cut, segment, resolver, nullptr))
+            composer::AddStyleComposition(cut, resolver, segment, 1);
+    }
+}
+
+} // namespace
+} // namespace qorn::styles_test
