@@ -1,7 +1,5 @@
 #include "ui/AppTitle.h"
 
-#include <QGuiApplication>
-
 namespace qorn::ui {
 
 namespace {
@@ -11,13 +9,8 @@ QString& Title() {
 }
 } // namespace
 
-void SetApplicationTitle(const QString& title) {
-    Title() = title;
-    QGuiApplication::setApplicationDisplayName(title);
-}
+void SetApplicationTitle(const QString& title) { Title() = title; }
 
-QString ApplicationTitle() {
-    return Title();
-}
+QString ApplicationTitle() { return Title(); }
 
 } // namespace qorn::ui

@@ -196,7 +196,7 @@ void benchTiming() {
         worst = std::max(worst, gap);
         early = std::min(early, gap);
     }
-    std::printf("   %zu note-ons: largest delay %.2f frames, earliest %.2f frames (target: 0..64)\n", due.size(), worst,
+    std::printf("   %zu note-ons: largest delay %.4f frames, earliest %.4f frames (target: 0..64)\n", due.size(), worst,
                 early);
 }
 

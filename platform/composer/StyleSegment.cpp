@@ -29,6 +29,7 @@ constexpr std::uint32_t kStyleTrackList = ByteReader::fourCC("sttr");
 constexpr std::uint32_t kInfo = ByteReader::fourCC("UNFO");
 constexpr std::uint32_t kName = ByteReader::fourCC("UNAM");
 constexpr std::uint32_t kGuid = ByteReader::fourCC("guid");
+constexpr std::uint32_t kCollectionForm = ByteReader::fourCC("DLS ");
 constexpr std::uint32_t kStyleClassData1 = 0xD2AC288A;
 
 struct EmbeddedStyle {
@@ -39,7 +40,8 @@ struct EmbeddedStyle {
 };
 
 // Style forms anywhere in the segment outside its tracks (directly in the
-// segment or in a container); the chunk reader bounds the depth.
+// segment or in a container); the chunk reader bounds the depth, and
+// instrument collections, which hold no styles, are not walked.
 void CollectStyles(const riff::Chunk& parent, std::vector<EmbeddedStyle>& out) {
     riff::ChunkReader chunks = riff::ChunkReader::childrenOf(parent);
     riff::Chunk c;
@@ -61,7 +63,7 @@ void CollectStyles(const riff::Chunk& parent, std::vector<EmbeddedStyle>& out) {
                 }
             }
             out.push_back(std::move(e));
-        } else if (c.isList() && c.type != kTrackList) {
+        } else if (c.isList() && c.type != kTrackList && c.type != kCollectionForm) {
             CollectStyles(c, out);
         }
     }
@@ -109,8 +111,6 @@ void ReadStyleTracks(std::span<const std::uint8_t> segmentBytes, const seg::Refe
     riff::ChunkReader top{ByteReader(segmentBytes)};
     riff::Chunk form;
     if (!top.next(form) || !form.isForm(kSegmentForm)) return;
-    std::vector<EmbeddedStyle> embedded;
-    CollectStyles(form, embedded);
 
     riff::ChunkReader chunks = riff::ChunkReader::childrenOf(form);
     riff::Chunk list;
@@ -134,6 +134,9 @@ void ReadStyleTracks(std::span<const std::uint8_t> segmentBytes, const seg::Refe
             }
         }
     }
+    if (out.styles.empty()) return; // the common case: no style, nothing more to look at
+    std::vector<EmbeddedStyle> embedded;
+    CollectStyles(form, embedded);
     for (auto& ref : out.styles)
         if (!ref.style && ref.hasReference) ref.style = FindStyle(ref.reference, embedded, resolver, warnings);
     std::erase_if(out.styles, [](const st::StyleReference& r) { return !r.style; });

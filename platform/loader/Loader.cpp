@@ -1,6 +1,7 @@
 #include "platform/loader/Loader.h"
 
 #include "platform/com/Guids.h"
+#include "platform/composer/StyleSegment.h"
 #include "platform/formats/segment/SegmentGuids.h"
 #include "platform/formats/segment/SegmentLoading.h"
 #include "platform/formats/segment/SegmentReader.h"
@@ -87,7 +88,8 @@ HRESULT Loader::GetObject(DMUS_OBJECTDESC* desc, REFIID riid, void** object) {
         // Segments need the file's folder and the cache to find what they reference.
         std::shared_ptr<const music::Sequence> sequence;
         std::string why;
-        if (!formats::segment::LoadSegmentSequence(span, path, objectCache_, sequence, &why))
+        // Segments that name a style are composed here, at load.
+        if (!composer::LoadComposedSegmentSequence(span, path, objectCache_, sequence, &why))
             return fail(LOADER_E_DAMAGED, "unreadable segment file: " + why);
         *object = static_cast<IDirectMusicSegment2*>(new Segment(std::move(sequence)));
         lastError_.clear();

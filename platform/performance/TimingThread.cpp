@@ -2,11 +2,14 @@
 
 #include <cerrno>
 #include <ctime>
+#include <pthread.h>
+#include <sched.h>
 
 namespace qorn::platform {
 namespace {
 
 constexpr long kPeriodNs = 1'000'000;
+constexpr int kRealtimePriority = 20;
 
 double secondsBetween(const timespec& a, const timespec& b) {
     return double(b.tv_sec - a.tv_sec) + double(b.tv_nsec - a.tv_nsec) * 1e-9;
@@ -35,6 +38,12 @@ void TimingThread::stop() {
 }
 
 void TimingThread::run() {
+    // Real-time priority where the system grants it (root, or a user with an
+    // rtprio limit): keeps the jitter of sends low on a busy machine. The
+    // thread sleeps most of each millisecond, so it cannot starve others.
+    sched_param param{};
+    param.sched_priority = kRealtimePriority;
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
     timespec last{};
     clock_gettime(CLOCK_MONOTONIC, &last);
     timespec deadline = last;

@@ -396,6 +396,43 @@ TEST(DlsPlayback, DamagedCollectionsThatReadPlaySafely) {
     EXPECT_GT(played, 0);
 }
 
+TEST(DlsPlayback, PlainProgramChangesReachGeneralMidiNotCollections) {
+    const char* gm = "/usr/share/sounds/sf2/FluidR3_GM.sf2";
+    if (!std::filesystem::exists(gm)) GTEST_SKIP() << "no General MIDI SoundFont here";
+    Synth s;
+    const int gmId = fluid_synth_sfload(s.synth, gm, 1);
+    ASSERT_GT(gmId, 0);
+    const int id = AddCollectionToSynth(s.synth, Load(testdls::TestCollection()));
+    ASSERT_GT(id, 0);
+    // The collection sits on top of the stack and has bank 0 program 0 and
+    // a kit, yet messages that name no collection get General MIDI.
+    for (int chan : {0, 9}) {
+        fluid_synth_bank_select(s.synth, chan, chan == 9 ? 128 : 0);
+        fluid_synth_program_change(s.synth, chan, 0);
+        fluid_preset_t* preset = fluid_synth_get_channel_preset(s.synth, chan);
+        ASSERT_NE(preset, nullptr);
+        EXPECT_EQ(fluid_sfont_get_id(fluid_preset_get_sfont(preset)), gmId) << "channel " << chan;
+    }
+}
+
+TEST(DlsPlayback, UnloadingOneCollectionKeepsChannelsOnAnother) {
+    Synth s;
+    const int first = AddCollectionToSynth(s.synth, Load(testdls::TestCollection()));
+    const int second = AddCollectionToSynth(s.synth, Load(testdls::TestCollection(true)));
+    ASSERT_TRUE(SelectCollectionPatch(s.synth, 9, second, 0, 0, 0, true));
+    ASSERT_TRUE(SelectCollectionPatch(s.synth, 2, second, 5, 3, 0, false));
+    ASSERT_TRUE(RemoveCollectionFromSynth(s.synth, first));
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    ReleaseUnusedCollections(s.synth);
+    ASSERT_EQ(CollectionsHeldBySynth(s.synth), 1); // the first is gone from the stack
+    const Spectrum kit = Analyse(PlayNote(s, 9, 38));
+    EXPECT_NEAR(kit.fundamental, 220, 3);
+    EXPECT_GT(kit.thirdHarmonicRatio, 0.05);
+    const Spectrum bank = Analyse(PlayNote(s, 2, 69));
+    EXPECT_NEAR(bank.fundamental, 440, 5);
+    EXPECT_GT(bank.thirdHarmonicRatio, 0.05);
+}
+
 TEST(DlsPlayback, DeletingTheSynthReleasesItsCollections) {
     std::weak_ptr<const dls::Collection> weak;
     {

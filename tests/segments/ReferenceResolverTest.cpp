@@ -138,6 +138,16 @@ TEST(References, CollectionInTheFolderIsFoundIgnoringCaseAndCachedForTheNextLoad
     EXPECT_NE(LoadFile(seg, cache).sequence.collections.at(0), first.sequence.collections[0]);
 }
 
+TEST(References, FullPathElsewhereIsFound) {
+    TempFolder instruments, pieces;
+    const fs::path dls = instruments.write("far.dls", testdls::BuildDls(testdls::TestCollection()));
+    Reference ref = CollectionRef(dls.string());
+    ref.fullPath = true;
+    const fs::path seg = pieces.write("piece.sgt", BuildSegment(BandSpec(ref)));
+    ObjectCache cache;
+    EXPECT_EQ(LoadFile(seg, cache).sequence.collections.size(), 1u);
+}
+
 TEST(References, ChangedFileIsReadAgainDespiteTheCache) {
     TempFolder folder;
     const fs::path dlsPath = folder.write("inst.dls", testdls::BuildDls(testdls::TestCollection()));

@@ -114,6 +114,11 @@ TEST(SegmentReader, NotASegmentOrNoHeaderFails) {
     EXPECT_NE(error.find("segh"), std::string::npos);
     EXPECT_NE(error.find("offset 0"), std::string::npos);
 
+    // The segment form is a RIFF chunk, not a LIST (found by fuzzing: the probe refused it, the reader did not).
+    Bytes asList = BuildSegment(MelodySpec());
+    std::copy_n("LIST", 4, asList.begin());
+    EXPECT_FALSE(ReadSegmentFile(asList, file, resolver, &error));
+
     SegmentSpec tiny = MelodySpec();
     tiny.header.size = 12;
     EXPECT_FALSE(ReadSegmentFile(BuildSegment(tiny), file, resolver, &error));

@@ -86,6 +86,7 @@ struct Reference {
     std::optional<Guid> object;
     std::string name;
     std::string file;
+    bool fullPath = false; // `file` is a full path
 };
 
 struct Instrument {
@@ -149,7 +150,7 @@ inline Bytes ReferenceList(const Reference& r) {
     std::uint32_t valid = 0x2;
     if (r.object) valid |= 0x1;
     if (!r.name.empty()) valid |= 0x4;
-    if (!r.file.empty()) valid |= 0x10;
+    if (!r.file.empty()) valid |= r.fullPath ? 0x20 : 0x10;
     PutU32(refh, valid);
     Bytes body = Chunk("refh", refh);
     if (r.object) Append(body, Chunk("guid", *r.object));

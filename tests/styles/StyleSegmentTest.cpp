@@ -53,7 +53,7 @@ TEST(StyleSegmentTest, ASegmentWithAnEmbeddedStyleComposesIntoItsSequence) {
     EXPECT_EQ(sequence.lengthTicks, 2 * kMeasure);
     // The style's tempo, as the segment has no tempo track of its own.
     ASSERT_FALSE(sequence.tempos.empty());
-    EXPECT_EQ(sequence.tempos[0].microsecondsPerQuarter, 60000000u / 90u);
+    EXPECT_NEAR(sequence.tempos[0].microsecondsPerQuarter, 60000000.0 / 90.0, 1.0);
 }
 
 TEST(StyleSegmentTest, ASegmentWithoutStyleTracksIsLeftAsItIs) {

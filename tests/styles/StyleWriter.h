@@ -2,6 +2,7 @@
 // with adjustable record sizes, so tests can build fixtures of any version.
 #pragma once
 
+#include "platform/formats/segment/SegmentFile.h"
 #include "platform/formats/style/StyleFile.h"
 
 #include <cstdint>
@@ -247,6 +248,22 @@ inline Bytes StyleSegment(std::int32_t length, const st::ChordTrack& chords, con
     return Segment(length, {Track(0xD2AC288B, nullptr, "cord", ChordTrackList(chords)),
                             Track(0xD2AC288C, "cmnd", nullptr, CommandChunk(commands)),
                             Track(0xD2AC288D, nullptr, "sttr", styleTrack)});
+}
+
+} // namespace qorn::styles_test
+
+namespace qorn::styles_test {
+
+// A sequence track ('seqt' with its 'evtl' list) of ready notes, for the
+// sequence-based twin of a composed piece.
+inline Bytes SequenceTrackForm(const std::vector<formats::segment::SequenceItem>& items) {
+    Out evtl;
+    evtl.u32(20);
+    for (const auto& e : items) {
+        evtl.u32(static_cast<std::uint32_t>(e.time)).u32(static_cast<std::uint32_t>(e.duration)).u32(e.pchannel);
+        evtl.u16(static_cast<std::uint16_t>(e.offset)).u8(e.status).u8(e.data1).u8(e.data2).u8(0).u16(0);
+    }
+    return Track(0xD2AC2886, "seqt", nullptr, Chunk("seqt", Chunk("evtl", evtl.b)));
 }
 
 } // namespace qorn::styles_test

@@ -72,7 +72,10 @@ fs::path FolderReferenceResolver::locate(const ObjectReference& ref) const {
         if (ch == '\\') ch = '/';
     fs::path found;
     std::error_code ec;
-    if (!relative.empty() && relative.front() != '/' && relative.find(':') == std::string::npos &&
+    // A full path written on this system.
+    if ((ref.validData & ObjectReference::kFullPath) && relative.front() == '/' && fs::is_regular_file(relative, ec))
+        found = relative;
+    if (found.empty() && relative.front() != '/' && relative.find(':') == std::string::npos &&
         fs::is_regular_file(folder_ / relative, ec))
         found = folder_ / relative;
     if (found.empty()) found = FindEntry(folder_, BaseFileName(relative));

@@ -256,7 +256,7 @@ bool LooksLikeSegmentFile(std::span<const std::uint8_t> bytes) {
 bool ReadBandFile(std::span<const std::uint8_t> bytes, Band& out, std::vector<std::string>& warnings) {
     riff::ChunkReader top{ByteReader(bytes)};
     riff::Chunk root;
-    if (!top.next(root) || !root.isForm(kBandForm)) return false;
+    if (!top.next(root) || root.id != riff::kRiff || root.type != kBandForm) return false;
     ReadBandForm(root, out, warnings);
     return true;
 }
@@ -265,7 +265,7 @@ bool ReadSegmentFile(std::span<const std::uint8_t> bytes, SegmentFile& out, cons
                      std::string* error) {
     riff::ChunkReader top{ByteReader(bytes)};
     riff::Chunk root;
-    if (!top.next(root) || !root.isForm(kSegmentForm)) {
+    if (!top.next(root) || root.id != riff::kRiff || root.type != kSegmentForm) {
         if (error) *error = "not a segment file: no 'RIFF DMSG' form at offset 0";
         return false;
     }

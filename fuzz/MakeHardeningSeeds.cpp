@@ -1,0 +1,101 @@
+// Writes the seed corpora of the information-reader, DLS, style and
+// composed-segment fuzzers from the tests' own writers:
+//   qorn_make_hardening_seeds FUZZ_CORPUS_DIR   (fills midiinfo/ dls/ style/ composed/)
+#include "tests/dls/DlsWriter.h"
+#include "tests/fileinfo/TestFiles.h"
+#include "tests/styles/StyleWriter.h"
+#include "tests/styles/TestStyles.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+template <typename Bytes> void Write(const fs::path& dir, const char* name, const Bytes& bytes) {
+    fs::create_directories(dir);
+    std::ofstream(dir / name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+void MidiInfoSeeds(const fs::path& dir) {
+    using namespace qorn::fileinfo::test;
+    Write(dir, "texts.mid", Smf(Meta(0x03, "Title") + Meta(0x02, "(c) 2026 Someone") + Meta(0x01, "Some text")));
+    Write(dir, "sjis.mid", Smf(Meta(0x03, "\x83\x65\x83\x58\x83\x67") + Meta(0x01, "\x89\xb9\x8a\x79")));
+    Write(dir, "utf8.mid", Smf(Meta(0x03, "\xe6\x9b\xb2 title") + Meta(0x02, "\xc2\xa9 me")));
+    Write(dir, "note-first.mid", Smf(NoteOn + Meta(0x03, "late")));
+    Write(dir, "long.mid", Smf(Meta(0x01, std::string(2100, 'x'))));
+    Write(dir, "zero-inside.mid", Smf(Meta(0x03, std::string("ab\0cd", 5)) + Meta(0x7F, "seq")));
+    Write(dir, "format1.mid", Header(1, 2) + Chunk("MTrk", Meta(0x03, "Conductor") + EndOfTrack) +
+                                  Chunk("MTrk", NoteOn + EndOfTrack));
+}
+
+void DlsSeeds(const fs::path& dir) {
+    using namespace qorn::testdls;
+    // The tests' collection with waves cut to a few frames: the structure
+    // is what the fuzzer needs, not the sound.
+    CollectionSpec full = TestCollection(false);
+    for (auto& w : full.waves) {
+        w.samples.resize(32);
+        if (w.sample && w.sample->loop) w.sample->loop = Loop{4, 16, 0};
+    }
+    for (auto& i : full.instruments)
+        for (auto& r : i.regions)
+            if (r.sample && r.sample->loop) r.sample->loop = Loop{4, 16, 0};
+    Write(dir, "level1.dls", BuildDls(full));
+    CollectionSpec level2 = full;
+    level2.level2 = true;
+    level2.unknownChunks = true;
+    Write(dir, "level2.dls", BuildDls(level2));
+    CollectionSpec variants = full;
+    variants.poolTable = false;
+    variants.guid.reset();
+    variants.waves[0].bits = 8;
+    variants.waves[1].channels = 2;
+    if (variants.waves[0].sample) variants.waves[0].sample->extraHeaderBytes = 4;
+    Write(dir, "variants.dls", BuildDls(variants));
+}
+
+namespace st = qorn::formats::style;
+using namespace qorn::styles_test;
+
+st::Style SmallStyle() {
+    st::Style style;
+    style.tempo = 100.0;
+    style.parts = {Part(1, st::playmode::kNormalChord, {Note(0, 0x3000), Note(768, 0x3100, 3)}, 1, 2),
+                   Part(2, st::playmode::kNormalChord, {Note(0, 0x5100)}),
+                   Part(3, st::playmode::kNone, {Note(0, 36, 1, st::playmode::kFixed)})};
+    style.patterns = {PatternOf({Ref(1, 2), Ref(2, 5), Ref(3, 9)}),
+                      PatternOf({Ref(1, 2, 1)}, 2, 60, 100, st::embellishment::kFill)};
+    return style;
+}
+
+void StyleSeeds(const fs::path& dir) {
+    Write(dir, "small.sty", StyleForm(SmallStyle()));
+    Write(dir, "empty.sty", StyleForm(st::Style{}));
+}
+
+void ComposedSeeds(const fs::path& dir) {
+    const std::vector<st::Command> commands = {{0, 0, 0, st::command::kGroove, 50, 0, 0},
+                                               {std::int32_t(kMeasure), 1, 0, st::command::kFill, 70, 5, 0}};
+    Write(dir, "embedded-style.sgt",
+          StyleSegment(2 * std::int32_t(kMeasure), TwoChords(), commands, StyleTrackList(0, "", StyleForm(SmallStyle()))));
+    Write(dir, "referenced-style.sgt", StyleSegment(std::int32_t(kMeasure), TwoChords(), {}, StyleTrackList(0, "gone.sty")));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s FUZZ_CORPUS_DIR\n", argv[0]);
+        return 2;
+    }
+    const fs::path root = argv[1];
+    MidiInfoSeeds(root / "midiinfo");
+    DlsSeeds(root / "dls");
+    StyleSeeds(root / "style");
+    ComposedSeeds(root / "composed");
+    return 0;
+}
