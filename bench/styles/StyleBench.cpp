@@ -169,7 +169,7 @@ int main() {
                     styleAudio * 1000.0 / styleRender);
         std::printf("   sequence-based: %8.1f ms for %.1f s of music (%.1fx real time)\n", sequenceRender,
                     sequenceAudio, sequenceAudio * 1000.0 / sequenceRender);
-        std::printf("   style-based speed is %.1f%% of sequence-based (target >= 90%%); composition is %.2f%% of "
+        std::printf("   style-based speed is %.1f%% of sequence-based (target >= 90%%); composition is %.4f%% of "
                     "the style-based render\n",
                     100.0 * sequenceRender / styleRender, 100.0 * (composeMs - sequenceMs) / styleRender);
     }

@@ -80,7 +80,7 @@ class Composer {
         std::uint8_t groove = kDefaultGrooveLevel;
         const auto& cmds = req_.commands;
         while (t < req_.end) {
-            if (out_.track.events.size() >= kMaxComposedNotes || out_.plays.size() >= kMaxPatternPlays) {
+            if (full() || out_.plays.size() >= kMaxPatternPlays) {
                 out_.truncated = true;
                 return;
             }
@@ -107,6 +107,10 @@ class Composer {
     }
 
   private:
+    bool full() const {
+        return out_.track.events.size() >= kMaxComposedNotes || out_.track.curves.size() >= kMaxComposedNotes;
+    }
+
     const st::Chord& chordAt(std::int64_t tick) const {
         const auto& chords = req_.chords.chords;
         auto it = std::upper_bound(chords.begin(), chords.end(), tick,
@@ -139,14 +143,18 @@ class Composer {
         const auto& ts = part.timeSignature;
         const std::int64_t partLength = std::int64_t(part.measures == 0 ? 1 : part.measures) * ts.measureTicks();
         // A part shorter than its pattern repeats to fill it.
-        for (std::int64_t base = start; base < end; base += partLength) {
+        // The bound is checked inside the loops too: one pattern of a hostile
+        // file can repeat a long part for thousands of measures.
+        for (std::int64_t base = start; base < end && !full(); base += partLength) {
             for (const auto& n : part.notes) {
+                if (full()) break;
                 if ((n.variations & bit) == 0) continue;
                 const std::int64_t grid = ts.gridToTicks(n.gridStart);
                 if (grid < 0 || grid >= partLength || base + grid >= end) continue;
                 addNote(ref, part, n, base + grid);
             }
             for (const auto& k : part.curves) {
+                if (full()) break;
                 if ((k.variations & bit) == 0) continue;
                 const std::int64_t grid = ts.gridToTicks(k.gridStart);
                 if (grid < 0 || grid >= partLength || base + grid >= end) continue;
@@ -242,6 +250,8 @@ Composition Compose(const ComposeRequest& request) {
     Composition out;
     if (request.style == nullptr || request.end <= request.start) return out;
     Composer(request, out).run();
+    if (out.track.events.size() >= kMaxComposedNotes || out.track.curves.size() >= kMaxComposedNotes)
+        out.truncated = true;
     return out;
 }
 

@@ -117,6 +117,14 @@ bool DlsSoundFont::Build() {
             rv.coarseTune = cents / 100;
             rv.fineTune = cents % 100;
             rv.exclusiveClass = region.keyGroup;
+            // One channel of a multichannel (stereo) wave pair goes to its side.
+            constexpr std::uint16_t kMultichannel = 0x0002;
+            if ((region.linkOptions & kMultichannel) != 0) {
+                if (region.channel == 1)
+                    rv.params.pan = -500;
+                else if (region.channel == 2)
+                    rv.params.pan = 500;
+            }
             // Loop offsets relative to the loop the sample carries.
             std::int64_t baseStart = 0, baseEnd = 0;
             if (const dls::WaveLoop* own = WaveOwnLoop(wave)) {

@@ -246,6 +246,7 @@ TEST(DlsPlayback, SampleGainArticulationAndPanSetTheLevels) {
         std::int32_t waveGainCb;                           // in the wave's wsmp
         std::vector<testdls::ConnectionSpec> articulation; // added to the instrument's
         double expectedGain, expectedLeftShare;
+        std::uint32_t stereoChannel = 0; // 1 or 2: the region is that side of a stereo pair
     };
     const std::vector<Case> cases = {
         {"plain", 0, {}, 1.0, 0.5},
@@ -254,6 +255,8 @@ TEST(DlsPlayback, SampleGainArticulationAndPanSetTheLevels) {
         {"articulation 6 dB down", 0, {{0, 0, 0x0001, 0, -60 * 65536}}, 0.5, 0.5},
         {"panned hard left", 0, {{0, 0, 0x0004, 0, -500 * 65536}}, -1, 1.0},
         {"panned hard right", 0, {{0, 0, 0x0004, 0, 500 * 65536}}, -1, 0.0},
+        {"left of a stereo pair", 0, {}, -1, 1.0, 1},
+        {"right of a stereo pair", 0, {}, -1, 0.0, 2},
     };
     double reference = 0;
     for (const Case& k : cases) {
@@ -262,6 +265,10 @@ TEST(DlsPlayback, SampleGainArticulationAndPanSetTheLevels) {
         spec.waves[0].sample->gain = k.waveGainCb * 65536;
         for (const auto& c : k.articulation)
             spec.instruments[0].articulation.push_back(c);
+        if (k.stereoChannel) {
+            spec.instruments[0].regions[0].linkOptions = 2;
+            spec.instruments[0].regions[0].channel = k.stereoChannel;
+        }
         Synth s;
         const int id = AddCollectionToSynth(s.synth, Load(spec));
         ASSERT_TRUE(SelectCollectionPatch(s.synth, 0, id, 0, 0, 0, false));

@@ -136,6 +136,26 @@ TEST(DlsReader, WithoutPoolTableTheIndexNamesTheWave) {
     EXPECT_EQ(c->instruments[1].regions[0].waveIndex, Region::kNoWave);
 }
 
+TEST(DlsReader, PoolTableOffsetsFromOtherOriginsStillFindTheirWaves) {
+    for (std::uint32_t shift : {0u, 12u, 8u, 5u}) {
+        SCOPED_TRACE("shift " + std::to_string(shift));
+        Bytes dls = BuildDls(TestCollection());
+        const std::size_t ptbl = Find(dls, "ptbl");
+        for (std::size_t cue = 0; cue < 4; ++cue) {
+            const std::size_t at = ptbl + 16 + 4 * cue;
+            std::uint32_t offset = 0;
+            std::memcpy(&offset, dls.data() + at, 4);
+            Poke32(dls, at, offset + shift);
+        }
+        auto c = ReadOk(dls);
+        ASSERT_TRUE(c);
+        for (std::size_t i = 0; i < 3; ++i) {
+            const std::uint32_t expected = shift == 5 ? Region::kNoWave : std::uint32_t(i == 2 ? 1 : i);
+            EXPECT_EQ(c->instruments[i].regions[0].waveIndex, expected) << i;
+        }
+    }
+}
+
 TEST(DlsReader, PatchLookupHonoursBankAndDrumFlag) {
     auto c = ReadOk(BuildDls(TestCollection()));
     ASSERT_TRUE(c);

@@ -79,7 +79,9 @@ struct WaveSpec {
 struct RegionSpec {
     std::uint16_t keyLow = 0, keyHigh = 127, velocityLow = 0, velocityHigh = 127;
     std::uint16_t keyGroup = 0;
-    std::uint32_t wave = 0; // index into the pool table
+    std::uint32_t wave = 0;        // index into the pool table
+    std::uint16_t linkOptions = 0; // 2: one channel of a multichannel wave
+    std::uint32_t channel = 1;     // 1 left, 2 right
     std::optional<SampleInfo> sample;
     std::vector<ConnectionSpec> articulation;
 };
@@ -201,9 +203,9 @@ inline Bytes BuildDls(const CollectionSpec& spec) {
             if (spec.unknownChunks) Append(rgn, Unknown("cdl "));
             if (r.sample) Append(rgn, WsmpChunk(*r.sample));
             Bytes wlnk;
+            PutU16(wlnk, r.linkOptions);
             PutU16(wlnk, 0);
-            PutU16(wlnk, 0);
-            PutU32(wlnk, 1);
+            PutU32(wlnk, r.channel);
             PutU32(wlnk, r.wave);
             Append(rgn, Chunk("wlnk", wlnk));
             if (!r.articulation.empty()) Append(rgn, ArticulationList(r.articulation, spec.level2));

@@ -70,11 +70,32 @@ std::vector<std::uint8_t> BuildMidiFile(const TestPiece& piece) {
     return file;
 }
 
+namespace {
+
+// One folder per process, removed when the process ends.
+class TempFolder {
+  public:
+    TempFolder() {
+        const char* tmp = std::getenv("TMPDIR");
+        path_ =
+            std::filesystem::path(tmp != nullptr ? tmp : "/tmp") / ("qorn-realplatform-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(path_);
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    const std::filesystem::path& path() const { return path_; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+} // namespace
+
 std::string WriteTempFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::filesystem::path dir =
-        std::filesystem::path(tmp != nullptr ? tmp : "/tmp") / ("qorn-realplatform-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
+    static TempFolder folder;
+    const std::filesystem::path& dir = folder.path();
     const std::filesystem::path path = dir / name;
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));

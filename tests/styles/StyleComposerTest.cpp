@@ -316,6 +316,17 @@ TEST(StyleComposerTest, EmptyOrDamagedStylesComposeNothingAndStayBounded) {
     const Composition out = Compose(r);
     EXPECT_TRUE(out.truncated);
     EXPECT_LE(out.track.events.size(), composer::kMaxComposedNotes + 16);
+
+    // One pattern of 65535 measures repeating a part of 20000 notes.
+    st::Style longPattern;
+    std::vector<st::StyleNote> many(20000, Note(0, 60, 1, pm::kFixed));
+    longPattern.parts = {Part(1, pm::kFixed, many)};
+    longPattern.patterns = {PatternOf({Ref(1, 0)}, 65535)};
+    Link(longPattern);
+    r.style = &longPattern;
+    const Composition bounded = Compose(r);
+    EXPECT_EQ(bounded.track.events.size(), composer::kMaxComposedNotes);
+    EXPECT_TRUE(bounded.truncated);
 }
 
 TEST(StyleComposerTest, MusicValueHelpers) {

@@ -477,16 +477,27 @@ class Parser {
         }
     }
 
+    // The wave a pool table offset points at. Offsets count from the byte
+    // after the pool's list type; some writers count from the pool's list
+    // header (12 bytes earlier) or point at a wave's list type (8 bytes
+    // later), which are accepted when nothing matches exactly.
+    std::uint32_t WaveAt(std::uint32_t offset) const {
+        for (std::int64_t shift : {0, -12, -8}) {
+            const std::int64_t at = std::int64_t(offset) + shift;
+            if (at < 0) continue;
+            auto it = waveOffsets_.find(static_cast<std::uint32_t>(at));
+            if (it != waveOffsets_.end()) return it->second;
+        }
+        return Region::kNoWave;
+    }
+
     void ResolveWaves() {
         const auto waveCount = static_cast<std::uint32_t>(collection_->waves.size());
         for (Instrument& instrument : collection_->instruments) {
             for (Region& region : instrument.regions) {
                 region.waveIndex = Region::kNoWave;
                 if (havePoolTable_) {
-                    if (region.tableIndex < cues_.size()) {
-                        auto it = waveOffsets_.find(cues_[region.tableIndex]);
-                        if (it != waveOffsets_.end()) region.waveIndex = it->second;
-                    }
+                    if (region.tableIndex < cues_.size()) region.waveIndex = WaveAt(cues_[region.tableIndex]);
                 } else if (region.tableIndex < waveCount) {
                     region.waveIndex = region.tableIndex;
                 }
