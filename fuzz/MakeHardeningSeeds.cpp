@@ -28,8 +28,8 @@ void MidiInfoSeeds(const fs::path& dir) {
     Write(dir, "note-first.mid", Smf(NoteOn + Meta(0x03, "late")));
     Write(dir, "long.mid", Smf(Meta(0x01, std::string(2100, 'x'))));
     Write(dir, "zero-inside.mid", Smf(Meta(0x03, std::string("ab\0cd", 5)) + Meta(0x7F, "seq")));
-    Write(dir, "format1.mid", Header(1, 2) + Chunk("MTrk", Meta(0x03, "Conductor") + EndOfTrack) +
-                                  Chunk("MTrk", NoteOn + EndOfTrack));
+    Write(dir, "format1.mid",
+          Header(1, 2) + Chunk("MTrk", Meta(0x03, "Conductor") + EndOfTrack) + Chunk("MTrk", NoteOn + EndOfTrack));
 }
 
 void DlsSeeds(const fs::path& dir) {
@@ -81,8 +81,10 @@ void ComposedSeeds(const fs::path& dir) {
     const std::vector<st::Command> commands = {{0, 0, 0, st::command::kGroove, 50, 0, 0},
                                                {std::int32_t(kMeasure), 1, 0, st::command::kFill, 70, 5, 0}};
     Write(dir, "embedded-style.sgt",
-          StyleSegment(2 * std::int32_t(kMeasure), TwoChords(), commands, StyleTrackList(0, "", StyleForm(SmallStyle()))));
-    Write(dir, "referenced-style.sgt", StyleSegment(std::int32_t(kMeasure), TwoChords(), {}, StyleTrackList(0, "gone.sty")));
+          StyleSegment(2 * std::int32_t(kMeasure), TwoChords(), commands,
+                       StyleTrackList(0, "", StyleForm(SmallStyle()))));
+    Write(dir, "referenced-style.sgt",
+          StyleSegment(std::int32_t(kMeasure), TwoChords(), {}, StyleTrackList(0, "gone.sty")));
 }
 
 } // namespace

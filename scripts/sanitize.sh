@@ -20,9 +20,10 @@ tsan) flags=(-DQORN_ASAN=OFF -DQORN_UBSAN=OFF -DQORN_TSAN=ON) ;;
 esac
 build=${QORN_SANITIZE_BUILD_DIR:-$root/build-$kind}
 
+mkdir -p "$build"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQORN_BUILD_TESTS=ON \
-    -DQORN_BUILD_BENCH=OFF -DQORN_FUZZ=OFF "${flags[@]}" >"$build.configure.log" 2>&1 ||
-    { cat "$build.configure.log"; exit 1; }
+    -DQORN_BUILD_BENCH=OFF -DQORN_FUZZ=OFF "${flags[@]}" >"$build/configure.log" 2>&1 ||
+    { cat "$build/configure.log"; exit 1; }
 cmake --build "$build" -j "$(nproc)"
 
 # Every report ends the process with a failure; leaks are reports too.

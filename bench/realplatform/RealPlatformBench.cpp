@@ -200,6 +200,26 @@ void benchTiming() {
                 early);
 }
 
+// Starting a piece makes its instruments' samples resident first (on the GUI
+// thread): the cost of a piece that uses every General MIDI instrument.
+void benchAutoDownload() {
+    std::printf("== Start of a piece using all 128 GM instruments and the drum kits (auto-download)\n");
+    const std::string file = std::string(QORN_MIDI_DATA_DIR) + "/test-all-gm-sounds.mid";
+    std::string error;
+    auto session = qorn::render::OfflineSession::Create(22050, true, &error);
+    if (!session || !session->load(file, &error)) {
+        std::printf("   skipped: %s\n", error.c_str());
+        return;
+    }
+    auto t0 = Clock::now();
+    session->play();
+    std::printf("   first start: %.1f ms\n", msSince(t0));
+    session->stop();
+    t0 = Clock::now();
+    session->play();
+    std::printf("   second start: %.1f ms\n", msSince(t0));
+}
+
 class StampingOutput : public qorn::platform::AlsaOutput {
   public:
     explicit StampingOutput(std::vector<Clock::time_point>& stamps) : stamps_(stamps) {}
@@ -272,5 +292,6 @@ int main(int argc, char** argv) {
     benchRenderSpeed(renderTool);
     benchTiming();
     benchExternalPortTiming();
+    benchAutoDownload();
     return 0;
 }

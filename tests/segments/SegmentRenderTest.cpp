@@ -3,6 +3,9 @@
 // the loop region, and a band's instrument from a collection.
 #include "SegmentWriter.h"
 #include "app/render/OfflineSession.h"
+#include "platform/com/Guids.h"
+#include "platform/loader/Loader.h"
+#include "platform/loader/Segment.h"
 
 #include <gtest/gtest.h>
 
@@ -171,6 +174,46 @@ TEST_F(SegmentRender, BandsPlayTheChosenInstrument) {
             EXPECT_LT(third, 0.001 * fundamental);
         }
     }
+}
+
+// The loader recognises a segment by its content whatever its name, and its
+// cache shares a collection between loads until ClearCache.
+TEST_F(SegmentRender, LoaderCacheSharesCollectionsBetweenLoads) {
+    write("Shared.DLS", testdls::BuildDls(testdls::TestCollection()));
+    SegmentSpec spec;
+    spec.header.length = 768;
+    spec.header.repeats = 3;
+    spec.bands = {{0, {{0, 1, 0x1, 64, 100, 0, 2, Reference{kCollectionClass, std::nullopt, "", "shared.dls"}}}}};
+    const std::string path = write("piece.any", BuildSegment(spec));
+
+    using namespace platform;
+    auto* loader = new Loader();
+    auto load = [&]() -> std::shared_ptr<const music::Sequence> {
+        DMUS_OBJECTDESC desc{};
+        desc.dwSize = sizeof desc;
+        desc.dwValidData = DMUS_OBJ_CLASS | DMUS_OBJ_FULLPATH;
+        desc.guidClass = CLSID_DirectMusicSegment;
+        for (std::size_t i = 0; i < path.size(); ++i)
+            desc.wszFileName[i] = static_cast<WCHAR>(path[i]);
+        void* object = nullptr;
+        EXPECT_EQ(loader->GetObject(&desc, IID_IDirectMusicSegment2, &object), S_OK) << loader->lastError();
+        auto* segment = static_cast<IDirectMusicSegment2*>(object);
+        if (segment == nullptr) return nullptr;
+        DWORD repeats = 0;
+        EXPECT_EQ(segment->GetRepeats(&repeats), S_OK);
+        EXPECT_EQ(repeats, 3u);
+        auto sequence = Segment::From(segment)->sequence();
+        segment->Release();
+        return sequence;
+    };
+    const auto first = load();
+    const auto second = load();
+    ASSERT_TRUE(first && second);
+    ASSERT_EQ(first->collections.size(), 1u);
+    EXPECT_EQ(first->collections[0], second->collections.at(0));
+    EXPECT_EQ(loader->ClearCache(GUID_DirectMusicAllTypes), S_OK);
+    EXPECT_NE(load()->collections.at(0), first->collections[0]);
+    loader->Release();
 }
 
 } // namespace

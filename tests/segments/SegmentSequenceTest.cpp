@@ -150,17 +150,37 @@ TEST(SegmentSequence, HostileCurvesStayBounded) {
     EXPECT_LT(l.sequence.events.size(), (1u << 20) + 3000u * 4u + 16384u);
 }
 
-TEST(SegmentSequence, CurveResetSendsItsValueAfterTheResetTime) {
+TEST(SegmentSequence, CurveFromTheCurrentValueStartsWhereTheLastOneEnded) {
+    SegmentSpec spec;
+    spec.header.length = 4 * 768;
+    spec.bands = {{0, {{0, 0, 0x40, 64, 90}}}};
+    // Written out of order; the fade starts from the band's volume.
+    spec.curves = {{1536, 768, 0, 0, 0, 0, 8192, 0, 3, 0, 0, 0x2},
+                   {0, 768, 0, 0, 0, 0, 0, 0, 4, 0, 7, 0x2},
+                   {768, 384, 0, 0, 0, 8192, 12000, 0, 3, 0}};
+    const Loaded l = Load(BuildSegment(spec));
+    const auto volume = Controllers(l.sequence, 7);
+    ASSERT_GE(volume.size(), 3u);
+    EXPECT_EQ(volume[1].data2, 90); // [0] is the band's own
+    EXPECT_EQ(volume.back().data2, 0);
+    int firstBendAfter1536 = -1;
+    for (const auto& e : l.sequence.events)
+        if ((e.status & 0xF0) == 0xE0 && e.tick >= 1536 && firstBendAfter1536 < 0)
+            firstBendAfter1536 = e.data1 | (e.data2 << 7);
+    EXPECT_EQ(firstBendAfter1536, 12000);
+}
+
+// A reset value only matters when a curve is cut off; a curve that plays to
+// its end keeps its end value.
+TEST(SegmentSequence, CurveWithResetKeepsItsEndValue) {
     SegmentSpec spec;
     spec.header.length = 4 * 768;
     spec.curves = {{0, 768, 384, 0, 0, 0, 127, 64, 4, 1, 11, 0x1}};
     const Loaded l = Load(BuildSegment(spec));
     const auto cc = Controllers(l.sequence, 11);
-    ASSERT_EQ(cc.size(), 2u);
+    ASSERT_EQ(cc.size(), 1u);
     EXPECT_EQ(cc[0].tick, 0u);
     EXPECT_EQ(cc[0].data2, 127);
-    EXPECT_EQ(cc[1].tick, 768u + 384u);
-    EXPECT_EQ(cc[1].data2, 64);
 }
 
 TEST(SegmentSequence, LoopRegionRepeatsAndLength) {

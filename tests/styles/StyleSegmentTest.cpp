@@ -1,6 +1,7 @@
 #include "StyleWriter.h"
 #include "TestStyles.h"
 
+#include "platform/composer/StyleComposer.h"
 #include "platform/composer/StyleSegment.h"
 #include "platform/formats/segment/ObjectCache.h"
 #include "platform/formats/segment/SegmentReader.h"
@@ -10,6 +11,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 namespace qorn::styles_test {
 namespace {
@@ -120,6 +122,29 @@ TEST(StyleSegmentTest, SurvivesTruncatedSegments) {
         seg::SegmentFile segment;
         if (seg::ReadSegmentFile(cut, segment, resolver, nullptr))
             composer::AddStyleComposition(cut, resolver, segment, 1);
+    }
+}
+
+// Random damage to sizes, counts and values anywhere in the file: reading
+// and composing never fail in a harmful way (run under the sanitizers).
+TEST(StyleSegmentTest, SurvivesRandomDamage) {
+    const Bytes whole = StyleSegment(4 * std::int32_t(kMeasure), TwoChords(), {{0, 0, 0, 0, 50, 0, 0}},
+                                     StyleTrackList(0, "", StyleForm(BassAndChords())));
+    seg::EmbeddedOnlyResolver resolver;
+    std::mt19937 rng(12345);
+    for (int i = 0; i < 1500; ++i) {
+        Bytes damaged = whole;
+        const int flips = 1 + int(rng() % 8);
+        for (int f = 0; f < flips; ++f) {
+            const std::size_t at = rng() % damaged.size();
+            damaged[at] = (rng() % 4 == 0) ? 0xFF : static_cast<std::uint8_t>(rng());
+        }
+        seg::SegmentFile segment;
+        if (!seg::ReadSegmentFile(damaged, segment, resolver, nullptr)) continue;
+        composer::AddStyleComposition(damaged, resolver, segment, 1);
+        music::Sequence sequence;
+        seg::BuildSegmentSequence(segment, sequence, nullptr);
+        EXPECT_LE(sequence.events.size(), 2 * composer::kMaxComposedNotes);
     }
 }
 

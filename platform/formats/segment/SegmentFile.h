@@ -84,7 +84,10 @@ struct CurveItem {
     // Parameter number of an RPN/NRPN curve.
     std::uint16_t paramType = 0;
 
+    // Reset to resetValue when cut off within resetDuration after the end.
     static constexpr std::uint8_t kReset = 0x1;
+    // Start from the controller's current value instead of startValue.
+    static constexpr std::uint8_t kStartFromCurrent = 0x2;
 };
 
 struct TempoItem {

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <tuple>
 
 namespace qorn::formats::segment {
 
@@ -138,8 +139,10 @@ class Builder {
                     p.drums = inst.drums();
                     patches_.push_back({tick, p});
                 }
-                if (inst.flags & BandInstrument::kVolume)
+                if (inst.flags & BandInstrument::kVolume) {
                     pushController(tick, kBandSetup, group, channel, 7, inst.volume);
+                    bandVolumes_.push_back({tick, inst.pchannel, inst.volume});
+                }
                 if (inst.flags & BandInstrument::kPan) pushController(tick, kBandSetup, group, channel, 10, inst.pan);
                 if ((inst.flags & BandInstrument::kPitchBendRange) && inst.hasPitchBendRange) {
                     // Registered parameter 0 (pitch-bend sensitivity) in semitones, then deselect.
@@ -197,13 +200,42 @@ class Builder {
         }
     }
 
+    // Where a curve that starts "from the current value" starts: the end of
+    // the previous curve of the same controller, else the band's volume, else
+    // the controller's usual default.
+    int currentValue(const CurveItem& k, std::int64_t start,
+                     const std::map<std::pair<std::uint32_t, int>, int>& lastEnd) const {
+        const int key = k.kind == static_cast<std::uint8_t>(CurveKind::PitchBend) ? -1 : k.ccData;
+        if (auto it = lastEnd.find({k.pchannel, key}); it != lastEnd.end()) return it->second;
+        if (key == -1) return 8192;
+        if (key == 7) {
+            int volume = 100;
+            for (const auto& [tick, pch, v] : bandVolumes_)
+                if (pch == k.pchannel && tick <= start) volume = v;
+            return volume;
+        }
+        return 127;
+    }
+
     void addCurves(const Track& track) {
-        for (const auto& k : track.curves) {
+        std::vector<const CurveItem*> curves;
+        for (const auto& k : track.curves)
+            curves.push_back(&k);
+        std::stable_sort(curves.begin(), curves.end(), [](auto* a, auto* b) {
+            return std::int64_t(a->start) + a->offset < std::int64_t(b->start) + b->offset;
+        });
+        std::map<std::pair<std::uint32_t, int>, int> lastEnd;
+        for (const CurveItem* item : curves) {
+            CurveItem k = *item;
             std::uint8_t group = 0, channel = 0;
             if (!MapPChannel(k.pchannel, group, channel)) continue;
             const auto kind = static_cast<CurveKind>(k.kind);
             if (kind < CurveKind::PitchBend || kind > CurveKind::Nrpn) continue;
             const std::int64_t start = std::int64_t(k.start) + k.offset;
+            const bool tracked = kind == CurveKind::PitchBend || kind == CurveKind::Controller;
+            if (tracked && (k.flags & CurveItem::kStartFromCurrent))
+                k.startValue = static_cast<std::int16_t>(currentValue(k, start, lastEnd));
+            if (tracked) lastEnd[{k.pchannel, kind == CurveKind::PitchBend ? -1 : k.ccData}] = k.endValue;
             bool first = true;
             auto emit = [&](std::int64_t tick, int value) {
                 switch (kind) {
@@ -245,13 +277,9 @@ class Builder {
                 RenderCurve(k, start, emit);
             }
             curveEvents_ += pending_.size() - before;
-            if ((k.flags & CurveItem::kReset) && k.resetDuration >= 0) {
-                CurveItem reset = k;
-                reset.shape = static_cast<std::uint8_t>(CurveShape::Instant);
-                reset.endValue = k.resetValue;
-                first = true;
-                RenderCurve(reset, start + std::max(k.duration, 0) + k.resetDuration, emit);
-            }
+            // The reset value applies only when playback is cut short
+            // inside the reset time (a stop, a transition); the performance
+            // resets controllers on a stop itself, so nothing is scheduled.
         }
     }
 
@@ -353,6 +381,7 @@ class Builder {
     std::vector<std::pair<std::int64_t, PatchSelect>> patches_;
     std::map<std::uint32_t, std::vector<Transposition>> transpose_;
     std::size_t curveEvents_ = 0;
+    std::vector<std::tuple<std::int64_t, std::uint32_t, int>> bandVolumes_;
 };
 
 } // namespace

@@ -1,0 +1,112 @@
+// Machines without the devices the player could use, and a MIDI port that is
+// unplugged while it is the chosen output: the player starts, plays what it
+// can, never freezes, and says what failed.
+#include "PlayerFixture.h"
+
+#include "engine/TDMusicEngine.h"
+
+#include <QComboBox>
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace qorn::hardening {
+namespace {
+
+class DeviceFaultTest : public PlayerFixture {
+  protected:
+    // Plays a short piece on the selected entry and waits for its end the
+    // way the window notices it (its 100 ms timer).
+    void PlayToTheEnd() {
+        Open(Write("short.mid", SmallMidi(5)));
+        ASSERT_TRUE(Playing()) << FileLabel();
+        QElapsedTimer clock;
+        clock.start();
+        while (Playing() && clock.elapsed() < 10000)
+            RunEvents(50);
+        EXPECT_FALSE(Playing()) << "the end of the piece was never noticed";
+        ExpectIdleAndUsable();
+    }
+    int EntryCount() const { return form->CoBInst->count(); }
+    std::string Entry(int i) const { return form->CoBInst->itemText(i).toStdString(); }
+};
+
+TEST_F(DeviceFaultTest, WithoutASoundDeviceTheSynthesizerPlaysIntoSilence) {
+    // This machine has no sound card; each driver fails in its own way and
+    // the silent output takes over.
+    for (const char* driver : {"alsa", "oss", "jack", "no-such-driver"}) {
+        SCOPED_TRACE(driver);
+        audioDriver = driver;
+        StartPlayer();
+        ASSERT_TRUE(form->EngineReady()) << FileLabel();
+        PlayToTheEnd();
+        ClosePlayer();
+    }
+}
+
+TEST_F(DeviceFaultTest, WithoutAnAlsaSequencerOnlyTheSynthesizerIsListedAndPlays) {
+    haveSequencer = false;
+    StartPlayer();
+    ASSERT_TRUE(form->EngineReady()) << FileLabel();
+    ASSERT_EQ(EntryCount(), 3);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NE(Entry(i).find("(SampleRate:"), std::string::npos) << Entry(i);
+    PlayToTheEnd();
+}
+
+TEST_F(DeviceFaultTest, UnpluggedPortWhilePlayingNeverFreezesAndTheNextStartSaysSo) {
+    alsaPorts = {{24, 0, "Sound Module", "Port 1"}};
+    StartPlayer();
+    ASSERT_TRUE(form->EngineReady()) << FileLabel();
+    ASSERT_EQ(EntryCount(), 4);
+    form->CoBInst->setCurrentIndex(0);
+
+    Open(Write("long.mid", SmallMidi(100)));
+    ASSERT_TRUE(Playing()) << FileLabel();
+    RunEvents(300);
+    EXPECT_FALSE(sequencer->received(24, 0).empty()) << "the piece plays on the port";
+
+    sequencer->removePort(24, 0);
+    // Playback goes on silently or ends; the window keeps answering.
+    QElapsedTimer clock;
+    clock.start();
+    RunEvents(500);
+    EXPECT_LT(clock.elapsed(), 2000);
+    if (Playing()) {
+        form->ComPlayClick(); // the user stops it
+    }
+    EXPECT_FALSE(Playing());
+    ExpectIdleAndUsable();
+
+    // The next start on the same entry does not hang and does not pretend to play.
+    clock.restart();
+    form->ComPlayClick();
+    const qint64 startMs = clock.elapsed();
+    std::printf("start on the unplugged port took %lld ms; the window shows \"%s\"\n", static_cast<long long>(startMs),
+                FileLabel().c_str());
+    EXPECT_LT(startMs, TFormQorn::PlaybackWaitLimitMs + 1000);
+    EXPECT_FALSE(Playing());
+    EXPECT_NE(FileLabel().find(" "), std::string::npos);
+
+    // Choosing the port again rebuilds it, which fails with the engine's message.
+    form->CoBInst->setCurrentIndex(2);
+    form->ComPlayClick();
+    if (Playing()) form->ComPlayClick();
+    form->CoBInst->setCurrentIndex(0);
+    form->ComPlayClick();
+    EXPECT_FALSE(Playing());
+    EXPECT_EQ(FileLabel(), std::string(DMEngine.LastError));
+    EXPECT_EQ(FileLabel(), "Can't Create Port");
+    ExpectIdleAndUsable();
+
+    // The synthesizer still plays.
+    form->CoBInst->setCurrentIndex(1);
+    form->ComPlayClick();
+    EXPECT_TRUE(Playing()) << FileLabel();
+    form->ComPlayClick();
+}
+
+} // namespace
+} // namespace qorn::hardening

@@ -1,0 +1,106 @@
+// Starting the player while an earlier copy is on its way out: in the last
+// half second of its teardown, the earlier copy no longer holds the guard
+// and the new one starts normally; a copy killed outright blocks nothing.
+#include "app/InstanceGuard.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+
+namespace {
+
+class SecondCopyTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("QORN_AUDIO_DRIVER"), QStringLiteral("silent"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
+        setenv("XDG_RUNTIME_DIR", dir.path().toLocal8Bit().constData(), 1);
+        guardPath = qorn::app::InstanceGuard::PathFor(qorn::app::GuardName);
+    }
+    void TearDown() override {
+        for (QProcess* p : {&first, &second}) {
+            if (p->state() != QProcess::NotRunning) {
+                p->kill();
+                p->waitForFinished(5000);
+            }
+        }
+    }
+    void Start(QProcess& process) {
+        process.setProcessEnvironment(env);
+        process.setProgram(QStringLiteral(QORN_EXECUTABLE));
+        process.start();
+        ASSERT_TRUE(process.waitForStarted(10000));
+    }
+    // Whether some process holds the guard, read from the kernel's lock
+    // table (a probe lock of our own could turn a starting copy away).
+    bool Held() const {
+        struct stat info {};
+        if (stat(guardPath.c_str(), &info) != 0) return false;
+        std::ifstream locks("/proc/locks");
+        const std::string inode = ":" + std::to_string(info.st_ino) + " ";
+        for (std::string line; std::getline(locks, line);)
+            if (line.find("FLOCK") != std::string::npos && line.find(inode) != std::string::npos) return true;
+        return false;
+    }
+    bool WaitHeld(bool held, int timeoutMs) const {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < timeoutMs) {
+            if (Held() == held) return true;
+            QThread::msleep(2);
+        }
+        return false;
+    }
+
+    QTemporaryDir dir;
+    QProcessEnvironment env;
+    std::string guardPath;
+    QProcess first, second;
+};
+
+TEST_F(SecondCopyTest, NewCopyStartsDuringTheFirstCopysFinalHalfSecond) {
+    Start(first);
+    ASSERT_TRUE(WaitHeld(true, 15000));
+    ::kill(static_cast<pid_t>(first.processId()), SIGTERM); // the user closes the window
+    ASSERT_TRUE(WaitHeld(false, 10000));
+    // Started at once, while the first copy still tears its window down.
+    Start(second);
+    const bool firstStillRunning = first.state() == QProcess::Running;
+    ASSERT_TRUE(WaitHeld(true, 15000)) << "the new copy never took the guard";
+    EXPECT_TRUE(first.waitForFinished(15000));
+    EXPECT_EQ(first.exitCode(), 0);
+    EXPECT_FALSE(second.waitForFinished(500)) << "the new copy left: exit code " << second.exitCode();
+    EXPECT_EQ(second.state(), QProcess::Running);
+    std::printf("first copy was %s when the new one started\n", firstStillRunning ? "still running" : "gone");
+}
+
+TEST_F(SecondCopyTest, CopyKilledOutrightBlocksNothingWhileACopyThatRunsTurnsTheNextAway) {
+    Start(first);
+    ASSERT_TRUE(WaitHeld(true, 15000));
+    Start(second);
+    ASSERT_TRUE(second.waitForFinished(15000));
+    EXPECT_EQ(second.exitCode(), 255) << "a second copy while one runs leaves with -1";
+
+    ::kill(static_cast<pid_t>(first.processId()), SIGKILL);
+    ASSERT_TRUE(first.waitForFinished(10000));
+    Start(second);
+    ASSERT_TRUE(WaitHeld(true, 15000));
+    EXPECT_FALSE(second.waitForFinished(500));
+    EXPECT_EQ(second.state(), QProcess::Running);
+}
+
+} // namespace

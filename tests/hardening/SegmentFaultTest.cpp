@@ -1,0 +1,144 @@
+// Segment files that point at themselves, at each other or at nothing, and
+// files nested deeper than any real one: the player plays what they hold or
+// says it cannot open them, and never hangs or crashes.
+#include "PlayerFixture.h"
+
+#include "tests/segments/SegmentWriter.h"
+#include "tests/styles/StyleWriter.h"
+#include "tests/styles/TestStyles.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+namespace qorn::hardening {
+namespace {
+
+using namespace qorn::testseg;
+
+// Half a second of melody at 120 bpm (768 ticks per quarter), with a band
+// whose collection and band file come from elsewhere.
+SegmentSpec Melody(const Reference& collection, std::optional<Reference> bandFile = std::nullopt) {
+    SegmentSpec spec;
+    spec.header.length = 768;
+    spec.notes = {{0, 300, 0, 60, 100}, {384, 300, 0, 64, 100}};
+    spec.bands = {{0, {{0, 1, 0x1 | 0x2, 64, 100, 0, 2, collection}}}};
+    if (bandFile) spec.bands.push_back({384, {}, *bandFile});
+    return spec;
+}
+
+Reference CollectionFile(const std::string& file) {
+    return Reference{kCollectionClass, std::nullopt, "", file};
+}
+Reference BandFile(const std::string& file) {
+    return Reference{kBandClass, std::nullopt, "", file};
+}
+
+// `depth` LIST chunks each holding the next, as one chunk of the given type.
+testseg::Bytes Nested(const char* type, std::size_t depth) {
+    testseg::Bytes b;
+    b.reserve(depth * 12);
+    for (std::size_t level = 0; level < depth; ++level) {
+        for (char c : std::string("LIST"))
+            b.push_back(static_cast<std::uint8_t>(c));
+        PutU32(b, static_cast<std::uint32_t>(4 + 12 * (depth - level - 1)));
+        for (int i = 0; i < 4; ++i)
+            b.push_back(static_cast<std::uint8_t>(type[i]));
+    }
+    return b;
+}
+
+// The RIFF form `form` with `chunk` added as its last child.
+testseg::Bytes WithChild(testseg::Bytes form, const testseg::Bytes& chunk) {
+    form.insert(form.end(), chunk.begin(), chunk.end());
+    const std::uint32_t size = static_cast<std::uint32_t>(form.size() - 8);
+    for (int i = 0; i < 4; ++i)
+        form[4 + std::size_t(i)] = static_cast<std::uint8_t>(size >> (8 * i));
+    return form;
+}
+
+class SegmentFaultTest : public PlayerFixture {
+  protected:
+    void SetUp() override {
+        PlayerFixture::SetUp();
+        if (IsSkipped()) return;
+        StartPlayer();
+        ASSERT_TRUE(form->EngineReady());
+    }
+    // Opens `path` by a drop; true when it played (then it is stopped), false
+    // when the window refused it with "File Open Error". Anything else fails.
+    bool OpenAndSee(const std::string& path) {
+        const auto t0 = std::chrono::steady_clock::now();
+        Drop(path);
+        const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        std::printf("%s: %s after %.3f s\n", path.substr(path.rfind('/') + 1).c_str(),
+                    Playing() ? "playing" : FileLabel().c_str(), s);
+        if (Playing()) {
+            form->StopPlayback();
+            ExpectIdleAndUsable();
+            return true;
+        }
+        EXPECT_EQ(FileLabel(), "File Open Error");
+        ExpectIdleAndUsable();
+        return false;
+    }
+};
+
+TEST_F(SegmentFaultTest, SegmentsNamingThemselvesEachOtherOrNothingStillPlay) {
+    struct Case {
+        const char* name;
+        SegmentSpec spec;
+    };
+    const std::vector<Case> cases = {
+        {"self.sgt", Melody(CollectionFile("SELF.SGT"), BandFile("self.sgt"))},
+        {"ping.sgt", Melody(CollectionFile("pong.sgt"), BandFile("pong.sgt"))},
+        {"pong.sgt", Melody(CollectionFile("ping.sgt"), BandFile("ping.sgt"))},
+        {"missing.sgt", Melody(CollectionFile("absent.dls"), BandFile("C:\\Gone\\band.bnd"))},
+        {"folder.sgt", Melody(CollectionFile("sub"), BandFile(".."))},
+    };
+    std::filesystem::create_directory(Folder() + "/sub");
+    for (const Case& c : cases)
+        Write(c.name, BuildSegment(c.spec));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_TRUE(OpenAndSee(Folder() + "/" + c.name)) << FileLabel();
+    }
+}
+
+TEST_F(SegmentFaultTest, StyleSegmentWhoseStyleIsMissingOrIsTheSegmentItself) {
+    namespace st = formats::style;
+    using namespace qorn::styles_test;
+    for (const char* file : {"gone.sty", "selfstyle.sgt"}) {
+        SCOPED_TRACE(file);
+        const std::string path =
+            Write(file == std::string("gone.sty") ? "nostyle.sgt" : "selfstyle.sgt",
+                  StyleSegment(std::int32_t(kMeasure), TwoChords(), {{0, 0, 0, st::command::kGroove, 50, 0, 0}},
+                               StyleTrackList(0, file)));
+        OpenAndSee(path); // nothing to play is a plain refusal, never a hang
+    }
+}
+
+TEST_F(SegmentFaultTest, DeeplyNestedChunksAreRefusedOrSkippedWithoutCrashing) {
+    const testseg::Bytes melody = BuildSegment(Melody(CollectionFile("deep.dls")));
+    // Deep enough to overflow the stack of any reader that recursed without a limit.
+    constexpr std::size_t kDepth = 200000;
+    for (const char* type : {"trkl", "DMTK", "lbdl", "lbnd", "DMCN", "UNFO", "zzzz"}) {
+        SCOPED_TRACE(type);
+        const std::string path = Write(std::string("deep-") + type + ".sgt", WithChild(melody, Nested(type, kDepth)));
+        OpenAndSee(path);
+    }
+    // A collection nested as deep, found through the band's reference.
+    testdls::CollectionSpec tiny;
+    tiny.waves.push_back(testdls::LoopedWave(testdls::SineWave(440, 22050, 64)));
+    tiny.instruments.push_back(testdls::InstrumentSpec{0, 0, 1, false, "Deep", {testdls::RegionSpec{}}, {}});
+    for (const char* type : {"lins", "ins ", "lrgn", "rgn ", "lart", "wvpl", "INFO"}) {
+        SCOPED_TRACE(type);
+        Write("deep.dls", WithChild(testdls::BuildDls(tiny), Nested(type, kDepth)));
+        EXPECT_TRUE(OpenAndSee(Write(std::string("uses-deep-dls-") + type[0] + type[1] + type[3] + ".sgt", melody)));
+    }
+}
+
+} // namespace
+} // namespace qorn::hardening
