@@ -181,7 +181,7 @@ class Composer {
         const std::int64_t tick =
             std::max<std::int64_t>(gridTick + n.timeOffset + random_.around(StoredRangeToTicks(n.timeRange)), 0);
         const std::int64_t duration =
-            std::max<std::int64_t>(n.duration + random_.around(StoredRangeToTicks(n.durationRange)), 1);
+            std::max<std::int64_t>(std::int64_t{n.duration} + random_.around(StoredRangeToTicks(n.durationRange)), 1);
         const int velocity = std::clamp(n.velocity + random_.around(n.velocityRange), 1, 127);
         if (tick > std::numeric_limits<std::int32_t>::max()) return;
 

@@ -83,9 +83,9 @@ struct Curve {
 
 struct Reference {
     Guid classId = kCollectionClass;
-    std::optional<Guid> object;
-    std::string name;
-    std::string file;
+    std::optional<Guid> object = std::nullopt;
+    std::string name = {};
+    std::string file = {};
     bool fullPath = false; // `file` is a full path
 };
 
@@ -97,19 +97,19 @@ struct Instrument {
     std::uint8_t volume = 100;
     std::int16_t transpose = 0;
     std::int16_t pitchBendRange = 2;
-    std::optional<Reference> collection;
+    std::optional<Reference> collection = std::nullopt;
 };
 
 struct Band {
     std::int32_t time = 0;
-    std::vector<Instrument> instruments;
-    std::optional<Reference> bandFile; // the band lives elsewhere
+    std::vector<Instrument> instruments = {};
+    std::optional<Reference> bandFile = std::nullopt; // the band lives elsewhere
 };
 
 struct Embedded {
-    Bytes form; // a whole RIFF form (a collection or a band)
-    std::optional<Reference> description;
-    std::string alias;
+    Bytes form = {}; // a whole RIFF form (a collection or a band)
+    std::optional<Reference> description = std::nullopt;
+    std::string alias = {};
 };
 
 struct SegmentSpec {

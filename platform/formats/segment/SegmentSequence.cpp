@@ -103,6 +103,7 @@ class Builder {
                     length_ =
                         std::max<std::int64_t>(length_, std::int64_t(k.start) + k.offset + std::max(k.duration, 0));
             }
+            length_ = std::min<std::int64_t>(length_, std::numeric_limits<std::int32_t>::max());
             playStart_ = 0;
         }
     }

@@ -92,8 +92,7 @@ void ReadCurveList(const riff::Chunk& c, Track& track, std::vector<std::string>&
 void ReadSequenceTrack(const riff::Chunk& data, Track& track, std::vector<std::string>& warnings) {
     // The event and curve lists are sub-chunks of 'seqt' (a plain chunk in
     // the files we know; a LIST of that type is read the same way).
-    riff::Chunk parent = data;
-    riff::ChunkReader chunks = riff::ChunkReader::childrenOf(parent);
+    riff::ChunkReader chunks = riff::ChunkReader::childrenOf(data);
     riff::Chunk c;
     while (chunks.next(c)) {
         if (c.id == ByteReader::fourCC("evtl"))
