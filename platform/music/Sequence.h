@@ -11,6 +11,9 @@
 namespace qorn::dls {
 struct Collection;
 }
+namespace qorn::waves {
+struct WaveData;
+}
 
 namespace qorn::music {
 
@@ -55,6 +58,23 @@ struct PatchSelect {
     bool drums;
 };
 
+// A wave started at `tick` on the synthesizer's audio output (a wave track).
+struct WaveItem {
+    std::uint32_t tick;
+    // Where it is cut off (loops stop here); 0: the wave's own end, or the
+    // end of the play for a loop.
+    std::uint32_t endTick;
+    std::uint32_t wave; // index into Sequence::waveData
+    float gain;         // linear, before master volume
+    // Repeat [loopStart, loopEnd) frames of the wave until endTick.
+    bool loop;
+    std::uint8_t group;
+    std::uint32_t loopStart;
+    std::uint32_t loopEnd;
+    // First frame played (an item may start into its wave).
+    std::uint32_t startFrame;
+};
+
 struct Sequence {
     // Ticks per quarter note. A piece timed in SMPTE frames uses ticks per
     // second here with one fixed tempo of 1,000,000 microseconds.
@@ -77,6 +97,9 @@ struct Sequence {
     // Instrument collections the piece brings or references (shared with the
     // loader's cache).
     std::vector<std::shared_ptr<const dls::Collection>> collections;
+    // Sorted by tick.
+    std::vector<WaveItem> waves;
+    std::vector<std::shared_ptr<const waves::WaveData>> waveData;
 };
 
 } // namespace qorn::music

@@ -62,6 +62,8 @@ class PortPlayback {
     void advance(double seconds, MidiSink& sink);
     // Whether a play is running (real-time side's view).
     bool active() const { return current_ != nullptr; }
+    // The play running now, or null (real-time side's view).
+    SequencePlayer* current() const { return current_; }
     // Stops the current play at once (port going away).
     void stopNow(MidiSink& sink);
 

@@ -55,6 +55,7 @@ void SequencePlayer::seekTo(std::uint32_t tick) {
     eventIdx_ = firstAtOrAfter(seq_->events, tick);
     sysexIdx_ = firstAtOrAfter(seq_->sysex, tick);
     patchIdx_ = firstAtOrAfter(seq_->patches, tick);
+    waveIdx_ = firstAtOrAfter(seq_->waves, tick);
     // The tempo in force at `tick` is the last change at or before it.
     const auto& tempos = seq_->tempos;
     std::size_t t = firstAtOrAfter(tempos, tick + 1);
@@ -99,6 +100,8 @@ void SequencePlayer::advance(double seconds, MidiSink& sink) {
         // End of a play of the piece or of its loop region.
         emitDue(sink, true);
         releaseSounding(sink);
+        // Waves end with the pass, like the notes.
+        if (waveTarget_) waveTarget_->stopWaves();
         if (finalPass()) {
             finished_ = true;
             return;
@@ -110,6 +113,26 @@ void SequencePlayer::advance(double seconds, MidiSink& sink) {
 }
 
 void SequencePlayer::emitDue(MidiSink& sink, bool atPassEnd) {
+    emitDueMidi(sink, atPassEnd);
+    if (waveTarget_) emitDueWaves();
+}
+
+void SequencePlayer::emitDueWaves() {
+    const auto& waves = seq_->waves;
+    const std::uint32_t end = passEnd();
+    const double limit = pos_ + 1e-6;
+    // Nothing starts at or after the end of a pass.
+    while (waveIdx_ < waves.size() && waves[waveIdx_].tick <= limit && waves[waveIdx_].tick < end) {
+        const music::WaveItem& w = waves[waveIdx_++];
+        if (!audible_.test(w.group)) continue;
+        waveTarget_->startWave(w, std::max(0.0, (pos_ - w.tick) * microsecondsPerTick() / 1e6));
+    }
+    while (waveIdx_ < waves.size() && waves[waveIdx_].tick <= limit)
+        ++waveIdx_;
+    waveTarget_->reached(pos_);
+}
+
+void SequencePlayer::emitDueMidi(MidiSink& sink, bool atPassEnd) {
     const bool last = finalPass();
     const std::uint32_t end = passEnd();
     // A hair of slack so that rounding in the accumulated clock never puts
@@ -203,6 +226,7 @@ void SequencePlayer::releaseSounding(MidiSink& sink) {
 }
 
 void SequencePlayer::stop(MidiSink& sink) {
+    if (waveTarget_) waveTarget_->stopWaves();
     if (finished_ && usedChannels_ == 0) return;
     releaseSounding(sink);
     for (unsigned ch = 0; ch < 16; ++ch) {

@@ -24,6 +24,20 @@ class PatchTarget {
     virtual void selectPatch(const music::PatchSelect& patch, MidiSink& sink) = 0;
 };
 
+// Where the waves of a piece go (the synthesizer's output); a player
+// without one plays no waves. Called on the thread that moves the player.
+class WaveTarget {
+  public:
+    virtual ~WaveTarget() = default;
+    // `secondsLate`: how long before the player's current time the wave was
+    // due. The output's next frame is the player's current time, so skipping
+    // that much of the wave lines it up to the frame.
+    virtual void startWave(const music::WaveItem& wave, double secondsLate) = 0;
+    // The play reached `tick`: waves cut off by then stop.
+    virtual void reached(double tick) = 0;
+    virtual void stopWaves() = 0;
+};
+
 class SequencePlayer {
   public:
     // `repeats`: plays of the loop region after the first play
@@ -33,6 +47,8 @@ class SequencePlayer {
     // Channel blocks whose events this player sends; block 0 only by default.
     void setAudibleGroups(const std::bitset<256>& groups) { audible_ = groups; }
     void setPatchTarget(std::unique_ptr<PatchTarget> target) { patchTarget_ = std::move(target); }
+    void setWaveTarget(std::unique_ptr<WaveTarget> target) { waveTarget_ = std::move(target); }
+    WaveTarget* waveTarget() const { return waveTarget_.get(); }
     // Factor on every tempo of the piece (clamped to 0.01..100).
     void setMasterTempo(double factor);
 
@@ -57,6 +73,8 @@ class SequencePlayer {
     std::uint32_t passEnd() const { return finalPass() ? seq_->lengthTicks : loopEnd_; }
     double microsecondsPerTick() const;
     void emitDue(MidiSink& sink, bool atPassEnd);
+    void emitDueMidi(MidiSink& sink, bool atPassEnd);
+    void emitDueWaves();
     void emitEvent(const music::SeqEvent& e, MidiSink& sink);
     void emitSysEx(const music::SysExEvent& e, MidiSink& sink);
     void emitPatch(const music::PatchSelect& p, MidiSink& sink);
@@ -75,9 +93,11 @@ class SequencePlayer {
     std::size_t sysexIdx_ = 0;
     std::size_t patchIdx_ = 0;
     std::size_t tempoIdx_ = 0;
+    std::size_t waveIdx_ = 0;
     bool finished_ = false;
     std::bitset<256> audible_;
     std::unique_ptr<PatchTarget> patchTarget_;
+    std::unique_ptr<WaveTarget> waveTarget_;
     // Count of note-ons without their note-off, per channel and key.
     std::array<std::uint8_t, 16 * 128> sounding_{};
     std::uint16_t usedChannels_ = 0;

@@ -2,10 +2,12 @@
 
 #include "platform/instruments/DlsInstruments.h"
 #include "platform/synth/AutoDownload.h"
+#include "platform/waves/WaveVoices.h"
 
 #include <fluidsynth.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -57,6 +59,26 @@ class SynthPatchTarget : public PatchTarget {
   private:
     fluid_synth_t* synth_;
     std::vector<int> fonts_;
+};
+
+// The waves of one play: owned by its player, so they live exactly as long
+// as the audio thread can reach them through the current play.
+class SynthWaveTarget : public WaveTarget {
+  public:
+    SynthWaveTarget(const music::Sequence& sequence, int rate) : voices_(sequence, rate), rate_(rate) {}
+
+    void startWave(const music::WaveItem& wave, double secondsLate) override {
+        // Late by less than a block in steady play; more only after a stall.
+        const double late = std::clamp(secondsLate * rate_, 0.0, 1e9);
+        voices_.start(wave, static_cast<std::size_t>(std::lround(late)));
+    }
+    void reached(double tick) override { voices_.endBefore(tick); }
+    void stopWaves() override { voices_.stopAll(); }
+    void mix(float* left, float* right, int frames, float gain) { voices_.mix(left, right, frames, gain); }
+
+  private:
+    waves::WaveVoices voices_;
+    int rate_;
 };
 
 } // namespace
@@ -164,6 +186,8 @@ void SynthPort::prepare(const music::Sequence& sequence, SequencePlayer& player,
             pinned_[slot] = true;
         }
     }
+    if (!sequence.waves.empty())
+        player.setWaveTarget(std::make_unique<SynthWaveTarget>(sequence, static_cast<int>(config_.sampleRate)));
     std::vector<int> fonts = loadCollections(sequence);
     if (!sequence.patches.empty()) player.setPatchTarget(std::make_unique<SynthPatchTarget>(synth_, std::move(fonts)));
 }
@@ -205,6 +229,7 @@ std::vector<int> SynthPort::loadCollections(const music::Sequence& sequence) {
 }
 
 void SynthPort::setGain(float linearGain) {
+    waveGain_.store(linearGain, std::memory_order_relaxed);
     fluid_synth_set_gain(synth_, static_cast<float>(kBaseGain * linearGain));
 }
 
@@ -239,6 +264,10 @@ void SynthPort::renderBlock() {
     playback_.applyCommands(sink_, this);
     playback_.advance(double(kBlockFrames) / config_.sampleRate, sink_);
     fluid_synth_write_float(synth_, kBlockFrames, block_[0], 0, 1, block_[1], 0, 1);
+    // Only this port's prepare() gives its plays a wave target.
+    if (SequencePlayer* play = playback_.current(); play != nullptr && play->waveTarget() != nullptr)
+        static_cast<SynthWaveTarget*>(play->waveTarget())
+            ->mix(block_[0], block_[1], kBlockFrames, waveGain_.load(std::memory_order_relaxed));
     gate_.store(false, std::memory_order_release);
     frame_ += kBlockFrames;
 }

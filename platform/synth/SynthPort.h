@@ -79,6 +79,8 @@ class SynthPort final : public RefCounted<MusicPort>, private PortControls {
     float block_[2][kBlockFrames] = {};
     int blockPos_ = kBlockFrames;
     std::uint64_t frame_ = 0;
+    // Master volume as a factor, for the waves mixed after the synthesizer.
+    std::atomic<float> waveGain_{1.0f};
 };
 
 } // namespace qorn::platform

@@ -1,0 +1,83 @@
+// Readers of the wave, mute and segment trigger tracks. The segment reader
+// keeps the data of track kinds it does not play (Track::rawData); these
+// turn that data into items. Lyrics, marker, parameter-control and script
+// tracks change nothing audible and are left as the reader kept them.
+#pragma once
+
+#include "platform/formats/segment/ObjectReference.h"
+#include "platform/formats/segment/SegmentFile.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace qorn::formats::segment {
+
+// One wave of a wave track, with the volumes of its track and part folded in.
+struct WaveTrackItem {
+    std::int64_t time = 0;     // music time
+    std::int64_t duration = 0; // 0: the wave's own length
+    std::int32_t volume = 0;   // hundredths of a decibel (0 = as recorded)
+    std::uint32_t pchannel = 0;
+    std::uint32_t flags = 0;
+    std::uint32_t loopStart = 0; // frames of the wave; end <= start: the file's loop
+    std::uint32_t loopEnd = 0;
+    std::int64_t startOffset = 0; // 100 ns units into the wave
+    bool hasReference = false;
+    ObjectReference reference;
+
+    static constexpr std::uint32_t kIgnoreLoops = 0x20;
+};
+
+// From `time` on, the events of `pchannel` go to `mapTo` (kMuted: nowhere),
+// until the next item for the same PChannel.
+struct MuteItem {
+    static constexpr std::uint32_t kMuted = 0xFFFFFFFFu;
+    std::int32_t time = 0;
+    std::uint32_t pchannel = 0;
+    std::uint32_t mapTo = 0;
+};
+
+// A segment started at `time` as a secondary segment.
+struct TriggerItem {
+    std::int32_t time = 0;
+    std::uint32_t playFlags = 0;
+    std::uint32_t flags = 0;
+    bool hasReference = false;
+    ObjectReference reference;
+    // A segment form stored in the item itself (the whole RIFF form), if any.
+    std::vector<std::uint8_t> embedded;
+
+    // The item names a motif of a style, which this player does not compose.
+    static constexpr std::uint32_t kMotif = 0x1;
+};
+
+struct ExtraTracks {
+    std::vector<WaveTrackItem> waves;
+    std::vector<MuteItem> mutes;
+    std::vector<TriggerItem> triggers;
+};
+
+bool IsWaveTrack(const Track& track);
+bool IsMuteTrack(const Track& track);
+bool IsSegmentTriggerTrack(const Track& track);
+
+// `raw` is a track's kept data (the 'wavt', 'mute' or 'segt' chunk with
+// its header).
+void ReadWaveTrack(std::span<const std::uint8_t> raw, std::vector<WaveTrackItem>& out,
+                   std::vector<std::string>& warnings);
+void ReadMuteTrack(std::span<const std::uint8_t> raw, std::vector<MuteItem>& out, std::vector<std::string>& warnings);
+void ReadSegmentTriggerTrack(std::span<const std::uint8_t> raw, std::vector<TriggerItem>& out,
+                             std::vector<std::string>& warnings);
+
+// All three kinds from the tracks of a read segment.
+void ReadExtraTracks(const SegmentFile& segment, ExtraTracks& out, std::vector<std::string>& warnings);
+
+// Applies the mute items to the notes and curves of the segment's sequence
+// tracks: events of a muted PChannel are dropped, remapped ones move.
+void ApplyMutes(const std::vector<MuteItem>& mutes, SegmentFile& segment);
+// The PChannel an event of `pchannel` at `time` plays on (kMuted: none).
+std::uint32_t MappedPChannel(const std::vector<MuteItem>& mutes, std::uint32_t pchannel, std::int64_t time);
+
+} // namespace qorn::formats::segment
