@@ -1,12 +1,12 @@
 #include "platform/loader/Loader.h"
 
 #include "platform/com/Guids.h"
-#include "platform/composer/StyleSegment.h"
 #include "platform/formats/segment/SegmentGuids.h"
 #include "platform/formats/segment/SegmentLoading.h"
 #include "platform/formats/segment/SegmentReader.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/loader/FormatProbe.h"
+#include "platform/loader/SegmentAssembly.h"
 #include "platform/loader/Segment.h"
 
 #include <cerrno>
@@ -88,8 +88,9 @@ HRESULT Loader::GetObject(DMUS_OBJECTDESC* desc, REFIID riid, void** object) {
         // Segments need the file's folder and the cache to find what they reference.
         std::shared_ptr<const music::Sequence> sequence;
         std::string why;
-        // Segments that name a style are composed here, at load.
-        if (!composer::LoadComposedSegmentSequence(span, path, objectCache_, sequence, &why))
+        // Segments that name a style are composed here, at load; triggered
+        // segments and waves are gathered in too.
+        if (!LoadSegmentWithTracks(span, path, objectCache_, sequence, &why))
             return fail(LOADER_E_DAMAGED, "unreadable segment file: " + why);
         *object = static_cast<IDirectMusicSegment2*>(new Segment(std::move(sequence)));
         lastError_.clear();

@@ -100,7 +100,8 @@ bool ReadWaveForm(const riff::Chunk& form, WaveData& out, std::string* error) {
     }
     if (!haveFormat) return Fail(error, "wave without a usable 'fmt ' chunk");
     if (!haveData) return Fail(error, "wave without a 'data' chunk");
-    if (fmt.channels < 1 || fmt.channels > 2) return Fail(error, "wave of " + std::to_string(fmt.channels) + " channels");
+    if (fmt.channels < 1 || fmt.channels > 2)
+        return Fail(error, "wave of " + std::to_string(fmt.channels) + " channels");
     if (fmt.rate < 1000 || fmt.rate > 384000) return Fail(error, "wave at " + std::to_string(fmt.rate) + " Hz");
     const bool pcm = fmt.tag == kPcm && (fmt.bits == 8 || fmt.bits == 16);
     const bool flt = fmt.tag == kFloat && fmt.bits == 32;

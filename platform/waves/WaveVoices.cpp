@@ -10,7 +10,8 @@ PreparedWave PrepareWave(const WaveData& wave, int outputRate) {
     const std::size_t frames = wave.frames();
     if (frames == 0 || wave.sampleRate == 0 || outputRate <= 0) return p;
     p.ratio = double(outputRate) / wave.sampleRate;
-    const auto out = static_cast<std::size_t>(std::min<double>(std::floor(double(frames) * p.ratio), double(kMaxFrames)));
+    const auto out =
+        static_cast<std::size_t>(std::min<double>(std::floor(double(frames) * p.ratio), double(kMaxFrames)));
     p.left.resize(out);
     p.right.resize(out);
     const std::size_t ch = wave.channels;

@@ -133,10 +133,12 @@ TEST_F(SegmentFaultTest, DeeplyNestedChunksAreRefusedOrSkippedWithoutCrashing) {
     testdls::CollectionSpec tiny;
     tiny.waves.push_back(testdls::LoopedWave(testdls::SineWave(440, 22050, 64)));
     tiny.instruments.push_back(testdls::InstrumentSpec{0, 0, 1, false, "Deep", {testdls::RegionSpec{}}, {}});
+    int n = 0;
     for (const char* type : {"lins", "ins ", "lrgn", "rgn ", "lart", "wvpl", "INFO"}) {
         SCOPED_TRACE(type);
-        Write("deep.dls", WithChild(testdls::BuildDls(tiny), Nested(type, kDepth)));
-        EXPECT_TRUE(OpenAndSee(Write(std::string("uses-deep-dls-") + type[0] + type[1] + type[3] + ".sgt", melody)));
+        const std::string name = "deep" + std::to_string(++n);
+        Write(name + ".dls", WithChild(testdls::BuildDls(tiny), Nested(type, kDepth)));
+        EXPECT_TRUE(OpenAndSee(Write(name + ".sgt", BuildSegment(Melody(CollectionFile(name + ".dls"))))));
     }
 }
 

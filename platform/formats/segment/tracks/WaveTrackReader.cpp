@@ -57,8 +57,8 @@ bool ReadItemHeader(const riff::Chunk& c, WaveTrackItem& item) {
     return true;
 }
 
-void ReadItem(const riff::Chunk& list, std::int32_t baseVolume, std::uint32_t pchannel,
-              std::vector<WaveTrackItem>& out, std::vector<std::string>& warnings) {
+void ReadItem(const riff::Chunk& list, std::int32_t baseVolume, std::uint32_t pchannel, std::vector<WaveTrackItem>& out,
+              std::vector<std::string>& warnings) {
     WaveTrackItem item;
     bool header = false;
     riff::ChunkReader chunks = riff::ChunkReader::childrenOf(list);
@@ -81,7 +81,8 @@ void ReadItem(const riff::Chunk& list, std::int32_t baseVolume, std::uint32_t pc
         return;
     }
     item.pchannel = pchannel;
-    item.volume = static_cast<std::int32_t>(std::clamp<std::int64_t>(std::int64_t(item.volume) + baseVolume, -9600, 9600));
+    item.volume =
+        static_cast<std::int32_t>(std::clamp<std::int64_t>(std::int64_t(item.volume) + baseVolume, -9600, 9600));
     out.push_back(std::move(item));
 }
 
@@ -96,8 +97,8 @@ void ReadPart(const riff::Chunk& part, std::int32_t trackVolume, std::vector<Wav
             ByteReader r = c.body;
             std::uint32_t v = 0, variations = 0;
             if (r.readU32LE(v) && r.readU32LE(variations) && r.readU32LE(pchannel))
-                volume = static_cast<std::int32_t>(std::clamp<std::int64_t>(
-                    std::int64_t(trackVolume) + static_cast<std::int32_t>(v), -9600, 9600));
+                volume = static_cast<std::int32_t>(
+                    std::clamp<std::int64_t>(std::int64_t(trackVolume) + static_cast<std::int32_t>(v), -9600, 9600));
         } else if (c.isForm(kItemList)) {
             riff::ChunkReader items = riff::ChunkReader::childrenOf(c);
             riff::Chunk item;

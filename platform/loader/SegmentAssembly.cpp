@@ -1,0 +1,300 @@
+#include "platform/loader/SegmentAssembly.h"
+
+#include "platform/composer/StyleSegment.h"
+#include "platform/formats/segment/EmbeddedObjects.h"
+#include "platform/formats/segment/FolderReferenceResolver.h"
+#include "platform/formats/segment/SegmentReader.h"
+#include "platform/formats/segment/SegmentSequence.h"
+#include "platform/formats/segment/tracks/EmbeddedMedia.h"
+#include "platform/formats/segment/tracks/ExtraTracks.h"
+#include "platform/waves/WaveData.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <limits>
+#include <map>
+
+namespace qorn::platform {
+
+namespace seg = formats::segment;
+
+namespace {
+
+struct PlacedWave {
+    std::int64_t time = 0;
+    std::int64_t end = 0; // 0: none
+    std::shared_ptr<const waves::WaveData> data;
+    float gain = 1.0f;
+    bool loop = false;
+    std::uint32_t loopStart = 0;
+    std::uint32_t loopEnd = 0;
+    std::uint32_t startFrame = 0;
+    std::uint32_t pchannel = 0;
+};
+
+struct Assembled {
+    seg::SegmentFile file;
+    std::vector<PlacedWave> waves;
+};
+
+std::string Describe(const seg::ObjectReference& ref) {
+    if (!ref.file.empty()) return "'" + ref.file + "'";
+    if (!ref.name.empty()) return "'" + ref.name + "'";
+    return "(by GUID)";
+}
+
+// File names are compared without case or folders, as the resolver finds them.
+std::string KeyOf(const seg::ObjectReference& ref) {
+    std::string key;
+    if (ref.hasObject) key.append(reinterpret_cast<const char*>(&ref.object), sizeof ref.object);
+    std::string file = seg::BaseFileName(ref.file);
+    for (char& c : file)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return key + '\0' + file + '\0' + ref.name;
+}
+
+// A segment's own length, or where its last note or curve ends.
+std::int64_t LengthOf(const seg::SegmentFile& file) {
+    if (file.header.length > 0) return file.header.length;
+    std::int64_t length = 0;
+    for (const auto& t : file.tracks) {
+        for (const auto& e : t.events)
+            length = std::max<std::int64_t>(length, std::int64_t(e.time) + e.offset + std::max(e.duration, 0));
+        for (const auto& k : t.curves)
+            length = std::max<std::int64_t>(length, std::int64_t(k.start) + k.offset + std::max(k.duration, 0));
+    }
+    return length;
+}
+
+std::int32_t Shift(std::int64_t time, std::int64_t by) {
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(time + by, 0, std::numeric_limits<std::int32_t>::max()));
+}
+
+using EmbeddedWaves = std::map<const std::uint8_t*, std::shared_ptr<const waves::WaveData>>;
+
+class Assembler {
+  public:
+    Assembler(const seg::ReferenceResolver& resolver, std::uint32_t seed) : resolver_(resolver), seed_(seed) {}
+
+    bool read(std::span<const std::uint8_t> bytes, int depth, Assembled& out, std::string* error) {
+        if (!seg::ReadSegmentFile(bytes, out.file, resolver_, error)) return false;
+        auto& warnings = out.file.warnings;
+        composer::AddStyleComposition(bytes, resolver_, out.file, seed_ + static_cast<std::uint32_t>(loads_));
+        seg::ExtraTracks extra;
+        seg::ReadExtraTracks(out.file, extra, warnings);
+        std::vector<seg::EmbeddedObject> media;
+        if (!extra.waves.empty() || !extra.triggers.empty()) seg::CollectEmbeddedMedia(bytes, media);
+        // Embedded waves are known by where they lie in this segment's bytes,
+        // so they are cached for this segment only.
+        EmbeddedWaves embeddedWaves;
+        for (const auto& item : extra.waves)
+            placeWave(item, media, embeddedWaves, out, warnings);
+        for (const auto& trigger : extra.triggers)
+            addTriggered(trigger, media, depth, out, warnings);
+        if (!extra.mutes.empty()) {
+            seg::ApplyMutes(extra.mutes, out.file);
+            std::vector<seg::MuteItem> mutes = extra.mutes;
+            std::stable_sort(mutes.begin(), mutes.end(), [](auto& a, auto& b) { return a.time < b.time; });
+            std::erase_if(out.waves, [&](PlacedWave& w) {
+                w.pchannel = seg::MappedPChannel(mutes, w.pchannel, w.time);
+                return w.pchannel == seg::MuteItem::kMuted;
+            });
+        }
+        return true;
+    }
+
+  private:
+    std::shared_ptr<const waves::WaveData> findWave(const seg::ObjectReference& ref,
+                                                    const std::vector<seg::EmbeddedObject>& media,
+                                                    EmbeddedWaves& embedded, std::vector<std::string>& warnings) {
+        // Each wave is read once however many items name it.
+        const int e = seg::MatchEmbedded(ref, seg::kWaveForm, media);
+        const std::uint8_t* at = e >= 0 ? media[static_cast<std::size_t>(e)].bytes.data() : nullptr;
+        const std::string key = KeyOf(ref);
+        if (e >= 0) {
+            if (auto it = embedded.find(at); it != embedded.end()) return it->second;
+        } else if (auto it = waves_.find(key); it != waves_.end()) {
+            return it->second;
+        }
+        auto wave = std::make_shared<waves::WaveData>();
+        std::string error;
+        bool ok = false;
+        if (e >= 0) {
+            ok = waves::ReadWaveFile(media[static_cast<std::size_t>(e)].bytes, *wave, &error);
+        } else if (auto bytes = resolver_.findFileBytes(ref)) {
+            ok = waves::ReadWaveFile(*bytes, *wave, &error);
+        } else {
+            error = "not found";
+        }
+        std::shared_ptr<const waves::WaveData> result;
+        if (ok)
+            result = std::move(wave);
+        else
+            warnings.push_back("wave " + Describe(ref) + " not played: " + error);
+        if (e >= 0)
+            embedded.emplace(at, result);
+        else
+            waves_.emplace(key, result);
+        return result;
+    }
+
+    void placeWave(const seg::WaveTrackItem& item, const std::vector<seg::EmbeddedObject>& media,
+                   EmbeddedWaves& embedded, Assembled& out, std::vector<std::string>& warnings) {
+        auto data = findWave(item.reference, media, embedded, warnings);
+        if (!data) return;
+        PlacedWave w;
+        w.time = item.time;
+        w.end = item.duration > 0 ? item.time + item.duration : 0;
+        w.data = data;
+        w.gain = static_cast<float>(std::pow(10.0, item.volume / 2000.0));
+        const bool itemLoop = item.loopEnd > item.loopStart;
+        w.loop = (itemLoop || data->hasLoop) && (item.flags & seg::WaveTrackItem::kIgnoreLoops) == 0;
+        if (itemLoop) {
+            w.loopStart = item.loopStart;
+            w.loopEnd = item.loopEnd;
+        }
+        const double startFrame = double(item.startOffset) * data->sampleRate / 1e7;
+        w.startFrame = static_cast<std::uint32_t>(std::min(startFrame, double(waves::kMaxFrames)));
+        w.pchannel = item.pchannel;
+        out.waves.push_back(std::move(w));
+    }
+
+    void addTriggered(const seg::TriggerItem& trigger, const std::vector<seg::EmbeddedObject>& media, int depth,
+                      Assembled& out, std::vector<std::string>& warnings) {
+        const std::string name = trigger.hasReference ? Describe(trigger.reference) : "(embedded)";
+        if (depth >= kMaxTriggerDepth || loads_ >= kMaxTriggeredSegments) {
+            warnings.push_back("segment " + name + " not triggered: triggers nested too deep");
+            return;
+        }
+        std::shared_ptr<const std::vector<std::uint8_t>> file;
+        std::span<const std::uint8_t> bytes;
+        if (!trigger.embedded.empty()) {
+            bytes = trigger.embedded;
+        } else if (const int e = seg::MatchEmbedded(trigger.reference, seg::kSegmentFormType, media); e >= 0) {
+            bytes = media[static_cast<std::size_t>(e)].bytes;
+        } else if ((file = resolver_.findFileBytes(trigger.reference))) {
+            bytes = *file;
+        } else {
+            warnings.push_back("segment " + name + " not triggered: not found");
+            return;
+        }
+        ++loads_;
+        Assembled child;
+        std::string error;
+        if (!read(bytes, depth + 1, child, &error)) {
+            warnings.push_back("segment " + name + " not triggered: " + error);
+            return;
+        }
+        merge(child, trigger.time, out);
+        for (auto& w : child.file.warnings)
+            warnings.push_back("in triggered segment " + name + ": " + w);
+    }
+
+    // The triggered segment plays once from `at`, under the primary's tempo.
+    static void merge(Assembled& child, std::int64_t at, Assembled& out) {
+        const std::int64_t length = LengthOf(child.file);
+        const std::int64_t playStart =
+            child.file.header.length > 0 ? std::clamp<std::int64_t>(child.file.header.playStart, 0, length) : 0;
+        const std::int64_t by = at - playStart;
+        auto inside = [&](std::int64_t t) { return t >= playStart && t < length; };
+        const int collectionBase = static_cast<int>(out.file.collections.size());
+        out.file.collections.insert(out.file.collections.end(), child.file.collections.begin(),
+                                    child.file.collections.end());
+        for (auto& track : child.file.tracks) {
+            using Kind = seg::Track::Kind;
+            if (track.kind != Kind::Sequence && track.kind != Kind::Band && track.kind != Kind::SysEx) continue;
+            std::erase_if(track.events,
+                          [&](const seg::SequenceItem& e) { return !inside(std::int64_t(e.time) + e.offset); });
+            for (auto& e : track.events) {
+                // Notes end with the triggered segment.
+                const std::int64_t on = std::int64_t(e.time) + e.offset;
+                e.duration = static_cast<std::int32_t>(std::min<std::int64_t>(e.duration, length - on));
+                e.time = Shift(e.time, by);
+            }
+            std::erase_if(track.curves,
+                          [&](const seg::CurveItem& k) { return !inside(std::int64_t(k.start) + k.offset); });
+            for (auto& k : track.curves)
+                k.start = Shift(k.start, by);
+            for (auto& s : track.sysex)
+                s.time = Shift(s.time, by);
+            for (auto& band : track.bands) {
+                band.time = Shift(std::max<std::int64_t>(band.time, playStart), by);
+                for (auto& inst : band.instruments)
+                    if (inst.collection >= 0) inst.collection += collectionBase;
+            }
+            out.file.tracks.push_back(std::move(track));
+        }
+        for (auto& w : child.waves) {
+            if (!inside(w.time)) continue;
+            const std::int64_t end = w.end > 0 ? std::min(w.end, length) : length;
+            w.time += by;
+            w.end = end + by;
+            out.waves.push_back(std::move(w));
+        }
+    }
+
+    const seg::ReferenceResolver& resolver_;
+    std::uint32_t seed_;
+    int loads_ = 0;
+    std::map<std::string, std::shared_ptr<const waves::WaveData>> waves_;
+};
+
+double SecondsPerTick(const music::Sequence& s) {
+    const double us = s.tempos.empty() ? 500000.0 : std::max<double>(s.tempos.front().microsecondsPerQuarter, 1);
+    return us / 1e6 / std::max<std::uint32_t>(s.ticksPerQuarter, 1);
+}
+
+void AddWaves(const Assembled& a, music::Sequence& seq) {
+    const auto& h = a.file.header;
+    const std::int64_t playStart = h.length > 0 ? std::clamp<std::int64_t>(h.playStart, 0, h.length) : 0;
+    const bool open = seq.lengthTicks == 0; // no length of its own: the waves give it one
+    std::map<const waves::WaveData*, std::uint32_t> index;
+    for (const auto& w : a.waves) {
+        const std::int64_t tick = w.time - playStart;
+        if (tick < 0 || tick > std::numeric_limits<std::int32_t>::max()) continue;
+        if (!open && tick >= seq.lengthTicks) continue;
+        auto [it, added] = index.emplace(w.data.get(), static_cast<std::uint32_t>(seq.waveData.size()));
+        if (added) seq.waveData.push_back(w.data);
+        music::WaveItem item{};
+        item.tick = static_cast<std::uint32_t>(tick);
+        item.endTick = w.end > w.time ? static_cast<std::uint32_t>(std::clamp<std::int64_t>(
+                                            w.end - playStart, tick + 1, std::numeric_limits<std::int32_t>::max()))
+                                      : 0;
+        item.wave = it->second;
+        item.gain = w.gain;
+        item.loop = w.loop;
+        item.group = static_cast<std::uint8_t>(w.pchannel < 256u * 16u ? w.pchannel / 16 : 0);
+        item.loopStart = w.loopStart;
+        item.loopEnd = w.loopEnd;
+        item.startFrame = w.startFrame;
+        seq.waves.push_back(item);
+        if (open) {
+            const double seconds = w.data->sampleRate ? double(w.data->frames()) / w.data->sampleRate : 0.0;
+            const double end = item.endTick ? item.endTick : tick + std::ceil(seconds / SecondsPerTick(seq));
+            seq.lengthTicks =
+                std::max<std::uint32_t>(seq.lengthTicks, static_cast<std::uint32_t>(std::min(end, 2147483647.0)));
+        }
+    }
+    std::stable_sort(seq.waves.begin(), seq.waves.end(), [](auto& x, auto& y) { return x.tick < y.tick; });
+}
+
+} // namespace
+
+bool LoadSegmentWithTracks(std::span<const std::uint8_t> bytes, const std::string& path, seg::ObjectCache& cache,
+                           std::shared_ptr<const music::Sequence>& out, std::string* error,
+                           std::vector<std::string>* warnings, std::uint32_t seed) {
+    seg::FolderReferenceResolver resolver(path, cache);
+    Assembler assembler(resolver, seed);
+    Assembled a;
+    if (!assembler.read(bytes, 0, a, error)) return false;
+    auto sequence = std::make_shared<music::Sequence>();
+    std::vector<std::string> notes = std::move(a.file.warnings);
+    seg::BuildSegmentSequence(a.file, *sequence, &notes);
+    AddWaves(a, *sequence);
+    if (warnings) *warnings = std::move(notes);
+    out = std::move(sequence);
+    return true;
+}
+
+} // namespace qorn::platform

@@ -1,0 +1,265 @@
+// Segments with wave, mute, trigger and the quiet track kinds, loaded the
+// way the loader loads them, checked in the Sequence they become.
+#include "TrackWriter.h"
+#include "platform/formats/segment/SegmentReader.h"
+#include "platform/formats/segment/tracks/ExtraTracks.h"
+#include "platform/loader/SegmentAssembly.h"
+#include "platform/waves/WaveData.h"
+#include "tests/segments/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace qorn::testtracks {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TrackAssembly : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("qorn-tracks-" + std::to_string(::getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir_);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+    std::string write(const std::string& name, const Bytes& bytes) {
+        const fs::path p = dir_ / name;
+        std::ofstream(p, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return p.string();
+    }
+    std::shared_ptr<const music::Sequence> load(const std::string& name, const Bytes& bytes) {
+        const std::string path = write(name, bytes);
+        std::shared_ptr<const music::Sequence> seq;
+        std::string error;
+        warnings_.clear();
+        EXPECT_TRUE(platform::LoadSegmentWithTracks(bytes, path, cache_, seq, &error, &warnings_)) << error;
+        return seq;
+    }
+    bool warned(const std::string& part) const {
+        for (const auto& w : warnings_)
+            if (w.find(part) != std::string::npos) return true;
+        return false;
+    }
+
+    fs::path dir_;
+    formats::segment::ObjectCache cache_;
+    std::vector<std::string> warnings_;
+};
+
+SegmentSpec TwoChannels() {
+    SegmentSpec spec;
+    spec.header.length = 8 * 768;
+    for (int i = 0; i < 8; ++i) {
+        spec.notes.push_back({i * 768, 384, 0, 60});
+        spec.notes.push_back({i * 768, 384, 1, 72});
+    }
+    return spec;
+}
+
+TEST_F(TrackAssembly, WaveItemsBecomeWavesOfTheSequence) {
+    write("chirp.wav", WaveFile(std::vector<float>(800, 0.3f), 8000, 1, 16, Loop{100, 200}));
+    SegmentSpec spec;
+    spec.header.length = 4 * 768;
+    spec.header.playStart = 768;
+    WaveItem plain{2 * 768, 0, -600, 0, 0, 0, 0, FileRef("CHIRP.WAV", kWaveClass)};
+    WaveItem looped{3 * 768, 384, 0, 0, 0, 0, 2500000, FileRef("chirp.wav", kWaveClass)}; // a quarter second in
+    WaveItem ignoring = looped;
+    ignoring.flags = kIgnoreLoops;
+    ignoring.time = 3 * 768 + 1;
+    WaveItem early{100, 0, 0, 0, 0, 0, 0, FileRef("chirp.wav", kWaveClass)}; // before the play start
+    WaveItem missing{768, 0, 0, 0, 0, 0, 0, FileRef("gone.wav", kWaveClass)};
+    const Bytes track = WaveTrack({{-200, 35, {plain, looped, ignoring, early, missing}}}, -100);
+    const auto seq = load("waves.sgt", WithTracks(BuildSegment(spec), track));
+    ASSERT_TRUE(seq);
+    ASSERT_EQ(seq->waveData.size(), 1u); // one file, read once
+    EXPECT_EQ(seq->waveData[0]->frames(), 800u);
+    ASSERT_EQ(seq->waves.size(), 3u);
+    const auto& a = seq->waves[0];
+    EXPECT_EQ(a.tick, 768u);
+    EXPECT_NEAR(a.gain, std::pow(10.0, -9.0 / 20.0), 1e-4); // item, part and track volumes add up
+    EXPECT_EQ(a.group, 2);                                  // PChannel 35
+    EXPECT_TRUE(a.loop);                                    // the file's loop
+    EXPECT_EQ(a.endTick, 0u);
+    const auto& b = seq->waves[1];
+    EXPECT_EQ(b.tick, 2 * 768u);
+    EXPECT_EQ(b.endTick, 2 * 768u + 384);
+    EXPECT_EQ(b.startFrame, 2000u);
+    EXPECT_FALSE(seq->waves[2].loop);
+    EXPECT_TRUE(warned("gone.wav"));
+}
+
+TEST_F(TrackAssembly, EmbeddedWavesAreFoundByNameAndReadOnce) {
+    SegmentSpec spec;
+    spec.header.length = 768;
+    Embedded e;
+    e.form = WaveFile(std::vector<float>(100, 0.5f), 8000, 2, 8);
+    e.description = FileRef("inside.wav", kWaveClass);
+    spec.container.push_back(e);
+    WavePart part;
+    for (int i = 0; i < 200; ++i)
+        part.items.push_back({i, 0, 0, 0, 0, 0, 0, FileRef("Inside.wav", kWaveClass)});
+    const auto seq = load("embedded.sgt", WithTracks(BuildSegment(spec), WaveTrack({part})));
+    ASSERT_TRUE(seq);
+    ASSERT_EQ(seq->waves.size(), 200u);
+    ASSERT_EQ(seq->waveData.size(), 1u);
+    EXPECT_EQ(seq->waveData[0]->channels, 2);
+}
+
+TEST_F(TrackAssembly, WavesAloneGiveTheSegmentItsLength) {
+    write("one.wav", WaveFile(std::vector<float>(8000, 0.5f), 8000, 1)); // one second
+    SegmentSpec spec;                                                    // no length, no notes
+    const auto seq =
+        load("only.sgt", WithTracks(BuildSegment(spec),
+                                    WaveTrack({{0, 0, {{768, 0, 0, 0, 0, 0, 0, FileRef("one.wav", kWaveClass)}}}})));
+    ASSERT_TRUE(seq);
+    EXPECT_NEAR(double(seq->lengthTicks), 768 + 1536, 2); // the wave ends a second after it starts
+}
+
+TEST_F(TrackAssembly, MuteTrackSilencesAndRemapsPChannels) {
+    const Bytes mutes = MuteTrack({{2 * 768, 1}, {4 * 768, 1, 1}, {6 * 768, 0, 5}});
+    const auto seq = load("mute.sgt", WithTracks(BuildSegment(TwoChannels()), mutes));
+    ASSERT_TRUE(seq);
+    std::vector<std::uint32_t> onChannel[16];
+    for (const auto& n : testseg::Notes(*seq))
+        onChannel[n.channel].push_back(n.on / 768);
+    EXPECT_EQ(onChannel[0], (std::vector<std::uint32_t>{0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(onChannel[1], (std::vector<std::uint32_t>{0, 1, 4, 5, 6, 7})); // muted over beats 2 and 3
+    EXPECT_EQ(onChannel[5], (std::vector<std::uint32_t>{6, 7}));             // channel 0 moved
+}
+
+TEST_F(TrackAssembly, TriggeredSegmentPlaysAtItsTime) {
+    SegmentSpec child;
+    child.header.length = 2 * 768;
+    child.notes = {{0, 384, 2, 84}, {768, 2000, 2, 86}, {3 * 768, 100, 2, 88}}; // the last lies past its end
+    child.tempos = {{0, 60.0}}; // a secondary segment follows the primary's tempo
+    write("child.sgt", BuildSegment(child));
+    SegmentSpec primary = TwoChannels();
+    primary.tempos = {{0, 100.0}};
+    const Bytes triggers = TriggerTrack({{3 * 768, FileRef("child.sgt", kSegmentClass)},
+                                         {7 * 768, FileRef("child.sgt", kSegmentClass)},
+                                         {0, FileRef("absent.sgt", kSegmentClass)}});
+    const auto seq = load("primary.sgt", WithTracks(BuildSegment(primary), triggers));
+    ASSERT_TRUE(seq);
+    std::vector<testseg::NoteEvent> child2;
+    for (const auto& n : testseg::Notes(*seq))
+        if (n.channel == 2) child2.push_back(n);
+    ASSERT_EQ(child2.size(), 3u);
+    EXPECT_EQ(child2[0].on, 3 * 768u);
+    EXPECT_EQ(child2[0].key, 84);
+    EXPECT_EQ(child2[1].on, 4 * 768u);
+    EXPECT_EQ(child2[1].off, 5 * 768u); // cut at the triggered segment's end
+    EXPECT_EQ(child2[2].on, 7 * 768u);  // its second note would fall past the primary's end
+    EXPECT_EQ(child2[2].key, 84);
+    ASSERT_EQ(seq->tempos.size(), 1u);
+    EXPECT_EQ(seq->tempos[0].microsecondsPerQuarter, 600000u);
+    EXPECT_TRUE(warned("absent.sgt"));
+}
+
+TEST_F(TrackAssembly, EmbeddedTriggeredSegmentPlays) {
+    SegmentSpec child;
+    child.header.length = 768;
+    child.notes = {{0, 100, 3, 90}};
+    SegmentSpec primary = TwoChannels();
+    Trigger t;
+    t.time = 768;
+    t.embedded = BuildSegment(child);
+    const auto seq = load("holder.sgt", WithTracks(BuildSegment(primary), TriggerTrack({t})));
+    ASSERT_TRUE(seq);
+    bool found = false;
+    for (const auto& n : testseg::Notes(*seq))
+        found = found || (n.channel == 3 && n.on == 768);
+    EXPECT_TRUE(found);
+}
+
+TEST_F(TrackAssembly, SelfTriggeringSegmentsEndInBoundedTime) {
+    // A triggers itself; B triggers itself twice, so following it without a
+    // bound would never end.
+    SegmentSpec a = TwoChannels();
+    const auto aBytes = WithTracks(BuildSegment(a), TriggerTrack({{768, FileRef("a.sgt", kSegmentClass)}}));
+    SegmentSpec b;
+    b.header.length = 2 * 768;
+    b.notes = {{0, 100, 4, 70}};
+    write("b.sgt", WithTracks(BuildSegment(b), TriggerTrack({{0, FileRef("b.sgt", kSegmentClass)},
+                                                             {768, FileRef("b.sgt", kSegmentClass)}})));
+    ASSERT_TRUE(load("a.sgt", aBytes));
+    EXPECT_TRUE(warned("a.sgt"));
+
+    SegmentSpec c = TwoChannels();
+    const auto seq = load("c.sgt", WithTracks(BuildSegment(c), TriggerTrack({{0, FileRef("b.sgt", kSegmentClass)}})));
+    ASSERT_TRUE(seq);
+    EXPECT_TRUE(warned("nested too deep"));
+    std::size_t copies = 0;
+    for (const auto& n : testseg::Notes(*seq))
+        copies += n.channel == 4;
+    EXPECT_GE(copies, 2u);
+    EXPECT_LE(copies, std::size_t(platform::kMaxTriggeredSegments));
+}
+
+TEST_F(TrackAssembly, QuietTracksLeaveThePieceAsItWas) {
+    const auto plain = load("plain.sgt", BuildSegment(TwoChannels()));
+    const auto quiet = load("quiet.sgt", WithTracks(BuildSegment(TwoChannels()), QuietTracks()));
+    ASSERT_TRUE(plain && quiet);
+    EXPECT_EQ(testseg::Notes(*quiet), testseg::Notes(*plain));
+    EXPECT_EQ(quiet->lengthTicks, plain->lengthTicks);
+    EXPECT_TRUE(quiet->waves.empty());
+    // Damaged forms of the tracks this player reads are skipped the same way.
+    Bytes broken = TrackForm(kWaveTrack, nullptr, "wavt", List("wavt", Chunk("wath", Bytes(2, 0))));
+    Append(broken, TrackForm(kMuteTrack, "mute", nullptr, Chunk("mute", Bytes(3, 0))));
+    Append(broken, TrackForm(kTriggerTrack, nullptr, "segt", List("segt", List("lsgl", List("lseg", Bytes{})))));
+    const auto damaged = load("damaged.sgt", WithTracks(BuildSegment(TwoChannels()), broken));
+    ASSERT_TRUE(damaged);
+    EXPECT_EQ(testseg::Notes(*damaged), testseg::Notes(*plain));
+}
+
+TEST_F(TrackAssembly, DamagedSegmentsWithEveryTrackKindLoadOrFailCleanly) {
+    write("w.wav", WaveFile(std::vector<float>(64, 0.5f), 8000, 1, 16, Loop{8, 16}));
+    SegmentSpec child;
+    child.header.length = 768;
+    child.notes = {{0, 100, 3, 90}};
+    write("t.sgt", BuildSegment(child));
+    SegmentSpec spec = TwoChannels();
+    Embedded e;
+    e.form = WaveFile(std::vector<float>(32, 0.25f), 8000, 2, 8);
+    e.description = FileRef("e.wav", kWaveClass);
+    spec.container.push_back(e);
+    Bytes tracks = WaveTrack({{0,
+                               0,
+                               {{0, 768, 0, 2, 9, 0, 0, FileRef("w.wav", kWaveClass)},
+                                {768, 0, -300, 0, 0, 0, 0, FileRef("e.wav", kWaveClass)}}}});
+    Append(tracks, MuteTrack({{768, 0}, {1536, 0, 0}}));
+    Append(tracks, TriggerTrack({{768, FileRef("t.sgt", kSegmentClass)}}));
+    Append(tracks, QuietTracks());
+    const Bytes whole = WithTracks(BuildSegment(spec), tracks);
+    ASSERT_TRUE(load("whole.sgt", whole));
+    // Cut anywhere, and with bytes flipped: never a crash or a hang, and a
+    // failure always comes with its reason.
+    std::uint32_t state = 12345;
+    for (std::size_t cut = 12; cut < whole.size(); cut += 7) {
+        for (int variant = 0; variant < 2; ++variant) {
+            Bytes bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut));
+            if (variant == 1) {
+                bytes = whole;
+                for (int k = 0; k < 4; ++k) {
+                    state = state * 1664525u + 1013904223u;
+                    bytes[12 + state % (bytes.size() - 12)] ^= static_cast<std::uint8_t>(state >> 24);
+                }
+            }
+            std::shared_ptr<const music::Sequence> seq;
+            std::string error;
+            if (!platform::LoadSegmentWithTracks(bytes, (dir_ / "damaged.sgt").string(), cache_, seq, &error)) {
+                EXPECT_FALSE(error.empty()) << cut;
+            }
+        }
+    }
+}
+
+} // namespace
+} // namespace qorn::testtracks

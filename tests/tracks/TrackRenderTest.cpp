@@ -1,0 +1,208 @@
+// Wave, mute and trigger tracks heard through the real stack (loader,
+// performance, synthesizer) rendered offline: a wave lines up with its time
+// to the frame, with its volume, its loop and the master volume; a muted
+// channel is silent; a triggered segment's notes come in at their times.
+#include "TrackWriter.h"
+#include "app/render/OfflineSession.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <numbers>
+#include <random>
+#include <unistd.h>
+
+namespace qorn::testtracks {
+namespace {
+
+namespace fs = std::filesystem;
+constexpr int kRate = 22050;
+constexpr double kSecondsPerTick = 0.5 / 768.0; // 120 beats per minute
+
+std::size_t FrameOf(double tick) {
+    return static_cast<std::size_t>(std::llround(tick * kSecondsPerTick * kRate));
+}
+
+std::vector<float> Noise(std::size_t frames, float level, unsigned seed) {
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<float> d(-level, level);
+    std::vector<float> v(frames);
+    for (float& s : v)
+        s = d(random);
+    return v;
+}
+
+// Correlation of the mixed output with `wave` at each lag in [from, to):
+// the best lag and its value divided by the wave's own energy (1.0 for the
+// wave at full level).
+std::pair<std::size_t, double> BestMatch(const render::RenderedAudio& a, const std::vector<float>& wave,
+                                         std::size_t from, std::size_t to) {
+    double energy = 0;
+    for (float s : wave)
+        energy += double(s) * s;
+    std::size_t best = from;
+    double bestValue = -1e30;
+    for (std::size_t lag = from; lag < to && lag + wave.size() <= a.left.size(); ++lag) {
+        double sum = 0;
+        for (std::size_t i = 0; i < wave.size(); ++i)
+            sum += 0.5 * (a.left[lag + i] + a.right[lag + i]) * wave[i];
+        if (sum > bestValue) {
+            bestValue = sum;
+            best = lag;
+        }
+    }
+    return {best, bestValue / energy};
+}
+
+double Rms(const render::RenderedAudio& a, std::size_t from, std::size_t to) {
+    to = std::min(to, a.left.size());
+    double sum = 0;
+    for (std::size_t i = from; i < to; ++i)
+        sum += 0.5 * (double(a.left[i]) * a.left[i] + double(a.right[i]) * a.right[i]);
+    return to > from ? std::sqrt(sum / double(to - from)) : 0.0;
+}
+
+// Power of one frequency over [from, to) of the mixed channels (Goertzel).
+double Power(const render::RenderedAudio& a, std::size_t from, std::size_t to, double frequency) {
+    to = std::min(to, a.left.size());
+    const double coeff = 2.0 * std::cos(2.0 * std::numbers::pi * frequency / kRate);
+    double s1 = 0, s2 = 0;
+    for (std::size_t i = from; i < to; ++i) {
+        const double s0 = 0.5 * (a.left[i] + a.right[i]) + coeff * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    return s1 * s1 + s2 * s2 - coeff * s1 * s2;
+}
+
+double KeyFrequency(int key) {
+    return 440.0 * std::pow(2.0, (key - 69) / 12.0);
+}
+
+class TrackRender : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("qorn-track-render-" + std::to_string(::getpid()));
+        fs::create_directories(dir_);
+        std::string error;
+        session_ = render::OfflineSession::Create(kRate, false, &error);
+        if (!session_) GTEST_SKIP() << "no synthesizer: " << error;
+    }
+    void TearDown() override {
+        session_.reset();
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+    std::string write(const std::string& name, const Bytes& bytes) {
+        const fs::path p = dir_ / name;
+        std::ofstream(p, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return p.string();
+    }
+    render::RenderedAudio play(const std::string& path, int volumePosition = -1) {
+        std::string error;
+        EXPECT_TRUE(session_->load(path, &error)) << error;
+        if (volumePosition >= 0) session_->setVolumePosition(volumePosition);
+        EXPECT_TRUE(session_->play());
+        return render::RenderToEnd(*session_, 0.5, 30.0);
+    }
+
+    fs::path dir_;
+    std::unique_ptr<render::OfflineSession> session_;
+};
+
+TEST_F(TrackRender, WaveIsHeardAtItsTimeWithItsVolume) {
+    const auto burst = Noise(2205, 0.5f, 1);
+    write("burst.wav", WaveFile(burst, kRate, 1));
+    SegmentSpec spec;
+    spec.header.length = 4 * 768;
+    spec.tempos = {{0, 120.0}};
+    spec.notes = {{0, 4 * 768, 0, 48, 90}}; // the synthesizer plays along
+    // Off the block grid on purpose; the second at half the level.
+    const std::int64_t t1 = 768 + 101, t2 = 2 * 768 + 333;
+    const Bytes waves = WaveTrack({{0,
+                                    0,
+                                    {{t1, 0, 0, 0, 0, 0, 0, FileRef("burst.wav", kWaveClass)},
+                                     {t2, 0, -602, 0, 0, 0, 0, FileRef("burst.wav", kWaveClass)}}}});
+    const auto audio = play(write("timed.sgt", WithTracks(BuildSegment(spec), waves)));
+    for (const auto& [tick, level] : {std::pair{t1, 1.0}, std::pair{t2, 0.5}}) {
+        SCOPED_TRACE("wave at tick " + std::to_string(tick));
+        const std::size_t expected = FrameOf(double(tick));
+        const auto [lag, value] = BestMatch(audio, burst, expected - 2000, expected + 2000);
+        EXPECT_NEAR(double(lag), double(expected), 2.0);
+        RecordProperty("lag_error_frames_" + std::to_string(tick), std::to_string(double(lag) - double(expected)));
+        EXPECT_NEAR(value, level, 0.05 * level);
+    }
+}
+
+TEST_F(TrackRender, WaveFollowsMasterVolume) {
+    const auto burst = Noise(2205, 0.5f, 2);
+    write("burst.wav", WaveFile(burst, kRate, 1));
+    SegmentSpec spec;
+    spec.header.length = 2 * 768;
+    const Bytes waves = WaveTrack({{0, 0, {{384, 0, 0, 0, 0, 0, 0, FileRef("burst.wav", kWaveClass)}}}});
+    const std::string path = write("master.sgt", WithTracks(BuildSegment(spec), waves));
+    const std::size_t at = FrameOf(384);
+    const double full = BestMatch(play(path, 127), burst, at - 100, at + 100).second;
+    const double lower = BestMatch(play(path, 60), burst, at - 100, at + 100).second;
+    const double expected = std::pow(10.0, (render::VolumeForPosition(60) - render::VolumeForPosition(127)) / 2000.0);
+    EXPECT_GT(full, 0.5);
+    EXPECT_NEAR(lower / full, expected, 0.05 * expected);
+}
+
+TEST_F(TrackRender, LoopedWaveSoundsUntilItsDuration) {
+    // A tenth of a second of tone, looped whole, for one beat (half a second).
+    std::vector<float> tone(2205);
+    for (std::size_t i = 0; i < tone.size(); ++i)
+        tone[i] = 0.4f * static_cast<float>(std::sin(2.0 * std::numbers::pi * 441.0 * double(i) / kRate));
+    write("tone.wav", WaveFile(tone, kRate, 1, 16, Loop{0, 2205}));
+    SegmentSpec spec;
+    spec.header.length = 4 * 768;
+    WaveItem looped{0, 768, 0, 0, 0, 0, 0, FileRef("tone.wav", kWaveClass)};
+    WaveItem once = looped;
+    once.time = 2 * 768;
+    once.flags = kIgnoreLoops;
+    const auto audio = play(write("loop.sgt", WithTracks(BuildSegment(spec), WaveTrack({{0, 0, {looped, once}}}))));
+    const double level = 0.4 / std::sqrt(2.0);
+    EXPECT_NEAR(Rms(audio, FrameOf(500), FrameOf(700)), level, 0.1 * level); // past the wave's own end
+    EXPECT_LT(Rms(audio, FrameOf(800), FrameOf(1500)), 0.01 * level);        // stopped at its duration
+    EXPECT_NEAR(Rms(audio, FrameOf(2 * 768 + 20), FrameOf(2 * 768 + 100)), level, 0.1 * level);
+    EXPECT_LT(Rms(audio, FrameOf(2 * 768 + 300), FrameOf(3 * 768)), 0.01 * level); // played once
+}
+
+TEST_F(TrackRender, MutedChannelIsSilent) {
+    SegmentSpec spec;
+    spec.header.length = 4 * 768;
+    spec.bands = {{0, {{0, 0, 0x1 | 0x40, 64, 110}, {1, 0, 0x1 | 0x40, 64, 110}}}};
+    spec.notes = {{0, 3 * 768, 0, 60, 100}, {0, 3 * 768, 1, 66, 100}};
+    const Bytes seg = BuildSegment(spec);
+    const auto open = play(write("open.sgt", seg));
+    const auto muted = play(write("muted.sgt", WithTracks(seg, MuteTrack({{0, 1}}))));
+    const std::size_t from = FrameOf(200), to = FrameOf(2000);
+    const double high = KeyFrequency(66), low = KeyFrequency(60);
+    EXPECT_GT(Power(open, from, to, high), 100.0 * Power(muted, from, to, high));
+    EXPECT_NEAR(Power(muted, from, to, low), Power(open, from, to, low), 0.2 * Power(open, from, to, low));
+}
+
+TEST_F(TrackRender, TriggeredSegmentNotesComeInAtTheirTimes) {
+    SegmentSpec child;
+    child.header.length = 2 * 768;
+    child.bands = {{0, {{2, 73, 0x1 | 0x40, 64, 127}}}}; // a flute
+    child.notes = {{0, 384, 2, 84, 110, 384}};           // half a beat in, by its grid offset
+    write("child.sgt", BuildSegment(child));
+    SegmentSpec primary;
+    primary.header.length = 6 * 768;
+    const auto audio =
+        play(write("primary.sgt",
+                   WithTracks(BuildSegment(primary), TriggerTrack({{2 * 768, FileRef("child.sgt", kSegmentClass)}}))));
+    const std::size_t on = FrameOf(2 * 768 + 384);
+    const double flute = KeyFrequency(84);
+    EXPECT_LT(Rms(audio, 0, on - 200), 1e-4); // nothing before
+    EXPECT_GT(Rms(audio, on + 300, on + 3000), 0.01);
+    EXPECT_GT(Power(audio, on + 300, on + 3000, flute), 100.0 * Power(audio, on - 3000, on - 200, flute));
+}
+
+} // namespace
+} // namespace qorn::testtracks
