@@ -21,13 +21,13 @@ double Ms(Clock::duration d) {
 // 32,768 16-bit frames each (10 MB of sample data), every region with its
 // own articulation.
 qorn::testdls::Bytes TenMegabyteCollection() {
-    qorn::testdls::CollectionSpec spec;
-    spec.level2 = true;
+    qorn::testdls::CollectionSpec plan;
+    plan.level2 = true;
     for (int w = 0; w < 160; ++w) {
         auto wave = qorn::testdls::LoopedWave(qorn::testdls::SineWave(110.0 * (1 + w % 8), 44000, 32768),
                                               static_cast<std::uint16_t>(45 + w % 8 * 12 % 40));
         wave.sample->loop = qorn::testdls::Loop{22768, 10000, 0};
-        spec.waves.push_back(std::move(wave));
+        plan.waves.push_back(std::move(wave));
     }
     const std::vector<qorn::testdls::ConnectionSpec> envelope = {{0, 0, 0x0206, 0, -2400 * 65536},
                                                                  {0, 0, 0x0207, 0, 0},
@@ -46,7 +46,7 @@ qorn::testdls::Bytes TenMegabyteCollection() {
             region.articulation = envelope;
             ins.regions.push_back(region);
         }
-        spec.instruments.push_back(std::move(ins));
+        plan.instruments.push_back(std::move(ins));
     }
     qorn::testdls::InstrumentSpec kit;
     kit.drums = true;
@@ -57,8 +57,8 @@ qorn::testdls::Bytes TenMegabyteCollection() {
         region.articulation = envelope;
         kit.regions.push_back(region);
     }
-    spec.instruments.push_back(std::move(kit));
-    return qorn::testdls::BuildDls(spec);
+    plan.instruments.push_back(std::move(kit));
+    return qorn::testdls::BuildDls(plan);
 }
 
 double Median(std::vector<double> v) {

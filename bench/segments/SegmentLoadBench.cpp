@@ -21,33 +21,33 @@ namespace {
 
 // About 10 MB of 16-bit waves over 128 instruments.
 Bytes BigCollection() {
-    testdls::CollectionSpec spec = testdls::TestCollection();
-    spec.instruments.clear();
-    spec.waves.clear();
+    testdls::CollectionSpec plan = testdls::TestCollection();
+    plan.instruments.clear();
+    plan.waves.clear();
     const std::size_t framesPerWave = 10u * 1024 * 1024 / 2 / 128;
     for (int i = 0; i < 128; ++i) {
-        spec.waves.push_back(testdls::LoopedWave(testdls::SineWave(110.0 + i, 44000, framesPerWave)));
+        plan.waves.push_back(testdls::LoopedWave(testdls::SineWave(110.0 + i, 44000, framesPerWave)));
         testdls::InstrumentSpec inst;
         inst.program = static_cast<std::uint8_t>(i);
         inst.regions.push_back({});
         inst.regions.back().wave = static_cast<std::uint32_t>(i);
-        spec.instruments.push_back(inst);
+        plan.instruments.push_back(inst);
     }
-    return testdls::BuildDls(spec);
+    return testdls::BuildDls(plan);
 }
 
 SegmentSpec Piece(const Reference& ref) {
-    SegmentSpec spec;
-    spec.header.length = 64 * 768;
-    spec.tempos = {{0, 120.0}};
+    SegmentSpec plan;
+    plan.header.length = 64 * 768;
+    plan.tempos = {{0, 120.0}};
     for (int i = 0; i < 256; ++i)
-        spec.notes.push_back(
+        plan.notes.push_back(
             {i * 192, 180, static_cast<std::uint32_t>(i % 16), static_cast<std::uint8_t>(40 + i % 40)});
     Band band;
     for (std::uint32_t ch = 0; ch < 16; ++ch)
         band.instruments.push_back({ch, ch * 7, 0x1 | 0x2 | 0x20 | 0x40, 64, 100, 0, 2, ref});
-    spec.bands = {band};
-    return spec;
+    plan.bands = {band};
+    return plan;
 }
 
 void Write(const fs::path& p, const Bytes& b) {

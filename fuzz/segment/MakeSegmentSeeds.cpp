@@ -15,16 +15,16 @@ void Write(const std::filesystem::path& dir, const char* name, const Bytes& byte
 }
 
 SegmentSpec Full() {
-    SegmentSpec spec;
-    spec.header.length = 4 * 768;
-    spec.header.repeats = 1;
-    spec.header.loopStart = 768;
-    spec.header.loopEnd = 2304;
-    spec.tempos = {{0, 100.0}, {768, 140.0}};
-    spec.notes = {{0, 300, 0, 60, 100}, {768, 300, 17, 64, 90, 12}};
-    spec.curves = {{0, 768, 0, 0, 0, 0, 127, 0, 4, 2, 7}, {0, 768, 96, 1, 0, 8192, 16383, 8192, 3, 4, 0, 1}};
-    spec.sysex = {{0, Bytes{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}}};
-    return spec;
+    SegmentSpec plan;
+    plan.header.length = 4 * 768;
+    plan.header.repeats = 1;
+    plan.header.loopStart = 768;
+    plan.header.loopEnd = 2304;
+    plan.tempos = {{0, 100.0}, {768, 140.0}};
+    plan.notes = {{0, 300, 0, 60, 100}, {768, 300, 17, 64, 90, 12}};
+    plan.curves = {{0, 768, 0, 0, 0, 0, 127, 0, 4, 2, 7}, {0, 768, 96, 1, 0, 8192, 16383, 8192, 3, 4, 0, 1}};
+    plan.sysex = {{0, Bytes{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}}};
+    return plan;
 }
 } // namespace
 

@@ -48,8 +48,8 @@ struct Synth {
     }
 };
 
-std::shared_ptr<const dls::Collection> Load(const testdls::CollectionSpec& spec) {
-    const auto bytes = testdls::BuildDls(spec);
+std::shared_ptr<const dls::Collection> Load(const testdls::CollectionSpec& plan) {
+    const auto bytes = testdls::BuildDls(plan);
     auto result = dls::ReadDlsCollection(bytes);
     EXPECT_TRUE(result.ok()) << (result.error ? result.error->ToString() : "");
     return result.collection;
@@ -174,13 +174,13 @@ TEST(DlsPlayback, UnityNoteAndFineTuneSetThePitch) {
     for (const Case& k : cases) {
         SCOPED_TRACE("unity " + std::to_string(k.unity) + " fine " + std::to_string(k.fineTune) + " key " +
                      std::to_string(k.key));
-        testdls::CollectionSpec spec = testdls::TestCollection();
-        auto& region = spec.instruments[0].regions[0];
-        region.sample = *spec.waves[0].sample; // keeps the wave's loop
+        testdls::CollectionSpec plan = testdls::TestCollection();
+        auto& region = plan.instruments[0].regions[0];
+        region.sample = *plan.waves[0].sample; // keeps the wave's loop
         region.sample->unityNote = k.unity;
         region.sample->fineTune = k.fineTune;
         Synth s;
-        const int id = AddCollectionToSynth(s.synth, Load(spec));
+        const int id = AddCollectionToSynth(s.synth, Load(plan));
         ASSERT_TRUE(SelectCollectionPatch(s.synth, 0, id, 0, 0, 0, false));
         const double expected = 440.0 * std::pow(2.0, (k.key - k.unity) / 12.0 + k.fineTune / 1200.0);
         EXPECT_NEAR(Analyse(PlayNote(s, 0, k.key)).fundamental, expected, expected * 0.006);
@@ -190,13 +190,13 @@ TEST(DlsPlayback, UnityNoteAndFineTuneSetThePitch) {
 TEST(DlsPlayback, LoopSustainsAShortSampleWhileTheNoteIsHeld) {
     for (bool looped : {true, false}) {
         SCOPED_TRACE(looped ? "looped" : "not looped");
-        testdls::CollectionSpec spec = testdls::TestCollection();
+        testdls::CollectionSpec plan = testdls::TestCollection();
         // A tenth of a second of sine.
-        spec.waves[0].samples.resize(4400);
-        spec.waves[0].sample->loop = testdls::Loop{2200, 2200, 0};
-        if (!looped) spec.waves[0].sample->loop.reset();
+        plan.waves[0].samples.resize(4400);
+        plan.waves[0].sample->loop = testdls::Loop{2200, 2200, 0};
+        if (!looped) plan.waves[0].sample->loop.reset();
         Synth s;
-        const int id = AddCollectionToSynth(s.synth, Load(spec));
+        const int id = AddCollectionToSynth(s.synth, Load(plan));
         ASSERT_TRUE(SelectCollectionPatch(s.synth, 0, id, 0, 0, 0, false));
         fluid_synth_noteon(s.synth, 0, 69, 100);
         const auto held = s.Render(1.0);
@@ -220,15 +220,15 @@ TEST(DlsPlayback, LoopSustainsAShortSampleWhileTheNoteIsHeld) {
 }
 
 TEST(DlsPlayback, RegionsSplitByVelocity) {
-    testdls::CollectionSpec spec = testdls::TestCollection();
-    auto& regions = spec.instruments[0].regions;
+    testdls::CollectionSpec plan = testdls::TestCollection();
+    auto& regions = plan.instruments[0].regions;
     regions[0].velocityHigh = 63;
     regions.push_back(regions[0]);
     regions[1].velocityLow = 64;
     regions[1].velocityHigh = 127;
     regions[1].wave = 1; // square above
     Synth s;
-    const int id = AddCollectionToSynth(s.synth, Load(spec));
+    const int id = AddCollectionToSynth(s.synth, Load(plan));
     ASSERT_TRUE(SelectCollectionPatch(s.synth, 0, id, 0, 0, 0, false));
     fluid_synth_noteon(s.synth, 0, 69, 40);
     const auto soft = s.Render(0.6);
@@ -261,16 +261,16 @@ TEST(DlsPlayback, SampleGainArticulationAndPanSetTheLevels) {
     double reference = 0;
     for (const Case& k : cases) {
         SCOPED_TRACE(k.what);
-        testdls::CollectionSpec spec = testdls::TestCollection();
-        spec.waves[0].sample->gain = k.waveGainCb * 65536;
+        testdls::CollectionSpec plan = testdls::TestCollection();
+        plan.waves[0].sample->gain = k.waveGainCb * 65536;
         for (const auto& c : k.articulation)
-            spec.instruments[0].articulation.push_back(c);
+            plan.instruments[0].articulation.push_back(c);
         if (k.stereoChannel) {
-            spec.instruments[0].regions[0].linkOptions = 2;
-            spec.instruments[0].regions[0].channel = k.stereoChannel;
+            plan.instruments[0].regions[0].linkOptions = 2;
+            plan.instruments[0].regions[0].channel = k.stereoChannel;
         }
         Synth s;
-        const int id = AddCollectionToSynth(s.synth, Load(spec));
+        const int id = AddCollectionToSynth(s.synth, Load(plan));
         ASSERT_TRUE(SelectCollectionPatch(s.synth, 0, id, 0, 0, 0, false));
         fluid_synth_noteon(s.synth, 0, 69, 100);
         std::vector<float> left(kRate / 2), right(kRate / 2);
@@ -288,11 +288,11 @@ TEST(DlsPlayback, KeyGroupsChokeEachOther) {
     // Like an open hi-hat cut by a closed one: both kit regions in group 1.
     for (std::uint16_t group : {0, 1}) {
         SCOPED_TRACE("key group " + std::to_string(group));
-        testdls::CollectionSpec spec = testdls::TestCollection();
-        for (auto& region : spec.instruments[3].regions)
+        testdls::CollectionSpec plan = testdls::TestCollection();
+        for (auto& region : plan.instruments[3].regions)
             region.keyGroup = group;
         Synth s;
-        const int id = AddCollectionToSynth(s.synth, Load(spec));
+        const int id = AddCollectionToSynth(s.synth, Load(plan));
         ASSERT_TRUE(SelectCollectionPatch(s.synth, 9, id, 0, 0, 0, true));
         fluid_synth_noteon(s.synth, 9, 36, 100); // 880 Hz sine
         s.Render(0.1);
@@ -368,10 +368,10 @@ TEST(DlsPlayback, UnloadFallsBackToGeneralMidiAndFreesOnceSilent) {
 // tuning, playing it must stay within the samples (checked by the
 // sanitizer builds) and produce finite output.
 TEST(DlsPlayback, DamagedCollectionsThatReadPlaySafely) {
-    testdls::CollectionSpec spec = testdls::TestCollection(true);
-    for (auto& w : spec.waves)
+    testdls::CollectionSpec plan = testdls::TestCollection(true);
+    for (auto& w : plan.waves)
         w.samples.resize(300), w.sample->loop = testdls::Loop{100, 200, 0};
-    const auto good = testdls::BuildDls(spec);
+    const auto good = testdls::BuildDls(plan);
     std::mt19937 rng(99);
     int played = 0;
     Synth s;

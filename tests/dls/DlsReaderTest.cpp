@@ -85,13 +85,13 @@ INSTANTIATE_TEST_SUITE_P(Dls, LevelTest, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "Level2" : "Level1"; });
 
 TEST(DlsReader, EightBitAndStereoWavesBecomeMono16Bit) {
-    CollectionSpec spec;
+    CollectionSpec plan;
     testdls::WaveSpec w;
     w.samples = {0, 16384, -16384, 32512, -32768};
-    spec.waves = {w, w, w};
-    spec.waves[1].bits = 8;
-    spec.waves[2].channels = 2;
-    auto c = ReadOk(BuildDls(spec));
+    plan.waves = {w, w, w};
+    plan.waves[1].bits = 8;
+    plan.waves[2].channels = 2;
+    auto c = ReadOk(BuildDls(plan));
     ASSERT_TRUE(c);
     ASSERT_EQ(c->waves.size(), 3u);
     for (const Wave& wave : c->waves) {
@@ -105,13 +105,13 @@ TEST(DlsReader, EightBitAndStereoWavesBecomeMono16Bit) {
 
 TEST(DlsReader, LargerRecordsAndUnknownChunksReadAlike) {
     const auto plain = ReadOk(BuildDls(TestCollection()));
-    CollectionSpec spec = TestCollection();
-    spec.unknownChunks = true;
-    for (auto& w : spec.waves) {
+    CollectionSpec plan = TestCollection();
+    plan.unknownChunks = true;
+    for (auto& w : plan.waves) {
         w.sample->extraHeaderBytes = 12;
         w.sample->extraLoopBytes = 8;
     }
-    const auto padded = ReadOk(BuildDls(spec));
+    const auto padded = ReadOk(BuildDls(plan));
     ASSERT_TRUE(plain && padded);
     ASSERT_EQ(padded->instruments.size(), plain->instruments.size());
     ASSERT_EQ(padded->waves.size(), plain->waves.size());
@@ -126,11 +126,11 @@ TEST(DlsReader, LargerRecordsAndUnknownChunksReadAlike) {
 }
 
 TEST(DlsReader, WithoutPoolTableTheIndexNamesTheWave) {
-    CollectionSpec spec = TestCollection();
-    spec.poolTable = false;
-    spec.instruments[0].regions[0].wave = 2;
-    spec.instruments[1].regions[0].wave = 9; // no such wave
-    auto c = ReadOk(BuildDls(spec));
+    CollectionSpec plan = TestCollection();
+    plan.poolTable = false;
+    plan.instruments[0].regions[0].wave = 2;
+    plan.instruments[1].regions[0].wave = 9; // no such wave
+    auto c = ReadOk(BuildDls(plan));
     ASSERT_TRUE(c);
     EXPECT_EQ(c->instruments[0].regions[0].waveIndex, 2u);
     EXPECT_EQ(c->instruments[1].regions[0].waveIndex, Region::kNoWave);
@@ -225,10 +225,10 @@ TEST(DlsReader, HostileLengthsAndCountsAreRefusedWithChunkAndOffset) {
 }
 
 TEST(DlsReader, EveryTruncationIsRefusedOrReadSafely) {
-    CollectionSpec spec = TestCollection(true);
-    for (auto& w : spec.waves)
+    CollectionSpec plan = TestCollection(true);
+    for (auto& w : plan.waves)
         w.samples.resize(200), w.sample->loop = testdls::Loop{100, 100, 0};
-    const Bytes full = BuildDls(spec);
+    const Bytes full = BuildDls(plan);
     const std::size_t wavePool = Find(full, "wvpl") - 8;
     int refused = 0;
     for (std::size_t n = 0; n < full.size(); ++n) {
@@ -248,8 +248,8 @@ TEST(DlsReader, EveryTruncationIsRefusedOrReadSafely) {
 }
 
 TEST(DlsReader, DeeplyNestedListsAreSkippedWithoutRecursing) {
-    CollectionSpec spec = TestCollection();
-    Bytes dls = BuildDls(spec);
+    CollectionSpec plan = TestCollection();
+    Bytes dls = BuildDls(plan);
     // 2000 lists nested inside one another, placed as an unknown chunk
     // inside the instrument list.
     Bytes nested = testdls::Chunk("junk", Bytes{});
@@ -272,10 +272,10 @@ TEST(DlsReader, DeeplyNestedListsAreSkippedWithoutRecursing) {
 // file or returns a model whose references all hold, never reading outside
 // the input (the sanitizer builds check that part).
 TEST(DlsReader, RandomlyDamagedFilesNeverYieldBrokenModels) {
-    CollectionSpec spec = TestCollection(true);
-    for (auto& w : spec.waves)
+    CollectionSpec plan = TestCollection(true);
+    for (auto& w : plan.waves)
         w.samples.resize(300), w.sample->loop = testdls::Loop{100, 200, 0};
-    const Bytes good = BuildDls(spec);
+    const Bytes good = BuildDls(plan);
     std::mt19937 rng(1234);
     int accepted = 0;
     for (int round = 0; round < 3000; ++round) {

@@ -174,17 +174,17 @@ inline Bytes WaveList(const WaveSpec& w, bool unknownChunks) {
     return List("wave", children);
 }
 
-inline Bytes BuildDls(const CollectionSpec& spec) {
+inline Bytes BuildDls(const CollectionSpec& plan) {
     Bytes body;
     PutFourCC(body, "DLS ");
     Bytes colh;
-    PutU32(colh, static_cast<std::uint32_t>(spec.instruments.size()));
+    PutU32(colh, static_cast<std::uint32_t>(plan.instruments.size()));
     Append(body, Chunk("colh", colh));
-    if (spec.guid) Append(body, Chunk("dlid", *spec.guid));
-    if (spec.unknownChunks) Append(body, Unknown("what"));
+    if (plan.guid) Append(body, Chunk("dlid", *plan.guid));
+    if (plan.unknownChunks) Append(body, Unknown("what"));
 
     Bytes lins;
-    for (const InstrumentSpec& ins : spec.instruments) {
+    for (const InstrumentSpec& ins : plan.instruments) {
         Bytes insh;
         PutU32(insh, static_cast<std::uint32_t>(ins.regions.size()));
         PutU32(insh, (ins.drums ? 0x80000000u : 0u) | (std::uint32_t(ins.bankMsb) << 8) | ins.bankLsb);
@@ -198,9 +198,9 @@ inline Bytes BuildDls(const CollectionSpec& spec) {
             PutU16(rgnh, r.velocityHigh);
             PutU16(rgnh, 0);
             PutU16(rgnh, r.keyGroup);
-            if (spec.level2) PutU16(rgnh, 0);
+            if (plan.level2) PutU16(rgnh, 0);
             Bytes rgn = Chunk("rgnh", rgnh);
-            if (spec.unknownChunks) Append(rgn, Unknown("cdl "));
+            if (plan.unknownChunks) Append(rgn, Unknown("cdl "));
             if (r.sample) Append(rgn, WsmpChunk(*r.sample));
             Bytes wlnk;
             PutU16(wlnk, r.linkOptions);
@@ -208,13 +208,13 @@ inline Bytes BuildDls(const CollectionSpec& spec) {
             PutU32(wlnk, r.channel);
             PutU32(wlnk, r.wave);
             Append(rgn, Chunk("wlnk", wlnk));
-            if (!r.articulation.empty()) Append(rgn, ArticulationList(r.articulation, spec.level2));
-            Append(lrgn, List(spec.level2 ? "rgn2" : "rgn ", rgn));
+            if (!r.articulation.empty()) Append(rgn, ArticulationList(r.articulation, plan.level2));
+            Append(lrgn, List(plan.level2 ? "rgn2" : "rgn ", rgn));
         }
         Bytes insBody = Chunk("insh", insh);
-        if (spec.unknownChunks) Append(insBody, Unknown("dlid"));
+        if (plan.unknownChunks) Append(insBody, Unknown("dlid"));
         Append(insBody, List("lrgn", lrgn));
-        if (!ins.articulation.empty()) Append(insBody, ArticulationList(ins.articulation, spec.level2));
+        if (!ins.articulation.empty()) Append(insBody, ArticulationList(ins.articulation, plan.level2));
         if (!ins.name.empty()) Append(insBody, InfoList(ins.name));
         Append(lins, List("ins ", insBody));
     }
@@ -223,11 +223,11 @@ inline Bytes BuildDls(const CollectionSpec& spec) {
     // Waves first, so the pool table can point at them.
     Bytes pool;
     std::vector<std::uint32_t> offsets;
-    for (const WaveSpec& w : spec.waves) {
+    for (const WaveSpec& w : plan.waves) {
         offsets.push_back(static_cast<std::uint32_t>(pool.size()));
-        Append(pool, WaveList(w, spec.unknownChunks));
+        Append(pool, WaveList(w, plan.unknownChunks));
     }
-    if (spec.poolTable) {
+    if (plan.poolTable) {
         Bytes ptbl;
         PutU32(ptbl, 8);
         PutU32(ptbl, static_cast<std::uint32_t>(offsets.size()));
@@ -236,7 +236,7 @@ inline Bytes BuildDls(const CollectionSpec& spec) {
         Append(body, Chunk("ptbl", ptbl));
     }
     Append(body, List("wvpl", pool));
-    if (!spec.name.empty()) Append(body, InfoList(spec.name));
+    if (!plan.name.empty()) Append(body, InfoList(plan.name));
     return Chunk("RIFF", body);
 }
 
@@ -282,15 +282,15 @@ inline WaveSpec LoopedWave(std::vector<std::int16_t> samples, std::uint16_t unit
 //  drums bank 0/0 program 0: key 36 -> 880 Hz sine, key 38 -> 220 Hz square,
 //  each played at its unity pitch whatever the key.
 inline CollectionSpec TestCollection(bool level2 = false) {
-    CollectionSpec spec;
-    spec.level2 = level2;
-    spec.guid = std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
-    spec.waves.push_back(LoopedWave(SineWave(440, 44000, 44000)));
-    spec.waves.back().name = "sine";
-    spec.waves.push_back(LoopedWave(SquareWave(440, 44000, 44000)));
-    spec.waves.back().name = "square";
-    spec.waves.push_back(LoopedWave(SineWave(880, 44000, 44000)));
-    spec.waves.push_back(LoopedWave(SquareWave(220, 44000, 44000)));
+    CollectionSpec plan;
+    plan.level2 = level2;
+    plan.guid = std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+    plan.waves.push_back(LoopedWave(SineWave(440, 44000, 44000)));
+    plan.waves.back().name = "sine";
+    plan.waves.push_back(LoopedWave(SquareWave(440, 44000, 44000)));
+    plan.waves.back().name = "square";
+    plan.waves.push_back(LoopedWave(SineWave(880, 44000, 44000)));
+    plan.waves.push_back(LoopedWave(SquareWave(220, 44000, 44000)));
 
     // A quick organ-like envelope: instant attack, full sustain, short release.
     const std::vector<ConnectionSpec> envelope = {
@@ -333,8 +333,8 @@ inline CollectionSpec TestCollection(bool level2 = false) {
     kit.regions = {kick, snare};
     kit.articulation = envelope;
 
-    spec.instruments = {sine, square, squareBank, kit};
-    return spec;
+    plan.instruments = {sine, square, squareBank, kit};
+    return plan;
 }
 
 } // namespace qorn::testdls

@@ -21,12 +21,12 @@ using namespace qorn::testseg;
 // Half a second of melody at 120 bpm (768 ticks per quarter), with a band
 // whose collection and band file come from elsewhere.
 SegmentSpec Melody(const Reference& collection, std::optional<Reference> bandFile = std::nullopt) {
-    SegmentSpec spec;
-    spec.header.length = 768;
-    spec.notes = {{0, 300, 0, 60, 100}, {384, 300, 0, 64, 100}};
-    spec.bands = {{0, {{0, 1, 0x1 | 0x2, 64, 100, 0, 2, collection}}}};
-    if (bandFile) spec.bands.push_back({384, {}, *bandFile});
-    return spec;
+    SegmentSpec plan;
+    plan.header.length = 768;
+    plan.notes = {{0, 300, 0, 60, 100}, {384, 300, 0, 64, 100}};
+    plan.bands = {{0, {{0, 1, 0x1 | 0x2, 64, 100, 0, 2, collection}}}};
+    if (bandFile) plan.bands.push_back({384, {}, *bandFile});
+    return plan;
 }
 
 Reference CollectionFile(const std::string& file) {
@@ -89,7 +89,7 @@ class SegmentFaultTest : public PlayerFixture {
 TEST_F(SegmentFaultTest, SegmentsNamingThemselvesEachOtherOrNothingStillPlay) {
     struct Case {
         const char* name;
-        SegmentSpec spec;
+        SegmentSpec plan;
     };
     const std::vector<Case> cases = {
         {"self.sgt", Melody(CollectionFile("SELF.SGT"), BandFile("self.sgt"))},
@@ -100,7 +100,7 @@ TEST_F(SegmentFaultTest, SegmentsNamingThemselvesEachOtherOrNothingStillPlay) {
     };
     std::filesystem::create_directory(Folder() + "/sub");
     for (const Case& c : cases)
-        Write(c.name, BuildSegment(c.spec));
+        Write(c.name, BuildSegment(c.plan));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_TRUE(OpenAndSee(Folder() + "/" + c.name)) << FileLabel();

@@ -26,9 +26,9 @@ Reference CollectionRef(std::string file, std::optional<Guid> guid = std::nullop
 // A melody on PChannel 0 whose band takes program 1 ("Square") from the
 // referenced collection, and PChannel 9 drums from the General MIDI set.
 SegmentSpec BandSpec(const Reference& ref) {
-    SegmentSpec spec = MelodySpec();
-    spec.bands = {{0, {{0, 1, 0x1 | 0x2, 64, 100, 0, 2, ref}, {9, 0x80000000u, 0x1, 64, 100, 0, 2, std::nullopt}}}};
-    return spec;
+    SegmentSpec plan = MelodySpec();
+    plan.bands = {{0, {{0, 1, 0x1 | 0x2, 64, 100, 0, 2, ref}, {9, 0x80000000u, 0x1, 64, 100, 0, 2, std::nullopt}}}};
+    return plan;
 }
 
 class TempFolder {
@@ -78,12 +78,12 @@ TEST(References, EmbeddedCollectionIsFoundByGuidFileOrNameWithoutTheDisk) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        SegmentSpec spec = BandSpec(c.bandRef);
-        spec.container = {{dls, c.description, c.alias}};
+        SegmentSpec plan = BandSpec(c.bandRef);
+        plan.container = {{dls, c.description, c.alias}};
         // A folder that does not exist: only memory can answer.
         ObjectCache cache;
         FolderReferenceResolver resolver("/nonexistent-qorn-folder/piece.sgt", cache);
-        const Loaded l = Load(BuildSegment(spec), resolver);
+        const Loaded l = Load(BuildSegment(plan), resolver);
         ASSERT_TRUE(l.ok) << l.error;
         ASSERT_EQ(l.sequence.collections.size(), 1u);
         ASSERT_NE(l.sequence.collections[0], nullptr);
@@ -166,9 +166,9 @@ TEST(References, ChangedFileIsReadAgainDespiteTheCache) {
 
 TEST(References, SegmentNamingItselfDoesNotLoop) {
     TempFolder folder;
-    SegmentSpec spec = BandSpec(CollectionRef("SELF.SGT"));
-    spec.bands.push_back({768, {}, Reference{kBandClass, std::nullopt, "", "self.sgt"}});
-    const fs::path seg = folder.write("self.sgt", BuildSegment(spec));
+    SegmentSpec plan = BandSpec(CollectionRef("SELF.SGT"));
+    plan.bands.push_back({768, {}, Reference{kBandClass, std::nullopt, "", "self.sgt"}});
+    const fs::path seg = folder.write("self.sgt", BuildSegment(plan));
     ObjectCache cache;
     const Loaded l = LoadFile(seg, cache);
     ASSERT_TRUE(l.ok) << l.error;
@@ -180,11 +180,11 @@ TEST(References, SegmentNamingItselfDoesNotLoop) {
 TEST(References, BandFileInTheFolderAndEmbeddedBandBothPlay) {
     TempFolder folder;
     folder.write("Strings.BND", BuildBandFile({0, {{0, 48, 0x1 | 0x40, 64, 77}}}));
-    SegmentSpec spec = MelodySpec();
-    spec.bands = {{0, {}, Reference{kBandClass, std::nullopt, "", "strings.bnd"}},
+    SegmentSpec plan = MelodySpec();
+    plan.bands = {{0, {}, Reference{kBandClass, std::nullopt, "", "strings.bnd"}},
                   {1536, {}, Reference{kBandClass, std::nullopt, "Band", ""}}};
-    spec.container = {{BuildBandFile({0, {{0, 11, 0x1}}}), std::nullopt, ""}};
-    const fs::path seg = folder.write("piece.sgt", BuildSegment(spec));
+    plan.container = {{BuildBandFile({0, {{0, 11, 0x1}}}), std::nullopt, ""}};
+    const fs::path seg = folder.write("piece.sgt", BuildSegment(plan));
     ObjectCache cache;
     const Loaded l = LoadFile(seg, cache);
     ASSERT_TRUE(l.ok) << l.error;
@@ -198,12 +198,12 @@ TEST(References, BandFileInTheFolderAndEmbeddedBandBothPlay) {
 }
 
 TEST(References, CollectionsAreSharedBetweenPartsNamingTheSameOne) {
-    SegmentSpec spec = MelodySpec();
+    SegmentSpec plan = MelodySpec();
     const Reference ref = CollectionRef("my.dls", kCollectionGuid);
-    spec.bands = {{0, {{0, 0, 0x1, 64, 100, 0, 2, ref}, {1, 1, 0x1, 64, 100, 0, 2, ref}}},
+    plan.bands = {{0, {{0, 0, 0x1, 64, 100, 0, 2, ref}, {1, 1, 0x1, 64, 100, 0, 2, ref}}},
                   {768, {{2, 0x80000000u, 0x1, 64, 100, 0, 2, ref}}}};
-    spec.container = {{testdls::BuildDls(testdls::TestCollection()), std::nullopt, ""}};
-    const Loaded l = Load(BuildSegment(spec));
+    plan.container = {{testdls::BuildDls(testdls::TestCollection()), std::nullopt, ""}};
+    const Loaded l = Load(BuildSegment(plan));
     ASSERT_EQ(l.sequence.collections.size(), 1u);
     for (const auto& p : l.sequence.patches)
         EXPECT_EQ(p.collection, 0);

@@ -38,16 +38,16 @@ TEST(SegmentReader, HeaderAndRecordSizesOfAllVersionsReadAlike) {
     for (std::uint32_t headerSize : {24u, 40u, 56u, 64u, 72u}) {
         for (std::uint32_t extra : {0u, 4u, 13u}) {
             SCOPED_TRACE("header " + std::to_string(headerSize) + " extra " + std::to_string(extra));
-            SegmentSpec spec = MelodySpec();
-            spec.header.size = headerSize;
-            spec.header.repeats = 2;
-            spec.header.loopStart = 768;
-            spec.header.loopEnd = 2304;
-            spec.extraItemBytes = extra;
-            spec.curves = {{0, 768, 0, 0, 0, 0, 127, 0, 4, 0, 7}};
-            spec.bands = {{0, {{0, 5, 0x1 | 0x40, 64, 90}}}};
-            spec.instrumentExtended = headerSize > 24;
-            const Loaded l = Load(BuildSegment(spec));
+            SegmentSpec plan = MelodySpec();
+            plan.header.size = headerSize;
+            plan.header.repeats = 2;
+            plan.header.loopStart = 768;
+            plan.header.loopEnd = 2304;
+            plan.extraItemBytes = extra;
+            plan.curves = {{0, 768, 0, 0, 0, 0, 127, 0, 4, 0, 7}};
+            plan.bands = {{0, {{0, 5, 0x1 | 0x40, 64, 90}}}};
+            plan.instrumentExtended = headerSize > 24;
+            const Loaded l = Load(BuildSegment(plan));
             ASSERT_TRUE(l.ok) << l.error;
             EXPECT_EQ(l.file.header.storedSize, headerSize);
             EXPECT_EQ(Notes(l.sequence), MelodyNotes());
@@ -64,8 +64,8 @@ TEST(SegmentReader, HeaderAndRecordSizesOfAllVersionsReadAlike) {
 }
 
 TEST(SegmentReader, RecordsSmallerThanKnownLoseOnlyTheirChunk) {
-    SegmentSpec spec = MelodySpec();
-    Bytes bytes = BuildSegment(spec);
+    SegmentSpec plan = MelodySpec();
+    Bytes bytes = BuildSegment(plan);
     // Shrink the tempo list's item size to 8: too small for a tempo.
     const Bytes tetr = {'t', 'e', 't', 'r'};
     auto it = std::search(bytes.begin(), bytes.end(), tetr.begin(), tetr.end());
@@ -80,10 +80,10 @@ TEST(SegmentReader, RecordsSmallerThanKnownLoseOnlyTheirChunk) {
 }
 
 TEST(SegmentReader, UnknownTracksAndChunksAreSkipped) {
-    SegmentSpec spec = MelodySpec();
-    spec.unknownChunks = true;
-    spec.timeSigList = false;
-    const Loaded l = Load(BuildSegment(spec));
+    SegmentSpec plan = MelodySpec();
+    plan.unknownChunks = true;
+    plan.timeSigList = false;
+    const Loaded l = Load(BuildSegment(plan));
     ASSERT_TRUE(l.ok) << l.error;
     EXPECT_EQ(Notes(l.sequence), MelodyNotes());
     int unknown = 0;
@@ -126,9 +126,9 @@ TEST(SegmentReader, NotASegmentOrNoHeaderFails) {
 }
 
 TEST(SegmentReader, FileCutShortPlaysWhatIsThere) {
-    SegmentSpec spec = MelodySpec();
-    spec.bands = {{0, {{0, 5}}}};
-    Bytes bytes = BuildSegment(spec);
+    SegmentSpec plan = MelodySpec();
+    plan.bands = {{0, {{0, 5}}}};
+    Bytes bytes = BuildSegment(plan);
     // The sequence track comes before the band track: cut inside the band.
     bytes.resize(bytes.size() - 40);
     const Loaded l = Load(bytes);
@@ -151,16 +151,16 @@ TEST(SegmentReader, DeepNestingIsRefusedWithoutRecursingForever) {
 // Damaged copies of a full segment (every kind of track, a band and an
 // embedded collection) never crash, hang or allocate without bound.
 TEST(SegmentReader, RandomDamageIsSurvived) {
-    SegmentSpec spec = MelodySpec();
-    spec.curves = {{0, 768, 0, 0, 0, 0, 16383, 0, 3, 4}};
-    spec.sysex = {{0, Bytes{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}}};
-    spec.bands = {{0, {{0, 0, 0x1, 64, 100, 0, 2, Reference{kCollectionClass, std::nullopt, "", "x.dls"}}}}};
+    SegmentSpec plan = MelodySpec();
+    plan.curves = {{0, 768, 0, 0, 0, 0, 16383, 0, 3, 4}};
+    plan.sysex = {{0, Bytes{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}}};
+    plan.bands = {{0, {{0, 0, 0x1, 64, 100, 0, 2, Reference{kCollectionClass, std::nullopt, "", "x.dls"}}}}};
     testdls::CollectionSpec small;
     small.waves.push_back(testdls::LoopedWave(testdls::SineWave(440, 44000, 400)));
     small.instruments.push_back({});
     small.instruments.back().regions.push_back({});
-    spec.container = {{testdls::BuildDls(small), Reference{kCollectionClass, std::nullopt, "", "x.dls"}, ""}};
-    const Bytes original = BuildSegment(spec);
+    plan.container = {{testdls::BuildDls(small), Reference{kCollectionClass, std::nullopt, "", "x.dls"}, ""}};
+    const Bytes original = BuildSegment(plan);
     ASSERT_TRUE(Load(original).ok);
     std::mt19937 rng(1234);
     for (int round = 0; round < 3000; ++round) {

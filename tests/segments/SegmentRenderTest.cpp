@@ -81,19 +81,19 @@ class SegmentRender : public ::testing::Test {
 // Four staccato flute notes at 100 bpm; the third comes in on its grid offset.
 TEST_F(SegmentRender, MelodySoundsAtItsTimesAndPitches) {
     const int keys[] = {72, 76, 79, 84};
-    SegmentSpec spec;
-    spec.header.length = 5 * 768;
-    spec.tempos = {{0, 100.0}};
-    spec.bands = {{0, {{0, 73, 0x1 | 0x40, 64, 127}}}};
+    SegmentSpec plan;
+    plan.header.length = 5 * 768;
+    plan.tempos = {{0, 100.0}};
+    plan.bands = {{0, {{0, 73, 0x1 | 0x40, 64, 127}}}};
     for (int i = 0; i < 4; ++i) {
         Note n{i * 768, 384, 0, static_cast<std::uint8_t>(keys[i]), 110};
         if (i == 2) {
             n.time = 2 * 768 - 192;
             n.offset = 192;
         }
-        spec.notes.push_back(n);
+        plan.notes.push_back(n);
     }
-    const auto audio = play(write("melody.sgt", BuildSegment(spec)));
+    const auto audio = play(write("melody.sgt", BuildSegment(plan)));
     const double secondsPerTick = 0.6 / 768.0;
     EXPECT_NEAR(double(audio.musicFrames) / kRate, 5 * 768 * secondsPerTick, 0.05);
     for (int i = 0; i < 4; ++i) {
@@ -116,15 +116,15 @@ TEST_F(SegmentRender, MelodySoundsAtItsTimesAndPitches) {
 }
 
 TEST_F(SegmentRender, RepeatsPlayTheLoopRegion) {
-    SegmentSpec spec;
-    spec.header.length = 4 * 768; // 2 s at 120 bpm
-    spec.header.loopStart = 2 * 768;
-    spec.header.loopEnd = 4 * 768;
-    spec.header.repeats = 2;
-    spec.tempos = {{0, 120.0}};
+    SegmentSpec plan;
+    plan.header.length = 4 * 768; // 2 s at 120 bpm
+    plan.header.loopStart = 2 * 768;
+    plan.header.loopEnd = 4 * 768;
+    plan.header.repeats = 2;
+    plan.tempos = {{0, 120.0}};
     for (int i = 0; i < 4; ++i)
-        spec.notes.push_back({i * 768, 300, 0, 72});
-    const auto audio = play(write("loop.sgt", BuildSegment(spec)));
+        plan.notes.push_back({i * 768, 300, 0, 72});
+    const auto audio = play(write("loop.sgt", BuildSegment(plan)));
     EXPECT_NEAR(double(audio.musicFrames) / kRate, 2.0 + 2 * 1.0, 0.05);
     EXPECT_EQ(session_->fileRepeats(), 2u);
     // The repeated half sounds again at 2 s and 3 s.
@@ -155,14 +155,14 @@ TEST_F(SegmentRender, BandsPlayTheChosenInstrument) {
     const Bytes collection = testdls::BuildDls(testdls::TestCollection());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        SegmentSpec spec;
-        spec.header.length = 2 * 768;
-        spec.tempos = {{0, 120.0}};
+        SegmentSpec plan;
+        plan.header.length = 2 * 768;
+        plan.tempos = {{0, 120.0}};
         const Reference ref{kCollectionClass, std::nullopt, "", c.file};
-        spec.container = {{collection, Reference{kCollectionClass, std::nullopt, "", "sine.dls"}, ""}};
-        spec.bands = {{0, {{0, c.patch, c.flags | 0x40, 64, 127, 0, 2, ref}}}};
-        spec.notes = {{0, 768, 0, c.key, 120}};
-        const auto audio = play(write("band.sgt", BuildSegment(spec)));
+        plan.container = {{collection, Reference{kCollectionClass, std::nullopt, "", "sine.dls"}, ""}};
+        plan.bands = {{0, {{0, c.patch, c.flags | 0x40, 64, 127, 0, 2, ref}}}};
+        plan.notes = {{0, 768, 0, c.key, 120}};
+        const auto audio = play(write("band.sgt", BuildSegment(plan)));
         const std::size_t from = kRate / 10, to = kRate / 3;
         const double fundamental = Power(audio, from, to, c.fundamental);
         EXPECT_GT(Rms(audio, from, to), 0.01);
@@ -180,11 +180,11 @@ TEST_F(SegmentRender, BandsPlayTheChosenInstrument) {
 // cache shares a collection between loads until ClearCache.
 TEST_F(SegmentRender, LoaderCacheSharesCollectionsBetweenLoads) {
     write("Shared.DLS", testdls::BuildDls(testdls::TestCollection()));
-    SegmentSpec spec;
-    spec.header.length = 768;
-    spec.header.repeats = 3;
-    spec.bands = {{0, {{0, 1, 0x1, 64, 100, 0, 2, Reference{kCollectionClass, std::nullopt, "", "shared.dls"}}}}};
-    const std::string path = write("piece.any", BuildSegment(spec));
+    SegmentSpec plan;
+    plan.header.length = 768;
+    plan.header.repeats = 3;
+    plan.bands = {{0, {{0, 1, 0x1, 64, 100, 0, 2, Reference{kCollectionClass, std::nullopt, "", "shared.dls"}}}}};
+    const std::string path = write("piece.any", BuildSegment(plan));
 
     using namespace platform;
     auto* loader = new Loader();

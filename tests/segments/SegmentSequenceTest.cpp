@@ -12,11 +12,11 @@ namespace {
 using music::PatchSelect;
 
 TEST(SegmentSequence, BandSetsPatchVolumePanAndBendRangeBeforeTheFirstNote) {
-    SegmentSpec spec = MelodySpec();
+    SegmentSpec plan = MelodySpec();
     Instrument piano{0, 0x00050300 | 4, 0x1 | 0x2 | 0x20 | 0x40 | 0x2000, 20, 90, 0, 12, std::nullopt};
     Instrument kit{9, 0x80000000u | 16, 0x1 | 0x40, 64, 127, 0, 2, std::nullopt};
-    spec.bands = {{0, {piano, kit}}};
-    const Loaded l = Load(BuildSegment(spec));
+    plan.bands = {{0, {piano, kit}}};
+    const Loaded l = Load(BuildSegment(plan));
     ASSERT_TRUE(l.ok) << l.error;
     ASSERT_EQ(l.sequence.patches.size(), 2u);
     const PatchSelect& p = l.sequence.patches[0];
@@ -44,10 +44,10 @@ TEST(SegmentSequence, BandSetsPatchVolumePanAndBendRangeBeforeTheFirstNote) {
 }
 
 TEST(SegmentSequence, TransposeAppliesFromTheBandOnExceptOnDrums) {
-    SegmentSpec spec = MelodySpec();
-    spec.notes.push_back({0, 100, 9, 36, 100});
-    spec.bands = {{768, {{0, 0, 0x1 | 0x80, 64, 100, -12}, {9, 0x80000000u, 0x1 | 0x80, 64, 100, 5}}}};
-    const Loaded l = Load(BuildSegment(spec));
+    SegmentSpec plan = MelodySpec();
+    plan.notes.push_back({0, 100, 9, 36, 100});
+    plan.bands = {{768, {{0, 0, 0x1 | 0x80, 64, 100, -12}, {9, 0x80000000u, 0x1 | 0x80, 64, 100, 5}}}};
+    const Loaded l = Load(BuildSegment(plan));
     ASSERT_TRUE(l.ok) << l.error;
     std::vector<int> keys;
     for (const auto& n : Notes(l.sequence))
@@ -57,10 +57,10 @@ TEST(SegmentSequence, TransposeAppliesFromTheBandOnExceptOnDrums) {
 }
 
 TEST(SegmentSequence, PChannelsBeyondSixteenGoToHigherGroups) {
-    SegmentSpec spec;
-    spec.header.length = 768;
-    spec.notes = {{0, 100, 3, 60}, {0, 100, 17, 61}, {0, 100, 0xFFFFFFFDu, 62}};
-    const Loaded l = Load(BuildSegment(spec));
+    SegmentSpec plan;
+    plan.header.length = 768;
+    plan.notes = {{0, 100, 3, 60}, {0, 100, 17, 61}, {0, 100, 0xFFFFFFFDu, 62}};
+    const Loaded l = Load(BuildSegment(plan));
     ASSERT_TRUE(l.ok);
     const auto notes = Notes(l.sequence);
     ASSERT_EQ(notes.size(), 2u); // the broadcast channel has no place in the sequence
@@ -90,10 +90,10 @@ TEST(SegmentSequence, CurvesBecomeSmoothControllerChanges) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        SegmentSpec spec;
-        spec.header.length = 2 * 768;
-        spec.curves = {c.curve};
-        const Loaded l = Load(BuildSegment(spec));
+        SegmentSpec plan;
+        plan.header.length = 2 * 768;
+        plan.curves = {c.curve};
+        const Loaded l = Load(BuildSegment(plan));
         ASSERT_TRUE(l.ok);
         std::vector<std::pair<std::uint32_t, int>> points;
         for (const auto& e : l.sequence.events) {
@@ -121,10 +121,10 @@ TEST(SegmentSequence, CurvesBecomeSmoothControllerChanges) {
 
 TEST(SegmentSequence, CurveShapesDifferInTheMiddle) {
     auto midValue = [](std::uint8_t shape) {
-        SegmentSpec spec;
-        spec.header.length = 2 * 768;
-        spec.curves = {{0, 768, 0, 0, 0, 0, 120, 0, 4, shape, 7}};
-        const Loaded l = Load(BuildSegment(spec));
+        SegmentSpec plan;
+        plan.header.length = 2 * 768;
+        plan.curves = {{0, 768, 0, 0, 0, 0, 120, 0, 4, shape, 7}};
+        const Loaded l = Load(BuildSegment(plan));
         int v = -1;
         for (const auto& e : l.sequence.events)
             if (e.tick <= 384) v = e.data2;
@@ -140,25 +140,25 @@ TEST(SegmentSequence, CurveShapesDifferInTheMiddle) {
 // Thousands of curves each lasting for ever must not turn into billions of
 // messages: past a budget, curves jump to their end values.
 TEST(SegmentSequence, HostileCurvesStayBounded) {
-    SegmentSpec spec;
-    spec.header.length = 0x7FFFFFFF;
+    SegmentSpec plan;
+    plan.header.length = 0x7FFFFFFF;
     for (int i = 0; i < 3000; ++i)
-        spec.curves.push_back({i, 0x40000000, 0, static_cast<std::uint32_t>(i % 16), 0, 0, 16383, 0, 7, 0});
-    const Loaded l = Load(BuildSegment(spec));
+        plan.curves.push_back({i, 0x40000000, 0, static_cast<std::uint32_t>(i % 16), 0, 0, 16383, 0, 7, 0});
+    const Loaded l = Load(BuildSegment(plan));
     ASSERT_TRUE(l.ok);
     EXPECT_GT(l.sequence.events.size(), 3000u);
     EXPECT_LT(l.sequence.events.size(), (1u << 20) + 3000u * 4u + 16384u);
 }
 
 TEST(SegmentSequence, CurveFromTheCurrentValueStartsWhereTheLastOneEnded) {
-    SegmentSpec spec;
-    spec.header.length = 4 * 768;
-    spec.bands = {{0, {{0, 0, 0x40, 64, 90}}}};
+    SegmentSpec plan;
+    plan.header.length = 4 * 768;
+    plan.bands = {{0, {{0, 0, 0x40, 64, 90}}}};
     // Written out of order; the fade starts from the band's volume.
-    spec.curves = {{1536, 768, 0, 0, 0, 0, 8192, 0, 3, 0, 0, 0x2},
+    plan.curves = {{1536, 768, 0, 0, 0, 0, 8192, 0, 3, 0, 0, 0x2},
                    {0, 768, 0, 0, 0, 0, 0, 0, 4, 0, 7, 0x2},
                    {768, 384, 0, 0, 0, 8192, 12000, 0, 3, 0}};
-    const Loaded l = Load(BuildSegment(spec));
+    const Loaded l = Load(BuildSegment(plan));
     const auto volume = Controllers(l.sequence, 7);
     ASSERT_GE(volume.size(), 3u);
     EXPECT_EQ(volume[1].data2, 90); // [0] is the band's own
@@ -173,10 +173,10 @@ TEST(SegmentSequence, CurveFromTheCurrentValueStartsWhereTheLastOneEnded) {
 // A reset value only matters when a curve is cut off; a curve that plays to
 // its end keeps its end value.
 TEST(SegmentSequence, CurveWithResetKeepsItsEndValue) {
-    SegmentSpec spec;
-    spec.header.length = 4 * 768;
-    spec.curves = {{0, 768, 384, 0, 0, 0, 127, 64, 4, 1, 11, 0x1}};
-    const Loaded l = Load(BuildSegment(spec));
+    SegmentSpec plan;
+    plan.header.length = 4 * 768;
+    plan.curves = {{0, 768, 384, 0, 0, 0, 127, 64, 4, 1, 11, 0x1}};
+    const Loaded l = Load(BuildSegment(plan));
     const auto cc = Controllers(l.sequence, 11);
     ASSERT_EQ(cc.size(), 1u);
     EXPECT_EQ(cc[0].tick, 0u);
@@ -195,12 +195,12 @@ TEST(SegmentSequence, LoopRegionRepeatsAndLength) {
         {3072, 2000, 1000, 1, 0, 0},     // reversed: whole segment
     };
     for (const auto& c : cases) {
-        SegmentSpec spec = MelodySpec();
-        spec.header.length = c.length;
-        spec.header.loopStart = c.loopStart;
-        spec.header.loopEnd = c.loopEnd;
-        spec.header.repeats = c.repeats;
-        const Loaded l = Load(BuildSegment(spec));
+        SegmentSpec plan = MelodySpec();
+        plan.header.length = c.length;
+        plan.header.loopStart = c.loopStart;
+        plan.header.loopEnd = c.loopEnd;
+        plan.header.repeats = c.repeats;
+        const Loaded l = Load(BuildSegment(plan));
         ASSERT_TRUE(l.ok);
         EXPECT_EQ(l.sequence.lengthTicks, static_cast<std::uint32_t>(c.length));
         EXPECT_EQ(l.sequence.repeats, c.repeats);
@@ -210,39 +210,39 @@ TEST(SegmentSequence, LoopRegionRepeatsAndLength) {
 }
 
 TEST(SegmentSequence, LengthInClockTimeUsesTheTempoMap) {
-    SegmentSpec spec = MelodySpec(); // 96 bpm: a quarter lasts 0.625 s
-    spec.header.length = 1;
-    spec.header.flags = 1;
-    spec.header.clockLength = 25'000'000; // 2.5 s in 100 ns units = 4 quarters
-    const Loaded l = Load(BuildSegment(spec));
+    SegmentSpec plan = MelodySpec(); // 96 bpm: a quarter lasts 0.625 s
+    plan.header.length = 1;
+    plan.header.flags = 1;
+    plan.header.clockLength = 25'000'000; // 2.5 s in 100 ns units = 4 quarters
+    const Loaded l = Load(BuildSegment(plan));
     EXPECT_EQ(l.sequence.lengthTicks, 4u * 768u);
     EXPECT_EQ(Notes(l.sequence).size(), 4u);
 }
 
 TEST(SegmentSequence, NotesPastTheEndAreCutAndMissingLengthIsComputed) {
-    SegmentSpec spec = MelodySpec();
-    spec.header.length = 2000;
-    Loaded l = Load(BuildSegment(spec));
+    SegmentSpec plan = MelodySpec();
+    plan.header.length = 2000;
+    Loaded l = Load(BuildSegment(plan));
     auto notes = Notes(l.sequence);
     ASSERT_EQ(notes.size(), 3u);
     EXPECT_EQ(notes[2].off, 2000u); // sounding at the end: released there
     EXPECT_LE(l.sequence.events.back().tick, l.sequence.lengthTicks);
 
-    spec.header.length = 0;
-    l = Load(BuildSegment(spec));
+    plan.header.length = 0;
+    l = Load(BuildSegment(plan));
     EXPECT_EQ(l.sequence.lengthTicks, 3004u);
     EXPECT_EQ(Notes(l.sequence).size(), 4u);
 }
 
 TEST(SegmentSequence, PlayStartSkipsEarlierNotesButKeepsTheirSettings) {
-    SegmentSpec spec = MelodySpec();
-    spec.header.playStart = 768;
-    spec.header.loopStart = 1536;
-    spec.header.loopEnd = 3072;
+    SegmentSpec plan = MelodySpec();
+    plan.header.playStart = 768;
+    plan.header.loopStart = 1536;
+    plan.header.loopEnd = 3072;
     // Written out of time order: the later value must be the one that holds.
-    spec.curves = {{500, 0, 0, 0, 0, 0, 99, 0, 4, 1, 7}, {100, 0, 0, 0, 0, 0, 10, 0, 4, 1, 7}};
-    spec.bands = {{0, {{0, 7, 0x1}}}, {5000, {{0, 9, 0x1}}}};
-    const Loaded l = Load(BuildSegment(spec));
+    plan.curves = {{500, 0, 0, 0, 0, 0, 99, 0, 4, 1, 7}, {100, 0, 0, 0, 0, 0, 10, 0, 4, 1, 7}};
+    plan.bands = {{0, {{0, 7, 0x1}}}, {5000, {{0, 9, 0x1}}}};
+    const Loaded l = Load(BuildSegment(plan));
     const auto notes = Notes(l.sequence);
     ASSERT_EQ(notes.size(), 3u);
     EXPECT_EQ(notes[0], (NoteEvent{0, 700, 62, 90, 0, 0}));
@@ -259,10 +259,10 @@ TEST(SegmentSequence, PlayStartSkipsEarlierNotesButKeepsTheirSettings) {
 }
 
 TEST(SegmentSequence, TempoChangesAndSysExKeepTheirTimes) {
-    SegmentSpec spec = MelodySpec();
-    spec.tempos = {{0, 120.0}, {1536, 60.0}, {768, 240.0}};
-    spec.sysex = {{768, Bytes{0xF0, 0x41, 0x10, 0xF7}}};
-    const Loaded l = Load(BuildSegment(spec));
+    SegmentSpec plan = MelodySpec();
+    plan.tempos = {{0, 120.0}, {1536, 60.0}, {768, 240.0}};
+    plan.sysex = {{768, Bytes{0xF0, 0x41, 0x10, 0xF7}}};
+    const Loaded l = Load(BuildSegment(plan));
     ASSERT_EQ(l.sequence.tempos.size(), 3u);
     EXPECT_EQ(l.sequence.tempos[1].tick, 768u);
     EXPECT_EQ(l.sequence.tempos[1].microsecondsPerQuarter, 250000u);
@@ -275,10 +275,10 @@ TEST(SegmentSequence, TempoChangesAndSysExKeepTheirTimes) {
 }
 
 TEST(SegmentSequence, ReStruckNoteIsNotCutByThePreviousNoteOff) {
-    SegmentSpec spec;
-    spec.header.length = 2 * 768;
-    spec.notes = {{0, 768, 0, 60}, {768, 768, 0, 60}};
-    const Loaded l = Load(BuildSegment(spec));
+    SegmentSpec plan;
+    plan.header.length = 2 * 768;
+    plan.notes = {{0, 768, 0, 60}, {768, 768, 0, 60}};
+    const Loaded l = Load(BuildSegment(plan));
     const auto& e = l.sequence.events;
     ASSERT_EQ(e.size(), 4u);
     EXPECT_EQ(e[1].tick, 768u);

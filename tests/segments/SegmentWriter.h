@@ -172,7 +172,7 @@ inline Bytes TrackForm(const Guid& cls, const char* ckid, const char* fccType, c
     return Form("DMTK", body);
 }
 
-inline Bytes BandForm(const Band& band, const SegmentSpec& spec) {
+inline Bytes BandForm(const Band& band, const SegmentSpec& plan) {
     Bytes items;
     for (const auto& inst : band.instruments) {
         Bytes bins;
@@ -186,7 +186,7 @@ inline Bytes BandForm(const Band& band, const SegmentSpec& spec) {
         bins.push_back(inst.volume);
         PutU16(bins, static_cast<std::uint16_t>(inst.transpose));
         PutU32(bins, 0);
-        if (spec.instrumentExtended) {
+        if (plan.instrumentExtended) {
             PutU16(bins, static_cast<std::uint16_t>(inst.pitchBendRange));
             PutU16(bins, 0);
         }
@@ -199,17 +199,17 @@ inline Bytes BandForm(const Band& band, const SegmentSpec& spec) {
     return Form("DMBD", body);
 }
 
-inline Bytes BuildSegment(const SegmentSpec& spec) {
-    const std::uint32_t extra = spec.extraItemBytes;
+inline Bytes BuildSegment(const SegmentSpec& plan) {
+    const std::uint32_t extra = plan.extraItemBytes;
     Bytes tracks;
-    if (spec.unknownChunks) {
+    if (plan.unknownChunks) {
         // A track class this reader does not know, with a data chunk of its own.
         tracks = TrackForm(kChordTrack, nullptr, "cord", List("cord", Chunk("crdh", Bytes(4, 1)), "RIFF"));
     }
-    if (!spec.tempos.empty()) {
+    if (!plan.tempos.empty()) {
         Bytes items;
         PutU32(items, 16 + extra);
-        for (auto [time, bpm] : spec.tempos) {
+        for (auto [time, bpm] : plan.tempos) {
             PutU32(items, static_cast<std::uint32_t>(time));
             PutU32(items, 0);
             std::uint64_t bits = 0;
@@ -228,14 +228,14 @@ inline Bytes BuildSegment(const SegmentSpec& spec) {
         tims.push_back(4);
         PutU16(tims, 4);
         tims.insert(tims.end(), extra, 0xAB);
-        Bytes data = spec.timeSigList ? List("TIMS", Chunk("tims", tims)) : Chunk("tims", tims);
-        Append(tracks, TrackForm(kTimeSigTrack, spec.timeSigList ? nullptr : "tims",
-                                 spec.timeSigList ? "TIMS" : nullptr, data));
+        Bytes data = plan.timeSigList ? List("TIMS", Chunk("tims", tims)) : Chunk("tims", tims);
+        Append(tracks, TrackForm(kTimeSigTrack, plan.timeSigList ? nullptr : "tims",
+                                 plan.timeSigList ? "TIMS" : nullptr, data));
     }
-    if (!spec.notes.empty() || !spec.curves.empty()) {
+    if (!plan.notes.empty() || !plan.curves.empty()) {
         Bytes evtl;
         PutU32(evtl, 20 + extra);
-        for (const auto& n : spec.notes) {
+        for (const auto& n : plan.notes) {
             PutU32(evtl, static_cast<std::uint32_t>(n.time));
             PutU32(evtl, static_cast<std::uint32_t>(n.duration));
             PutU32(evtl, n.pchannel);
@@ -247,7 +247,7 @@ inline Bytes BuildSegment(const SegmentSpec& spec) {
         }
         Bytes curl;
         PutU32(curl, 32 + extra);
-        for (const auto& c : spec.curves) {
+        for (const auto& c : plan.curves) {
             PutU32(curl, static_cast<std::uint32_t>(c.start));
             PutU32(curl, static_cast<std::uint32_t>(c.duration));
             PutU32(curl, static_cast<std::uint32_t>(c.resetDuration));
@@ -265,13 +265,13 @@ inline Bytes BuildSegment(const SegmentSpec& spec) {
             curl.insert(curl.end(), extra, 0xAB);
         }
         Bytes seqt = Chunk("evtl", evtl);
-        if (spec.unknownChunks) Append(seqt, Chunk("zzzz", Bytes(5, 7)));
+        if (plan.unknownChunks) Append(seqt, Chunk("zzzz", Bytes(5, 7)));
         Append(seqt, Chunk("curl", curl));
         Append(tracks, TrackForm(kSequenceTrack, "seqt", nullptr, Chunk("seqt", seqt)));
     }
-    if (!spec.sysex.empty()) {
+    if (!plan.sysex.empty()) {
         Bytes syex;
-        for (const auto& [time, bytes] : spec.sysex) {
+        for (const auto& [time, bytes] : plan.sysex) {
             PutU32(syex, static_cast<std::uint32_t>(time));
             PutU32(syex, 0);
             PutU32(syex, static_cast<std::uint32_t>(bytes.size()));
@@ -279,9 +279,9 @@ inline Bytes BuildSegment(const SegmentSpec& spec) {
         }
         Append(tracks, TrackForm(kSysExTrack, "syex", nullptr, Chunk("syex", syex)));
     }
-    if (!spec.bands.empty()) {
+    if (!plan.bands.empty()) {
         Bytes lbdl;
-        for (const auto& band : spec.bands) {
+        for (const auto& band : plan.bands) {
             Bytes bd2h;
             PutU32(bd2h, static_cast<std::uint32_t>(band.time));
             PutU32(bd2h, static_cast<std::uint32_t>(band.time));
@@ -289,7 +289,7 @@ inline Bytes BuildSegment(const SegmentSpec& spec) {
             if (band.bandFile)
                 Append(lbnd, ReferenceList(*band.bandFile));
             else
-                Append(lbnd, BandForm(band, spec));
+                Append(lbnd, BandForm(band, plan));
             Append(lbdl, List("lbnd", lbnd));
         }
         Bytes bdth;
@@ -299,13 +299,13 @@ inline Bytes BuildSegment(const SegmentSpec& spec) {
         Append(tracks, TrackForm(kBandTrack, nullptr, "DMBT", Form("DMBT", dmbt)));
     }
 
-    Bytes body = HeaderChunk(spec.header);
-    if (spec.guid) Append(body, Chunk("guid", *spec.guid));
+    Bytes body = HeaderChunk(plan.header);
+    if (plan.guid) Append(body, Chunk("guid", *plan.guid));
     Append(body, List("UNFO", Chunk("UNAM", WideText("Test segment"))));
-    if (spec.unknownChunks) Append(body, Chunk("what", Bytes(3, 9)));
-    if (!spec.container.empty()) {
+    if (plan.unknownChunks) Append(body, Chunk("what", Bytes(3, 9)));
+    if (!plan.container.empty()) {
         Bytes cosl;
-        for (const auto& e : spec.container) {
+        for (const auto& e : plan.container) {
             Bytes cobl;
             if (!e.alias.empty()) Append(cobl, Chunk("coba", WideText(e.alias)));
             Bytes cobh(24, 0);

@@ -74,11 +74,11 @@ inline std::vector<music::SeqEvent> Controllers(const music::Sequence& s, std::u
 // A four-note melody at 96 bpm: C4 D4 E4 G4, a quarter each, the last one
 // half a beat late by its grid offset.
 inline SegmentSpec MelodySpec() {
-    SegmentSpec spec;
-    spec.header.length = 4 * 768;
-    spec.tempos = {{0, 96.0}};
-    spec.notes = {{0, 700, 0, 60, 100}, {768, 700, 0, 62, 90}, {1536, 700, 0, 64, 80}, {1920, 700, 0, 67, 70, 384}};
-    return spec;
+    SegmentSpec plan;
+    plan.header.length = 4 * 768;
+    plan.tempos = {{0, 96.0}};
+    plan.notes = {{0, 700, 0, 60, 100}, {768, 700, 0, 62, 90}, {1536, 700, 0, 64, 80}, {1920, 700, 0, 67, 70, 384}};
+    return plan;
 }
 
 inline std::vector<NoteEvent> MelodyNotes() {

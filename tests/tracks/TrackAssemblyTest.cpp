@@ -55,20 +55,20 @@ class TrackAssembly : public ::testing::Test {
 };
 
 SegmentSpec TwoChannels() {
-    SegmentSpec spec;
-    spec.header.length = 8 * 768;
+    SegmentSpec plan;
+    plan.header.length = 8 * 768;
     for (int i = 0; i < 8; ++i) {
-        spec.notes.push_back({i * 768, 384, 0, 60});
-        spec.notes.push_back({i * 768, 384, 1, 72});
+        plan.notes.push_back({i * 768, 384, 0, 60});
+        plan.notes.push_back({i * 768, 384, 1, 72});
     }
-    return spec;
+    return plan;
 }
 
 TEST_F(TrackAssembly, WaveItemsBecomeWavesOfTheSequence) {
     write("chirp.wav", WaveFile(std::vector<float>(800, 0.3f), 8000, 1, 16, Loop{100, 200}));
-    SegmentSpec spec;
-    spec.header.length = 4 * 768;
-    spec.header.playStart = 768;
+    SegmentSpec plan;
+    plan.header.length = 4 * 768;
+    plan.header.playStart = 768;
     WaveItem plain{2 * 768, 0, -600, 0, 0, 0, 0, FileRef("CHIRP.WAV", kWaveClass)};
     WaveItem looped{3 * 768, 384, 0, 0, 0, 0, 2500000, FileRef("chirp.wav", kWaveClass)}; // a quarter second in
     WaveItem ignoring = looped;
@@ -77,7 +77,7 @@ TEST_F(TrackAssembly, WaveItemsBecomeWavesOfTheSequence) {
     WaveItem early{100, 0, 0, 0, 0, 0, 0, FileRef("chirp.wav", kWaveClass)}; // before the play start
     WaveItem missing{768, 0, 0, 0, 0, 0, 0, FileRef("gone.wav", kWaveClass)};
     const Bytes track = WaveTrack({{-200, 35, {plain, looped, ignoring, early, missing}}}, -100);
-    const auto seq = load("waves.sgt", WithTracks(BuildSegment(spec), track));
+    const auto seq = load("waves.sgt", WithTracks(BuildSegment(plan), track));
     ASSERT_TRUE(seq);
     ASSERT_EQ(seq->waveData.size(), 1u); // one file, read once
     EXPECT_EQ(seq->waveData[0]->frames(), 800u);
@@ -97,16 +97,16 @@ TEST_F(TrackAssembly, WaveItemsBecomeWavesOfTheSequence) {
 }
 
 TEST_F(TrackAssembly, EmbeddedWavesAreFoundByNameAndReadOnce) {
-    SegmentSpec spec;
-    spec.header.length = 768;
+    SegmentSpec plan;
+    plan.header.length = 768;
     Embedded e;
     e.form = WaveFile(std::vector<float>(100, 0.5f), 8000, 2, 8);
     e.description = FileRef("inside.wav", kWaveClass);
-    spec.container.push_back(e);
+    plan.container.push_back(e);
     WavePart part;
     for (int i = 0; i < 200; ++i)
         part.items.push_back({i, 0, 0, 0, 0, 0, 0, FileRef("Inside.wav", kWaveClass)});
-    const auto seq = load("embedded.sgt", WithTracks(BuildSegment(spec), WaveTrack({part})));
+    const auto seq = load("embedded.sgt", WithTracks(BuildSegment(plan), WaveTrack({part})));
     ASSERT_TRUE(seq);
     ASSERT_EQ(seq->waves.size(), 200u);
     ASSERT_EQ(seq->waveData.size(), 1u);
@@ -115,9 +115,9 @@ TEST_F(TrackAssembly, EmbeddedWavesAreFoundByNameAndReadOnce) {
 
 TEST_F(TrackAssembly, WavesAloneGiveTheSegmentItsLength) {
     write("one.wav", WaveFile(std::vector<float>(8000, 0.5f), 8000, 1)); // one second
-    SegmentSpec spec;                                                    // no length, no notes
+    SegmentSpec plan;                                                    // no length, no notes
     const auto seq =
-        load("only.sgt", WithTracks(BuildSegment(spec),
+        load("only.sgt", WithTracks(BuildSegment(plan),
                                     WaveTrack({{0, 0, {{768, 0, 0, 0, 0, 0, 0, FileRef("one.wav", kWaveClass)}}}})));
     ASSERT_TRUE(seq);
     EXPECT_NEAR(double(seq->lengthTicks), 768 + 1536, 2); // the wave ends a second after it starts
@@ -225,11 +225,11 @@ TEST_F(TrackAssembly, DamagedSegmentsWithEveryTrackKindLoadOrFailCleanly) {
     child.header.length = 768;
     child.notes = {{0, 100, 3, 90}};
     write("t.sgt", BuildSegment(child));
-    SegmentSpec spec = TwoChannels();
+    SegmentSpec plan = TwoChannels();
     Embedded e;
     e.form = WaveFile(std::vector<float>(32, 0.25f), 8000, 2, 8);
     e.description = FileRef("e.wav", kWaveClass);
-    spec.container.push_back(e);
+    plan.container.push_back(e);
     Bytes tracks = WaveTrack({{0,
                                0,
                                {{0, 768, 0, 2, 9, 0, 0, FileRef("w.wav", kWaveClass)},
@@ -237,7 +237,7 @@ TEST_F(TrackAssembly, DamagedSegmentsWithEveryTrackKindLoadOrFailCleanly) {
     Append(tracks, MuteTrack({{768, 0}, {1536, 0, 0}}));
     Append(tracks, TriggerTrack({{768, FileRef("t.sgt", kSegmentClass)}}));
     Append(tracks, QuietTracks());
-    const Bytes whole = WithTracks(BuildSegment(spec), tracks);
+    const Bytes whole = WithTracks(BuildSegment(plan), tracks);
     ASSERT_TRUE(load("whole.sgt", whole));
     // Cut anywhere, and with bytes flipped: never a crash or a hang, and a
     // failure always comes with its reason.

@@ -116,17 +116,17 @@ class TrackRender : public ::testing::Test {
 TEST_F(TrackRender, WaveIsHeardAtItsTimeWithItsVolume) {
     const auto burst = Noise(2205, 0.5f, 1);
     write("burst.wav", WaveFile(burst, kRate, 1));
-    SegmentSpec spec;
-    spec.header.length = 4 * 768;
-    spec.tempos = {{0, 120.0}};
-    spec.notes = {{0, 4 * 768, 0, 48, 90}}; // the synthesizer plays along
+    SegmentSpec plan;
+    plan.header.length = 4 * 768;
+    plan.tempos = {{0, 120.0}};
+    plan.notes = {{0, 4 * 768, 0, 48, 90}}; // the synthesizer plays along
     // Off the block grid on purpose; the second at half the level.
     const std::int64_t t1 = 768 + 101, t2 = 2 * 768 + 333;
     const Bytes waves = WaveTrack({{0,
                                     0,
                                     {{t1, 0, 0, 0, 0, 0, 0, FileRef("burst.wav", kWaveClass)},
                                      {t2, 0, -602, 0, 0, 0, 0, FileRef("burst.wav", kWaveClass)}}}});
-    const auto audio = play(write("timed.sgt", WithTracks(BuildSegment(spec), waves)));
+    const auto audio = play(write("timed.sgt", WithTracks(BuildSegment(plan), waves)));
     for (const auto& [tick, level] : {std::pair{t1, 1.0}, std::pair{t2, 0.5}}) {
         SCOPED_TRACE("wave at tick " + std::to_string(tick));
         const std::size_t expected = FrameOf(double(tick));
@@ -140,10 +140,10 @@ TEST_F(TrackRender, WaveIsHeardAtItsTimeWithItsVolume) {
 TEST_F(TrackRender, WaveFollowsMasterVolume) {
     const auto burst = Noise(2205, 0.5f, 2);
     write("burst.wav", WaveFile(burst, kRate, 1));
-    SegmentSpec spec;
-    spec.header.length = 2 * 768;
+    SegmentSpec plan;
+    plan.header.length = 2 * 768;
     const Bytes waves = WaveTrack({{0, 0, {{384, 0, 0, 0, 0, 0, 0, FileRef("burst.wav", kWaveClass)}}}});
-    const std::string path = write("master.sgt", WithTracks(BuildSegment(spec), waves));
+    const std::string path = write("master.sgt", WithTracks(BuildSegment(plan), waves));
     const std::size_t at = FrameOf(384);
     const double full = BestMatch(play(path, 127), burst, at - 100, at + 100).second;
     const double lower = BestMatch(play(path, 60), burst, at - 100, at + 100).second;
@@ -158,13 +158,13 @@ TEST_F(TrackRender, LoopedWaveSoundsUntilItsDuration) {
     for (std::size_t i = 0; i < tone.size(); ++i)
         tone[i] = 0.4f * static_cast<float>(std::sin(2.0 * std::numbers::pi * 441.0 * double(i) / kRate));
     write("tone.wav", WaveFile(tone, kRate, 1, 16, Loop{0, 2205}));
-    SegmentSpec spec;
-    spec.header.length = 4 * 768;
+    SegmentSpec plan;
+    plan.header.length = 4 * 768;
     WaveItem looped{0, 768, 0, 0, 0, 0, 0, FileRef("tone.wav", kWaveClass)};
     WaveItem once = looped;
     once.time = 2 * 768;
     once.flags = kIgnoreLoops;
-    const auto audio = play(write("loop.sgt", WithTracks(BuildSegment(spec), WaveTrack({{0, 0, {looped, once}}}))));
+    const auto audio = play(write("loop.sgt", WithTracks(BuildSegment(plan), WaveTrack({{0, 0, {looped, once}}}))));
     const double level = 0.4 / std::sqrt(2.0);
     EXPECT_NEAR(Rms(audio, FrameOf(500), FrameOf(700)), level, 0.1 * level); // past the wave's own end
     EXPECT_LT(Rms(audio, FrameOf(800), FrameOf(1500)), 0.01 * level);        // stopped at its duration
@@ -173,11 +173,11 @@ TEST_F(TrackRender, LoopedWaveSoundsUntilItsDuration) {
 }
 
 TEST_F(TrackRender, MutedChannelIsSilent) {
-    SegmentSpec spec;
-    spec.header.length = 4 * 768;
-    spec.bands = {{0, {{0, 0, 0x1 | 0x40, 64, 110}, {1, 0, 0x1 | 0x40, 64, 110}}}};
-    spec.notes = {{0, 3 * 768, 0, 60, 100}, {0, 3 * 768, 1, 66, 100}};
-    const Bytes seg = BuildSegment(spec);
+    SegmentSpec plan;
+    plan.header.length = 4 * 768;
+    plan.bands = {{0, {{0, 0, 0x1 | 0x40, 64, 110}, {1, 0, 0x1 | 0x40, 64, 110}}}};
+    plan.notes = {{0, 3 * 768, 0, 60, 100}, {0, 3 * 768, 1, 66, 100}};
+    const Bytes seg = BuildSegment(plan);
     const auto open = play(write("open.sgt", seg));
     const auto muted = play(write("muted.sgt", WithTracks(seg, MuteTrack({{0, 1}}))));
     const std::size_t from = FrameOf(200), to = FrameOf(2000);

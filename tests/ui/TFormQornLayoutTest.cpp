@@ -189,33 +189,33 @@ class LayoutTest : public FormFixture {
 };
 
 TEST_F(LayoutTest, EveryControlMatchesItsDescription) {
-    for (const ControlSpec& spec : Controls) {
-        SCOPED_TRACE(spec.name);
-        auto* w = form->findChild<QWidget*>(QString::fromLatin1(spec.name));
+    for (const ControlSpec& plan : Controls) {
+        SCOPED_TRACE(plan.name);
+        auto* w = form->findChild<QWidget*>(QString::fromLatin1(plan.name));
         ASSERT_NE(w, nullptr);
         EXPECT_EQ(w->parentWidget(), form.get());
-        EXPECT_TRUE(IsKind(w, spec.kind));
-        if (spec.sizesToText) {
-            EXPECT_EQ(w->pos(), spec.place.topLeft());
+        EXPECT_TRUE(IsKind(w, plan.kind));
+        if (plan.sizesToText) {
+            EXPECT_EQ(w->pos(), plan.place.topLeft());
             EXPECT_EQ(w->size(), w->sizeHint());
         } else {
-            EXPECT_EQ(w->geometry(), spec.place);
+            EXPECT_EQ(w->geometry(), plan.place);
         }
-        EXPECT_EQ(ControlText(w), QString::fromUtf8(spec.text));
-        EXPECT_EQ(w->toolTip(), QString::fromUtf8(spec.hint));
-        EXPECT_EQ(w->isEnabled(), spec.enabled);
+        EXPECT_EQ(ControlText(w), QString::fromUtf8(plan.text));
+        EXPECT_EQ(w->toolTip(), QString::fromUtf8(plan.hint));
+        EXPECT_EQ(w->isEnabled(), plan.enabled);
 
         const QFont font = w->font();
-        EXPECT_EQ(font.family(), QString::fromUtf8(spec.font.family));
-        EXPECT_EQ(font.pixelSize(), spec.font.pixels);
-        EXPECT_EQ(font.bold(), spec.font.bold);
-        EXPECT_EQ(font.italic(), spec.font.italic);
+        EXPECT_EQ(font.family(), QString::fromUtf8(plan.font.family));
+        EXPECT_EQ(font.pixelSize(), plan.font.pixels);
+        EXPECT_EQ(font.bold(), plan.font.bold);
+        EXPECT_EQ(font.italic(), plan.font.italic);
         // What is really drawn: the metric-compatible face.
         EXPECT_EQ(QFontInfo(font).family(), ExpectedFace(font.family()));
 
-        if (spec.background) {
+        if (plan.background) {
             const QImage image = w->grab().toImage();
-            EXPECT_EQ(QColor(image.pixel(3, 3)), *spec.background);
+            EXPECT_EQ(QColor(image.pixel(3, 3)), *plan.background);
         }
     }
 }
