@@ -9,8 +9,12 @@ QString& Title() {
 }
 } // namespace
 
-void SetApplicationTitle(const QString& title) { Title() = title; }
+void SetApplicationTitle(const QString& title) {
+    Title() = title;
+}
 
-QString ApplicationTitle() { return Title(); }
+QString ApplicationTitle() {
+    return Title();
+}
 
 } // namespace qorn::ui

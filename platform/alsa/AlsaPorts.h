@@ -28,12 +28,12 @@ struct AlsaPortInfo {
 // An open connection to one port. send* never blocks for long; after the
 // port vanished, `alive()` turns false and further sends are dropped.
 class AlsaOutput : public MidiSink {
-public:
+  public:
     virtual bool alive() const = 0;
 };
 
 class AlsaBackend {
-public:
+  public:
     virtual ~AlsaBackend() = default;
     // Every port other than the system's and our own; empty without a sequencer.
     virtual std::vector<AlsaPortInfo> listPorts() = 0;

@@ -13,7 +13,7 @@ namespace qorn::platform {
 using AudioRenderFn = void (*)(void* context, float* left, float* right, int frames);
 
 class AudioOutput {
-public:
+  public:
     virtual ~AudioOutput() = default;
     // Stops calling the render function; returns once no call is running.
     virtual void stop() = 0;

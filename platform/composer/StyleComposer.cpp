@@ -67,21 +67,31 @@ const st::Chord& DefaultChord() {
 
 class Composer {
   public:
-    Composer(const ComposeRequest& request, Composition& out)
-        : req_(request), style_(*request.style), out_(out), random_(request.seed), chooser_(random_) {
-        out_.track.kind = seg::Track::Kind::Sequence;
-        key_.keyRoot = request.chords.keyRoot;
-        key_.keyScale = request.chords.keyScale;
+    explicit Composer(ComposeRequest request)
+        : req_(std::move(request)), style_(*req_.style), random_(req_.seed), chooser_(random_) {
+        key_.keyRoot = req_.chords.keyRoot;
+        key_.keyScale = req_.chords.keyScale;
     }
+    Composer(const Composer&) = delete;
+    Composer& operator=(const Composer&) = delete;
 
-    void run() {
-        std::int64_t t = req_.start;
+    void run(std::int64_t from, std::int64_t to, Composition& out) {
+        out_ = &out;
+        out_->track.kind = seg::Track::Kind::Sequence;
+        std::int64_t t = std::max<std::int64_t>(from, req_.start);
+        const std::int64_t stop = std::min<std::int64_t>(to, req_.end);
         std::size_t next = 0;
         std::uint8_t groove = kDefaultGrooveLevel;
         const auto& cmds = req_.commands;
-        while (t < req_.end) {
-            if (full() || out_.plays.size() >= kMaxPatternPlays) {
-                out_.truncated = true;
+        // A span that starts later (a repeat) begins at the groove level in
+        // force; fills and breaks asked for before it are over.
+        if (t > req_.start) {
+            for (; next < cmds.size() && cmds[next].time < t; ++next)
+                if (cmds[next].grooveLevel != 0) groove = cmds[next].grooveLevel;
+        }
+        while (t < stop) {
+            if (full() || out_->plays.size() >= kMaxPatternPlays) {
+                out_->truncated = true;
                 return;
             }
             std::uint16_t embellishment = st::embellishment::kNormal;
@@ -99,8 +109,7 @@ class Composer {
             const int p = ChoosePattern(style_, level, embellishment, random_);
             if (p < 0) return; // a style without patterns is silent
             const auto& pattern = style_.patterns[std::size_t(p)];
-            const std::int64_t end =
-                std::min({t + std::int64_t(pattern.lengthTicks()), nextCommand, std::int64_t(req_.end)});
+            const std::int64_t end = std::min({t + std::int64_t(pattern.lengthTicks()), nextCommand, stop});
             play(std::size_t(p), t, end, level);
             t = end;
         }
@@ -108,7 +117,7 @@ class Composer {
 
   private:
     bool full() const {
-        return out_.track.events.size() >= kMaxComposedNotes || out_.track.curves.size() >= kMaxComposedNotes;
+        return out_->track.events.size() >= kMaxComposedNotes || out_->track.curves.size() >= kMaxComposedNotes;
     }
 
     const st::Chord& chordAt(std::int64_t tick) const {
@@ -134,7 +143,7 @@ class Composer {
             if (v < 0) continue;
             playPart(pattern.partRefs[i], style_.parts[std::size_t(pattern.partRefs[i].part)], v, start, end);
         }
-        out_.plays.push_back(std::move(record));
+        out_->plays.push_back(std::move(record));
     }
 
     void playPart(const st::PartRef& ref, const st::StylePart& part, int variation, std::int64_t start,
@@ -171,7 +180,7 @@ class Composer {
         const std::uint8_t mode = (n.playMode & st::playmode::kNone) ? part.playMode : n.playMode;
         auto key = MusicValueToMidi(n.musicValue, mode, h);
         if (!key) {
-            ++out_.droppedNotes;
+            ++out_->droppedNotes;
             return;
         }
         int midi = *key;
@@ -193,7 +202,7 @@ class Composer {
         e.status = 0x90;
         e.data1 = static_cast<std::uint8_t>(midi);
         e.data2 = static_cast<std::uint8_t>(velocity);
-        out_.track.events.push_back(e);
+        out_->track.events.push_back(e);
     }
 
     void addCurve(const st::PartRef& ref, const st::StyleCurve& k, std::int64_t gridTick) {
@@ -212,12 +221,12 @@ class Composer {
         c.ccData = k.ccData;
         c.flags = k.flags;
         c.paramType = k.paramType;
-        out_.track.curves.push_back(c);
+        out_->track.curves.push_back(c);
     }
 
-    const ComposeRequest& req_;
+    const ComposeRequest req_;
     const st::Style& style_;
-    Composition& out_;
+    Composition* out_ = nullptr;
     SeededRandom random_;
     VariationChooser chooser_;
     Harmony key_;
@@ -246,13 +255,30 @@ int ChoosePattern(const st::Style& style, std::uint8_t grooveLevel, std::uint16_
     return -1;
 }
 
-Composition Compose(const ComposeRequest& request) {
+struct SpanComposer::State {
+    explicit State(const ComposeRequest& request) : composer(request) {}
+    Composer composer;
+};
+
+SpanComposer::SpanComposer(const ComposeRequest& request) {
+    if (request.style != nullptr && request.end > request.start) state_ = std::make_unique<State>(request);
+}
+
+SpanComposer::~SpanComposer() = default;
+
+Composition SpanComposer::compose(std::int32_t start, std::int32_t end) {
     Composition out;
-    if (request.style == nullptr || request.end <= request.start) return out;
-    Composer(request, out).run();
+    if (!state_) return out;
+    out.track.kind = seg::Track::Kind::Sequence;
+    if (end <= start) return out;
+    state_->composer.run(start, end, out);
     if (out.track.events.size() >= kMaxComposedNotes || out.track.curves.size() >= kMaxComposedNotes)
         out.truncated = true;
     return out;
+}
+
+Composition Compose(const ComposeRequest& request) {
+    return SpanComposer(request).compose(request.start, request.end);
 }
 
 } // namespace qorn::composer

@@ -10,6 +10,7 @@
 #include "platform/formats/style/StyleFile.h"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace qorn::composer {
@@ -55,6 +56,28 @@ struct Composition {
 };
 
 Composition Compose(const ComposeRequest& request);
+
+// Composes one request span after span, as a player that jumps back to a
+// loop start keeps composing: chance and the memory of the variations
+// played carry on from span to span, so a repeat chooses its patterns and
+// variations anew while the seed still makes the whole run repeatable.
+class SpanComposer {
+  public:
+    // Keeps a copy of the request; its style must outlive the composer.
+    explicit SpanComposer(const ComposeRequest& request);
+    ~SpanComposer();
+    SpanComposer(const SpanComposer&) = delete;
+    SpanComposer& operator=(const SpanComposer&) = delete;
+
+    // The music of [start, end) within the request's own range. A span
+    // after the request's start begins at the groove level of the commands
+    // before it. Compose(r) is one span over [r.start, r.end).
+    Composition compose(std::int32_t start, std::int32_t end);
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 class SeededRandom;
 

@@ -142,9 +142,41 @@ void ReadStyleTracks(std::span<const std::uint8_t> segmentBytes, const seg::Refe
     std::erase_if(out.styles, [](const st::StyleReference& r) { return !r.style; });
 }
 
+SegmentStyleComposer::SegmentStyleComposer(std::shared_ptr<const StyleComposeInput> input, std::uint32_t seed)
+    : input_(std::move(input)) {
+    if (!input_) return;
+    const auto& styles = input_->tracks.styles;
+    for (std::size_t i = 0; i < styles.size(); ++i) {
+        ComposeRequest request;
+        request.style = styles[i].style.get();
+        request.commands = input_->tracks.commands;
+        request.chords = input_->tracks.chords;
+        request.start = std::max(styles[i].time, 0);
+        request.end = i + 1 < styles.size() ? std::min(styles[i + 1].time, input_->length) : input_->length;
+        request.seed = seed + static_cast<std::uint32_t>(i);
+        composers_.push_back(std::make_unique<SpanComposer>(request));
+    }
+}
+
+std::vector<seg::Track> SegmentStyleComposer::compose(std::int32_t start, std::int32_t end, bool* truncated) {
+    std::vector<seg::Track> tracks;
+    for (auto& c : composers_) {
+        Composition composition = c->compose(start, end);
+        if (truncated && composition.truncated) *truncated = true;
+        // A style that plays nothing in the span still has its track, so the
+        // tracks keep their places whatever the span.
+        composition.track.kind = seg::Track::Kind::Sequence;
+        tracks.push_back(std::move(composition.track));
+    }
+    return tracks;
+}
+
 bool AddStyleComposition(std::span<const std::uint8_t> segmentBytes, const seg::ReferenceResolver& resolver,
-                         seg::SegmentFile& segment, std::uint32_t seed) {
-    StyleTracks tracks;
+                         seg::SegmentFile& segment, std::uint32_t seed,
+                         std::shared_ptr<const StyleComposeInput>* kept) {
+    if (kept) kept->reset();
+    auto input = std::make_shared<StyleComposeInput>();
+    StyleTracks& tracks = input->tracks;
     ReadStyleTracks(segmentBytes, resolver, tracks, segment.warnings);
     if (tracks.styles.empty()) return false;
     const std::int32_t length = segment.header.length;
@@ -152,20 +184,15 @@ bool AddStyleComposition(std::span<const std::uint8_t> segmentBytes, const seg::
         segment.warnings.push_back("style segment without a length: nothing composed");
         return false;
     }
+    input->length = length;
+    bool truncated = false;
     bool composed = false;
-    for (std::size_t i = 0; i < tracks.styles.size(); ++i) {
-        ComposeRequest request;
-        request.style = tracks.styles[i].style.get();
-        request.commands = tracks.commands;
-        request.chords = tracks.chords;
-        request.start = std::max(tracks.styles[i].time, 0);
-        request.end = i + 1 < tracks.styles.size() ? std::min(tracks.styles[i + 1].time, length) : length;
-        request.seed = seed + static_cast<std::uint32_t>(i);
-        Composition c = Compose(request);
-        if (c.truncated) segment.warnings.push_back("composition cut at its size bound");
-        composed = composed || !c.track.events.empty() || !c.track.curves.empty();
-        segment.tracks.push_back(std::move(c.track));
+    for (auto& track : SegmentStyleComposer(input, seed).compose(0, length, &truncated)) {
+        composed = composed || !track.events.empty() || !track.curves.empty();
+        segment.tracks.push_back(std::move(track));
     }
+    if (truncated) segment.warnings.push_back("composition cut at its size bound");
+    if (kept) *kept = input;
 
     const st::Style& first = *tracks.styles.front().style;
     auto has = [&](seg::Track::Kind kind) {

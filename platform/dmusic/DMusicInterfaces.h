@@ -13,20 +13,19 @@ class IDirectMusicSegment2;
 class IDirectMusicSegmentState;
 
 class IDirectMusic2 : public IUnknown {
-public:
+  public:
     virtual HRESULT Activate(BOOL enable) = 0;
     virtual HRESULT SetDirectSound(void* directSound, HWND window) = 0;
     // Port GUID_NULL asks for the default port. S_FALSE: the port adjusted
     // some of the requested parameters (written back into *params).
-    virtual HRESULT CreatePort(REFGUID portGuid, DMUS_PORTPARAMS* params, IDirectMusicPort** port,
-                               IUnknown* outer) = 0;
+    virtual HRESULT CreatePort(REFGUID portGuid, DMUS_PORTPARAMS* params, IDirectMusicPort** port, IUnknown* outer) = 0;
     virtual HRESULT GetDefaultPort(GUID* portGuid) = 0;
     // S_FALSE past the last port, leaving *caps untouched.
     virtual HRESULT EnumPort(DWORD index, DMUS_PORTCAPS* caps) = 0;
 };
 
 class IDirectMusicPort : public IUnknown {
-public:
+  public:
     virtual HRESULT Activate(BOOL enable) = 0;
 };
 
@@ -34,7 +33,7 @@ public:
 inline constexpr DWORD DMUS_SEGF_DEFAULT = 0;
 
 class IDirectMusicPerformance2 : public IUnknown {
-public:
+  public:
     virtual HRESULT Init(IDirectMusic2** directMusic, void* directSound, HWND window) = 0;
     virtual HRESULT AddPort(IDirectMusicPort* port) = 0;
     virtual HRESULT RemovePort(IDirectMusicPort* port) = 0;
@@ -42,8 +41,8 @@ public:
     virtual HRESULT SetGlobalParam(REFGUID type, void* param, DWORD size) = 0;
     virtual HRESULT PlaySegment(IDirectMusicSegment2* segment, DWORD flags, std::int64_t startTime,
                                 IDirectMusicSegmentState** segmentState) = 0;
-    virtual HRESULT Stop(IDirectMusicSegment2* segment, IDirectMusicSegmentState* segmentState,
-                         MUSIC_TIME time, DWORD flags) = 0;
+    virtual HRESULT Stop(IDirectMusicSegment2* segment, IDirectMusicSegmentState* segmentState, MUSIC_TIME time,
+                         DWORD flags) = 0;
     // S_OK while the segment (or the given state of it) sounds, S_FALSE after.
     virtual HRESULT IsPlaying(IDirectMusicSegment2* segment, IDirectMusicSegmentState* segmentState) = 0;
     virtual HRESULT GetTime(REFERENCE_TIME* now, MUSIC_TIME* musicNow) = 0;
@@ -51,14 +50,14 @@ public:
 };
 
 class IDirectMusicLoader : public IUnknown {
-public:
+  public:
     virtual HRESULT GetObject(DMUS_OBJECTDESC* desc, REFIID riid, void** object) = 0;
     virtual HRESULT EnableCache(REFGUID objectClass, BOOL enable) = 0;
     virtual HRESULT ClearCache(REFGUID objectClass) = 0;
 };
 
 class IDirectMusicSegment2 : public IUnknown {
-public:
+  public:
     virtual HRESULT SetParam(REFGUID type, DWORD groupBits, DWORD index, MUSIC_TIME time, void* param) = 0;
     virtual HRESULT GetRepeats(DWORD* repeats) = 0;
     virtual HRESULT SetRepeats(DWORD repeats) = 0;

@@ -92,7 +92,8 @@ int MultiByteToWideChar(UINT /*codePage*/, DWORD /*flags*/, const char* multiByt
     int n = cbMultiByte;
     if (n < 0) {
         n = 0;
-        while (s[n] != 0) ++n;
+        while (s[n] != 0)
+            ++n;
         ++n; // the terminator is converted too
     }
     std::u16string out;
@@ -128,7 +129,8 @@ int WideCharToMultiByte(UINT /*codePage*/, DWORD /*flags*/, const WCHAR* wideCha
     int n = cchWideChar;
     if (n < 0) {
         n = 0;
-        while (wideChar[n] != 0) ++n;
+        while (wideChar[n] != 0)
+            ++n;
         ++n;
     }
     std::string out;

@@ -11,7 +11,7 @@
 namespace qorn::formats {
 
 class ByteReader {
-public:
+  public:
     ByteReader() = default;
     explicit ByteReader(std::span<const std::uint8_t> bytes, std::size_t baseOffset = 0)
         : data_(bytes.data()), size_(bytes.size()), base_(baseOffset) {}
@@ -93,7 +93,7 @@ public:
                (std::uint32_t(std::uint8_t(s[2])) << 8) | std::uint32_t(std::uint8_t(s[3]));
     }
 
-private:
+  private:
     bool fail() {
         pos_ = size_;
         return false;
@@ -101,14 +101,16 @@ private:
     template <typename T> bool readLE(T& v) {
         if (remaining() < sizeof(T)) return fail();
         v = 0;
-        for (std::size_t i = 0; i < sizeof(T); ++i) v |= T(T(data_[pos_ + i]) << (8 * i));
+        for (std::size_t i = 0; i < sizeof(T); ++i)
+            v |= T(T(data_[pos_ + i]) << (8 * i));
         pos_ += sizeof(T);
         return true;
     }
     template <typename T> bool readBE(T& v) {
         if (remaining() < sizeof(T)) return fail();
         v = 0;
-        for (std::size_t i = 0; i < sizeof(T); ++i) v = T((v << 8) | data_[pos_ + i]);
+        for (std::size_t i = 0; i < sizeof(T); ++i)
+            v = T((v << 8) | data_[pos_ + i]);
         pos_ += sizeof(T);
         return true;
     }
