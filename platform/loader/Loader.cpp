@@ -6,8 +6,8 @@
 #include "platform/formats/segment/SegmentReader.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/loader/FormatProbe.h"
-#include "platform/loader/SegmentAssembly.h"
 #include "platform/loader/Segment.h"
+#include "platform/loader/SegmentAssembly.h"
 
 #include <cerrno>
 #include <cstring>
@@ -19,7 +19,7 @@ namespace qorn::platform {
 namespace {
 
 class FileHandle {
-public:
+  public:
     explicit FileHandle(int fd) : fd_(fd) {}
     ~FileHandle() {
         if (fd_ >= 0) ::close(fd_);
@@ -28,7 +28,7 @@ public:
     FileHandle& operator=(const FileHandle&) = delete;
     int get() const { return fd_; }
 
-private:
+  private:
     int fd_;
 };
 
@@ -69,7 +69,8 @@ HRESULT Loader::GetObject(DMUS_OBJECTDESC* desc, REFIID riid, void** object) {
     if ((desc->dwValidData & (DMUS_OBJ_FULLPATH | DMUS_OBJ_FILENAME)) == 0)
         return fail(LOADER_E_NO_FILE_NAME, "no file name given");
     int units = 0;
-    while (units < DMUS_MAX_FILENAME && desc->wszFileName[units] != 0) ++units;
+    while (units < DMUS_MAX_FILENAME && desc->wszFileName[units] != 0)
+        ++units;
     if (units == 0 || units == DMUS_MAX_FILENAME) return fail(LOADER_E_NO_FILE_NAME, "no file name given");
 
     const int bytes = WideCharToMultiByte(CP_ACP, 0, desc->wszFileName, units, nullptr, 0, nullptr, nullptr);
@@ -87,12 +88,14 @@ HRESULT Loader::GetObject(DMUS_OBJECTDESC* desc, REFIID riid, void** object) {
     if (formats::segment::LooksLikeSegmentFile(span)) {
         // Segments need the file's folder and the cache to find what they reference.
         std::shared_ptr<const music::Sequence> sequence;
+        std::shared_ptr<const ComposeInput> recompose;
         std::string why;
-        // Segments that name a style are composed here, at load; triggered
+        // Segments that name a style are composed here, at load, and keep
+        // what they need to compose every pass of a play anew; triggered
         // segments and waves are gathered in too.
-        if (!LoadSegmentWithTracks(span, path, objectCache_, sequence, &why))
+        if (!LoadSegmentWithTracks(span, path, objectCache_, sequence, &why, nullptr, 0, &recompose))
             return fail(LOADER_E_DAMAGED, "unreadable segment file: " + why);
-        *object = static_cast<IDirectMusicSegment2*>(new Segment(std::move(sequence)));
+        *object = static_cast<IDirectMusicSegment2*>(new Segment(std::move(sequence), std::move(recompose)));
         lastError_.clear();
         return S_OK;
     }
@@ -111,7 +114,8 @@ HRESULT Loader::GetObject(DMUS_OBJECTDESC* desc, REFIID riid, void** object) {
 
 namespace {
 bool CachesClass(REFGUID c) {
-    return c == GUID_DirectMusicAllTypes || c == formats::segment::kCollectionClass || c == formats::segment::kBandClass;
+    return c == GUID_DirectMusicAllTypes || c == formats::segment::kCollectionClass ||
+           c == formats::segment::kBandClass;
 }
 } // namespace
 

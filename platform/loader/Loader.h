@@ -26,7 +26,7 @@ inline constexpr HRESULT LOADER_E_DAMAGED = static_cast<HRESULT>(0x88781174u);
 HRESULT ReadWholeFile(const std::string& path, std::uint64_t maxBytes, std::vector<std::uint8_t>& out);
 
 class Loader final : public RefCounted<IDirectMusicLoader> {
-public:
+  public:
     Loader() = default;
     HRESULT GetObject(DMUS_OBJECTDESC* desc, REFIID riid, void** object) override;
     HRESULT EnableCache(REFGUID objectClass, BOOL enable) override;
@@ -35,7 +35,7 @@ public:
     // The reason of the last failed GetObject (for the rendering tool).
     const std::string& lastError() const { return lastError_; }
 
-private:
+  private:
     ~Loader() override = default;
     HRESULT fail(HRESULT hr, std::string why);
 

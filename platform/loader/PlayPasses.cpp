@@ -184,18 +184,6 @@ PassPlan PlanPasses(std::uint32_t repeats, std::size_t eventsPerPass) {
     return plan;
 }
 
-std::uint32_t PassSeed(std::uint32_t base, std::uint32_t pass) {
-    if (pass == 0) return base;
-    // A mix of both, so that neighbouring bases or passes are unrelated.
-    std::uint32_t x = base ^ (pass * 0x9E3779B9u);
-    x ^= x >> 16;
-    x *= 0x7FEB352Du;
-    x ^= x >> 15;
-    x *= 0x846CA68Bu;
-    x ^= x >> 16;
-    return x;
-}
-
 std::shared_ptr<const music::Sequence> UnrollPasses(const std::vector<std::shared_ptr<const music::Sequence>>& passes,
                                                     const PassPlan& plan) {
     const std::size_t n = plan.passes();

@@ -44,10 +44,6 @@ struct PassPlan {
 // or a pass is too large to hold several).
 PassPlan PlanPasses(std::uint32_t repeats, std::size_t eventsPerPass);
 
-// The seed of pass `pass` of a play whose base seed is `base`; pass 0 uses
-// the base itself, so a single pass sounds as the piece was loaded.
-std::uint32_t PassSeed(std::uint32_t base, std::uint32_t pass);
-
 // Joins plan.passes() versions of one piece (they differ in their channel
 // events only): pass 0 gives [0, loop end), each further pass its loop
 // region, the last one the loop region and what follows. At every joint

@@ -1,5 +1,7 @@
 // A loaded piece as the engine holds it: the shared, read-only Sequence and
-// the repeat count of its next start.
+// the repeat count of its next start. A segment composed from a style also
+// keeps what it was composed from, so that each play composes every pass
+// anew.
 #pragma once
 
 #include "platform/dmusic/DMusicInterfaces.h"
@@ -11,9 +13,12 @@
 
 namespace qorn::platform {
 
+struct ComposeInput;
+
 class Segment final : public RefCounted<IDirectMusicSegment2> {
   public:
-    explicit Segment(std::shared_ptr<const music::Sequence> sequence);
+    explicit Segment(std::shared_ptr<const music::Sequence> sequence,
+                     std::shared_ptr<const ComposeInput> recompose = nullptr);
 
     // The segment behind `segment`, or null when it is not one of ours.
     static Segment* From(IDirectMusicSegment2* segment);
@@ -22,16 +27,40 @@ class Segment final : public RefCounted<IDirectMusicSegment2> {
     HRESULT GetRepeats(DWORD* repeats) override;
     HRESULT SetRepeats(DWORD repeats) override;
 
+    // The piece as loaded (for a composed one: its first pass).
     const std::shared_ptr<const music::Sequence>& sequence() const { return sequence_; }
     DWORD repeats() const { return repeats_; }
     // The play that started last (0: never started); kept by the performance.
     std::uint64_t lastPlay = 0;
+
+    bool composesAnew() const { return recompose_ != nullptr; }
+    // The base seed of the passes a play composes; the load's seed until
+    // set, so plays of one load sound alike and a test can choose.
+    std::uint32_t compositionSeed() const { return seed_; }
+    void setCompositionSeed(std::uint32_t seed) { seed_ = seed; }
+
+    struct Play {
+        std::shared_ptr<const music::Sequence> sequence;
+        std::uint32_t repeats = 0;
+    };
+    // What a play with the current repeat count plays. A piece that is not
+    // composed plays as loaded; a composed one has each pass composed anew
+    // and joined in one piece of the same length. Called on the engine's
+    // thread, never while audio renders.
+    Play playable();
 
   private:
     ~Segment() override = default;
 
     std::shared_ptr<const music::Sequence> sequence_;
     DWORD repeats_;
+    std::shared_ptr<const ComposeInput> recompose_;
+    std::uint32_t seed_ = 0;
+    // The last play composed, reused while seed and repeats stay.
+    Play composed_;
+    bool hasComposed_ = false;
+    std::uint32_t composedSeed_ = 0;
+    DWORD composedRepeats_ = 0;
 };
 
 } // namespace qorn::platform

@@ -36,6 +36,11 @@ struct PlacedWave {
 struct Assembled {
     seg::SegmentFile file;
     std::vector<PlacedWave> waves;
+    // What the segment's own style composition was made from, the place of
+    // its tracks in `file` and the mutes they went through.
+    std::shared_ptr<const composer::StyleComposeInput> styles;
+    std::size_t composedAt = 0;
+    std::vector<seg::MuteItem> mutes;
 };
 
 std::string Describe(const seg::ObjectReference& ref) {
@@ -80,9 +85,12 @@ class Assembler {
     bool read(std::span<const std::uint8_t> bytes, int depth, Assembled& out, std::string* error) {
         if (!seg::ReadSegmentFile(bytes, out.file, resolver_, error)) return false;
         auto& warnings = out.file.warnings;
-        composer::AddStyleComposition(bytes, resolver_, out.file, seed_ + static_cast<std::uint32_t>(loads_));
+        out.composedAt = out.file.tracks.size();
+        composer::AddStyleComposition(bytes, resolver_, out.file, seed_ + static_cast<std::uint32_t>(loads_),
+                                      &out.styles);
         seg::ExtraTracks extra;
         seg::ReadExtraTracks(out.file, extra, warnings);
+        out.mutes = extra.mutes;
         std::vector<seg::EmbeddedObject> media;
         if (!extra.waves.empty() || !extra.triggers.empty()) seg::CollectEmbeddedMedia(bytes, media);
         // Embedded waves are known by where they lie in this segment's bytes,
@@ -281,20 +289,81 @@ void AddWaves(const Assembled& a, music::Sequence& seq) {
 
 } // namespace
 
+// The assembled segment without its own composed tracks, and where they go.
+struct ComposeInput {
+    Assembled base;
+    std::uint32_t loadSeed = 0;
+    // Segment time of the piece's first tick.
+    std::int64_t playStart = 0;
+};
+
 bool LoadSegmentWithTracks(std::span<const std::uint8_t> bytes, const std::string& path, seg::ObjectCache& cache,
                            std::shared_ptr<const music::Sequence>& out, std::string* error,
-                           std::vector<std::string>* warnings, std::uint32_t seed) {
+                           std::vector<std::string>* warnings, std::uint32_t seed,
+                           std::shared_ptr<const ComposeInput>* recompose) {
+    if (recompose) recompose->reset();
     seg::FolderReferenceResolver resolver(path, cache);
     Assembler assembler(resolver, seed);
     Assembled a;
     if (!assembler.read(bytes, 0, a, error)) return false;
     auto sequence = std::make_shared<music::Sequence>();
     std::vector<std::string> notes = std::move(a.file.warnings);
+    a.file.warnings.clear();
     seg::BuildSegmentSequence(a.file, *sequence, &notes);
     AddWaves(a, *sequence);
     if (warnings) *warnings = std::move(notes);
     out = std::move(sequence);
+
+    const std::size_t composed = a.styles ? a.styles->tracks.styles.size() : 0;
+    if (recompose && composed > 0 && a.composedAt + composed <= a.file.tracks.size()) {
+        auto input = std::make_shared<ComposeInput>();
+        const auto& h = a.file.header;
+        input->playStart = std::clamp<std::int64_t>(h.playStart, 0, std::max(h.length, 0));
+        input->loadSeed = seed;
+        auto& tracks = a.file.tracks;
+        const auto at = tracks.begin() + static_cast<std::ptrdiff_t>(a.composedAt);
+        tracks.erase(at, at + static_cast<std::ptrdiff_t>(composed));
+        input->base = std::move(a);
+        *recompose = std::move(input);
+    }
     return true;
+}
+
+std::uint32_t LoadSeedOf(const ComposeInput& input) {
+    return input.loadSeed;
+}
+
+std::vector<std::shared_ptr<const music::Sequence>> ComposePasses(const ComposeInput& input, std::uint32_t seed,
+                                                                  const std::vector<TickSpan>& spans) {
+    std::vector<std::shared_ptr<const music::Sequence>> out;
+    composer::SegmentStyleComposer composer(input.base.styles, seed);
+    constexpr std::int64_t kMaxTime = std::numeric_limits<std::int32_t>::max();
+    auto segmentTime = [&](std::uint32_t tick) {
+        return static_cast<std::int32_t>(std::min<std::int64_t>(input.playStart + tick, kMaxTime));
+    };
+    for (const TickSpan& span : spans) {
+        std::vector<seg::Track> tracks = composer.compose(span.fromSegmentStart ? 0 : segmentTime(span.start),
+                                                          span.end == kToTheEnd ? kMaxTime : segmentTime(span.end));
+        if (!input.base.mutes.empty()) {
+            seg::SegmentFile muted;
+            muted.tracks = std::move(tracks);
+            seg::ApplyMutes(input.base.mutes, muted);
+            tracks = std::move(muted.tracks);
+        }
+        // The composed tracks take the place they had at load, so a pass
+        // composed with the load's seed is the loaded piece.
+        Assembled pass;
+        pass.file = input.base.file;
+        pass.waves = input.base.waves;
+        const std::size_t at = std::min(input.base.composedAt, pass.file.tracks.size());
+        pass.file.tracks.insert(pass.file.tracks.begin() + static_cast<std::ptrdiff_t>(at),
+                                std::make_move_iterator(tracks.begin()), std::make_move_iterator(tracks.end()));
+        auto sequence = std::make_shared<music::Sequence>();
+        seg::BuildSegmentSequence(pass.file, *sequence, nullptr);
+        AddWaves(pass, *sequence);
+        out.push_back(std::move(sequence));
+    }
+    return out;
 }
 
 } // namespace qorn::platform

@@ -21,11 +21,37 @@ namespace qorn::platform {
 inline constexpr int kMaxTriggerDepth = 4;
 inline constexpr int kMaxTriggeredSegments = 64;
 
+// What a segment composed from a style keeps to compose itself again.
+struct ComposeInput;
+
 // Same contract as formats::segment::LoadSegmentSequence: false with a
 // message only when `bytes` are not a usable segment; what is missing or
 // skipped goes to `warnings`. `seed` makes style composition repeatable.
+// With `recompose`, a segment whose own style track composes its music
+// hands out what it takes to compose it again (null for any other).
 bool LoadSegmentWithTracks(std::span<const std::uint8_t> bytes, const std::string& path,
                            formats::segment::ObjectCache& cache, std::shared_ptr<const music::Sequence>& out,
-                           std::string* error, std::vector<std::string>* warnings = nullptr, std::uint32_t seed = 0);
+                           std::string* error, std::vector<std::string>* warnings = nullptr, std::uint32_t seed = 0,
+                           std::shared_ptr<const ComposeInput>* recompose = nullptr);
+
+// The seed the load composed with.
+std::uint32_t LoadSeedOf(const ComposeInput& input);
+
+// Ticks [start, end) of the loaded piece; kToTheEnd: all that follows.
+inline constexpr std::uint32_t kToTheEnd = 0xFFFFFFFFu;
+struct TickSpan {
+    std::uint32_t start = 0;
+    std::uint32_t end = kToTheEnd;
+    // Composed from the segment's own start, before its play start, as the
+    // load composed the first pass.
+    bool fromSegmentStart = false;
+};
+
+// Composes the spans in turn, the composition going on from one to the
+// next as a player composing while it plays (see composer::SpanComposer).
+// Each result is the whole piece as loaded, with the composed music of its
+// span only. Triggered segments keep the music composed at load.
+std::vector<std::shared_ptr<const music::Sequence>> ComposePasses(const ComposeInput& input, std::uint32_t seed,
+                                                                  const std::vector<TickSpan>& spans);
 
 } // namespace qorn::platform

@@ -126,7 +126,10 @@ HRESULT Performance::PlaySegment(IDirectMusicSegment2* segment, DWORD /*flags*/,
     Segment* seg = Segment::From(segment);
     if (seg == nullptr) return E_INVALIDARG;
     const std::uint64_t play = nextPlay_++;
-    const auto& sequence = seg->sequence();
+    // A piece composed from a style is composed for this play here, before
+    // any of it sounds.
+    const Segment::Play playable = seg->playable();
+    const auto& sequence = playable.sequence;
     // A primary segment replaces whatever played, on every port.
     bool heard = false;
     for (MusicPort* port : ports_) {
@@ -137,14 +140,14 @@ HRESULT Performance::PlaySegment(IDirectMusicSegment2* segment, DWORD /*flags*/,
             port->playback().stop(0);
             continue;
         }
-        auto player = std::make_unique<SequencePlayer>(sequence, seg->repeats());
+        auto player = std::make_unique<SequencePlayer>(sequence, playable.repeats);
         player->setAudibleGroups(groups);
         port->prepare(*sequence, *player, autoDownload_);
         port->playback().start(std::move(player), play);
         heard = true;
     }
     if (silentPlayback_) silentPlayback_->stop(0);
-    if (!heard) silentClock().start(std::make_unique<SequencePlayer>(sequence, seg->repeats()), play);
+    if (!heard) silentClock().start(std::make_unique<SequencePlayer>(sequence, playable.repeats), play);
     seg->lastPlay = play;
     if (segmentState != nullptr) *segmentState = new SegmentState(play);
     return S_OK;

@@ -12,10 +12,12 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <sys/prctl.h>
 
 namespace qorn::hardening {
 namespace {
@@ -43,7 +45,11 @@ class SoundServerFaultTest : public PlayerFixture {
                              QStringLiteral("--load=module-null-sink sink_name=qornfault rate=44100 channels=2"),
                              QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=") +
                                  QString::fromStdString(socket)});
-        server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // Its output stays out of the test's: a server left behind must not
+        // hold the test runner's pipe open. And it dies with the test.
+        server.setStandardOutputFile(QProcess::nullDevice());
+        server.setStandardErrorFile(QString::fromStdString(dirPath + "/server.log"));
+        server.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         server.start();
         if (!server.waitForStarted(5000)) GTEST_SKIP() << "pulseaudio cannot start here";
         QElapsedTimer clock;

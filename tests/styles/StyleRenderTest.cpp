@@ -57,9 +57,10 @@ class StyleRender : public ::testing::Test {
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return p.string();
     }
-    render::RenderedAudio play(const std::string& path) {
+    render::RenderedAudio play(const std::string& path, platform::DWORD repeats = 0) {
         std::string error;
         EXPECT_TRUE(session_->load(path, &error)) << error;
+        if (repeats != 0) session_->setRepeats(repeats);
         EXPECT_TRUE(session_->play());
         return render::RenderToEnd(*session_, 1.0, 60.0);
     }
@@ -89,6 +90,33 @@ TEST_F(StyleRender, ComposedNotesSoundAtTheChordsPitches) {
         const double own = Power(audio, from, to, KeyFrequency(expected[m]));
         const double other = Power(audio, from, to, KeyFrequency(expected[1 - m]));
         EXPECT_GT(own, 4.0 * other);
+        EXPECT_GT(own, 0.0);
+    }
+}
+
+// A part that takes its two variations in turn: the root (60) on one pass,
+// the fifth (67) on the next, heard on every repeat of a one-measure piece
+// that lasts its four passes.
+TEST_F(StyleRender, EveryRepeatIsComposedAnew) {
+    st::Style style;
+    style.tempo = 120.0;
+    auto root = Note(0, 0x5000, 1);
+    auto fifth = Note(0, 0x5200, 2);
+    root.duration = fifth.duration = 1536;
+    style.parts = {Part(1, st::playmode::kNormalChord, {root, fifth}, 1, 2)};
+    style.patterns = {PatternOf({Ref(1, 0, 0, st::variationmode::kSequential)})};
+    const auto audio = play(write("turns.sgt", StyleSegment(std::int32_t(kMeasure), TwoChords(), {},
+                                                            StyleTrackList(0, "", StyleForm(style)))),
+                            3);
+    EXPECT_NEAR(double(audio.musicFrames) / kRate, 8.0, 0.05);
+    for (int pass = 0; pass < 4; ++pass) {
+        SCOPED_TRACE("pass " + std::to_string(pass));
+        const int expected = pass % 2 == 0 ? 60 : 67;
+        const int other = pass % 2 == 0 ? 67 : 60;
+        const auto from = static_cast<std::size_t>((pass * 2.0 + 0.05) * kRate);
+        const auto to = from + static_cast<std::size_t>(0.4 * kRate);
+        const double own = Power(audio, from, to, KeyFrequency(expected));
+        EXPECT_GT(own, 4.0 * Power(audio, from, to, KeyFrequency(other)));
         EXPECT_GT(own, 0.0);
     }
 }

@@ -1,0 +1,241 @@
+// Passes joined into one piece must play exactly as the player plays the
+// piece with repeats: the same messages at the same times, notes released
+// at every joint, the tempo of the loop start after each jump back, and
+// the same end.
+#include "platform/loader/PlayPasses.h"
+#include "platform/performance/SequencePlayer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <tuple>
+
+namespace qorn::styles_test {
+namespace {
+
+using platform::PassPlan;
+
+constexpr std::uint32_t kForever = 0xFFFFFFFFu;
+
+// A message and the step of the clock in which it was sent.
+using Sent = std::tuple<long, int, int, int>;
+
+// Keeps what a listener could hear: a note-off for a note that is not
+// sounding, or a pedal release with the pedal up, changes nothing (a jump
+// back to the start of a cycle of joined passes sends the releases of the
+// joint before it once more).
+class Recorder : public platform::MidiSink {
+  public:
+    long step = 0;
+    std::vector<Sent> sent;
+    void shortMessage(std::uint8_t status, std::uint8_t d1, std::uint8_t d2) override {
+        const int kind = status & 0xF0;
+        const int channel = status & 0x0F;
+        if (kind == 0x90 && d2 > 0) {
+            ++sounding_[channel][d1 & 0x7F];
+        } else if (kind == 0x80 || kind == 0x90) {
+            if (sounding_[channel][d1 & 0x7F] == 0) return;
+            --sounding_[channel][d1 & 0x7F];
+        } else if (kind == 0xB0 && d1 == 64) {
+            if (d2 < 64 && !pedal_[channel]) return;
+            pedal_[channel] = d2 >= 64;
+        }
+        sent.emplace_back(step, status, d1, d2);
+    }
+    void sysEx(const std::uint8_t* data, std::size_t length) override {
+        sent.emplace_back(step, 0xF0, int(length), data[1]);
+    }
+
+  private:
+    int sounding_[16][128] = {};
+    bool pedal_[16] = {};
+};
+
+struct Played {
+    std::vector<Sent> sent; // sorted within each step: a joint may order its releases differently
+    double seconds = 0;
+    bool finished = false;
+};
+
+Played Play(std::shared_ptr<const music::Sequence> sequence, std::uint32_t repeats, double maxSeconds) {
+    platform::SequencePlayer player(std::move(sequence), repeats);
+    std::bitset<256> groups;
+    groups.set(0);
+    groups.set(1);
+    player.setAudibleGroups(groups);
+    Recorder r;
+    // A step that no event time falls on exactly.
+    constexpr double kStep = 0.0123;
+    for (; !player.finished() && r.step * kStep < maxSeconds; ++r.step)
+        player.advance(kStep, r);
+    Played p;
+    p.sent = std::move(r.sent);
+    std::sort(p.sent.begin(), p.sent.end());
+    p.seconds = player.elapsedSeconds();
+    p.finished = player.finished();
+    return p;
+}
+
+music::SeqEvent Ev(std::uint32_t tick, std::uint8_t status, std::uint8_t d1, std::uint8_t d2, std::uint8_t group = 0) {
+    return {tick, status, d1, d2, group};
+}
+
+// One measure with the loop region [768, 2304) and a tail: notes across
+// the loop end, one ending on it, a pedal held over it, a note-off after
+// the end, a tempo change on the loop end, a patch, a system-exclusive
+// message and a second channel block.
+std::shared_ptr<music::Sequence> Piece(std::uint8_t key = 64) {
+    auto s = std::make_shared<music::Sequence>();
+    s->lengthTicks = 3072;
+    s->loopStartTicks = 768;
+    s->loopEndTicks = 2304;
+    s->events = {Ev(0, 0x90, 60, 100),    Ev(800, 0x80, 60, 0),    Ev(1000, 0x90, 62, 90), Ev(1000, 0x91, 50, 90, 1),
+                 Ev(1200, 0xB0, 64, 127), Ev(2000, 0x90, key, 80), Ev(2304, 0x80, 62, 0),  Ev(2304, 0x90, 66, 70),
+                 Ev(2400, 0x90, 67, 80),  Ev(2500, 0xB0, 64, 0),   Ev(2600, 0x80, key, 0), Ev(2900, 0x80, 67, 0),
+                 Ev(2950, 0x90, 69, 60),  Ev(3000, 0x80, 66, 0),   Ev(3100, 0x80, 69, 0)};
+    s->tempos = {{0, 500000}, {600, 400000}, {1200, 450000}, {2304, 300000}, {2600, 600000}};
+    s->patches = {{0, 0, 0, music::PatchSelect::kNoCollection, 0, 0, 5, false},
+                  {1536, 0, 0, music::PatchSelect::kNoCollection, 0, 0, 7, false}};
+    s->sysexBytes = {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
+    s->sysex = {{1536, 0, 6, 0}};
+    return s;
+}
+
+std::vector<std::shared_ptr<const music::Sequence>> Copies(std::shared_ptr<const music::Sequence> s, std::size_t n) {
+    return std::vector<std::shared_ptr<const music::Sequence>>(n, s);
+}
+
+TEST(PlayPassesTest, PlansCoverEveryRepeatWithinTheBounds) {
+    struct Case {
+        std::uint32_t repeats;
+        std::size_t events;
+        PassPlan expected;
+    };
+    const Case cases[] = {
+        {0, 100, {0, 0, 0}},
+        {1, 100, {0, 1, 0}},
+        {16, 100, {0, 16, 0}},                            // unrolled whole
+        {17, 100, {1, 8, 1}},                             // 1 + 1 + 8 * 2 passes played
+        {1000, 100, {0, 8, 124}},                         // 1 + 8 * 125
+        {kForever, 100, {0, 8, kForever}},                // the first pass, then a cycle of eight
+        {5, platform::kMaxUnrolledEvents / 4, {0, 1, 4}}, // four passes fit, a cycle of two does not
+        {kForever, platform::kMaxUnrolledEvents / 2, {0, 1, kForever}},
+        {3, platform::kMaxUnrolledEvents, {0, 0, 0}}, // one pass is all that fits: not unrolled
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("repeats " + std::to_string(c.repeats) + ", events " + std::to_string(c.events));
+        const PassPlan p = platform::PlanPasses(c.repeats, c.events);
+        EXPECT_EQ(p.prefix, c.expected.prefix);
+        EXPECT_EQ(p.cycle, c.expected.cycle);
+        EXPECT_EQ(p.cycleRepeats, c.expected.cycleRepeats);
+        EXPECT_LE(p.passes(), platform::kMaxUnrolledPasses);
+        if (p.passes() > 1) {
+            EXPECT_LE(p.passes() * c.events, platform::kMaxUnrolledEvents);
+            if (c.repeats != kForever) {
+                EXPECT_EQ(1 + p.prefix + std::uint64_t(p.cycle) * (p.cycleRepeats + 1), c.repeats + 1ull);
+            }
+        }
+    }
+}
+
+// Joined copies of one piece against the piece played with its repeats.
+TEST(PlayPassesTest, JoinedPassesPlayAsThePlayerRepeatsThePiece) {
+    const std::shared_ptr<const music::Sequence> piece = Piece();
+    for (const std::uint32_t repeats : {1u, 2u, 16u, 17u, 21u, kForever}) {
+        SCOPED_TRACE("repeats " + std::to_string(repeats));
+        const PassPlan plan = platform::PlanPasses(repeats, piece->events.size());
+        ASSERT_GT(plan.passes(), 1u);
+        const auto joined = platform::UnrollPasses(Copies(piece, plan.passes()), plan);
+        ASSERT_TRUE(joined);
+        const double limit = repeats == kForever ? 60.0 : 1000.0;
+        const Played expected = Play(piece, repeats, limit);
+        const Played got = Play(joined, plan.cycleRepeats, limit);
+        EXPECT_EQ(got.finished, expected.finished);
+        EXPECT_NEAR(got.seconds, expected.seconds, 1e-6);
+        EXPECT_EQ(got.sent, expected.sent);
+    }
+}
+
+TEST(PlayPassesTest, EachPassPlaysItsOwnVersion) {
+    std::vector<std::shared_ptr<const music::Sequence>> passes;
+    for (std::uint8_t k = 0; k < 4; ++k)
+        passes.push_back(Piece(static_cast<std::uint8_t>(70 + k)));
+    const PassPlan plan{0, 3, 0};
+    const auto joined = platform::UnrollPasses(passes, plan);
+    ASSERT_TRUE(joined);
+    // [0, 2304), three loop regions of 1536, then the tail of 768.
+    EXPECT_EQ(joined->lengthTicks, 2304u + 3 * 1536u + 768u);
+    EXPECT_EQ(joined->loopEndTicks, 0u);
+    std::vector<std::pair<std::uint32_t, int>> keyed;
+    for (const auto& e : joined->events)
+        if (e.status == 0x90 && e.data1 >= 70) keyed.emplace_back(e.tick, e.data1);
+    const std::vector<std::pair<std::uint32_t, int>> expected = {
+        {2000, 70}, {2000 + 1536, 71}, {2000 + 2 * 1536, 72}, {2000 + 3 * 1536, 73}};
+    EXPECT_EQ(keyed, expected);
+    EXPECT_TRUE(
+        std::is_sorted(joined->events.begin(), joined->events.end(), [](auto& a, auto& b) { return a.tick < b.tick; }));
+    // After each jump back the tempo of the loop start (set at 600) holds.
+    for (std::uint32_t k = 1; k <= 3; ++k) {
+        const std::uint32_t start = 2304 + (k - 1) * 1536;
+        auto it = std::find_if(joined->tempos.begin(), joined->tempos.end(),
+                               [&](const music::TempoChange& t) { return t.tick == start; });
+        ASSERT_NE(it, joined->tempos.end()) << "pass " << k;
+        EXPECT_EQ(it->microsecondsPerQuarter, 400000u);
+    }
+}
+
+TEST(PlayPassesTest, AnEndlessPlayCyclesThroughItsPasses) {
+    std::vector<std::shared_ptr<const music::Sequence>> passes;
+    for (std::uint8_t k = 0; k < 3; ++k)
+        passes.push_back(Piece(static_cast<std::uint8_t>(70 + k)));
+    const PassPlan plan{0, 2, kForever};
+    const auto joined = platform::UnrollPasses(passes, plan);
+    ASSERT_TRUE(joined);
+    EXPECT_EQ(joined->loopStartTicks, 2304u);
+    EXPECT_EQ(joined->loopEndTicks, 2304u + 2 * 1536u);
+    // Passes 1 and 2 alternate for ever after the first.
+    platform::SequencePlayer player(joined, plan.cycleRepeats);
+    Recorder r;
+    std::vector<int> keys;
+    for (; r.step < 4000 && keys.size() < 7; ++r.step) {
+        player.advance(0.0123, r);
+        for (const auto& [step, status, d1, d2] : r.sent)
+            if (status == 0x90 && d1 >= 70) keys.push_back(d1);
+        r.sent.clear();
+    }
+    EXPECT_EQ(keys, (std::vector<int>{70, 71, 72, 71, 72, 71, 72}));
+    EXPECT_FALSE(player.finished());
+}
+
+TEST(PlayPassesTest, WavesStopWithTheirPass) {
+    auto piece = Piece();
+    piece->waves = {{100, 0, 0, 1.0f, true, 0, 0, 0, 0},
+                    {1000, 3000, 0, 1.0f, false, 0, 0, 0, 0},
+                    {2400, 0, 0, 1.0f, false, 0, 0, 0, 0}};
+    const PassPlan plan{0, 1, 0};
+    const auto joined = platform::UnrollPasses(Copies(piece, 2), plan);
+    ASSERT_TRUE(joined);
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> got;
+    for (const auto& w : joined->waves)
+        got.emplace_back(w.tick, w.endTick);
+    // The first pass cuts both of its waves at the loop end; the last pass
+    // starts its copy of the second one again and keeps the tail's own.
+    const std::vector<std::pair<std::uint32_t, std::uint32_t>> expected = {
+        {100, 2304}, {1000, 2304}, {1000 + 1536, 3000 + 1536}, {2400 + 1536, 0}};
+    EXPECT_EQ(got, expected);
+}
+
+TEST(PlayPassesTest, RefusesWhatCannotBeJoined) {
+    auto empty = std::make_shared<music::Sequence>();
+    EXPECT_FALSE(platform::UnrollPasses(Copies(empty, 2), PassPlan{0, 1, 0}));
+    EXPECT_FALSE(platform::UnrollPasses(Copies(Piece(), 2), PassPlan{0, 2, 0})); // one pass short
+    auto huge = Piece();
+    huge->lengthTicks = 0x7FFF0000u;
+    huge->loopEndTicks = 0;
+    huge->loopStartTicks = 0;
+    EXPECT_FALSE(platform::UnrollPasses(Copies(huge, 3), PassPlan{0, 2, 0})); // too long to time
+}
+
+} // namespace
+} // namespace qorn::styles_test
