@@ -4,6 +4,7 @@
 #include "StyleWriter.h"
 #include "TestStyles.h"
 #include "app/render/OfflineSession.h"
+#include "tests/support/OfflineRenderTest.h"
 
 #include <gtest/gtest.h>
 
@@ -17,56 +18,16 @@ namespace qorn::styles_test {
 namespace {
 
 namespace fs = std::filesystem;
-constexpr int kRate = 22050;
+constexpr int kRate = test::kRenderRate;
+using test::KeyFrequency;
+using test::Power;
+using test::Rms;
 
-double KeyFrequency(int key) {
-    return 440.0 * std::pow(2.0, (key - 69) / 12.0);
-}
-
-// Power of one frequency over [from, to) of the mixed channels (Goertzel).
-double Power(const render::RenderedAudio& a, std::size_t from, std::size_t to, double frequency) {
-    to = std::min(to, a.left.size());
-    const double w = 2.0 * std::numbers::pi * frequency / kRate;
-    const double coeff = 2.0 * std::cos(w);
-    double s1 = 0, s2 = 0;
-    for (std::size_t i = from; i < to; ++i) {
-        const double s0 = 0.5 * (a.left[i] + a.right[i]) + coeff * s1 - s2;
-        s2 = s1;
-        s1 = s0;
-    }
-    return s1 * s1 + s2 * s2 - coeff * s1 * s2;
-}
-
-class StyleRender : public ::testing::Test {
+class StyleRender : public test::OfflineRenderTest {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("qorn-style-render-" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-        std::string error;
-        session_ = render::OfflineSession::Create(kRate, false, &error);
-        if (!session_) GTEST_SKIP() << "no synthesizer: " << error;
-    }
-    void TearDown() override {
-        session_.reset();
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-    std::string write(const std::string& name, const Bytes& bytes) {
-        const fs::path p = dir_ / name;
-        std::ofstream(p, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return p.string();
-    }
     render::RenderedAudio play(const std::string& path, platform::DWORD repeats = 0) {
-        std::string error;
-        EXPECT_TRUE(session_->load(path, &error)) << error;
-        if (repeats != 0) session_->setRepeats(repeats);
-        EXPECT_TRUE(session_->play());
-        return render::RenderToEnd(*session_, 1.0, 60.0);
+        return OfflineRenderTest::play(path, {.repeats = repeats});
     }
-
-    fs::path dir_;
-    std::unique_ptr<render::OfflineSession> session_;
 };
 
 // One part sounding the chord root (music value: octave 5, chord position 0)

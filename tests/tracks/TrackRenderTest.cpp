@@ -4,6 +4,7 @@
 // channel is silent; a triggered segment's notes come in at their times.
 #include "TrackWriter.h"
 #include "app/render/OfflineSession.h"
+#include "tests/support/OfflineRenderTest.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +19,10 @@ namespace qorn::testtracks {
 namespace {
 
 namespace fs = std::filesystem;
-constexpr int kRate = 22050;
+constexpr int kRate = test::kRenderRate;
+using test::KeyFrequency;
+using test::Power;
+using test::Rms;
 constexpr double kSecondsPerTick = 0.5 / 768.0; // 120 beats per minute
 
 std::size_t FrameOf(double tick) {
@@ -56,61 +60,12 @@ std::pair<std::size_t, double> BestMatch(const render::RenderedAudio& a, const s
     return {best, bestValue / energy};
 }
 
-double Rms(const render::RenderedAudio& a, std::size_t from, std::size_t to) {
-    to = std::min(to, a.left.size());
-    double sum = 0;
-    for (std::size_t i = from; i < to; ++i)
-        sum += 0.5 * (double(a.left[i]) * a.left[i] + double(a.right[i]) * a.right[i]);
-    return to > from ? std::sqrt(sum / double(to - from)) : 0.0;
-}
-
-// Power of one frequency over [from, to) of the mixed channels (Goertzel).
-double Power(const render::RenderedAudio& a, std::size_t from, std::size_t to, double frequency) {
-    to = std::min(to, a.left.size());
-    const double coeff = 2.0 * std::cos(2.0 * std::numbers::pi * frequency / kRate);
-    double s1 = 0, s2 = 0;
-    for (std::size_t i = from; i < to; ++i) {
-        const double s0 = 0.5 * (a.left[i] + a.right[i]) + coeff * s1 - s2;
-        s2 = s1;
-        s1 = s0;
-    }
-    return s1 * s1 + s2 * s2 - coeff * s1 * s2;
-}
-
-double KeyFrequency(int key) {
-    return 440.0 * std::pow(2.0, (key - 69) / 12.0);
-}
-
-class TrackRender : public ::testing::Test {
+class TrackRender : public test::OfflineRenderTest {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("qorn-track-render-" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-        std::string error;
-        session_ = render::OfflineSession::Create(kRate, false, &error);
-        if (!session_) GTEST_SKIP() << "no synthesizer: " << error;
-    }
-    void TearDown() override {
-        session_.reset();
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-    std::string write(const std::string& name, const Bytes& bytes) {
-        const fs::path p = dir_ / name;
-        std::ofstream(p, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return p.string();
-    }
     render::RenderedAudio play(const std::string& path, int volumePosition = -1) {
-        std::string error;
-        EXPECT_TRUE(session_->load(path, &error)) << error;
-        if (volumePosition >= 0) session_->setVolumePosition(volumePosition);
-        EXPECT_TRUE(session_->play());
-        return render::RenderToEnd(*session_, 0.5, 30.0);
+        return OfflineRenderTest::play(path,
+                                       {.volumePosition = volumePosition, .tailSeconds = 0.5, .limitSeconds = 30.0});
     }
-
-    fs::path dir_;
-    std::unique_ptr<render::OfflineSession> session_;
 };
 
 TEST_F(TrackRender, WaveIsHeardAtItsTimeWithItsVolume) {
