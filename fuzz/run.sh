@@ -10,10 +10,11 @@ shift
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QORN_FUZZ_BUILD_DIR:-$root/build-fuzz}
 
+mkdir -p "$build"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQORN_FUZZ=ON -DQORN_ASAN=ON -DQORN_UBSAN=ON \
-    -DQORN_BUILD_TESTS=OFF -DQORN_BUILD_BENCH=OFF >"$build.configure.log" 2>&1 ||
-    { cat "$build.configure.log"; exit 1; }
+    -DQORN_BUILD_TESTS=OFF -DQORN_BUILD_BENCH=OFF >"$build/configure.log" 2>&1 ||
+    { cat "$build/configure.log"; exit 1; }
 
 if [ $# -gt 0 ]; then names=("$@"); else mapfile -t names < <(cut -d' ' -f1 "$build/fuzzers.txt" | grep .); fi
 targets=()

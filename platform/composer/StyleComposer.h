@@ -32,8 +32,9 @@ struct ComposeRequest {
 inline constexpr std::uint8_t kDefaultGrooveLevel = 62;
 
 // A damaged length could ask for millions of patterns; what is composed
-// stays bounded whatever the file says (a million notes is hours of music).
-inline constexpr std::size_t kMaxComposedNotes = std::size_t(1) << 20;
+// stays bounded whatever the file says (a quarter of a million notes is
+// hours of music, and composing them stays well under half a second).
+inline constexpr std::size_t kMaxComposedNotes = std::size_t(1) << 18;
 inline constexpr std::size_t kMaxPatternPlays = std::size_t(1) << 17;
 
 // One pattern played, for those who want to know why the music sounds as

@@ -19,6 +19,7 @@ class AlsaPort final : public RefCounted<MusicPort> {
     PortPlayback& playback() override { return playback_; }
     void prepare(const music::Sequence&, SequencePlayer&, bool) override {}
     bool hasVolume() const override { return false; }
+    bool connected() const override { return output_ && output_->alive(); }
 
   private:
     ~AlsaPort() override;

@@ -15,6 +15,8 @@ class MidiSink {
     virtual void shortMessage(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) = 0;
     // A complete system-exclusive message including its F0 ... F7 bytes.
     virtual void sysEx(const std::uint8_t* data, std::size_t length) = 0;
+    // False once the device behind the sink is gone: nothing sent arrives.
+    virtual bool alive() const { return true; }
 };
 
 } // namespace qorn::platform

@@ -18,6 +18,9 @@ class MusicPort : public IDirectMusicPort {
     virtual void prepare(const music::Sequence& sequence, SequencePlayer& player, bool autoDownload) = 0;
     // Whether master volume applies (the synthesizer) or not (external ports).
     virtual bool hasVolume() const = 0;
+    // False once the device behind the port is gone (an unplugged external
+    // port): a piece started there would play into nothing.
+    virtual bool connected() const { return true; }
 };
 
 } // namespace qorn::platform

@@ -125,6 +125,10 @@ HRESULT Performance::PlaySegment(IDirectMusicSegment2* segment, DWORD /*flags*/,
     if (segment == nullptr) return E_POINTER;
     Segment* seg = Segment::From(segment);
     if (seg == nullptr) return E_INVALIDARG;
+    // A port whose device is gone cannot take the piece: say so rather
+    // than play into nothing.
+    for (std::size_t b = 0; b < kBlocks; ++b)
+        if (routes_[b] != nullptr && !routes_[b]->connected()) return E_FAIL;
     const std::uint64_t play = nextPlay_++;
     // A piece composed from a style is composed for this play here, before
     // any of it sounds.

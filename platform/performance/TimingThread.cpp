@@ -57,6 +57,9 @@ void TimingThread::run() {
         if (secondsBetween(deadline, now) > 0.1) deadline = now;
         playback_.applyCommands(sink_, nullptr);
         playback_.advance(secondsBetween(last, now), sink_);
+        // The device went away: end the piece, so the window sees it end
+        // instead of waiting on music nobody hears.
+        if (!sink_.alive()) playback_.stopNow(sink_);
         last = now;
     }
     playback_.applyCommands(sink_, nullptr);

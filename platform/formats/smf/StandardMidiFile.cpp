@@ -11,7 +11,6 @@
 namespace qorn::formats {
 namespace {
 
-constexpr std::uint32_t kMThd = ByteReader::fourCC("MThd");
 constexpr std::uint32_t kMTrk = ByteReader::fourCC("MTrk");
 constexpr std::uint32_t kRiff = ByteReader::fourCC("RIFF");
 constexpr std::uint32_t kRmid = ByteReader::fourCC("RMID");
