@@ -36,7 +36,8 @@ class FileHandle {
 
 HRESULT ReadWholeFile(const std::string& path, std::uint64_t maxBytes, std::vector<std::uint8_t>& out) {
     out.clear();
-    FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so a FIFO put in the file's place cannot hold the window in open().
+    FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (file.get() < 0) return LOADER_E_FILE_NOT_OPENED;
     struct stat st {};
     if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return LOADER_E_FILE_NOT_OPENED;
