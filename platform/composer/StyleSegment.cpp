@@ -204,9 +204,22 @@ bool AddStyleComposition(std::span<const std::uint8_t> segmentBytes, const seg::
         band.kind = seg::Track::Kind::Band;
         band.bands.push_back(first.bands.front());
         band.bands.back().time = 0;
-        // Instruments of a style's band play from the General MIDI set.
-        for (auto& inst : band.bands.back().instruments)
+        // A style's band names its collections like a segment's band does:
+        // resolve them the same way (the segment's folder, then what the
+        // loader already holds); a part whose collection is missing plays
+        // from the General MIDI set.
+        for (auto& inst : band.bands.back().instruments) {
             inst.collection = -1;
+            if (!inst.hasReference) continue;
+            auto collection = resolver.findCollection(inst.reference);
+            if (!collection) {
+                segment.warnings.push_back("a collection of the style's band is missing: its parts play General MIDI");
+                continue;
+            }
+            auto it = std::find(segment.collections.begin(), segment.collections.end(), collection);
+            inst.collection = static_cast<int>(it - segment.collections.begin());
+            if (it == segment.collections.end()) segment.collections.push_back(std::move(collection));
+        }
         segment.tracks.push_back(std::move(band));
     }
     if (!has(seg::Track::Kind::Tempo)) {

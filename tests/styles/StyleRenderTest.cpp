@@ -4,6 +4,7 @@
 #include "StyleWriter.h"
 #include "TestStyles.h"
 #include "app/render/OfflineSession.h"
+#include "tests/segments/SegmentWriter.h"
 #include "tests/support/OfflineRenderTest.h"
 
 #include <gtest/gtest.h>
@@ -53,6 +54,44 @@ TEST_F(StyleRender, ComposedNotesSoundAtTheChordsPitches) {
         EXPECT_GT(own, 4.0 * other);
         EXPECT_GT(own, 0.0);
     }
+}
+
+// The style's band names a collection next to the segment: its part plays
+// that collection's sine (no third harmonic); with the collection gone the
+// part falls back to the General MIDI square lead (strong third harmonic).
+TEST_F(StyleRender, TheStylesBandPlaysItsCollection) {
+    st::Style style;
+    style.tempo = 120.0;
+    auto note = Note(0, 0x5000);
+    note.duration = 1536;
+    style.parts = {Part(1, st::playmode::kNormalChord, {note})};
+    style.patterns = {PatternOf({Ref(1, 0)})};
+    const testseg::Reference tones{testseg::kCollectionClass, std::nullopt, "", "tones.dls"};
+    auto styleWithPatch = [&](std::uint32_t patch) {
+        const testseg::Band band{0, {{0, patch, 0x1 | 0x2 | 0x40, 64, 127, 0, 2, tones}}};
+        return StyleForm(style, {}, {testseg::BandForm(band, testseg::SegmentSpec{})});
+    };
+    auto song = [&](const std::string& styleFile) {
+        return StyleSegment(std::int32_t(kMeasure), TwoChords(), {}, StyleTrackList(0, styleFile));
+    };
+    const double c4 = KeyFrequency(60);
+    const std::size_t from = kRate / 10, to = kRate / 2;
+
+    // Bank 0 program 0 of the test collection is its sine.
+    write("tones.dls", testdls::BuildDls(testdls::TestCollection()));
+    write("sine.sty", styleWithPatch(0));
+    auto audio = play(write("sine.sgt", song("sine.sty")));
+    const double sine = Power(audio, from, to, c4);
+    EXPECT_GT(sine, 0.0);
+    EXPECT_LT(Power(audio, from, to, 3.0 * c4), 0.001 * sine) << "the collection's sine";
+
+    // Program 80 with the collection gone: the General MIDI square lead.
+    std::filesystem::remove(dir_ / "tones.dls");
+    write("lead.sty", styleWithPatch(80));
+    audio = play(write("lead.sgt", song("lead.sty")));
+    const double lead = Power(audio, from, to, c4);
+    EXPECT_GT(lead, 0.0);
+    EXPECT_GT(Power(audio, from, to, 3.0 * c4), 0.01 * lead) << "General MIDI square lead";
 }
 
 // A part that takes its two variations in turn: the root (60) on one pass,

@@ -159,7 +159,8 @@ inline Bytes PatternList(const st::Pattern& p, const Sizes& s) {
     return List("pttn", children);
 }
 
-inline Bytes StyleForm(const st::Style& style, const Sizes& s = {}) {
+// `bands` are whole DMBD forms, written after the patterns.
+inline Bytes StyleForm(const st::Style& style, const Sizes& s = {}, const std::vector<Bytes>& bands = {}) {
     Out h;
     TimeSig(h, style.timeSignature).u32(0).f64(style.tempo);
     std::vector<Bytes> children{Chunk("styh", h.b)};
@@ -170,6 +171,8 @@ inline Bytes StyleForm(const st::Style& style, const Sizes& s = {}) {
         children.push_back(PartList(p, s));
     for (const auto& p : style.patterns)
         children.push_back(PatternList(p, s));
+    for (const auto& b : bands)
+        children.push_back(b);
     return Riff("DMST", children);
 }
 
