@@ -32,10 +32,10 @@ struct ComposeRequest {
 inline constexpr std::uint8_t kDefaultGrooveLevel = 62;
 
 // A damaged length could ask for millions of patterns; what is composed
-// stays bounded whatever the file says (a quarter of a million notes is
-// hours of music, and composing them stays well under half a second).
-inline constexpr std::size_t kMaxComposedNotes = std::size_t(1) << 18;
-inline constexpr std::size_t kMaxPatternPlays = std::size_t(1) << 17;
+// stays bounded whatever the file says: 65,536 notes are over half an hour
+// of dense eight-part music, and composing them takes a few tens of ms.
+inline constexpr std::size_t kMaxComposedNotes = std::size_t(1) << 16;
+inline constexpr std::size_t kMaxPatternPlays = std::size_t(1) << 14;
 
 // One pattern played, for those who want to know why the music sounds as
 // it does (and for tests).
