@@ -1,6 +1,7 @@
 #include "platform/loader/Loader.h"
 
 #include "platform/com/Guids.h"
+#include "platform/formats/common/FileBytes.h"
 #include "platform/formats/segment/SegmentGuids.h"
 #include "platform/formats/segment/SegmentLoading.h"
 #include "platform/formats/segment/SegmentReader.h"
@@ -9,50 +10,20 @@
 #include "platform/loader/Segment.h"
 #include "platform/loader/SegmentAssembly.h"
 
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace qorn::platform {
-namespace {
-
-class FileHandle {
-  public:
-    explicit FileHandle(int fd) : fd_(fd) {}
-    ~FileHandle() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
-
-} // namespace
 
 HRESULT ReadWholeFile(const std::string& path, std::uint64_t maxBytes, std::vector<std::uint8_t>& out) {
-    out.clear();
-    // Non-blocking, so a FIFO put in the file's place cannot hold the window in open().
-    FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (file.get() < 0) return LOADER_E_FILE_NOT_OPENED;
-    struct stat st {};
-    if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return LOADER_E_FILE_NOT_OPENED;
-    if (std::uint64_t(st.st_size) > maxBytes) return LOADER_E_TOO_LARGE;
-    out.resize(std::size_t(st.st_size));
-    std::size_t got = 0;
-    while (got < out.size()) {
-        const ssize_t n = ::read(file.get(), out.data() + got, out.size() - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return LOADER_E_FILE_NOT_OPENED;
-        if (n == 0) break; // the file shrank while we read it
-        got += std::size_t(n);
+    switch (formats::ReadFileBytes(path, maxBytes, out)) {
+    case formats::FileReadResult::Ok:
+        return S_OK;
+    case formats::FileReadResult::TooLarge:
+        return LOADER_E_TOO_LARGE;
+    case formats::FileReadResult::NotOpened:
+        break;
     }
-    out.resize(got);
-    return S_OK;
+    return LOADER_E_FILE_NOT_OPENED;
 }
 
 HRESULT Loader::fail(HRESULT hr, std::string why) {

@@ -2,9 +2,8 @@
 
 #include "EmbeddedObjects.h"
 #include "SegmentGuids.h"
+#include "platform/formats/common/FileBytes.h"
 #include "platform/formats/riff/RiffChunk.h"
-
-#include <fstream>
 
 namespace qorn::formats::segment {
 
@@ -36,14 +35,8 @@ bool IsCollectionReference(const ObjectReference& ref) {
 } // namespace
 
 std::shared_ptr<const std::vector<std::uint8_t>> ReadWholeFile(const fs::path& path, std::uintmax_t maxBytes) {
-    std::error_code ec;
-    const auto size = fs::file_size(path, ec);
-    if (ec || size > maxBytes) return nullptr;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return nullptr;
-    auto bytes = std::make_shared<std::vector<std::uint8_t>>(static_cast<std::size_t>(size));
-    in.read(reinterpret_cast<char*>(bytes->data()), static_cast<std::streamsize>(size));
-    if (static_cast<std::uintmax_t>(in.gcount()) != size) return nullptr;
+    auto bytes = std::make_shared<std::vector<std::uint8_t>>();
+    if (ReadFileBytes(path.string(), maxBytes, *bytes) != FileReadResult::Ok) return nullptr;
     return bytes;
 }
 
