@@ -1,10 +1,9 @@
-# Fuzzers of the information reader, the DLS reader, the style reader with
-# its composer, and the loader's whole segment path (included by
-# CMakeLists.txt). Their seeds are written by qorn_make_hardening_seeds.
+# Fuzzers of the information reader, the DLS reader and the style reader
+# with its composer (included by CMakeLists.txt). Their seeds, and the
+# style-based seeds of the segment fuzzer, are written by
+# qorn_make_hardening_seeds.
 qorn_add_fuzzer(midiinfo SOURCE MidiInfoFuzz.cpp LIBS qorn_fileinfo SEEDS ${CMAKE_CURRENT_SOURCE_DIR}/corpus/smf)
 qorn_add_fuzzer(dls SOURCE DlsFuzz.cpp LIBS qorn_formats)
 qorn_add_fuzzer(style SOURCE StyleFuzz.cpp LIBS qorn_composer qorn_formats)
-qorn_add_fuzzer(composed SOURCE ComposedSegmentFuzz.cpp LIBS qorn_composer qorn_formats SEEDS
-                ${CMAKE_CURRENT_SOURCE_DIR}/corpus/segment)
 add_executable(qorn_make_hardening_seeds MakeHardeningSeeds.cpp)
 target_link_libraries(qorn_make_hardening_seeds PRIVATE qorn_formats)

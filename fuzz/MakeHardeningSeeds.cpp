@@ -1,6 +1,6 @@
-// Writes the seed corpora of the information-reader, DLS, style and
-// composed-segment fuzzers from the tests' own writers:
-//   qorn_make_hardening_seeds FUZZ_CORPUS_DIR   (fills midiinfo/ dls/ style/ composed/)
+// Writes the seed corpora of the information-reader, DLS and style fuzzers,
+// and the style-based seeds of the segment fuzzer, from the tests' own writers:
+//   qorn_make_hardening_seeds FUZZ_CORPUS_DIR   (fills midiinfo/ dls/ style/ segment/)
 #include "tests/dls/DlsWriter.h"
 #include "tests/fileinfo/TestFiles.h"
 #include "tests/styles/StyleWriter.h"
@@ -77,7 +77,7 @@ void StyleSeeds(const fs::path& dir) {
     Write(dir, "empty.sty", StyleForm(st::Style{}));
 }
 
-void ComposedSeeds(const fs::path& dir) {
+void StyleSegmentSeeds(const fs::path& dir) {
     const std::vector<st::Command> commands = {{0, 0, 0, st::command::kGroove, 50, 0, 0},
                                                {std::int32_t(kMeasure), 1, 0, st::command::kFill, 70, 5, 0}};
     Write(dir, "embedded-style.sgt",
@@ -98,6 +98,6 @@ int main(int argc, char** argv) {
     MidiInfoSeeds(root / "midiinfo");
     DlsSeeds(root / "dls");
     StyleSeeds(root / "style");
-    ComposedSeeds(root / "composed");
+    StyleSegmentSeeds(root / "segment");
     return 0;
 }

@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::span<const std::uint8_t> bytes(data, size);
     const bool looksLike = LooksLikeStyleFile(bytes);
     Style style;
-    std::vector<std::string> warnings;
+    qorn::formats::Diagnostics warnings;
     std::string error;
     const bool read = ReadStyleFile(bytes, style, warnings, &error);
     if (read && !looksLike) Broken("read what the probe rejected");

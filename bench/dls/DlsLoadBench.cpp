@@ -84,7 +84,7 @@ int main() {
         auto result = qorn::dls::ReadDlsCollection(bytes);
         auto t1 = Clock::now();
         if (!result.ok()) {
-            std::printf("read failed: %s\n", result.error->ToString().c_str());
+            std::printf("read failed: %s\n", result.error->text().c_str());
             return 1;
         }
         const int id = qorn::instruments::AddCollectionToSynth(synth, result.collection);

@@ -3,7 +3,8 @@
 // the collection in its own file and once embedded in the segment.
 // Prints figures; no pass or fail.
 #include "platform/formats/segment/FolderReferenceResolver.h"
-#include "platform/formats/segment/SegmentLoading.h"
+#include "platform/formats/common/Limits.h"
+#include "platform/loader/SegmentAssembly.h"
 #include "tests/segments/SegmentWriter.h"
 
 #include <algorithm>
@@ -57,10 +58,10 @@ void Write(const fs::path& p, const Bytes& b) {
 
 double LoadMs(const fs::path& path, formats::segment::ObjectCache& cache, std::size_t& collections) {
     const auto start = std::chrono::steady_clock::now();
-    auto bytes = formats::segment::ReadWholeFile(path, 1u << 30);
+    auto bytes = formats::segment::ReadWholeFile(path, limits::kMaxFileBytes);
     std::shared_ptr<const music::Sequence> sequence;
     std::string error;
-    if (!bytes || !formats::segment::LoadSegmentSequence(*bytes, path.string(), cache, sequence, &error)) {
+    if (!bytes || !platform::LoadSegmentWithTracks(*bytes, path.string(), cache, sequence, &error)) {
         std::fprintf(stderr, "load failed: %s\n", error.c_str());
         return -1;
     }

@@ -8,6 +8,7 @@
 #include "platform/formats/segment/ReferenceResolver.h"
 #include "platform/formats/segment/SegmentReader.h"
 #include "platform/formats/segment/SegmentSequence.h"
+#include "platform/loader/SegmentAssembly.h"
 #include "tests/styles/StyleWriter.h"
 #include "tests/styles/TestStyles.h"
 
@@ -96,6 +97,13 @@ template <typename F> double MedianMs(int runs, F f) {
     return t[t.size() / 2];
 }
 
+// What the loader's segment road does for the style tracks.
+bool Compose(const Bytes& file, const seg::ReferenceResolver& resolver, seg::SegmentFile& segment) {
+    seg::StyleTracks tracks;
+    seg::ReadStyleTracks(file, resolver, tracks, segment.warnings);
+    return composer::AddStyleComposition(std::move(tracks), resolver, segment, 0);
+}
+
 } // namespace
 
 int main() {
@@ -107,7 +115,7 @@ int main() {
     seg::EmbeddedOnlyResolver resolver;
     seg::SegmentFile composed;
     if (!seg::ReadSegmentFile(styleFile, composed, resolver, nullptr) ||
-        !composer::AddStyleComposition(styleFile, resolver, composed, 0)) {
+        !Compose(styleFile, resolver, composed)) {
         std::printf("composition failed\n");
         return 1;
     }
@@ -118,20 +126,15 @@ int main() {
 
     std::printf("== Style-based piece: %d measures at 120 bpm, %zu notes on 5 PChannels\n", kMeasures, notes.size());
     std::size_t events = 0;
-    const double composeMs = MedianMs(21, [&] {
-        seg::SegmentFile f;
-        seg::ReadSegmentFile(styleFile, f, resolver, nullptr);
-        composer::AddStyleComposition(styleFile, resolver, f, 0);
-        music::Sequence s;
-        seg::BuildSegmentSequence(f, s, nullptr);
-        events = s.events.size();
-    });
-    const double sequenceMs = MedianMs(21, [&] {
-        seg::SegmentFile f;
-        seg::ReadSegmentFile(sequenceFile, f, resolver, nullptr);
-        music::Sequence s;
-        seg::BuildSegmentSequence(f, s, nullptr);
-    });
+    // Both through the loader's one road for segments.
+    auto load = [&](const Bytes& file) {
+        seg::ObjectCache cache;
+        std::shared_ptr<const music::Sequence> s;
+        platform::LoadSegmentWithTracks(file, "/nonexistent/piece.sgt", cache, s, nullptr);
+        return s ? s->events.size() : 0;
+    };
+    const double composeMs = MedianMs(21, [&] { events = load(styleFile); });
+    const double sequenceMs = MedianMs(21, [&] { load(sequenceFile); });
     std::printf("   read + compose + build (style-based):   %8.2f ms  (%zu events)\n", composeMs, events);
     std::printf("   read + build (sequence-based twin):      %8.2f ms\n", sequenceMs);
     std::printf("   composition alone:                       %8.2f ms\n", composeMs - sequenceMs);

@@ -1,6 +1,9 @@
 // Writes the seed corpus of the segment fuzzer: small segments with every
-// kind of track, a band with an embedded collection, and format variants.
+// kind of track, a band with an embedded collection, format variants, and
+// wave, mute and trigger tracks over an embedded wave and segment. (The
+// style-based seeds come from qorn_make_hardening_seeds.)
 #include "tests/segments/SegmentWriter.h"
+#include "tests/tracks/TrackWriter.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -60,5 +63,23 @@ int main(int argc, char** argv) {
     banded.container = {{qorn::testdls::BuildDls(tiny), ref, ""},
                         {BuildBandFile({0, {{9, 0x80000000u, 0x1}}}), {}, ""}};
     Write(dir, "band.sgt", BuildSegment(banded));
+
+    using namespace qorn::testtracks;
+    SegmentSpec carrier = Full();
+    Embedded wave;
+    wave.form = WaveFile(std::vector<float>(32, 0.25f), 8000, 2, 8);
+    wave.description = FileRef("e.wav", kWaveClass);
+    carrier.container.push_back(wave);
+    SegmentSpec child;
+    child.header.length = 768;
+    child.notes = {{0, 100, 3, 90}};
+    Trigger embedded;
+    embedded.time = 768;
+    embedded.embedded = BuildSegment(child);
+    Bytes tracks = WaveTrack({{0, 0, {{0, 768, -300, 2, 9, 0, 0, FileRef("e.wav", kWaveClass)}}}});
+    Append(tracks, MuteTrack({{768, 0}, {1536, 0, 1}}));
+    Append(tracks, TriggerTrack({embedded, {1536, FileRef("gone.sgt", kSegmentClass)}}));
+    Append(tracks, QuietTracks());
+    Write(dir, "tracks.sgt", WithTracks(BuildSegment(carrier), tracks));
     return 0;
 }

@@ -6,6 +6,8 @@
 // it into playable events with everything else the segment carries.
 #pragma once
 
+#include "platform/formats/common/Limits.h"
+
 #include "platform/formats/segment/SegmentFile.h"
 #include "platform/formats/style/StyleFile.h"
 
@@ -34,8 +36,8 @@ inline constexpr std::uint8_t kDefaultGrooveLevel = 62;
 // A damaged length could ask for millions of patterns; what is composed
 // stays bounded whatever the file says: 65,536 notes are over half an hour
 // of dense eight-part music, and composing them takes a few tens of ms.
-inline constexpr std::size_t kMaxComposedNotes = std::size_t(1) << 16;
-inline constexpr std::size_t kMaxPatternPlays = std::size_t(1) << 14;
+inline constexpr std::size_t kMaxComposedNotes = limits::kMaxComposedNotes;
+inline constexpr std::size_t kMaxPatternPlays = limits::kMaxPatternPlays;
 
 // One pattern played, for those who want to know why the music sounds as
 // it does (and for tests).

@@ -1,16 +1,14 @@
-// Segments that name a style instead of carrying notes: their style, chord
-// and command tracks are read from the file, the style is found (inside
-// the segment or through the loader's resolver) and what it composes is
-// added to the segment as a sequence track, with the style's band and
-// tempo where the segment has none of its own.
+// Segments that name a style instead of carrying notes: what the style
+// composes over the segment's chords and commands (read by the segment's
+// track readers) is added to the segment as sequence tracks, with the
+// style's band and tempo where the segment has none of its own.
 #pragma once
 
 #include "StyleComposer.h"
-#include "platform/formats/segment/ObjectCache.h"
 #include "platform/formats/segment/ReferenceResolver.h"
 #include "platform/formats/segment/SegmentFile.h"
+#include "platform/formats/segment/tracks/StyleTracks.h"
 #include "platform/formats/style/StyleFile.h"
-#include "platform/music/Sequence.h"
 
 #include <cstdint>
 #include <memory>
@@ -20,18 +18,7 @@
 
 namespace qorn::composer {
 
-struct StyleTracks {
-    std::vector<formats::style::StyleReference> styles;
-    bool hasChords = false;
-    formats::style::ChordTrack chords;
-    std::vector<formats::style::Command> commands;
-};
-
-// The style-related tracks of a segment file (RIFF 'DMSG'); styles stored
-// in the file are matched to the references here. Nothing is found in a
-// segment without such tracks.
-void ReadStyleTracks(std::span<const std::uint8_t> segmentBytes, const formats::segment::ReferenceResolver& resolver,
-                     StyleTracks& out, std::vector<std::string>& warnings);
+using StyleTracks = formats::segment::StyleTracks;
 
 // What composing a segment's styles needs, kept by a loaded segment so
 // that each play can compose it anew.
@@ -53,19 +40,14 @@ class SegmentStyleComposer {
     std::vector<std::unique_ptr<SpanComposer>> composers_;
 };
 
-// Composes the segment's styles over its length into `segment`. Returns
-// whether anything was composed. With `kept`, what was composed from is
-// handed out (null when the segment composes nothing).
-bool AddStyleComposition(std::span<const std::uint8_t> segmentBytes,
-                         const formats::segment::ReferenceResolver& resolver, formats::segment::SegmentFile& segment,
-                         std::uint32_t seed, std::shared_ptr<const StyleComposeInput>* kept = nullptr);
-
-// The segment loader's path for any segment: read, compose what a style
-// track asks for, build the Sequence. Same contract as
-// formats::segment::LoadSegmentSequence.
-bool LoadComposedSegmentSequence(std::span<const std::uint8_t> bytes, const std::string& path,
-                                 formats::segment::ObjectCache& cache, std::shared_ptr<const music::Sequence>& out,
-                                 std::string* error, std::vector<std::string>* warnings = nullptr,
-                                 std::uint32_t seed = 0);
+// Composes the styles of the segment's style tracks (see
+// formats::segment::ReadStyleTracks) over its length into `segment`, with
+// the first style's band (its collections found through `resolver`) and
+// tempo where the segment has none. Returns whether anything was composed.
+// With `kept`, what was composed from is handed out (null when the segment
+// composes nothing).
+bool AddStyleComposition(StyleTracks tracks, const formats::segment::ReferenceResolver& resolver,
+                         formats::segment::SegmentFile& segment, std::uint32_t seed,
+                         std::shared_ptr<const StyleComposeInput>* kept = nullptr);
 
 } // namespace qorn::composer

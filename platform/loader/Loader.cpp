@@ -3,7 +3,6 @@
 #include "platform/com/Guids.h"
 #include "platform/formats/common/FileBytes.h"
 #include "platform/formats/segment/SegmentGuids.h"
-#include "platform/formats/segment/SegmentLoading.h"
 #include "platform/formats/segment/SegmentReader.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/loader/FormatProbe.h"
@@ -32,6 +31,7 @@ HRESULT Loader::fail(HRESULT hr, std::string why) {
 }
 
 HRESULT Loader::GetObject(DMUS_OBJECTDESC* desc, REFIID riid, void** object) {
+    lastDiagnostics_.clear();
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
     if (desc == nullptr) return E_POINTER;
@@ -65,8 +65,10 @@ HRESULT Loader::GetObject(DMUS_OBJECTDESC* desc, REFIID riid, void** object) {
         // Segments that name a style are composed here, at load, and keep
         // what they need to compose every pass of a play anew; triggered
         // segments and waves are gathered in too.
-        if (!LoadSegmentWithTracks(span, path, objectCache_, sequence, &why, nullptr, 0, &recompose))
-            return fail(LOADER_E_DAMAGED, "unreadable segment file: " + why);
+        const bool loaded =
+            LoadSegmentWithTracks(span, path, objectCache_, sequence, &why, &lastDiagnostics_, 0, &recompose);
+        formats::Report(lastDiagnostics_);
+        if (!loaded) return fail(LOADER_E_DAMAGED, "unreadable segment file: " + why);
         *object = static_cast<IDirectMusicSegment2*>(new Segment(std::move(sequence), std::move(recompose)));
         lastError_.clear();
         return S_OK;

@@ -4,6 +4,8 @@
 
 #include "platform/dmusic/DMusicInterfaces.h"
 #include "platform/dmusic/RefCounted.h"
+#include "platform/formats/common/Diagnostics.h"
+#include "platform/formats/common/Limits.h"
 #include "platform/formats/segment/ObjectCache.h"
 
 #include <cstdint>
@@ -13,7 +15,7 @@
 namespace qorn::platform {
 
 // Files larger than this are refused before reading: no piece comes close.
-inline constexpr std::uint64_t kMaxLoadBytes = 256ull * 1024 * 1024;
+inline constexpr std::uint64_t kMaxLoadBytes = limits::kMaxFileBytes;
 
 // Negative results of GetObject, one per reason.
 inline constexpr HRESULT LOADER_E_FILE_NOT_OPENED = static_cast<HRESULT>(0x88781170u);
@@ -34,12 +36,17 @@ class Loader final : public RefCounted<IDirectMusicLoader> {
 
     // The reason of the last failed GetObject (for the rendering tool).
     const std::string& lastError() const { return lastError_; }
+    // What the last GetObject had to say about the file and what it
+    // references (parts skipped, pieces not found), also handed to the
+    // process's reporter (formats::SetDiagnosticReporter) as it loads.
+    const formats::Diagnostics& lastDiagnostics() const { return lastDiagnostics_; }
 
   private:
     ~Loader() override = default;
     HRESULT fail(HRESULT hr, std::string why);
 
     std::string lastError_;
+    formats::Diagnostics lastDiagnostics_;
     // Collections and other objects that segments reference, shared between loads.
     formats::segment::ObjectCache objectCache_;
 };

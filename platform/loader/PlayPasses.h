@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <vector>
+#include "platform/formats/common/Limits.h"
 
 namespace qorn::platform {
 
@@ -18,8 +19,8 @@ namespace qorn::platform {
 // into; a longer play repeats a cycle. Together with the bound on events
 // this keeps a play of a large piece within a few megabytes.
 inline constexpr std::uint32_t kPassCycle = 8;
-inline constexpr std::uint32_t kMaxUnrolledPasses = 17;
-inline constexpr std::size_t kMaxUnrolledEvents = std::size_t(1) << 21;
+inline constexpr std::uint32_t kMaxUnrolledPasses = limits::kMaxUnrolledPasses;
+inline constexpr std::size_t kMaxUnrolledEvents = limits::kMaxUnrolledEvents;
 
 // The loop region exactly as the player plays it: [start, end) repeats,
 // the first pass plays [0, end), the last one goes on to the length.

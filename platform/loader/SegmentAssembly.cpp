@@ -5,8 +5,8 @@
 #include "platform/formats/segment/FolderReferenceResolver.h"
 #include "platform/formats/segment/SegmentReader.h"
 #include "platform/formats/segment/SegmentSequence.h"
-#include "platform/formats/segment/tracks/EmbeddedMedia.h"
 #include "platform/formats/segment/tracks/ExtraTracks.h"
+#include "platform/formats/segment/tracks/StyleTracks.h"
 #include "platform/waves/WaveData.h"
 
 #include <algorithm>
@@ -86,13 +86,15 @@ class Assembler {
         if (!seg::ReadSegmentFile(bytes, out.file, resolver_, error)) return false;
         auto& warnings = out.file.warnings;
         out.composedAt = out.file.tracks.size();
-        composer::AddStyleComposition(bytes, resolver_, out.file, seed_ + static_cast<std::uint32_t>(loads_),
-                                      &out.styles);
+        seg::StyleTracks styleTracks;
+        seg::ReadStyleTracks(bytes, resolver_, styleTracks, warnings);
+        composer::AddStyleComposition(std::move(styleTracks), resolver_, out.file,
+                                      seed_ + static_cast<std::uint32_t>(loads_), &out.styles);
         seg::ExtraTracks extra;
         seg::ReadExtraTracks(out.file, extra, warnings);
         out.mutes = extra.mutes;
         std::vector<seg::EmbeddedObject> media;
-        if (!extra.waves.empty() || !extra.triggers.empty()) seg::CollectEmbeddedMedia(bytes, media);
+        if (!extra.waves.empty() || !extra.triggers.empty()) seg::IndexEmbeddedObjects(bytes, media);
         // Embedded waves are known by where they lie in this segment's bytes,
         // so they are cached for this segment only.
         EmbeddedWaves embeddedWaves;
@@ -115,7 +117,7 @@ class Assembler {
   private:
     std::shared_ptr<const waves::WaveData> findWave(const seg::ObjectReference& ref,
                                                     const std::vector<seg::EmbeddedObject>& media,
-                                                    EmbeddedWaves& embedded, std::vector<std::string>& warnings) {
+                                                    EmbeddedWaves& embedded, formats::Diagnostics& warnings) {
         // Each wave is read once however many items name it.
         const int e = seg::MatchEmbedded(ref, seg::kWaveForm, media);
         const std::uint8_t* at = e >= 0 ? media[static_cast<std::size_t>(e)].bytes.data() : nullptr;
@@ -139,7 +141,8 @@ class Assembler {
         if (ok)
             result = std::move(wave);
         else
-            warnings.push_back("wave " + Describe(ref) + " not played: " + error);
+            warnings.add({formats::Severity::Warning, "wave " + Describe(ref), {}, formats::kNoOffset,
+                          "wave " + Describe(ref) + " not played: " + error});
         if (e >= 0)
             embedded.emplace(at, result);
         else
@@ -148,7 +151,7 @@ class Assembler {
     }
 
     void placeWave(const seg::WaveTrackItem& item, const std::vector<seg::EmbeddedObject>& media,
-                   EmbeddedWaves& embedded, Assembled& out, std::vector<std::string>& warnings) {
+                   EmbeddedWaves& embedded, Assembled& out, formats::Diagnostics& warnings) {
         auto data = findWave(item.reference, media, embedded, warnings);
         if (!data) return;
         PlacedWave w;
@@ -169,7 +172,7 @@ class Assembler {
     }
 
     void addTriggered(const seg::TriggerItem& trigger, const std::vector<seg::EmbeddedObject>& media, int depth,
-                      Assembled& out, std::vector<std::string>& warnings) {
+                      Assembled& out, formats::Diagnostics& warnings) {
         const std::string name = trigger.hasReference ? Describe(trigger.reference) : "(embedded)";
         if (depth >= kMaxTriggerDepth || loads_ >= kMaxTriggeredSegments) {
             warnings.push_back("segment " + name + " not triggered: triggers nested too deep");
@@ -184,7 +187,8 @@ class Assembler {
         } else if ((file = resolver_.findFileBytes(trigger.reference))) {
             bytes = *file;
         } else {
-            warnings.push_back("segment " + name + " not triggered: not found");
+            warnings.add({formats::Severity::Warning, "segment " + name, {}, formats::kNoOffset,
+                          "segment " + name + " not triggered: not found"});
             return;
         }
         ++loads_;
@@ -195,8 +199,7 @@ class Assembler {
             return;
         }
         merge(child, trigger.time, out);
-        for (auto& w : child.file.warnings)
-            warnings.push_back("in triggered segment " + name + ": " + w);
+        warnings.append(child.file.warnings, "in triggered segment " + name + ": ");
     }
 
     // The triggered segment plays once from `at`, under the primary's tempo.
@@ -299,7 +302,7 @@ struct ComposeInput {
 
 bool LoadSegmentWithTracks(std::span<const std::uint8_t> bytes, const std::string& path, seg::ObjectCache& cache,
                            std::shared_ptr<const music::Sequence>& out, std::string* error,
-                           std::vector<std::string>* warnings, std::uint32_t seed,
+                           formats::Diagnostics* diagnostics, std::uint32_t seed,
                            std::shared_ptr<const ComposeInput>* recompose) {
     if (recompose) recompose->reset();
     seg::FolderReferenceResolver resolver(path, cache);
@@ -307,11 +310,12 @@ bool LoadSegmentWithTracks(std::span<const std::uint8_t> bytes, const std::strin
     Assembled a;
     if (!assembler.read(bytes, 0, a, error)) return false;
     auto sequence = std::make_shared<music::Sequence>();
-    std::vector<std::string> notes = std::move(a.file.warnings);
+    formats::Diagnostics notes = std::move(a.file.warnings);
     a.file.warnings.clear();
     seg::BuildSegmentSequence(a.file, *sequence, &notes);
     AddWaves(a, *sequence);
-    if (warnings) *warnings = std::move(notes);
+    notes.setFile(path);
+    if (diagnostics) *diagnostics = std::move(notes);
     out = std::move(sequence);
 
     const std::size_t composed = a.styles ? a.styles->tracks.styles.size() : 0;

@@ -4,6 +4,7 @@
 // the result becomes one Sequence that also carries the segment's waves.
 #pragma once
 
+#include "platform/formats/common/Diagnostics.h"
 #include "platform/formats/segment/ObjectCache.h"
 #include "platform/music/Sequence.h"
 
@@ -12,26 +13,31 @@
 #include <span>
 #include <string>
 #include <vector>
+#include "platform/formats/common/Limits.h"
 
 namespace qorn::platform {
 
 // Triggered segments that trigger others are followed this deep (the first
 // level is 1), and no more than kMaxTriggeredSegments are read for one load:
 // a segment that triggers itself plays a bounded number of copies.
-inline constexpr int kMaxTriggerDepth = 4;
-inline constexpr int kMaxTriggeredSegments = 64;
+inline constexpr int kMaxTriggerDepth = limits::kMaxTriggerDepth;
+inline constexpr int kMaxTriggeredSegments = limits::kMaxTriggeredSegments;
 
 // What a segment composed from a style keeps to compose itself again.
 struct ComposeInput;
 
-// Same contract as formats::segment::LoadSegmentSequence: false with a
-// message only when `bytes` are not a usable segment; what is missing or
-// skipped goes to `warnings`. `seed` makes style composition repeatable.
-// With `recompose`, a segment whose own style track composes its music
-// hands out what it takes to compose it again (null for any other).
+// The one road from a segment file to what plays: `bytes` are the content
+// of the file at `path` (whose folder, with `cache`, is where references
+// are looked for). The segment is read, its style tracks composed, its
+// wave, trigger and mute tracks applied, and all of it becomes `out`.
+// False with a message only when `bytes` are not a usable segment; what is
+// missing or skipped goes to `diagnostics`, each report naming `path` as
+// its file. `seed` makes style composition repeatable. With `recompose`, a
+// segment whose own style track composes its music hands out what it takes
+// to compose it again (null for any other).
 bool LoadSegmentWithTracks(std::span<const std::uint8_t> bytes, const std::string& path,
                            formats::segment::ObjectCache& cache, std::shared_ptr<const music::Sequence>& out,
-                           std::string* error, std::vector<std::string>* warnings = nullptr, std::uint32_t seed = 0,
+                           std::string* error, formats::Diagnostics* diagnostics = nullptr, std::uint32_t seed = 0,
                            std::shared_ptr<const ComposeInput>* recompose = nullptr);
 
 // The seed the load composed with.

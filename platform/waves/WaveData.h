@@ -9,12 +9,13 @@
 #include <span>
 #include <string>
 #include <vector>
+#include "platform/formats/common/Limits.h"
 
 namespace qorn::waves {
 
 // Longer waves are refused: about 25 minutes at 44.1 kHz, far beyond any
 // wave a segment plays, and it bounds what a hostile header can make us hold.
-inline constexpr std::size_t kMaxFrames = std::size_t(1) << 26;
+inline constexpr std::size_t kMaxFrames = limits::kMaxWaveFrames;
 
 struct WaveData {
     std::uint32_t sampleRate = 0;

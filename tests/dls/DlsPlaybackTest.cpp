@@ -51,7 +51,7 @@ struct Synth {
 std::shared_ptr<const dls::Collection> Load(const testdls::CollectionSpec& plan) {
     const auto bytes = testdls::BuildDls(plan);
     auto result = dls::ReadDlsCollection(bytes);
-    EXPECT_TRUE(result.ok()) << (result.error ? result.error->ToString() : "");
+    EXPECT_TRUE(result.ok()) << (result.error ? result.error->text() : "");
     return result.collection;
 }
 

@@ -18,7 +18,7 @@ using testdls::TestCollection;
 
 std::shared_ptr<const Collection> ReadOk(const Bytes& bytes) {
     DlsReadResult result = ReadDlsCollection(bytes);
-    EXPECT_TRUE(result.ok()) << (result.error ? result.error->ToString() : "");
+    EXPECT_TRUE(result.ok()) << (result.error ? result.error->text() : "");
     return result.collection;
 }
 
@@ -218,9 +218,9 @@ TEST(DlsReader, HostileLengthsAndCountsAreRefusedWithChunkAndOffset) {
         const DlsReadResult r = ReadDlsCollection(bad);
         ASSERT_FALSE(r.ok()) << k.name;
         ASSERT_TRUE(r.error) << k.name;
-        EXPECT_EQ(r.error->chunk, listType ? "LIST" : k.chunk) << k.name;
+        EXPECT_EQ(r.error->what, listType ? "LIST" : k.chunk) << k.name;
         EXPECT_EQ(r.error->offset, at) << k.name;
-        EXPECT_NE(r.error->ToString().find(std::to_string(at)), std::string::npos) << r.error->ToString();
+        EXPECT_NE(r.error->text().find(std::to_string(at)), std::string::npos) << r.error->text();
     }
 }
 
@@ -264,7 +264,7 @@ TEST(DlsReader, DeeplyNestedListsAreSkippedWithoutRecursing) {
     const DlsReadResult r = ReadDlsCollection(dls);
     // The outer "ins " has no header, so the collection is refused, by name.
     ASSERT_FALSE(r.ok());
-    EXPECT_EQ(r.error->chunk, "ins ");
+    EXPECT_EQ(r.error->what, "ins ");
     EXPECT_EQ(r.error->offset, lins + 12);
 }
 

@@ -110,7 +110,7 @@ TEST(References, MissingCollectionFallsBackToGeneralMidiAndTheRestPlays) {
     EXPECT_EQ(Notes(l.sequence), MelodyNotes());
     bool warned = false;
     for (const auto& w : l.warnings)
-        warned |= w.find("absent.dls") != std::string::npos;
+        warned |= w.message.find("absent.dls") != std::string::npos;
     EXPECT_TRUE(warned);
 }
 

@@ -15,7 +15,7 @@ struct Loaded {
     std::string error;
     formats::segment::SegmentFile file;
     music::Sequence sequence;
-    std::vector<std::string> warnings;
+    formats::Diagnostics warnings;
 };
 
 inline Loaded Load(const Bytes& bytes, const formats::segment::ReferenceResolver& resolver) {

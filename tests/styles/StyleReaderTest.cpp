@@ -48,9 +48,9 @@ st::Style SampleStyle() {
     return s;
 }
 
-st::Style ReadBack(const Bytes& bytes, std::vector<std::string>* warningsOut = nullptr) {
+st::Style ReadBack(const Bytes& bytes, formats::Diagnostics* warningsOut = nullptr) {
     st::Style out;
-    std::vector<std::string> warnings;
+    formats::Diagnostics warnings;
     std::string error;
     EXPECT_TRUE(st::ReadStyleFile(bytes, out, warnings, &error)) << error;
     if (warningsOut) *warningsOut = warnings;
@@ -135,7 +135,7 @@ TEST(StyleReaderTest, ReadsOlderShorterRecords) {
 
 TEST(StyleReaderTest, RejectsWhatIsNoStyle) {
     st::Style out;
-    std::vector<std::string> warnings;
+    formats::Diagnostics warnings;
     std::string error;
     EXPECT_FALSE(st::ReadStyleFile(Riff("DMSG", {}), out, warnings, &error));
     EXPECT_FALSE(error.empty());
@@ -151,7 +151,7 @@ TEST(StyleReaderTest, SurvivesTruncationAtEveryLength) {
     for (std::size_t n = 0; n < whole.size(); ++n) {
         const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n));
         st::Style out;
-        std::vector<std::string> warnings;
+        formats::Diagnostics warnings;
         std::string error;
         if (!st::ReadStyleFile(cut, out, warnings, &error)) continue;
         EXPECT_LE(out.parts.size(), 1u);
@@ -173,7 +173,7 @@ TEST(StyleReaderTest, HostileSizesCostOnlyTheirChunk) {
         return Riff("DMST", {Chunk("styh", Bytes(16)), List("part", {Chunk("prth", h.b), Chunk("note", notes.b)})});
     };
     for (std::uint32_t size : {0u, 4u, 0xFFFFFFFFu, 0x80000000u}) {
-        std::vector<std::string> warnings;
+        formats::Diagnostics warnings;
         const st::Style s = ReadBack(withNoteSize(size), &warnings);
         ASSERT_EQ(s.parts.size(), 1u);
         EXPECT_TRUE(s.parts[0].notes.empty());
@@ -196,7 +196,7 @@ TEST(StyleReaderTest, HostileSizesCostOnlyTheirChunk) {
     formats::riff::Chunk c;
     ASSERT_TRUE(reader.next(c));
     st::ChordTrack chords;
-    std::vector<std::string> warnings;
+    formats::Diagnostics warnings;
     st::ReadChordTrack(c, chords, warnings);
     EXPECT_EQ(chords.keyRoot, 2);
     ASSERT_EQ(chords.chords.size(), 1u);
@@ -221,7 +221,7 @@ TEST(StyleReaderTest, ReadsChordCommandAndStyleTracks) {
         in.chords[1].subChords.push_back(SubChordOf(14, 0x489, 5));
         in.chords[1].subChords[1].levels = 0x2;
         in.chords[0].name = "C";
-        std::vector<std::string> warnings;
+        formats::Diagnostics warnings;
         WithChunk(ChordTrackList(in, sizes), [&](const formats::riff::Chunk& c) {
             st::ChordTrack out;
             st::ReadChordTrack(c, out, warnings);
@@ -251,7 +251,7 @@ TEST(StyleReaderTest, ReadsChordCommandAndStyleTracks) {
         });
         EXPECT_TRUE(warnings.empty());
     }
-    std::vector<std::string> warnings;
+    formats::Diagnostics warnings;
     WithChunk(StyleTrackList(768, "Pop.sty"), [&](const formats::riff::Chunk& c) {
         std::vector<st::StyleReference> refs;
         st::ReadStyleTrack(c, refs, warnings);

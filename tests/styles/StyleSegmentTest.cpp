@@ -5,7 +5,7 @@
 #include "platform/composer/StyleSegment.h"
 #include "platform/formats/segment/ObjectCache.h"
 #include "platform/formats/segment/SegmentReader.h"
-#include "platform/formats/segment/SegmentSequence.h"
+#include "platform/loader/SegmentAssembly.h"
 
 #include <gtest/gtest.h>
 
@@ -37,17 +37,23 @@ std::vector<std::pair<std::uint32_t, int>> NoteOns(const music::Sequence& s, int
     return out;
 }
 
+// The loader's one road for segments, from a folder that does not exist.
+std::shared_ptr<const music::Sequence> Load(const Bytes& file, const std::string& path = "/nonexistent/song.sgt",
+                                            formats::Diagnostics* diagnostics = nullptr) {
+    seg::ObjectCache cache;
+    std::shared_ptr<const music::Sequence> sequence;
+    std::string error;
+    if (!platform::LoadSegmentWithTracks(file, path, cache, sequence, &error, diagnostics, 1)) return nullptr;
+    return sequence;
+}
+
 TEST(StyleSegmentTest, ASegmentWithAnEmbeddedStyleComposesIntoItsSequence) {
     const Bytes file =
         StyleSegment(2 * std::int32_t(kMeasure), TwoChords(), {{0, 0, 0, st::command::kGroove, 50, 0, 0}},
                      StyleTrackList(0, "", StyleForm(BassAndChords())));
-    seg::SegmentFile segment;
-    std::string error;
-    seg::EmbeddedOnlyResolver resolver;
-    ASSERT_TRUE(seg::ReadSegmentFile(file, segment, resolver, &error)) << error;
-    EXPECT_TRUE(composer::AddStyleComposition(file, resolver, segment, 1));
-    music::Sequence sequence;
-    seg::BuildSegmentSequence(segment, sequence, nullptr);
+    const auto loaded = Load(file);
+    ASSERT_TRUE(loaded);
+    const music::Sequence& sequence = *loaded;
 
     using Notes = std::vector<std::pair<std::uint32_t, int>>;
     EXPECT_EQ(NoteOns(sequence, 2), (Notes{{0, 36}, {kMeasure, 38}}));
@@ -64,7 +70,9 @@ TEST(StyleSegmentTest, ASegmentWithoutStyleTracksIsLeftAsItIs) {
     seg::EmbeddedOnlyResolver resolver;
     ASSERT_TRUE(seg::ReadSegmentFile(file, segment, resolver, nullptr));
     const std::size_t tracks = segment.tracks.size();
-    EXPECT_FALSE(composer::AddStyleComposition(file, resolver, segment, 1));
+    seg::StyleTracks styleTracks;
+    seg::ReadStyleTracks(file, resolver, styleTracks, segment.warnings);
+    EXPECT_FALSE(composer::AddStyleComposition(std::move(styleTracks), resolver, segment, 1));
     EXPECT_EQ(segment.tracks.size(), tracks);
 }
 
@@ -96,16 +104,14 @@ TEST(StyleSegmentTest, TheLoaderFindsAReferencedStyleFileBesideTheSegment) {
     folder.write("bass.sty", StyleForm(BassAndChords()));
     const Bytes file = StyleSegment(2 * std::int32_t(kMeasure), TwoChords(), {}, StyleTrackList(0, "BASS.STY"));
     const fs::path path = folder.write("song.sgt", file);
-    seg::ObjectCache cache;
-    std::shared_ptr<const music::Sequence> sequence;
-    std::string error;
-    ASSERT_TRUE(composer::LoadComposedSegmentSequence(file, path.string(), cache, sequence, &error)) << error;
+    auto sequence = Load(file, path.string());
     ASSERT_TRUE(sequence);
     EXPECT_EQ(NoteOns(*sequence, 2).size(), 2u);
 
     const Bytes missing = StyleSegment(kMeasure, TwoChords(), {}, StyleTrackList(0, "gone.sty"));
-    std::vector<std::string> warnings;
-    ASSERT_TRUE(composer::LoadComposedSegmentSequence(missing, path.string(), cache, sequence, &error, &warnings));
+    formats::Diagnostics warnings;
+    sequence = Load(missing, path.string(), &warnings);
+    ASSERT_TRUE(sequence);
     EXPECT_TRUE(sequence->events.empty());
     EXPECT_FALSE(warnings.empty());
 }
@@ -113,16 +119,8 @@ TEST(StyleSegmentTest, TheLoaderFindsAReferencedStyleFileBesideTheSegment) {
 TEST(StyleSegmentTest, SurvivesTruncatedSegments) {
     const Bytes whole = StyleSegment(2 * std::int32_t(kMeasure), TwoChords(), {{0, 0, 0, 0, 50, 0, 0}},
                                      StyleTrackList(0, "", StyleForm(BassAndChords())));
-    seg::EmbeddedOnlyResolver resolver;
-    for (std::size_t n = 0; n < whole.size(); n += 3) {
-        const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n));
-        composer::StyleTracks tracks;
-        std::vector<std::string> warnings;
-        composer::ReadStyleTracks(cut, resolver, tracks, warnings);
-        seg::SegmentFile segment;
-        if (seg::ReadSegmentFile(cut, segment, resolver, nullptr))
-            composer::AddStyleComposition(cut, resolver, segment, 1);
-    }
+    for (std::size_t n = 0; n < whole.size(); n += 3)
+        Load(Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n)));
 }
 
 // Random damage to sizes, counts and values anywhere in the file: reading
@@ -130,7 +128,6 @@ TEST(StyleSegmentTest, SurvivesTruncatedSegments) {
 TEST(StyleSegmentTest, SurvivesRandomDamage) {
     const Bytes whole = StyleSegment(4 * std::int32_t(kMeasure), TwoChords(), {{0, 0, 0, 0, 50, 0, 0}},
                                      StyleTrackList(0, "", StyleForm(BassAndChords())));
-    seg::EmbeddedOnlyResolver resolver;
     std::mt19937 rng(12345);
     for (int i = 0; i < 1500; ++i) {
         Bytes damaged = whole;
@@ -139,12 +136,9 @@ TEST(StyleSegmentTest, SurvivesRandomDamage) {
             const std::size_t at = rng() % damaged.size();
             damaged[at] = (rng() % 4 == 0) ? 0xFF : static_cast<std::uint8_t>(rng());
         }
-        seg::SegmentFile segment;
-        if (!seg::ReadSegmentFile(damaged, segment, resolver, nullptr)) continue;
-        composer::AddStyleComposition(damaged, resolver, segment, 1);
-        music::Sequence sequence;
-        seg::BuildSegmentSequence(segment, sequence, nullptr);
-        EXPECT_LE(sequence.events.size(), 2 * composer::kMaxComposedNotes);
+        if (const auto sequence = Load(damaged)) {
+            EXPECT_LE(sequence->events.size(), 2 * composer::kMaxComposedNotes);
+        }
     }
 }
 

@@ -45,13 +45,13 @@ class TrackAssembly : public ::testing::Test {
     }
     bool warned(const std::string& part) const {
         for (const auto& w : warnings_)
-            if (w.find(part) != std::string::npos) return true;
+            if (w.message.find(part) != std::string::npos) return true;
         return false;
     }
 
     fs::path dir_;
     formats::segment::ObjectCache cache_;
-    std::vector<std::string> warnings_;
+    formats::Diagnostics warnings_;
 };
 
 SegmentSpec TwoChannels() {

@@ -1,6 +1,8 @@
 #include "platform/formats/dls/DlsReader.h"
 
 #include "platform/formats/common/ByteReader.h"
+#include "platform/formats/common/Limits.h"
+#include "platform/formats/riff/RiffChunk.h"
 
 #include <algorithm>
 #include <bit>
@@ -13,13 +15,14 @@ namespace qorn::dls {
 namespace {
 
 using formats::ByteReader;
+namespace riff = formats::riff;
 
 constexpr std::uint32_t FourCC(const char (&s)[5]) {
     return ByteReader::fourCC(std::string_view(s, 4));
 }
 
-constexpr std::uint32_t kRiff = FourCC("RIFF");
-constexpr std::uint32_t kList = FourCC("LIST");
+using riff::kList;
+using riff::kRiff;
 constexpr std::uint32_t kDls = FourCC("DLS ");
 constexpr std::uint32_t kColh = FourCC("colh");
 constexpr std::uint32_t kVers = FourCC("vers");
@@ -45,29 +48,15 @@ constexpr std::uint32_t kData = FourCC("data");
 constexpr std::uint32_t kInfo = FourCC("INFO");
 constexpr std::uint32_t kInam = FourCC("INAM");
 
-// The form nests five lists deep; anything deeper is not a collection.
-constexpr int kMaxDepth = 8;
+// The form nests five lists deep; the reader follows only the lists it knows.
+constexpr int kMaxDepth = limits::kMaxRiffDepth;
 
 constexpr std::uint16_t kFormatPcm = 1;
 constexpr std::uint16_t kFormatFloat = 3;
 constexpr std::uint16_t kFormatExtensible = 0xFFFE;
 
-std::string FourCCText(std::uint32_t id) {
-    std::string s(4, ' ');
-    for (int i = 0; i < 4; ++i) {
-        char c = static_cast<char>((id >> (24 - 8 * i)) & 0xFF);
-        s[static_cast<std::size_t>(i)] = (c >= 0x20 && c < 0x7F) ? c : '?';
-    }
-    return s;
-}
-
-struct Chunk {
-    std::uint32_t id = 0;
-    std::uint32_t listType = 0; // for RIFF and LIST
-    std::size_t offset = 0;     // of the header in the input
-    ByteReader body;            // after the list type for lists
-    bool isList() const { return id == kList || id == kRiff; }
-};
+using riff::Chunk;
+using riff::FourCCText;
 
 class Parser {
   public:
@@ -88,38 +77,29 @@ class Parser {
 
   private:
     bool Fail(std::uint32_t chunk, std::size_t offset, std::string message) {
-        if (!error_) error_ = DlsError{FourCCText(chunk), offset, std::move(message)};
+        if (!error_) error_ = DlsError{formats::Severity::Error, FourCCText(chunk), {}, offset, std::move(message)};
         return false;
     }
 
     // The next chunk of `parent`; false at the end or on a malformed header
     // (then error_ says why).
     bool Next(ByteReader& parent, Chunk& chunk, std::uint32_t parentId) {
-        if (parent.atEnd()) return false;
-        chunk = Chunk{};
-        chunk.offset = parent.fileOffset();
         std::uint32_t size = 0;
-        if (parent.remaining() < 8) {
-            Fail(parentId, chunk.offset, "truncated chunk header");
+        switch (riff::ReadChunk(parent, 0, chunk, size)) {
+        case riff::ChunkStatus::Read:
+            return true;
+        case riff::ChunkStatus::End:
             return false;
+        case riff::ChunkStatus::CutHeader:
+            return Fail(parentId, chunk.offset, "truncated chunk header");
+        case riff::ChunkStatus::PastParent:
+            return Fail(chunk.id, chunk.offset,
+                        "size " + std::to_string(size) + " runs past its container (" +
+                            std::to_string(parent.remaining()) + " bytes left)");
+        case riff::ChunkStatus::NoListType:
+            return Fail(chunk.id, chunk.offset, "list without a type");
         }
-        parent.readFourCC(chunk.id);
-        parent.readU32LE(size);
-        if (size > parent.remaining()) {
-            Fail(chunk.id, chunk.offset,
-                 "size " + std::to_string(size) + " runs past its container (" + std::to_string(parent.remaining()) +
-                     " bytes left)");
-            return false;
-        }
-        chunk.body = parent.sub(size);
-        if ((size & 1u) != 0 && !parent.atEnd()) parent.skip(1); // pad byte
-        if (chunk.isList()) {
-            if (!chunk.body.readFourCC(chunk.listType)) {
-                Fail(chunk.id, chunk.offset, "list without a type");
-                return false;
-            }
-        }
-        return true;
+        return false;
     }
 
     bool Parse() {
@@ -154,11 +134,11 @@ class Parser {
                 ok = ReadPoolTable(chunk);
                 break;
             case kList:
-                if (chunk.listType == kLins)
+                if (chunk.type == kLins)
                     ok = ReadInstrumentList(chunk, 1);
-                else if (chunk.listType == kWvpl)
+                else if (chunk.type == kWvpl)
                     ok = ReadWavePool(chunk, 1);
-                else if (chunk.listType == kInfo)
+                else if (chunk.type == kInfo)
                     ok = ReadInfo(chunk, collection_->name);
                 break;
             default:
@@ -183,7 +163,7 @@ class Parser {
 
     bool ReadInfo(Chunk& list, std::string& name) {
         Chunk chunk;
-        while (Next(list.body, chunk, list.listType)) {
+        while (Next(list.body, chunk, list.type)) {
             if (chunk.id != kInam) continue;
             auto text = chunk.body.rest();
             auto end = std::find(text.begin(), text.end(), std::uint8_t{0});
@@ -207,10 +187,10 @@ class Parser {
     }
 
     bool ReadInstrumentList(Chunk& list, int depth) {
-        if (depth > kMaxDepth) return Fail(list.listType, list.offset, "lists nested too deeply");
+        if (depth > kMaxDepth) return Fail(list.type, list.offset, "lists nested too deeply");
         Chunk chunk;
-        while (Next(list.body, chunk, list.listType)) {
-            if (chunk.id == kList && chunk.listType == kIns) {
+        while (Next(list.body, chunk, list.type)) {
+            if (chunk.id == kList && chunk.type == kIns) {
                 if (!ReadInstrument(chunk, depth + 1)) return false;
             }
         }
@@ -218,11 +198,11 @@ class Parser {
     }
 
     bool ReadInstrument(Chunk& list, int depth) {
-        if (depth > kMaxDepth) return Fail(list.listType, list.offset, "lists nested too deeply");
+        if (depth > kMaxDepth) return Fail(list.type, list.offset, "lists nested too deeply");
         Instrument instrument;
         bool haveHeader = false;
         Chunk chunk;
-        while (Next(list.body, chunk, list.listType)) {
+        while (Next(list.body, chunk, list.type)) {
             bool ok = true;
             if (chunk.id == kInsh) {
                 std::uint32_t regions = 0, bank = 0, program = 0;
@@ -234,11 +214,11 @@ class Parser {
                 instrument.program = static_cast<std::uint8_t>(program & 0x7F);
                 haveHeader = true;
             } else if (chunk.id == kList) {
-                if (chunk.listType == kLrgn)
+                if (chunk.type == kLrgn)
                     ok = ReadRegionList(chunk, instrument, depth + 1);
-                else if (chunk.listType == kLart || chunk.listType == kLar2)
+                else if (chunk.type == kLart || chunk.type == kLar2)
                     ok = ReadArticulationList(chunk, instrument.articulations, depth + 1);
-                else if (chunk.listType == kInfo)
+                else if (chunk.type == kInfo)
                     ok = ReadInfo(chunk, instrument.name);
             }
             if (!ok) return false;
@@ -250,10 +230,10 @@ class Parser {
     }
 
     bool ReadRegionList(Chunk& list, Instrument& instrument, int depth) {
-        if (depth > kMaxDepth) return Fail(list.listType, list.offset, "lists nested too deeply");
+        if (depth > kMaxDepth) return Fail(list.type, list.offset, "lists nested too deeply");
         Chunk chunk;
-        while (Next(list.body, chunk, list.listType)) {
-            if (chunk.id == kList && (chunk.listType == kRgn || chunk.listType == kRgn2)) {
+        while (Next(list.body, chunk, list.type)) {
+            if (chunk.id == kList && (chunk.type == kRgn || chunk.type == kRgn2)) {
                 if (!ReadRegion(chunk, instrument, depth + 1)) return false;
             }
         }
@@ -261,12 +241,12 @@ class Parser {
     }
 
     bool ReadRegion(Chunk& list, Instrument& instrument, int depth) {
-        if (depth > kMaxDepth) return Fail(list.listType, list.offset, "lists nested too deeply");
+        if (depth > kMaxDepth) return Fail(list.type, list.offset, "lists nested too deeply");
         Region region;
         bool haveHeader = false;
         bool haveLink = false;
         Chunk chunk;
-        while (Next(list.body, chunk, list.listType)) {
+        while (Next(list.body, chunk, list.type)) {
             bool ok = true;
             if (chunk.id == kRgnh) {
                 ByteReader& r = chunk.body;
@@ -290,13 +270,13 @@ class Parser {
             } else if (chunk.id == kWsmp) {
                 region.sample.emplace();
                 ok = ReadWaveSample(chunk, *region.sample);
-            } else if (chunk.id == kList && (chunk.listType == kLart || chunk.listType == kLar2)) {
+            } else if (chunk.id == kList && (chunk.type == kLart || chunk.type == kLar2)) {
                 ok = ReadArticulationList(chunk, region.articulations, depth + 1);
             }
             if (!ok) return false;
         }
         if (error_) return false;
-        if (!haveHeader) return Fail(list.listType, list.offset, "region without an 'rgnh' header");
+        if (!haveHeader) return Fail(list.type, list.offset, "region without an 'rgnh' header");
         if (!haveLink) return true; // plays nothing: dropped
         // Ranges given upside down are taken as meant.
         if (region.keyLow > region.keyHigh) std::swap(region.keyLow, region.keyHigh);
@@ -343,9 +323,9 @@ class Parser {
     }
 
     bool ReadArticulationList(Chunk& list, std::vector<Articulation>& out, int depth) {
-        if (depth > kMaxDepth) return Fail(list.listType, list.offset, "lists nested too deeply");
+        if (depth > kMaxDepth) return Fail(list.type, list.offset, "lists nested too deeply");
         Chunk chunk;
-        while (Next(list.body, chunk, list.listType)) {
+        while (Next(list.body, chunk, list.type)) {
             if (chunk.id != kArt1 && chunk.id != kArt2) continue;
             ByteReader& r = chunk.body;
             std::uint32_t cbSize = 0, count = 0;
@@ -373,12 +353,12 @@ class Parser {
     }
 
     bool ReadWavePool(Chunk& list, int depth) {
-        if (depth > kMaxDepth) return Fail(list.listType, list.offset, "lists nested too deeply");
+        if (depth > kMaxDepth) return Fail(list.type, list.offset, "lists nested too deeply");
         // Pool table offsets count from the first byte after the list type.
         const std::size_t poolStart = list.body.fileOffset();
         Chunk chunk;
-        while (Next(list.body, chunk, list.listType)) {
-            if (chunk.id == kList && chunk.listType == kWave) {
+        while (Next(list.body, chunk, list.type)) {
+            if (chunk.id == kList && chunk.type == kWave) {
                 waveOffsets_.emplace(static_cast<std::uint32_t>(chunk.offset - poolStart),
                                      static_cast<std::uint32_t>(collection_->waves.size()));
                 if (!ReadWave(chunk, depth + 1)) return false;
@@ -388,13 +368,13 @@ class Parser {
     }
 
     bool ReadWave(Chunk& list, int depth) {
-        if (depth > kMaxDepth) return Fail(list.listType, list.offset, "lists nested too deeply");
+        if (depth > kMaxDepth) return Fail(list.type, list.offset, "lists nested too deeply");
         Wave wave;
         std::uint16_t formatTag = 0;
         bool haveFormat = false;
         std::span<const std::uint8_t> data;
         Chunk chunk;
-        while (Next(list.body, chunk, list.listType)) {
+        while (Next(list.body, chunk, list.type)) {
             bool ok = true;
             if (chunk.id == kFmt) {
                 ByteReader& r = chunk.body;
@@ -422,7 +402,7 @@ class Parser {
             } else if (chunk.id == kWsmp) {
                 wave.sample.emplace();
                 ok = ReadWaveSample(chunk, *wave.sample);
-            } else if (chunk.id == kList && chunk.listType == kInfo) {
+            } else if (chunk.id == kList && chunk.type == kInfo) {
                 ok = ReadInfo(chunk, wave.name);
             }
             if (!ok) return false;
@@ -514,10 +494,6 @@ class Parser {
 };
 
 } // namespace
-
-std::string DlsError::ToString() const {
-    return "DLS chunk '" + chunk + "' at byte " + std::to_string(offset) + ": " + message;
-}
 
 bool LooksLikeDlsCollection(std::span<const std::uint8_t> bytes) {
     if (bytes.size() < 12) return false;

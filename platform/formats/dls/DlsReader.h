@@ -3,6 +3,7 @@
 // chunk holding it; unknown chunks are skipped.
 #pragma once
 
+#include "platform/formats/common/Diagnostics.h"
 #include "platform/formats/dls/DlsCollection.h"
 
 #include <cstddef>
@@ -14,12 +15,9 @@
 
 namespace qorn::dls {
 
-struct DlsError {
-    std::string chunk;      // four-character code of the chunk at fault
-    std::size_t offset = 0; // byte offset of that chunk's header in the input
-    std::string message;
-    std::string ToString() const;
-};
+// The chunk at fault (its four-character code as `what`), the byte offset
+// of its header in the input, and why the collection is refused.
+using DlsError = formats::Diagnostic;
 
 struct DlsReadResult {
     std::shared_ptr<const Collection> collection; // null on error

@@ -27,35 +27,62 @@ ChunkReader ChunkReader::childrenOf(const Chunk& parent) {
     return ChunkReader(parent.body, parent.depth + 1);
 }
 
-bool ChunkReader::next(Chunk& out) {
-    if (body_.remaining() < 8) {
-        // A few stray bytes after the last chunk are tolerated (some writers
-        // pad bodies oddly); nothing more can be read from them.
-        body_.skip(body_.remaining());
-        return false;
-    }
+namespace {
+
+// One step for both forms: `strict` refuses what the forgiving form cuts.
+ChunkStatus Step(ByteReader& body, int depth, Chunk& out, std::uint32_t& claimed, bool strict) {
+    if (body.atEnd()) return ChunkStatus::End;
     Chunk c;
-    c.offset = body_.fileOffset();
-    c.depth = depth_;
+    c.offset = body.fileOffset();
+    c.depth = depth;
+    out = c;
+    if (body.remaining() < 8) return ChunkStatus::CutHeader;
     std::uint32_t size = 0;
-    body_.readFourCC(c.id);
-    body_.readU32LE(size);
-    if (size > body_.remaining()) {
+    body.readFourCC(c.id);
+    body.readU32LE(size);
+    claimed = size;
+    if (size > body.remaining()) {
+        out = c;
+        if (strict) return ChunkStatus::PastParent;
         c.truncated = true;
-        size = static_cast<std::uint32_t>(body_.remaining());
+        size = static_cast<std::uint32_t>(body.remaining());
     }
-    ByteReader data = body_.sub(size);
-    if ((size & 1u) != 0 && !body_.atEnd()) body_.skip(1);
+    ByteReader data = body.sub(size);
+    if ((size & 1u) != 0 && !body.atEnd()) body.skip(1);
     if (c.isList()) {
         // A list too short for its type is handed out typeless, so callers
         // skip it like any unknown chunk.
-        if (data.remaining() >= 4) data.readFourCC(c.type);
+        if (data.remaining() >= 4)
+            data.readFourCC(c.type);
+        else if (strict) {
+            out = c;
+            return ChunkStatus::NoListType;
+        }
         c.body = data.sub(data.remaining());
     } else {
         c.body = data;
     }
     out = c;
-    return true;
+    return ChunkStatus::Read;
+}
+
+} // namespace
+
+ChunkStatus ReadChunk(ByteReader& body, int depth, Chunk& out, std::uint32_t& claimed) {
+    return Step(body, depth, out, claimed, true);
+}
+
+bool ChunkReader::next(Chunk& out) {
+    std::uint32_t claimed = 0;
+    Chunk c;
+    if (Step(body_, depth_, c, claimed, false) == ChunkStatus::Read) {
+        out = c;
+        return true;
+    }
+    // A few stray bytes after the last chunk are tolerated (some writers
+    // pad bodies oddly); nothing more can be read from them.
+    body_.skip(body_.remaining());
+    return false;
 }
 
 } // namespace qorn::formats::riff

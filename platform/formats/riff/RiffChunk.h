@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/formats/common/ByteReader.h"
+#include "platform/formats/common/Limits.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -17,7 +18,7 @@ inline constexpr std::uint32_t kList = ByteReader::fourCC("LIST");
 
 // Deeper trees than this are not produced by any authoring tool; refusing
 // them keeps a hostile file from exhausting the stack.
-inline constexpr int kMaxDepth = 24;
+inline constexpr int kMaxDepth = limits::kMaxRiffDepth;
 
 struct Chunk {
     std::uint32_t id = 0;
@@ -61,6 +62,15 @@ class ChunkReader {
     int depth_ = 0;
     std::string error_;
 };
+
+// How reading one chunk header ended (see ReadChunk).
+enum class ChunkStatus { Read, End, CutHeader, PastParent, NoListType };
+
+// The next chunk of `body`, for readers that refuse damage instead of
+// cutting it: a header cut short, a size past what the parent holds
+// (`claimed` is then the size read) or a list without its type is not
+// read. ChunkReader::next is the forgiving form of the same step.
+ChunkStatus ReadChunk(ByteReader& body, int depth, Chunk& out, std::uint32_t& claimed);
 
 // Message text "<what> in 'abcd' at offset N".
 std::string ChunkError(const std::string& what, const Chunk& chunk);

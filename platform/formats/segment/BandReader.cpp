@@ -1,6 +1,7 @@
 #include "BandReader.h"
 
 #include "platform/formats/riff/RiffValues.h"
+#include "platform/formats/segment/ObjectName.h"
 
 namespace qorn::formats::segment {
 
@@ -12,7 +13,7 @@ namespace {
 // pitch-bend range.
 constexpr std::size_t kInstrumentMin = 40;
 
-bool ReadInstrumentRecord(const riff::Chunk& c, BandInstrument& inst, std::vector<std::string>& warnings) {
+bool ReadInstrumentRecord(const riff::Chunk& c, BandInstrument& inst, Diagnostics& warnings) {
     ByteReader r = c.body;
     if (r.size() < kInstrumentMin) {
         warnings.push_back(riff::ChunkError("instrument record of " + std::to_string(r.size()) + " bytes", c));
@@ -38,7 +39,7 @@ bool ReadInstrumentRecord(const riff::Chunk& c, BandInstrument& inst, std::vecto
     return true;
 }
 
-void ReadInstrument(const riff::Chunk& list, Band& band, std::vector<std::string>& warnings) {
+void ReadInstrument(const riff::Chunk& list, Band& band, Diagnostics& warnings) {
     BandInstrument inst;
     bool haveRecord = false;
     riff::ChunkReader chunks = riff::ChunkReader::childrenOf(list);
@@ -58,17 +59,9 @@ void ReadInstrument(const riff::Chunk& list, Band& band, std::vector<std::string
     if (haveRecord) band.instruments.push_back(std::move(inst));
 }
 
-std::string ReadUnfoName(const riff::Chunk& list) {
-    riff::ChunkReader chunks = riff::ChunkReader::childrenOf(list);
-    riff::Chunk c;
-    while (chunks.next(c))
-        if (c.id == ByteReader::fourCC("UNAM")) return riff::ReadUtf16Text(c.body);
-    return {};
-}
-
 } // namespace
 
-void ReadBandForm(const riff::Chunk& form, Band& band, std::vector<std::string>& warnings) {
+void ReadBandForm(const riff::Chunk& form, Band& band, Diagnostics& warnings) {
     riff::ChunkReader chunks = riff::ChunkReader::childrenOf(form);
     riff::Chunk c;
     while (chunks.next(c)) {
@@ -86,7 +79,7 @@ void ReadBandForm(const riff::Chunk& form, Band& band, std::vector<std::string>&
 }
 
 void ReadBandTrack(const riff::Chunk& form, Track& track, std::vector<BandReference>& references,
-                   std::vector<std::string>& warnings) {
+                   Diagnostics& warnings) {
     riff::ChunkReader chunks = riff::ChunkReader::childrenOf(form);
     riff::Chunk c;
     while (chunks.next(c)) {

@@ -1,6 +1,7 @@
 // Readers of bands ('DMBD' forms) and band tracks ('DMBT' forms).
 #pragma once
 
+#include "platform/formats/common/Diagnostics.h"
 #include "SegmentFile.h"
 #include "platform/formats/riff/RiffChunk.h"
 
@@ -17,11 +18,11 @@ struct BandReference {
 };
 
 // Reads a RIFF 'DMBD' form into `band` (its time is left as it is).
-void ReadBandForm(const riff::Chunk& form, Band& band, std::vector<std::string>& warnings);
+void ReadBandForm(const riff::Chunk& form, Band& band, Diagnostics& warnings);
 
 // Reads a RIFF 'DMBT' form: the bands it carries go into track.bands, the
 // bands it only names into `references`.
 void ReadBandTrack(const riff::Chunk& form, Track& track, std::vector<BandReference>& references,
-                   std::vector<std::string>& warnings);
+                   Diagnostics& warnings);
 
 } // namespace qorn::formats::segment

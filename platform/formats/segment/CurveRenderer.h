@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include "platform/formats/common/Limits.h"
 
 namespace qorn::formats::segment {
 
@@ -14,7 +15,7 @@ namespace qorn::formats::segment {
 // a pitch-bend sweep sounds continuous).
 inline constexpr std::int64_t kCurveStepTicks = kTicksPerQuarter / 64;
 // Upper bound of points for one curve; longer curves are sampled coarser.
-inline constexpr std::int64_t kMaxPointsPerCurve = 4096;
+inline constexpr std::int64_t kMaxPointsPerCurve = limits::kMaxPointsPerCurve;
 
 // The largest value of the curve's kind (127 or 16383).
 int CurveMaxValue(const CurveItem& curve);

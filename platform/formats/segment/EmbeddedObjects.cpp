@@ -1,68 +1,47 @@
 #include "EmbeddedObjects.h"
 
+#include "ObjectName.h"
 #include "platform/formats/riff/RiffValues.h"
 
 #include <cctype>
 
 namespace qorn::formats::segment {
 
-using formats::ByteReader;
-
 namespace {
 
-constexpr std::uint32_t kDls = ByteReader::fourCC("DLS ");
-constexpr std::uint32_t kBandForm = ByteReader::fourCC("DMBD");
-
-std::string ReadNameList(const riff::Chunk& list, std::uint32_t nameId, bool wide) {
-    riff::ChunkReader chunks = riff::ChunkReader::childrenOf(list);
-    riff::Chunk c;
-    while (chunks.next(c))
-        if (c.id == nameId) return wide ? riff::ReadUtf16Text(c.body) : riff::ReadAnsiText(c.body);
-    return {};
+bool Indexed(std::uint32_t formType) {
+    return formType == kCollectionFormType || formType == kBandFormType || formType == kWaveForm ||
+           formType == kSegmentFormType || formType == kStyleFormType;
 }
 
-} // namespace
-
-std::string BaseFileName(const std::string& path) {
-    const auto cut = path.find_last_of("\\/");
-    return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
-bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
-bool DescribeEmbedded(const riff::Chunk& form, std::span<const std::uint8_t> file, EmbeddedObject& out) {
-    if (form.id != riff::kRiff || (form.type != kDls && form.type != kBandForm)) return false;
+// A RIFF form of a kind the index holds, with its GUID and name (a
+// collection keeps both in its own chunks); false for anything else.
+bool Describe(const riff::Chunk& form, std::span<const std::uint8_t> file, EmbeddedObject& out) {
+    if (form.id != riff::kRiff || !Indexed(form.type)) return false;
+    const std::size_t total = 12 + form.body.size();
+    if (form.offset > file.size() || total > file.size() - form.offset) return false;
     EmbeddedObject obj;
     obj.formType = form.type;
     obj.fileOffset = form.offset;
-    const std::size_t total = 12 + form.body.size();
-    if (form.offset > file.size() || total > file.size() - form.offset) return false;
     obj.bytes = file.subspan(form.offset, total);
+    const bool collection = form.type == kCollectionFormType;
     riff::ChunkReader chunks = riff::ChunkReader::childrenOf(form);
     riff::Chunk c;
     while (chunks.next(c)) {
         ByteReader r = c.body;
-        if ((form.type == kDls && c.id == ByteReader::fourCC("dlid")) ||
-            (form.type == kBandForm && c.id == ByteReader::fourCC("guid"))) {
+        if (c.id == ByteReader::fourCC(collection ? "dlid" : "guid"))
             obj.hasGuid = riff::ReadGuid(r, obj.guid);
-        } else if (form.type == kDls && c.isForm(ByteReader::fourCC("INFO"))) {
-            obj.name = ReadNameList(c, ByteReader::fourCC("INAM"), false);
-        } else if (form.type == kBandForm && c.isForm(ByteReader::fourCC("UNFO"))) {
-            obj.name = ReadNameList(c, ByteReader::fourCC("UNAM"), true);
-        }
+        else if (c.isForm(collection ? kInfoList : kUnfoList))
+            obj.name = collection ? ReadInfoName(c) : ReadUnfoName(c);
     }
     out = std::move(obj);
     return true;
 }
 
-void CollectContainer(const riff::Chunk& form, std::span<const std::uint8_t> file, std::vector<EmbeddedObject>& objects,
-                      std::vector<std::string>& warnings) {
+// The entries of a 'DMCN' container: each carries an object, the
+// reference that describes it and an alias file name.
+void IndexContainer(const riff::Chunk& form, std::span<const std::uint8_t> file, std::vector<EmbeddedObject>& objects,
+                    Diagnostics& warnings) {
     riff::ChunkReader chunks = riff::ChunkReader::childrenOf(form);
     riff::Chunk c;
     while (chunks.next(c)) {
@@ -82,9 +61,8 @@ void CollectContainer(const riff::Chunk& form, std::span<const std::uint8_t> fil
                 if (p.id == ByteReader::fourCC("coba")) {
                     alias = riff::ReadUtf16Text(p.body);
                 } else if (p.isForm(ByteReader::fourCC("DMRF"))) {
-                    std::string error;
-                    described = ReadObjectReference(p, description, &error);
-                } else if (!haveObject && DescribeEmbedded(p, file, obj)) {
+                    described = ReadObjectReference(p, description, nullptr);
+                } else if (!haveObject && Describe(p, file, obj)) {
                     haveObject = true;
                 }
             }
@@ -104,6 +82,42 @@ void CollectContainer(const riff::Chunk& form, std::span<const std::uint8_t> fil
         if (!entries.error().empty()) warnings.push_back(entries.error());
     }
     if (!chunks.error().empty()) warnings.push_back(chunks.error());
+}
+
+} // namespace
+
+std::string BaseFileName(const std::string& path) {
+    const auto cut = path.find_last_of("\\/");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+void IndexEmbeddedObjects(const riff::Chunk& root, std::span<const std::uint8_t> file,
+                          std::vector<EmbeddedObject>& objects, Diagnostics& warnings) {
+    riff::ChunkReader chunks = riff::ChunkReader::childrenOf(root);
+    riff::Chunk c;
+    while (chunks.next(c)) {
+        EmbeddedObject obj;
+        if (c.isForm(ByteReader::fourCC("DMCN")))
+            IndexContainer(c, file, objects, warnings);
+        else if (Describe(c, file, obj))
+            objects.push_back(std::move(obj));
+    }
+}
+
+void IndexEmbeddedObjects(std::span<const std::uint8_t> segmentFile, std::vector<EmbeddedObject>& objects) {
+    riff::ChunkReader top{ByteReader(segmentFile)};
+    riff::Chunk root;
+    if (!top.next(root) || !root.isForm(kSegmentFormType)) return;
+    Diagnostics ignored; // the segment reader reports damage to the same chunks
+    IndexEmbeddedObjects(root, segmentFile, objects, ignored);
 }
 
 int MatchEmbedded(const ObjectReference& ref, std::uint32_t formType, const std::vector<EmbeddedObject>& objects) {

@@ -1,8 +1,11 @@
-// The objects a segment carries inside itself and how references are
-// matched against them.
+// The objects a segment carries inside itself (directly in its form or in
+// its 'DMCN' container): collections, bands, waves, segments and styles,
+// and how references are matched against them. One index for every reader
+// that looks for an object in the file before looking outside it.
 #pragma once
 
 #include "ReferenceResolver.h"
+#include "platform/formats/common/Diagnostics.h"
 #include "platform/formats/riff/RiffChunk.h"
 
 #include <span>
@@ -11,13 +14,17 @@
 
 namespace qorn::formats::segment {
 
-// Collects collections and bands stored in a 'DMCN' container form.
-void CollectContainer(const riff::Chunk& form, std::span<const std::uint8_t> file, std::vector<EmbeddedObject>& objects,
-                      std::vector<std::string>& warnings);
+inline constexpr std::uint32_t kCollectionFormType = ByteReader::fourCC("DLS ");
+inline constexpr std::uint32_t kBandFormType = ByteReader::fourCC("DMBD");
+inline constexpr std::uint32_t kWaveForm = ByteReader::fourCC("WAVE");
+inline constexpr std::uint32_t kSegmentFormType = ByteReader::fourCC("DMSG");
+inline constexpr std::uint32_t kStyleFormType = ByteReader::fourCC("DMST");
 
-// Describes a RIFF form found in the file (its GUID and name when it is a
-// collection or band); false for forms of other types.
-bool DescribeEmbedded(const riff::Chunk& form, std::span<const std::uint8_t> file, EmbeddedObject& out);
+// Every object the form `root` (of the file `file`) carries, in file order.
+void IndexEmbeddedObjects(const riff::Chunk& root, std::span<const std::uint8_t> file,
+                          std::vector<EmbeddedObject>& objects, Diagnostics& warnings);
+// The same for a whole segment file; nothing when it is not one.
+void IndexEmbeddedObjects(std::span<const std::uint8_t> segmentFile, std::vector<EmbeddedObject>& objects);
 
 // The object a reference names among `objects` (of the given form type),
 // by GUID, then file name (without case or folders), then name; -1 if none.

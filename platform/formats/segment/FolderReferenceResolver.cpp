@@ -3,7 +3,9 @@
 #include "EmbeddedObjects.h"
 #include "SegmentGuids.h"
 #include "platform/formats/common/FileBytes.h"
+#include "platform/formats/dls/DlsCollection.h"
 #include "platform/formats/riff/RiffChunk.h"
+#include "platform/formats/common/Limits.h"
 
 namespace qorn::formats::segment {
 
@@ -11,7 +13,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::size_t kMaxFolderEntries = 20000;
+constexpr std::size_t kMaxFolderEntries = limits::kMaxFolderEntries;
 
 // Finds `name` among the entries of `folder`, exactly or else ignoring case.
 fs::path FindEntry(const fs::path& folder, const std::string& name) {
@@ -94,12 +96,10 @@ std::shared_ptr<const dls::Collection> FolderReferenceResolver::findCollection(c
         if (auto bytes = ReadWholeFile(path, kMaxReferencedFileBytes)) {
             std::string error;
             if (auto collection = ReadCollectionBytes(*bytes, &error)) {
-                EmbeddedObject info;
-                riff::ChunkReader top{ByteReader(*bytes)};
-                riff::Chunk root;
-                if (top.next(root)) DescribeEmbedded(root, *bytes, info);
-                cache_.addCollection(key, info.hasGuid ? &info.guid : (ref.hasObject ? &ref.object : nullptr),
-                                     info.name.empty() ? ref.name : info.name, collection);
+                // Known by its own GUID and name, else by those of the reference.
+                const platform::GUID* guid =
+                    collection->guid ? &*collection->guid : (ref.hasObject ? &ref.object : nullptr);
+                cache_.addCollection(key, guid, collection->name.empty() ? ref.name : collection->name, collection);
                 return collection;
             }
         }

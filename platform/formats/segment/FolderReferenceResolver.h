@@ -9,11 +9,12 @@
 
 #include <filesystem>
 #include <string>
+#include "platform/formats/common/Limits.h"
 
 namespace qorn::formats::segment {
 
 // Files larger than this are not read as referenced objects.
-inline constexpr std::uintmax_t kMaxReferencedFileBytes = 512ull << 20;
+inline constexpr std::uintmax_t kMaxReferencedFileBytes = limits::kMaxFileBytes;
 
 class FolderReferenceResolver : public ReferenceResolver {
   public:

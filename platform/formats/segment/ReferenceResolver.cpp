@@ -10,7 +10,7 @@ std::shared_ptr<const dls::Collection> ReadCollectionBytes(std::span<const std::
         return nullptr;
     }
     dls::DlsReadResult result = dls::ReadDlsCollection(bytes);
-    if (!result.ok() && error && result.error) *error = result.error->ToString();
+    if (!result.ok() && error && result.error) *error = result.error->text();
     return result.collection;
 }
 

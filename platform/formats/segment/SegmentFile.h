@@ -3,6 +3,7 @@
 // quarter note, relative to the start of the segment.
 #pragma once
 
+#include "platform/formats/common/Diagnostics.h"
 #include "ObjectReference.h"
 #include "platform/com/ComTypes.h"
 
@@ -182,7 +183,7 @@ struct SegmentFile {
     std::vector<std::shared_ptr<const dls::Collection>> collections;
     // Problems that did not stop the read (skipped chunks, references not
     // found), one line each.
-    std::vector<std::string> warnings;
+    Diagnostics warnings;
 };
 
 } // namespace qorn::formats::segment

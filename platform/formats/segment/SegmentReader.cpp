@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include "platform/formats/common/Limits.h"
+#include "platform/formats/segment/ObjectName.h"
 
 namespace qorn::formats::segment {
 
@@ -17,8 +19,8 @@ using formats::ByteReader;
 namespace {
 
 constexpr std::uint32_t kSegmentForm = ByteReader::fourCC("DMSG");
-constexpr std::uint32_t kDls = ByteReader::fourCC("DLS ");
-constexpr std::uint32_t kBandForm = ByteReader::fourCC("DMBD");
+constexpr std::uint32_t kDls = kCollectionFormType;
+constexpr std::uint32_t kBandForm = kBandFormType;
 
 // Repeats, length, play start, loop start and loop end; the resolution that
 // completes the oldest header is not needed.
@@ -44,14 +46,6 @@ bool ReadHeader(const riff::Chunk& c, SegmentHeader& h, std::string* error) {
     r.readU32LE(h.flags);
     h.storedSize = static_cast<std::uint32_t>(c.body.size());
     return true;
-}
-
-std::string ReadUnfoName(const riff::Chunk& list) {
-    riff::ChunkReader chunks = riff::ChunkReader::childrenOf(list);
-    riff::Chunk c;
-    while (chunks.next(c))
-        if (c.id == ByteReader::fourCC("UNAM")) return riff::ReadUtf16Text(c.body);
-    return {};
 }
 
 Track::Kind KindOfClass(const platform::GUID& g) {
@@ -92,7 +86,7 @@ void ReadTrack(const riff::Chunk& form, std::span<const std::uint8_t> file, Segm
     std::vector<riff::Chunk> parts;
     riff::ChunkReader chunks = riff::ChunkReader::childrenOf(form);
     riff::Chunk c;
-    while (chunks.next(c) && parts.size() < 64)
+    while (chunks.next(c) && parts.size() < limits::kMaxTrackParts)
         parts.push_back(c);
     if (!chunks.error().empty()) seg.warnings.push_back(chunks.error());
 
@@ -253,7 +247,7 @@ bool LooksLikeSegmentFile(std::span<const std::uint8_t> bytes) {
     return r.readFourCC(id) && r.readU32LE(size) && r.readFourCC(type) && id == riff::kRiff && type == kSegmentForm;
 }
 
-bool ReadBandFile(std::span<const std::uint8_t> bytes, Band& out, std::vector<std::string>& warnings) {
+bool ReadBandFile(std::span<const std::uint8_t> bytes, Band& out, Diagnostics& warnings) {
     riff::ChunkReader top{ByteReader(bytes)};
     riff::Chunk root;
     if (!top.next(root) || root.id != riff::kRiff || root.type != kBandForm) return false;
@@ -291,11 +285,6 @@ bool ReadSegmentFile(std::span<const std::uint8_t> bytes, SegmentFile& out, cons
             while (tracks.next(t))
                 if (t.isForm(ByteReader::fourCC("DMTK"))) ReadTrack(t, bytes, seg, pendingBands);
             if (!tracks.error().empty()) seg.warnings.push_back(tracks.error());
-        } else if (c.isForm(ByteReader::fourCC("DMCN"))) {
-            CollectContainer(c, bytes, embedded, seg.warnings);
-        } else {
-            EmbeddedObject obj;
-            if (DescribeEmbedded(c, bytes, obj)) embedded.push_back(std::move(obj));
         }
         if (c.truncated) seg.warnings.push_back(riff::ChunkError("chunk cut short by the end of the file", c));
     }
@@ -305,6 +294,7 @@ bool ReadSegmentFile(std::span<const std::uint8_t> bytes, SegmentFile& out, cons
         return false;
     }
 
+    IndexEmbeddedObjects(root, bytes, embedded, seg.warnings);
     ResolveBandReferences(seg, pendingBands, embedded, resolver);
     CollectionBinder binder(seg, embedded, resolver);
     for (auto& track : seg.tracks)

@@ -21,6 +21,6 @@ bool ReadSegmentFile(std::span<const std::uint8_t> bytes, SegmentFile& out, cons
                      std::string* error);
 
 // Reads a band file (RIFF 'DMBD') on its own.
-bool ReadBandFile(std::span<const std::uint8_t> bytes, Band& out, std::vector<std::string>& warnings);
+bool ReadBandFile(std::span<const std::uint8_t> bytes, Band& out, Diagnostics& warnings);
 
 } // namespace qorn::formats::segment

@@ -7,6 +7,7 @@
 #include <limits>
 #include <map>
 #include <tuple>
+#include "platform/formats/common/Limits.h"
 
 namespace qorn::formats::segment {
 
@@ -18,7 +19,7 @@ using music::SeqEvent;
 // Curves of a hostile file could ask for billions of points; past this
 // many messages the remaining curves jump straight to their end values.
 // (Continuous pitch bend on 16 channels for five minutes needs about 600,000.)
-constexpr std::size_t kCurveEventBudget = 1u << 20;
+constexpr std::size_t kCurveEventBudget = limits::kMaxCurveEvents;
 
 // Order of messages that share a tick: what a band sets comes first, then
 // note-offs (so a re-struck note is not cut), then everything else.
@@ -45,7 +46,7 @@ struct Transposition {
 
 class Builder {
   public:
-    Builder(const SegmentFile& seg, music::Sequence& out, std::vector<std::string>* warnings)
+    Builder(const SegmentFile& seg, music::Sequence& out, Diagnostics* warnings)
         : seg_(seg), out_(out), warnings_(warnings) {}
 
     void build() {
@@ -374,7 +375,7 @@ class Builder {
 
     const SegmentFile& seg_;
     music::Sequence& out_;
-    std::vector<std::string>* warnings_;
+    Diagnostics* warnings_;
     std::vector<Tempo> tempos_;
     std::int64_t length_ = 0;
     std::int64_t playStart_ = 0;
@@ -406,7 +407,7 @@ std::uint32_t ClockTimeToTicks(const std::vector<music::TempoChange>& tempos, st
     return static_cast<std::uint32_t>(std::min(std::llround(tick), static_cast<long long>(INT32_MAX)));
 }
 
-void BuildSegmentSequence(const SegmentFile& segment, music::Sequence& out, std::vector<std::string>* warnings) {
+void BuildSegmentSequence(const SegmentFile& segment, music::Sequence& out, Diagnostics* warnings) {
     Builder(segment, out, warnings).build();
 }
 

@@ -12,7 +12,7 @@ namespace qorn::formats::segment {
 
 // Never fails for a SegmentFile that ReadSegmentFile produced; problems
 // (events past the end, damaged loop points) are added to `warnings`.
-void BuildSegmentSequence(const SegmentFile& segment, music::Sequence& out, std::vector<std::string>* warnings);
+void BuildSegmentSequence(const SegmentFile& segment, music::Sequence& out, Diagnostics* warnings);
 
 // Ticks reached after `clockTime` (100 ns units) under the tempo map.
 std::uint32_t ClockTimeToTicks(const std::vector<music::TempoChange>& tempos, std::uint32_t ticksPerQuarter,

@@ -23,7 +23,7 @@ constexpr std::size_t kSeqItemMin = 17;
 // Curve item: up to the flags byte; later versions add the parameter type.
 constexpr std::size_t kCurveItemMin = 28;
 
-void ReadEventList(const riff::Chunk& c, Track& track, std::vector<std::string>& warnings) {
+void ReadEventList(const riff::Chunk& c, Track& track, Diagnostics& warnings) {
     riff::ArrayChunk items;
     std::string error;
     if (!items.open(c, kSeqItemMin, &error)) {
@@ -50,7 +50,7 @@ void ReadEventList(const riff::Chunk& c, Track& track, std::vector<std::string>&
     }
 }
 
-void ReadCurveList(const riff::Chunk& c, Track& track, std::vector<std::string>& warnings) {
+void ReadCurveList(const riff::Chunk& c, Track& track, Diagnostics& warnings) {
     riff::ArrayChunk items;
     std::string error;
     if (!items.open(c, kCurveItemMin, &error)) {
@@ -89,7 +89,7 @@ void ReadCurveList(const riff::Chunk& c, Track& track, std::vector<std::string>&
 
 } // namespace
 
-void ReadSequenceTrack(const riff::Chunk& data, Track& track, std::vector<std::string>& warnings) {
+void ReadSequenceTrack(const riff::Chunk& data, Track& track, Diagnostics& warnings) {
     // The event and curve lists are sub-chunks of 'seqt' (a plain chunk in
     // the files we know; a LIST of that type is read the same way).
     riff::ChunkReader chunks = riff::ChunkReader::childrenOf(data);
@@ -103,7 +103,7 @@ void ReadSequenceTrack(const riff::Chunk& data, Track& track, std::vector<std::s
     if (!chunks.error().empty()) warnings.push_back(chunks.error());
 }
 
-void ReadTempoTrack(const riff::Chunk& data, Track& track, std::vector<std::string>& warnings) {
+void ReadTempoTrack(const riff::Chunk& data, Track& track, Diagnostics& warnings) {
     riff::ArrayChunk items;
     std::string error;
     // Time, then the tempo as a double, which the usual layout aligns to 8.
@@ -129,7 +129,7 @@ void ReadTempoTrack(const riff::Chunk& data, Track& track, std::vector<std::stri
     }
 }
 
-void ReadTimeSignatureTrack(const riff::Chunk& data, Track& track, std::vector<std::string>& warnings) {
+void ReadTimeSignatureTrack(const riff::Chunk& data, Track& track, Diagnostics& warnings) {
     if (data.isList()) {
         riff::ChunkReader chunks = riff::ChunkReader::childrenOf(data);
         riff::Chunk c;
@@ -156,7 +156,7 @@ void ReadTimeSignatureTrack(const riff::Chunk& data, Track& track, std::vector<s
     }
 }
 
-void ReadSysExTrack(const riff::Chunk& data, Track& track, std::vector<std::string>& warnings) {
+void ReadSysExTrack(const riff::Chunk& data, Track& track, Diagnostics& warnings) {
     // Not an array chunk: each item is a header (time, PChannel, length)
     // followed by its bytes.
     ByteReader r = data.body;

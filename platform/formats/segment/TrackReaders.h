@@ -3,6 +3,7 @@
 // that only cost part of the track are appended to `warnings`.
 #pragma once
 
+#include "platform/formats/common/Diagnostics.h"
 #include "SegmentFile.h"
 #include "platform/formats/riff/RiffChunk.h"
 
@@ -11,9 +12,9 @@
 
 namespace qorn::formats::segment {
 
-void ReadSequenceTrack(const riff::Chunk& data, Track& track, std::vector<std::string>& warnings);
-void ReadTempoTrack(const riff::Chunk& data, Track& track, std::vector<std::string>& warnings);
-void ReadTimeSignatureTrack(const riff::Chunk& data, Track& track, std::vector<std::string>& warnings);
-void ReadSysExTrack(const riff::Chunk& data, Track& track, std::vector<std::string>& warnings);
+void ReadSequenceTrack(const riff::Chunk& data, Track& track, Diagnostics& warnings);
+void ReadTempoTrack(const riff::Chunk& data, Track& track, Diagnostics& warnings);
+void ReadTimeSignatureTrack(const riff::Chunk& data, Track& track, Diagnostics& warnings);
+void ReadSysExTrack(const riff::Chunk& data, Track& track, Diagnostics& warnings);
 
 } // namespace qorn::formats::segment

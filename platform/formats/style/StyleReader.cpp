@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include "platform/formats/common/Limits.h"
+#include "platform/formats/segment/ObjectName.h"
 
 namespace qorn::formats::style {
 
@@ -19,7 +21,6 @@ constexpr std::uint32_t fcc(const char* s) {
 constexpr std::uint32_t kStyleHeader = fcc("styh");
 constexpr std::uint32_t kGuid = fcc("guid");
 constexpr std::uint32_t kInfo = fcc("UNFO");
-constexpr std::uint32_t kName = fcc("UNAM");
 constexpr std::uint32_t kPartList = fcc("part");
 constexpr std::uint32_t kPartHeader = fcc("prth");
 constexpr std::uint32_t kNotes = fcc("note");
@@ -48,7 +49,7 @@ constexpr std::size_t kCommandMin = 8;        // through the command type
 
 // No real chord has more subchords than this; the bound keeps a hostile
 // count from costing memory beyond the chunk.
-constexpr std::uint32_t kMaxSubChords = 64;
+constexpr std::uint32_t kMaxSubChords = limits::kMaxSubChords;
 
 std::int32_t Signed(std::uint32_t v) {
     return static_cast<std::int32_t>(v);
@@ -59,14 +60,6 @@ std::int16_t Signed(std::uint16_t v) {
 
 bool ReadTimeSig(ByteReader& r, TimeSignature& t) {
     return r.readU8(t.beatsPerMeasure) && r.readU8(t.beat) && r.readU16LE(t.gridsPerBeat);
-}
-
-std::string ReadInfoName(const riff::Chunk& list) {
-    riff::ChunkReader chunks = riff::ChunkReader::childrenOf(list);
-    riff::Chunk c;
-    while (chunks.next(c))
-        if (c.id == kName) return riff::ReadUtf16Text(c.body);
-    return {};
 }
 
 bool PlausibleTempo(double t) {
@@ -97,7 +90,7 @@ bool ReadStyleHeader(const riff::Chunk& c, Style& style) {
     return true;
 }
 
-void ReadNotes(const riff::Chunk& c, StylePart& part, std::vector<std::string>& warnings) {
+void ReadNotes(const riff::Chunk& c, StylePart& part, Diagnostics& warnings) {
     riff::ArrayChunk items;
     std::string error;
     if (!items.open(c, kNoteMin, &error)) {
@@ -129,7 +122,7 @@ void ReadNotes(const riff::Chunk& c, StylePart& part, std::vector<std::string>& 
     }
 }
 
-void ReadCurves(const riff::Chunk& c, StylePart& part, std::vector<std::string>& warnings) {
+void ReadCurves(const riff::Chunk& c, StylePart& part, Diagnostics& warnings) {
     riff::ArrayChunk items;
     std::string error;
     if (!items.open(c, kCurveMin, &error)) {
@@ -166,7 +159,7 @@ void ReadCurves(const riff::Chunk& c, StylePart& part, std::vector<std::string>&
     }
 }
 
-void ReadPart(const riff::Chunk& list, Style& style, std::vector<std::string>& warnings) {
+void ReadPart(const riff::Chunk& list, Style& style, Diagnostics& warnings) {
     StylePart part;
     bool haveHeader = false;
     riff::ChunkReader chunks = riff::ChunkReader::childrenOf(list);
@@ -202,7 +195,7 @@ void ReadPart(const riff::Chunk& list, Style& style, std::vector<std::string>& w
     style.parts.push_back(std::move(part));
 }
 
-void ReadPartRef(const riff::Chunk& list, Pattern& pattern, std::vector<std::string>& warnings) {
+void ReadPartRef(const riff::Chunk& list, Pattern& pattern, Diagnostics& warnings) {
     riff::ChunkReader chunks = riff::ChunkReader::childrenOf(list);
     riff::Chunk c;
     while (chunks.next(c)) {
@@ -227,7 +220,7 @@ void ReadPartRef(const riff::Chunk& list, Pattern& pattern, std::vector<std::str
     }
 }
 
-void ReadPattern(const riff::Chunk& list, Style& style, std::vector<std::string>& warnings) {
+void ReadPattern(const riff::Chunk& list, Style& style, Diagnostics& warnings) {
     Pattern pattern;
     pattern.timeSignature = style.timeSignature;
     bool haveHeader = false;
@@ -256,7 +249,7 @@ void ReadPattern(const riff::Chunk& list, Style& style, std::vector<std::string>
             while (r.readU32LE(v))
                 pattern.rhythm.push_back(v);
         } else if (c.isForm(kInfo)) {
-            pattern.name = ReadInfoName(c);
+            pattern.name = segment::ReadUnfoName(c);
         } else if (c.isForm(kPartRefList)) {
             ReadPartRef(c, pattern, warnings);
         }
@@ -269,7 +262,7 @@ void ReadPattern(const riff::Chunk& list, Style& style, std::vector<std::string>
     style.patterns.push_back(std::move(pattern));
 }
 
-void LinkPartRefs(Style& style, std::vector<std::string>& warnings) {
+void LinkPartRefs(Style& style, Diagnostics& warnings) {
     for (auto& pattern : style.patterns) {
         for (auto& ref : pattern.partRefs) {
             ref.part = -1;
@@ -292,7 +285,7 @@ bool LooksLikeStyleFile(std::span<const std::uint8_t> bytes) {
     return r.readFourCC(id) && r.readU32LE(size) && r.readFourCC(type) && id == riff::kRiff && type == kStyleForm;
 }
 
-bool ReadStyleFile(std::span<const std::uint8_t> bytes, Style& out, std::vector<std::string>& warnings,
+bool ReadStyleFile(std::span<const std::uint8_t> bytes, Style& out, Diagnostics& warnings,
                    std::string* error) {
     riff::ChunkReader top{ByteReader(bytes)};
     riff::Chunk form;
@@ -304,7 +297,7 @@ bool ReadStyleFile(std::span<const std::uint8_t> bytes, Style& out, std::vector<
     return ReadStyleForm(form, out, warnings, error);
 }
 
-bool ReadStyleForm(const riff::Chunk& form, Style& out, std::vector<std::string>& warnings, std::string* error) {
+bool ReadStyleForm(const riff::Chunk& form, Style& out, Diagnostics& warnings, std::string* error) {
     out = Style{};
     bool haveHeader = false;
     riff::ChunkReader chunks = riff::ChunkReader::childrenOf(form);
@@ -316,7 +309,7 @@ bool ReadStyleForm(const riff::Chunk& form, Style& out, std::vector<std::string>
             ByteReader r = c.body;
             out.hasGuid = riff::ReadGuid(r, out.guid);
         } else if (c.isForm(kInfo)) {
-            out.name = ReadInfoName(c);
+            out.name = segment::ReadUnfoName(c);
         } else if (c.isForm(kPartList)) {
             ReadPart(c, out, warnings);
         } else if (c.isForm(kPatternList)) {
@@ -349,7 +342,7 @@ bool ReadStyleForm(const riff::Chunk& form, Style& out, std::vector<std::string>
     return true;
 }
 
-void ReadChordTrack(const riff::Chunk& list, ChordTrack& out, std::vector<std::string>& warnings) {
+void ReadChordTrack(const riff::Chunk& list, ChordTrack& out, Diagnostics& warnings) {
     riff::ChunkReader chunks = riff::ChunkReader::childrenOf(list);
     riff::Chunk c;
     while (chunks.next(c)) {
@@ -408,7 +401,7 @@ void ReadChordTrack(const riff::Chunk& list, ChordTrack& out, std::vector<std::s
                      [](const Chord& a, const Chord& b) { return a.time < b.time; });
 }
 
-void ReadCommandTrack(const riff::Chunk& chunk, std::vector<Command>& out, std::vector<std::string>& warnings) {
+void ReadCommandTrack(const riff::Chunk& chunk, std::vector<Command>& out, Diagnostics& warnings) {
     riff::ArrayChunk items;
     std::string error;
     if (!items.open(chunk, kCommandMin, &error)) {
@@ -433,7 +426,7 @@ void ReadCommandTrack(const riff::Chunk& chunk, std::vector<Command>& out, std::
     std::stable_sort(out.begin(), out.end(), [](const Command& a, const Command& b) { return a.time < b.time; });
 }
 
-void ReadStyleTrack(const riff::Chunk& list, std::vector<StyleReference>& out, std::vector<std::string>& warnings) {
+void ReadStyleTrack(const riff::Chunk& list, std::vector<StyleReference>& out, Diagnostics& warnings) {
     riff::ChunkReader chunks = riff::ChunkReader::childrenOf(list);
     riff::Chunk c;
     while (chunks.next(c)) {

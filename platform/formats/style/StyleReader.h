@@ -5,6 +5,7 @@
 // appended to `warnings`.
 #pragma once
 
+#include "platform/formats/common/Diagnostics.h"
 #include "StyleFile.h"
 #include "platform/formats/riff/RiffChunk.h"
 
@@ -22,16 +23,16 @@ bool LooksLikeStyleFile(std::span<const std::uint8_t> bytes);
 
 // A whole style file. False (with a message) only when the bytes are no
 // style or have no usable header.
-bool ReadStyleFile(std::span<const std::uint8_t> bytes, Style& out, std::vector<std::string>& warnings,
+bool ReadStyleFile(std::span<const std::uint8_t> bytes, Style& out, Diagnostics& warnings,
                    std::string* error);
 
 // The 'DMST' form itself, found inside another file.
-bool ReadStyleForm(const riff::Chunk& form, Style& out, std::vector<std::string>& warnings, std::string* error);
+bool ReadStyleForm(const riff::Chunk& form, Style& out, Diagnostics& warnings, std::string* error);
 
-void ReadChordTrack(const riff::Chunk& list, ChordTrack& out, std::vector<std::string>& warnings);
-void ReadCommandTrack(const riff::Chunk& chunk, std::vector<Command>& out, std::vector<std::string>& warnings);
+void ReadChordTrack(const riff::Chunk& list, ChordTrack& out, Diagnostics& warnings);
+void ReadCommandTrack(const riff::Chunk& chunk, std::vector<Command>& out, Diagnostics& warnings);
 // Styles stored inside the track are read at once; referenced ones are left
 // for the caller to find.
-void ReadStyleTrack(const riff::Chunk& list, std::vector<StyleReference>& out, std::vector<std::string>& warnings);
+void ReadStyleTrack(const riff::Chunk& list, std::vector<StyleReference>& out, Diagnostics& warnings);
 
 } // namespace qorn::formats::style

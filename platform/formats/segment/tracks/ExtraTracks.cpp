@@ -33,7 +33,7 @@ bool IsSegmentTriggerTrack(const Track& track) {
            (track.header.classId == kSegmentTriggerTrackClass || RawKind(track) == kSegmentTriggerList);
 }
 
-void ReadExtraTracks(const SegmentFile& segment, ExtraTracks& out, std::vector<std::string>& warnings) {
+void ReadExtraTracks(const SegmentFile& segment, ExtraTracks& out, Diagnostics& warnings) {
     out = ExtraTracks{};
     for (const auto& track : segment.tracks) {
         if (IsWaveTrack(track))

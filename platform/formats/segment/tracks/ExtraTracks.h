@@ -4,6 +4,7 @@
 // tracks change nothing audible and are left as the reader kept them.
 #pragma once
 
+#include "platform/formats/common/Diagnostics.h"
 #include "platform/formats/segment/ObjectReference.h"
 #include "platform/formats/segment/SegmentFile.h"
 
@@ -66,13 +67,13 @@ bool IsSegmentTriggerTrack(const Track& track);
 // `raw` is a track's kept data (the 'wavt', 'mute' or 'segt' chunk with
 // its header).
 void ReadWaveTrack(std::span<const std::uint8_t> raw, std::vector<WaveTrackItem>& out,
-                   std::vector<std::string>& warnings);
-void ReadMuteTrack(std::span<const std::uint8_t> raw, std::vector<MuteItem>& out, std::vector<std::string>& warnings);
+                   Diagnostics& warnings);
+void ReadMuteTrack(std::span<const std::uint8_t> raw, std::vector<MuteItem>& out, Diagnostics& warnings);
 void ReadSegmentTriggerTrack(std::span<const std::uint8_t> raw, std::vector<TriggerItem>& out,
-                             std::vector<std::string>& warnings);
+                             Diagnostics& warnings);
 
 // All three kinds from the tracks of a read segment.
-void ReadExtraTracks(const SegmentFile& segment, ExtraTracks& out, std::vector<std::string>& warnings);
+void ReadExtraTracks(const SegmentFile& segment, ExtraTracks& out, Diagnostics& warnings);
 
 // Applies the mute items to the notes and curves of the segment's sequence
 // tracks: events of a muted PChannel are dropped, remapped ones move.

@@ -8,7 +8,7 @@
 
 namespace qorn::formats::segment {
 
-void ReadMuteTrack(std::span<const std::uint8_t> raw, std::vector<MuteItem>& out, std::vector<std::string>& warnings) {
+void ReadMuteTrack(std::span<const std::uint8_t> raw, std::vector<MuteItem>& out, Diagnostics& warnings) {
     riff::ChunkReader top{ByteReader(raw)};
     riff::Chunk chunk;
     if (!top.next(chunk) || chunk.id != kMuteChunk) {

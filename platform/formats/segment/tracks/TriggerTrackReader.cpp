@@ -14,7 +14,7 @@ constexpr std::uint32_t kItem = ByteReader::fourCC("lseg");
 constexpr std::uint32_t kSegmentForm = ByteReader::fourCC("DMSG");
 
 void ReadItem(const riff::Chunk& list, std::span<const std::uint8_t> raw, std::vector<TriggerItem>& out,
-              std::vector<std::string>& warnings) {
+              Diagnostics& warnings) {
     TriggerItem item;
     bool header = false;
     riff::ChunkReader chunks = riff::ChunkReader::childrenOf(list);
@@ -57,7 +57,7 @@ void ReadItem(const riff::Chunk& list, std::span<const std::uint8_t> raw, std::v
 } // namespace
 
 void ReadSegmentTriggerTrack(std::span<const std::uint8_t> raw, std::vector<TriggerItem>& out,
-                             std::vector<std::string>& warnings) {
+                             Diagnostics& warnings) {
     riff::ChunkReader top{ByteReader(raw)};
     riff::Chunk form;
     if (!top.next(form) || !form.isForm(kSegmentTriggerList)) {

@@ -58,7 +58,7 @@ bool ReadItemHeader(const riff::Chunk& c, WaveTrackItem& item) {
 }
 
 void ReadItem(const riff::Chunk& list, std::int32_t baseVolume, std::uint32_t pchannel, std::vector<WaveTrackItem>& out,
-              std::vector<std::string>& warnings) {
+              Diagnostics& warnings) {
     WaveTrackItem item;
     bool header = false;
     riff::ChunkReader chunks = riff::ChunkReader::childrenOf(list);
@@ -87,7 +87,7 @@ void ReadItem(const riff::Chunk& list, std::int32_t baseVolume, std::uint32_t pc
 }
 
 void ReadPart(const riff::Chunk& part, std::int32_t trackVolume, std::vector<WaveTrackItem>& out,
-              std::vector<std::string>& warnings) {
+              Diagnostics& warnings) {
     std::int32_t volume = trackVolume;
     std::uint32_t pchannel = 0;
     riff::ChunkReader chunks = riff::ChunkReader::childrenOf(part);
@@ -113,7 +113,7 @@ void ReadPart(const riff::Chunk& part, std::int32_t trackVolume, std::vector<Wav
 } // namespace
 
 void ReadWaveTrack(std::span<const std::uint8_t> raw, std::vector<WaveTrackItem>& out,
-                   std::vector<std::string>& warnings) {
+                   Diagnostics& warnings) {
     riff::ChunkReader top{ByteReader(raw)};
     riff::Chunk form;
     if (!top.next(form) || !form.isForm(kWaveTrackList)) {
