@@ -4,6 +4,7 @@
 #include "app/QornApplication.h"
 #include "app/TerminationSignals.h"
 #include "platform/MusicPlatform.h"
+#include "platform/formats/common/Diagnostics.h"
 #include "ui/AppTitle.h"
 #include "ui/ExceptionBox.h"
 #include "ui/TFormQorn.h"
@@ -33,6 +34,7 @@ int main(int argc, char* argv[]) {
         QApplication::setWindowIcon(QIcon(QStringLiteral(":/qorn/qorn.png")));
         qorn::ui::SetApplicationTitle(QStringLiteral("Qor_n"));
         qorn::platform::RegisterMusicPlatform();
+        qorn::formats::ReportToStderr("qorn"); // why a part is silent, for whoever started it from a terminal
         form = TFormQorn::Create();
         form->show();
         QApplication::exec();

@@ -2,6 +2,7 @@
 // synthesizer into a 16-bit stereo WAV file, as fast as the machine allows.
 #include "app/render/OfflineSession.h"
 #include "app/render/WavWriter.h"
+#include "platform/formats/common/Diagnostics.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -70,6 +71,7 @@ int main(int argc, char** argv) {
         }
     }
     if (input.empty() || output.empty()) return usage();
+    qorn::formats::ReportToStderr("qorn-render"); // what the loader finds missing or damaged
 
     std::string error;
     auto session = qorn::render::OfflineSession::Create(int(rate), effects, &error);

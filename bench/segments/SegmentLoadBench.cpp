@@ -2,8 +2,8 @@
 // disk and then again with the collection in the loader's cache; once with
 // the collection in its own file and once embedded in the segment.
 // Prints figures; no pass or fail.
-#include "platform/formats/segment/FolderReferenceResolver.h"
 #include "platform/formats/common/Limits.h"
+#include "platform/formats/segment/FolderReferenceResolver.h"
 #include "platform/loader/SegmentAssembly.h"
 #include "tests/segments/SegmentWriter.h"
 

@@ -114,8 +114,7 @@ int main() {
     // The twin: the notes the composer made, stored as a sequence track.
     seg::EmbeddedOnlyResolver resolver;
     seg::SegmentFile composed;
-    if (!seg::ReadSegmentFile(styleFile, composed, resolver, nullptr) ||
-        !Compose(styleFile, resolver, composed)) {
+    if (!seg::ReadSegmentFile(styleFile, composed, resolver, nullptr) || !Compose(styleFile, resolver, composed)) {
         std::printf("composition failed\n");
         return 1;
     }

@@ -86,7 +86,10 @@ bool AddStyleComposition(StyleTracks styleTracks, const seg::ReferenceResolver& 
                 const std::string name = "'" + (ref.file.empty() ? ref.name : ref.file) + "'";
                 if (std::find(missing.begin(), missing.end(), name) == missing.end()) {
                     missing.push_back(name);
-                    segment.warnings.add({formats::Severity::Warning, "collection " + name, {}, formats::kNoOffset,
+                    segment.warnings.add({formats::Severity::Warning,
+                                          "collection " + name,
+                                          {},
+                                          formats::kNoOffset,
                                           "instrument collection " + name +
                                               " of the style's band not found: its parts play General MIDI"});
                 }

@@ -5,13 +5,13 @@
 // music sounds.
 #pragma once
 
+#include "platform/formats/common/Limits.h"
 #include "platform/music/Sequence.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
-#include "platform/formats/common/Limits.h"
 
 namespace qorn::platform {
 

@@ -141,7 +141,10 @@ class Assembler {
         if (ok)
             result = std::move(wave);
         else
-            warnings.add({formats::Severity::Warning, "wave " + Describe(ref), {}, formats::kNoOffset,
+            warnings.add({formats::Severity::Warning,
+                          "wave " + Describe(ref),
+                          {},
+                          formats::kNoOffset,
                           "wave " + Describe(ref) + " not played: " + error});
         if (e >= 0)
             embedded.emplace(at, result);
@@ -187,7 +190,10 @@ class Assembler {
         } else if ((file = resolver_.findFileBytes(trigger.reference))) {
             bytes = *file;
         } else {
-            warnings.add({formats::Severity::Warning, "segment " + name, {}, formats::kNoOffset,
+            warnings.add({formats::Severity::Warning,
+                          "segment " + name,
+                          {},
+                          formats::kNoOffset,
                           "segment " + name + " not triggered: not found"});
             return;
         }

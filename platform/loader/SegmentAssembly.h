@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/formats/common/Diagnostics.h"
+#include "platform/formats/common/Limits.h"
 #include "platform/formats/segment/ObjectCache.h"
 #include "platform/music/Sequence.h"
 
@@ -13,7 +14,6 @@
 #include <span>
 #include <string>
 #include <vector>
-#include "platform/formats/common/Limits.h"
 
 namespace qorn::platform {
 

@@ -2,6 +2,7 @@
 // one stored inside a segment) read into floating-point frames.
 #pragma once
 
+#include "platform/formats/common/Limits.h"
 #include "platform/formats/riff/RiffChunk.h"
 
 #include <cstddef>
@@ -9,7 +10,6 @@
 #include <span>
 #include <string>
 #include <vector>
-#include "platform/formats/common/Limits.h"
 
 namespace qorn::waves {
 

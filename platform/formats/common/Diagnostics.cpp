@@ -16,10 +16,10 @@ void WriteToStderr(const Diagnostic& d) {
 } // namespace
 
 std::string Diagnostic::text() const {
+    if (offset == kNoOffset) return message; // a report about an object names it in its message
     std::string s = message;
     if (!what.empty()) s += " in '" + what + "'";
-    if (offset != kNoOffset) s += " at offset " + std::to_string(offset);
-    return s;
+    return s + " at offset " + std::to_string(offset);
 }
 
 void Diagnostics::append(const Diagnostics& other, const std::string& prefix) {

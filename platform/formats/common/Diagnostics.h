@@ -25,7 +25,7 @@ struct Diagnostic {
     std::size_t offset = kNoOffset;
     std::string message;
 
-    // "MESSAGE in 'WHAT' at offset N", leaving out what is not known.
+    // "MESSAGE in 'WHAT' at offset N" for a place in a file, else MESSAGE.
     std::string text() const;
 };
 

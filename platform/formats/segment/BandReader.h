@@ -1,8 +1,8 @@
 // Readers of bands ('DMBD' forms) and band tracks ('DMBT' forms).
 #pragma once
 
-#include "platform/formats/common/Diagnostics.h"
 #include "SegmentFile.h"
+#include "platform/formats/common/Diagnostics.h"
 #include "platform/formats/riff/RiffChunk.h"
 
 #include <string>

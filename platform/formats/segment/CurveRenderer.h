@@ -4,10 +4,10 @@
 #pragma once
 
 #include "SegmentFile.h"
+#include "platform/formats/common/Limits.h"
 
 #include <cstdint>
 #include <functional>
-#include "platform/formats/common/Limits.h"
 
 namespace qorn::formats::segment {
 

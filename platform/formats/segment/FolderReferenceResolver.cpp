@@ -3,9 +3,9 @@
 #include "EmbeddedObjects.h"
 #include "SegmentGuids.h"
 #include "platform/formats/common/FileBytes.h"
+#include "platform/formats/common/Limits.h"
 #include "platform/formats/dls/DlsCollection.h"
 #include "platform/formats/riff/RiffChunk.h"
-#include "platform/formats/common/Limits.h"
 
 namespace qorn::formats::segment {
 

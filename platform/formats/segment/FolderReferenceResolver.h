@@ -6,10 +6,10 @@
 
 #include "ObjectCache.h"
 #include "ReferenceResolver.h"
+#include "platform/formats/common/Limits.h"
 
 #include <filesystem>
 #include <string>
-#include "platform/formats/common/Limits.h"
 
 namespace qorn::formats::segment {
 

@@ -3,9 +3,9 @@
 // quarter note, relative to the start of the segment.
 #pragma once
 
-#include "platform/formats/common/Diagnostics.h"
 #include "ObjectReference.h"
 #include "platform/com/ComTypes.h"
+#include "platform/formats/common/Diagnostics.h"
 
 #include <cstdint>
 #include <memory>

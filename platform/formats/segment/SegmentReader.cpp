@@ -4,13 +4,13 @@
 #include "EmbeddedObjects.h"
 #include "SegmentGuids.h"
 #include "TrackReaders.h"
+#include "platform/formats/common/Limits.h"
 #include "platform/formats/riff/RiffValues.h"
+#include "platform/formats/segment/ObjectName.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <map>
-#include "platform/formats/common/Limits.h"
-#include "platform/formats/segment/ObjectName.h"
 
 namespace qorn::formats::segment {
 

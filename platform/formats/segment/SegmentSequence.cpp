@@ -1,13 +1,13 @@
 #include "SegmentSequence.h"
 
 #include "CurveRenderer.h"
+#include "platform/formats/common/Limits.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <map>
 #include <tuple>
-#include "platform/formats/common/Limits.h"
 
 namespace qorn::formats::segment {
 

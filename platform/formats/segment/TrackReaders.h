@@ -3,8 +3,8 @@
 // that only cost part of the track are appended to `warnings`.
 #pragma once
 
-#include "platform/formats/common/Diagnostics.h"
 #include "SegmentFile.h"
+#include "platform/formats/common/Diagnostics.h"
 #include "platform/formats/riff/RiffChunk.h"
 
 #include <string>

@@ -1,14 +1,14 @@
 #include "StyleReader.h"
 
+#include "platform/formats/common/Limits.h"
 #include "platform/formats/riff/RiffArray.h"
 #include "platform/formats/riff/RiffValues.h"
 #include "platform/formats/segment/BandReader.h"
+#include "platform/formats/segment/ObjectName.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include "platform/formats/common/Limits.h"
-#include "platform/formats/segment/ObjectName.h"
 
 namespace qorn::formats::style {
 
@@ -285,8 +285,7 @@ bool LooksLikeStyleFile(std::span<const std::uint8_t> bytes) {
     return r.readFourCC(id) && r.readU32LE(size) && r.readFourCC(type) && id == riff::kRiff && type == kStyleForm;
 }
 
-bool ReadStyleFile(std::span<const std::uint8_t> bytes, Style& out, Diagnostics& warnings,
-                   std::string* error) {
+bool ReadStyleFile(std::span<const std::uint8_t> bytes, Style& out, Diagnostics& warnings, std::string* error) {
     riff::ChunkReader top{ByteReader(bytes)};
     riff::Chunk form;
     if (!top.next(form) || !form.isForm(kStyleForm) || form.id != riff::kRiff) {

@@ -5,8 +5,8 @@
 // appended to `warnings`.
 #pragma once
 
-#include "platform/formats/common/Diagnostics.h"
 #include "StyleFile.h"
+#include "platform/formats/common/Diagnostics.h"
 #include "platform/formats/riff/RiffChunk.h"
 
 #include <cstdint>
@@ -23,8 +23,7 @@ bool LooksLikeStyleFile(std::span<const std::uint8_t> bytes);
 
 // A whole style file. False (with a message) only when the bytes are no
 // style or have no usable header.
-bool ReadStyleFile(std::span<const std::uint8_t> bytes, Style& out, Diagnostics& warnings,
-                   std::string* error);
+bool ReadStyleFile(std::span<const std::uint8_t> bytes, Style& out, Diagnostics& warnings, std::string* error);
 
 // The 'DMST' form itself, found inside another file.
 bool ReadStyleForm(const riff::Chunk& form, Style& out, Diagnostics& warnings, std::string* error);

@@ -66,11 +66,9 @@ bool IsSegmentTriggerTrack(const Track& track);
 
 // `raw` is a track's kept data (the 'wavt', 'mute' or 'segt' chunk with
 // its header).
-void ReadWaveTrack(std::span<const std::uint8_t> raw, std::vector<WaveTrackItem>& out,
-                   Diagnostics& warnings);
+void ReadWaveTrack(std::span<const std::uint8_t> raw, std::vector<WaveTrackItem>& out, Diagnostics& warnings);
 void ReadMuteTrack(std::span<const std::uint8_t> raw, std::vector<MuteItem>& out, Diagnostics& warnings);
-void ReadSegmentTriggerTrack(std::span<const std::uint8_t> raw, std::vector<TriggerItem>& out,
-                             Diagnostics& warnings);
+void ReadSegmentTriggerTrack(std::span<const std::uint8_t> raw, std::vector<TriggerItem>& out, Diagnostics& warnings);
 
 // All three kinds from the tracks of a read segment.
 void ReadExtraTracks(const SegmentFile& segment, ExtraTracks& out, Diagnostics& warnings);

@@ -40,7 +40,10 @@ std::shared_ptr<const st::Style> FindStyle(const ObjectReference& ref, const std
     auto bytes = resolver.findFileBytes(ref);
     if (!bytes) {
         const std::string name = ref.file.empty() ? ref.name : ref.file;
-        warnings.add({Severity::Warning, "style '" + name + "'", {}, kNoOffset,
+        warnings.add({Severity::Warning,
+                      "style '" + name + "'",
+                      {},
+                      kNoOffset,
                       "style '" + name + "' not found: nothing composed"});
         return nullptr;
     }

@@ -56,8 +56,7 @@ void ReadItem(const riff::Chunk& list, std::span<const std::uint8_t> raw, std::v
 
 } // namespace
 
-void ReadSegmentTriggerTrack(std::span<const std::uint8_t> raw, std::vector<TriggerItem>& out,
-                             Diagnostics& warnings) {
+void ReadSegmentTriggerTrack(std::span<const std::uint8_t> raw, std::vector<TriggerItem>& out, Diagnostics& warnings) {
     riff::ChunkReader top{ByteReader(raw)};
     riff::Chunk form;
     if (!top.next(form) || !form.isForm(kSegmentTriggerList)) {

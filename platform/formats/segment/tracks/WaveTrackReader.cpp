@@ -112,8 +112,7 @@ void ReadPart(const riff::Chunk& part, std::int32_t trackVolume, std::vector<Wav
 
 } // namespace
 
-void ReadWaveTrack(std::span<const std::uint8_t> raw, std::vector<WaveTrackItem>& out,
-                   Diagnostics& warnings) {
+void ReadWaveTrack(std::span<const std::uint8_t> raw, std::vector<WaveTrackItem>& out, Diagnostics& warnings) {
     riff::ChunkReader top{ByteReader(raw)};
     riff::Chunk form;
     if (!top.next(form) || !form.isForm(kWaveTrackList)) {
