@@ -6,9 +6,9 @@ namespace qorn::platform {
 namespace {
 
 bool readStandardMidiFile(std::span<const std::uint8_t> bytes, std::shared_ptr<const music::Sequence>& out,
-                          std::string* error) {
+                          std::string* error, formats::Diagnostics* warnings) {
     auto sequence = std::make_shared<music::Sequence>();
-    if (!formats::ReadStandardMidiFile(bytes, *sequence, error)) return false;
+    if (!formats::ReadStandardMidiFile(bytes, *sequence, error, warnings)) return false;
     out = std::move(sequence);
     return true;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/com/ComTypes.h"
+#include "platform/formats/common/Diagnostics.h"
 #include "platform/music/Sequence.h"
 
 #include <cstdint>
@@ -18,8 +19,10 @@ struct FormatProbe {
     const char* name;
     bool (*looksLike)(std::span<const std::uint8_t> bytes);
     // Builds the piece from the whole file; false with a reason when the
-    // file is of this format but holds nothing playable.
-    bool (*read)(std::span<const std::uint8_t> bytes, std::shared_ptr<const music::Sequence>& out, std::string* error);
+    // file is of this format but holds nothing playable. What the reader
+    // dropped or mended goes to `warnings`.
+    bool (*read)(std::span<const std::uint8_t> bytes, std::shared_ptr<const music::Sequence>& out, std::string* error,
+                 formats::Diagnostics* warnings);
 };
 
 const std::vector<FormatProbe>& FormatProbes();

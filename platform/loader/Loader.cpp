@@ -77,7 +77,10 @@ HRESULT Loader::GetObject(DMUS_OBJECTDESC* desc, REFIID riid, void** object) {
         if (!probe.looksLike(span)) continue;
         std::shared_ptr<const music::Sequence> sequence;
         std::string why;
-        if (!probe.read(span, sequence, &why) || !sequence)
+        const bool readable = probe.read(span, sequence, &why, &lastDiagnostics_) && sequence;
+        lastDiagnostics_.setFile(path);
+        formats::Report(lastDiagnostics_);
+        if (!readable)
             return fail(LOADER_E_DAMAGED, std::string("unreadable ") + probe.name + (why.empty() ? "" : ": " + why));
         *object = static_cast<IDirectMusicSegment2*>(new Segment(std::move(sequence)));
         lastError_.clear();

@@ -155,7 +155,8 @@ bool LooksLikeStandardMidiFile(std::span<const std::uint8_t> bytes) {
     return LocateMidiData(bytes).found;
 }
 
-bool ReadStandardMidiFile(std::span<const std::uint8_t> bytes, music::Sequence& out, std::string* error) {
+bool ReadStandardMidiFile(std::span<const std::uint8_t> bytes, music::Sequence& out, std::string* error,
+                          Diagnostics* /*warnings*/) {
     out = music::Sequence{};
     const Located located = LocateMidiData(bytes);
     if (!located.found) {

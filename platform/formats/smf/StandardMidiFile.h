@@ -2,6 +2,7 @@
 // RIFF RMID file) into the playable Sequence form.
 #pragma once
 
+#include "platform/formats/common/Diagnostics.h"
 #include "platform/music/Sequence.h"
 
 #include <cstdint>
@@ -16,7 +17,9 @@ bool LooksLikeStandardMidiFile(std::span<const std::uint8_t> bytes);
 
 // Reads the whole file into `out` (replacing its contents). Damaged files
 // give what can be recovered; false only when the bytes are not a MIDI file
-// at all or hold no readable track, with the reason in `error` if given.
-bool ReadStandardMidiFile(std::span<const std::uint8_t> bytes, music::Sequence& out, std::string* error = nullptr);
+// at all or hold no readable track, with the reason in `error` if given;
+// what was dropped or mended goes to `warnings` if given.
+bool ReadStandardMidiFile(std::span<const std::uint8_t> bytes, music::Sequence& out, std::string* error = nullptr,
+                          Diagnostics* warnings = nullptr);
 
 } // namespace qorn::formats
