@@ -11,17 +11,36 @@ std::string FourCCText(std::uint32_t code) {
     return s;
 }
 
-std::string ChunkError(const std::string& what, const Chunk& chunk) {
+namespace {
+std::string NameOf(const Chunk& chunk) {
     std::string name = FourCCText(chunk.id);
     if (chunk.isList()) name += " " + FourCCText(chunk.type);
-    return what + " in '" + name + "' at offset " + std::to_string(chunk.offset);
+    return name;
+}
+} // namespace
+
+std::string ChunkError(const std::string& what, const Chunk& chunk) {
+    return ChunkDiagnostic(what, chunk).text();
+}
+
+Diagnostic ChunkDiagnostic(const std::string& what, const Chunk& chunk, Severity severity) {
+    return {severity, NameOf(chunk), {}, chunk.offset, what};
+}
+
+void Warn(Diagnostics& diagnostics, const std::string& what, const Chunk& chunk) {
+    diagnostics.add(ChunkDiagnostic(what, chunk));
+}
+
+void ChunkReader::reportTo(Diagnostics& diagnostics) const {
+    if (!error_.empty()) diagnostics.add(problem_);
 }
 
 ChunkReader ChunkReader::childrenOf(const Chunk& parent) {
     if (parent.depth + 1 > kMaxDepth) {
         ChunkReader r;
         r.depth_ = parent.depth + 1;
-        r.error_ = ChunkError("nesting deeper than " + std::to_string(kMaxDepth) + " levels", parent);
+        r.problem_ = ChunkDiagnostic("nesting deeper than " + std::to_string(kMaxDepth) + " levels", parent);
+        r.error_ = r.problem_.text();
         return r;
     }
     return ChunkReader(parent.body, parent.depth + 1);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/formats/common/ByteReader.h"
+#include "platform/formats/common/Diagnostics.h"
 #include "platform/formats/common/Limits.h"
 
 #include <cstddef>
@@ -55,12 +56,15 @@ class ChunkReader {
     bool next(Chunk& out);
 
     const std::string& error() const { return error_; }
+    // Adds the error, if any, to `diagnostics` as a warning.
+    void reportTo(Diagnostics& diagnostics) const;
     int depth() const { return depth_; }
 
   private:
     ByteReader body_;
     int depth_ = 0;
     std::string error_;
+    Diagnostic problem_;
 };
 
 // How reading one chunk header ended (see ReadChunk).
@@ -74,5 +78,8 @@ ChunkStatus ReadChunk(ByteReader& body, int depth, Chunk& out, std::uint32_t& cl
 
 // Message text "<what> in 'abcd' at offset N".
 std::string ChunkError(const std::string& what, const Chunk& chunk);
+// The same as a report: `what` happened in the chunk, at its offset.
+Diagnostic ChunkDiagnostic(const std::string& what, const Chunk& chunk, Severity severity = Severity::Warning);
+void Warn(Diagnostics& diagnostics, const std::string& what, const Chunk& chunk);
 
 } // namespace qorn::formats::riff

@@ -16,7 +16,7 @@ constexpr std::size_t kInstrumentMin = 40;
 bool ReadInstrumentRecord(const riff::Chunk& c, BandInstrument& inst, Diagnostics& warnings) {
     ByteReader r = c.body;
     if (r.size() < kInstrumentMin) {
-        warnings.push_back(riff::ChunkError("instrument record of " + std::to_string(r.size()) + " bytes", c));
+        riff::Warn(warnings, "instrument record of " + std::to_string(r.size()) + " bytes", c);
         return false;
     }
     std::uint16_t transpose = 0;
@@ -55,7 +55,7 @@ void ReadInstrument(const riff::Chunk& list, Band& band, Diagnostics& warnings) 
                 warnings.push_back(error);
         }
     }
-    if (!chunks.error().empty()) warnings.push_back(chunks.error());
+    chunks.reportTo(warnings);
     if (haveRecord) band.instruments.push_back(std::move(inst));
 }
 
@@ -72,10 +72,10 @@ void ReadBandForm(const riff::Chunk& form, Band& band, Diagnostics& warnings) {
             riff::Chunk item;
             while (items.next(item))
                 if (item.isForm(ByteReader::fourCC("lbin"))) ReadInstrument(item, band, warnings);
-            if (!items.error().empty()) warnings.push_back(items.error());
+            items.reportTo(warnings);
         }
     }
-    if (!chunks.error().empty()) warnings.push_back(chunks.error());
+    chunks.reportTo(warnings);
 }
 
 void ReadBandTrack(const riff::Chunk& form, Track& track, std::vector<BandReference>& references,
@@ -120,7 +120,7 @@ void ReadBandTrack(const riff::Chunk& form, Track& track, std::vector<BandRefere
                     if (!haveRef) warnings.push_back(error);
                 }
             }
-            if (!parts.error().empty()) warnings.push_back(parts.error());
+            parts.reportTo(warnings);
             if (haveBand) {
                 band.time = time;
                 track.bands.push_back(std::move(band));
@@ -128,9 +128,9 @@ void ReadBandTrack(const riff::Chunk& form, Track& track, std::vector<BandRefere
                 references.push_back({time, std::move(ref)});
             }
         }
-        if (!bands.error().empty()) warnings.push_back(bands.error());
+        bands.reportTo(warnings);
     }
-    if (!chunks.error().empty()) warnings.push_back(chunks.error());
+    chunks.reportTo(warnings);
 }
 
 } // namespace qorn::formats::segment

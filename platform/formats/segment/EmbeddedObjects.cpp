@@ -66,7 +66,7 @@ void IndexContainer(const riff::Chunk& form, std::span<const std::uint8_t> file,
                     haveObject = true;
                 }
             }
-            if (!parts.error().empty()) warnings.push_back(parts.error());
+            parts.reportTo(warnings);
             if (!haveObject) continue; // only named, not carried: found like any other reference
             if (described) {
                 if (!obj.hasGuid && description.hasObject) {
@@ -79,9 +79,9 @@ void IndexContainer(const riff::Chunk& form, std::span<const std::uint8_t> file,
             if (obj.file.empty()) obj.file = alias;
             objects.push_back(std::move(obj));
         }
-        if (!entries.error().empty()) warnings.push_back(entries.error());
+        entries.reportTo(warnings);
     }
-    if (!chunks.error().empty()) warnings.push_back(chunks.error());
+    chunks.reportTo(warnings);
 }
 
 } // namespace

@@ -88,7 +88,7 @@ void ReadTrack(const riff::Chunk& form, std::span<const std::uint8_t> file, Segm
     riff::Chunk c;
     while (chunks.next(c) && parts.size() < limits::kMaxTrackParts)
         parts.push_back(c);
-    if (!chunks.error().empty()) seg.warnings.push_back(chunks.error());
+    chunks.reportTo(seg.warnings);
 
     Track track;
     bool haveHeader = false;
@@ -101,7 +101,7 @@ void ReadTrack(const riff::Chunk& form, std::span<const std::uint8_t> file, Segm
         break;
     }
     if (!haveHeader) {
-        seg.warnings.push_back(riff::ChunkError("track without a usable 'trkh' header skipped", form));
+        riff::Warn(seg.warnings, "track without a usable 'trkh' header skipped", form);
         return;
     }
     track.kind = KindOfClass(track.header.classId);
@@ -133,7 +133,7 @@ void ReadTrack(const riff::Chunk& form, std::span<const std::uint8_t> file, Segm
     for (std::size_t i = 0; data == nullptr && i < parts.size(); ++i)
         if (IsDefaultDataChunk(track.kind, parts[i])) data = &parts[i];
     if (data == nullptr) {
-        seg.warnings.push_back(riff::ChunkError("track without its data chunk skipped", form));
+        riff::Warn(seg.warnings, "track without its data chunk skipped", form);
         return;
     }
     std::vector<BandReference> bandRefs;
@@ -284,11 +284,11 @@ bool ReadSegmentFile(std::span<const std::uint8_t> bytes, SegmentFile& out, cons
             riff::Chunk t;
             while (tracks.next(t))
                 if (t.isForm(ByteReader::fourCC("DMTK"))) ReadTrack(t, bytes, seg, pendingBands);
-            if (!tracks.error().empty()) seg.warnings.push_back(tracks.error());
+            tracks.reportTo(seg.warnings);
         }
-        if (c.truncated) seg.warnings.push_back(riff::ChunkError("chunk cut short by the end of the file", c));
+        if (c.truncated) riff::Warn(seg.warnings, "chunk cut short by the end of the file", c);
     }
-    if (!chunks.error().empty()) seg.warnings.push_back(chunks.error());
+    chunks.reportTo(seg.warnings);
     if (!haveHeader) {
         if (error) *error = riff::ChunkError("segment without a 'segh' header", root);
         return false;

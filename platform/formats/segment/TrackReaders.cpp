@@ -100,7 +100,7 @@ void ReadSequenceTrack(const riff::Chunk& data, Track& track, Diagnostics& warni
         else if (c.id == ByteReader::fourCC("curl"))
             ReadCurveList(c, track, warnings);
     }
-    if (!chunks.error().empty()) warnings.push_back(chunks.error());
+    chunks.reportTo(warnings);
 }
 
 void ReadTempoTrack(const riff::Chunk& data, Track& track, Diagnostics& warnings) {
@@ -122,7 +122,7 @@ void ReadTempoTrack(const riff::Chunk& data, Track& track, Diagnostics& warnings
         double bpm = 0;
         std::memcpy(&bpm, &bits, sizeof bpm);
         if (!std::isfinite(bpm) || bpm <= 0.0) {
-            warnings.push_back(riff::ChunkError("tempo item " + std::to_string(i) + " has no usable tempo", data));
+            riff::Warn(warnings, "tempo item " + std::to_string(i) + " has no usable tempo", data);
             continue;
         }
         track.tempos.push_back({AsSigned(time), bpm});
@@ -167,7 +167,7 @@ void ReadSysExTrack(const riff::Chunk& data, Track& track, Diagnostics& warnings
         r.readU32LE(item.pchannel);
         r.readU32LE(length);
         if (length > r.remaining()) {
-            warnings.push_back(riff::ChunkError("system-exclusive message cut short", data));
+            riff::Warn(warnings, "system-exclusive message cut short", data);
             length = static_cast<std::uint32_t>(r.remaining());
         }
         auto bytes = r.readBytes(length);

@@ -40,7 +40,7 @@ void ReadItem(const riff::Chunk& list, std::span<const std::uint8_t> raw, std::v
         }
     }
     if (!header) {
-        warnings.push_back(riff::ChunkError("segment trigger without a usable header skipped", list));
+        riff::Warn(warnings, "segment trigger without a usable header skipped", list);
         return;
     }
     if (item.flags & TriggerItem::kMotif) {
@@ -48,7 +48,7 @@ void ReadItem(const riff::Chunk& list, std::span<const std::uint8_t> raw, std::v
         return;
     }
     if (!item.hasReference && item.embedded.empty()) {
-        warnings.push_back(riff::ChunkError("segment trigger that names no segment skipped", list));
+        riff::Warn(warnings, "segment trigger that names no segment skipped", list);
         return;
     }
     out.push_back(std::move(item));
@@ -71,9 +71,9 @@ void ReadSegmentTriggerTrack(std::span<const std::uint8_t> raw, std::vector<Trig
         riff::Chunk item;
         while (items.next(item))
             if (item.isForm(kItem)) ReadItem(item, raw, out, warnings);
-        if (!items.error().empty()) warnings.push_back(items.error());
+        items.reportTo(warnings);
     }
-    if (!chunks.error().empty()) warnings.push_back(chunks.error());
+    chunks.reportTo(warnings);
 }
 
 } // namespace qorn::formats::segment

@@ -73,11 +73,11 @@ void ReadItem(const riff::Chunk& list, std::int32_t baseVolume, std::uint32_t pc
         }
     }
     if (!header) {
-        warnings.push_back(riff::ChunkError("wave item without a usable header skipped", list));
+        riff::Warn(warnings, "wave item without a usable header skipped", list);
         return;
     }
     if (!item.hasReference) {
-        warnings.push_back(riff::ChunkError("wave item that names no wave skipped", list));
+        riff::Warn(warnings, "wave item that names no wave skipped", list);
         return;
     }
     item.pchannel = pchannel;
@@ -104,10 +104,10 @@ void ReadPart(const riff::Chunk& part, std::int32_t trackVolume, std::vector<Wav
             riff::Chunk item;
             while (items.next(item))
                 if (item.isForm(kItem)) ReadItem(item, volume, pchannel, out, warnings);
-            if (!items.error().empty()) warnings.push_back(items.error());
+            items.reportTo(warnings);
         }
     }
-    if (!chunks.error().empty()) warnings.push_back(chunks.error());
+    chunks.reportTo(warnings);
 }
 
 } // namespace
@@ -128,7 +128,7 @@ void ReadWaveTrack(std::span<const std::uint8_t> raw, std::vector<WaveTrackItem>
         else if (c.isForm(kPartList))
             ReadPart(c, volume, out, warnings);
     }
-    if (!chunks.error().empty()) warnings.push_back(chunks.error());
+    chunks.reportTo(warnings);
 }
 
 } // namespace qorn::formats::segment
