@@ -38,12 +38,11 @@ std::vector<std::pair<std::uint32_t, int>> NoteOns(const music::Sequence& s, int
 }
 
 // The loader's one road for segments, from a folder that does not exist.
-std::shared_ptr<const music::Sequence> Load(const Bytes& file, const std::string& path = "/nonexistent/song.sgt",
-                                            formats::Diagnostics* diagnostics = nullptr) {
+std::shared_ptr<const music::Sequence> Load(const Bytes& file, const std::string& path = "/nonexistent/song.sgt") {
     seg::ObjectCache cache;
     std::shared_ptr<const music::Sequence> sequence;
     std::string error;
-    if (!platform::LoadSegmentWithTracks(file, path, cache, sequence, &error, diagnostics, 1)) return nullptr;
+    if (!platform::LoadSegmentWithTracks(file, path, cache, sequence, &error, nullptr, 1)) return nullptr;
     return sequence;
 }
 
@@ -97,8 +96,8 @@ class TempFolder {
     fs::path path_;
 };
 
-// The loader's path: the style is a file next to the segment, named in
-// another case; a missing style leaves a silent but loadable segment.
+// The style is a file next to the segment, named in another case (a
+// missing one is in tests/segments/MissingPiecesTest.cpp).
 TEST(StyleSegmentTest, TheLoaderFindsAReferencedStyleFileBesideTheSegment) {
     TempFolder folder;
     folder.write("bass.sty", StyleForm(BassAndChords()));
@@ -107,13 +106,6 @@ TEST(StyleSegmentTest, TheLoaderFindsAReferencedStyleFileBesideTheSegment) {
     auto sequence = Load(file, path.string());
     ASSERT_TRUE(sequence);
     EXPECT_EQ(NoteOns(*sequence, 2).size(), 2u);
-
-    const Bytes missing = StyleSegment(kMeasure, TwoChords(), {}, StyleTrackList(0, "gone.sty"));
-    formats::Diagnostics warnings;
-    sequence = Load(missing, path.string(), &warnings);
-    ASSERT_TRUE(sequence);
-    EXPECT_TRUE(sequence->events.empty());
-    EXPECT_FALSE(warnings.empty());
 }
 
 TEST(StyleSegmentTest, SurvivesTruncatedSegments) {

@@ -187,8 +187,11 @@ class CollectionBinder {
             collection = resolver_.findCollection(ref);
         int index = -1;
         if (!collection) {
-            seg_.warnings.push_back("instrument collection " + Describe(ref) +
-                                    " not found: its parts play General MIDI");
+            seg_.warnings.add({Severity::Warning,
+                               "collection " + Describe(ref),
+                               {},
+                               kNoOffset,
+                               "instrument collection " + Describe(ref) + " not found: its parts play General MIDI"});
         } else {
             auto it = std::find(seg_.collections.begin(), seg_.collections.end(), collection);
             index = static_cast<int>(it - seg_.collections.begin());
@@ -228,7 +231,11 @@ void ResolveBandReferences(SegmentFile& seg, std::vector<PendingBand>& pending,
             found = ReadBandFile(*bytes, band, seg.warnings);
         }
         if (!found) {
-            seg.warnings.push_back("band " + Describe(p.ref.reference) + " not found");
+            seg.warnings.add({Severity::Warning,
+                              "band " + Describe(p.ref.reference),
+                              {},
+                              kNoOffset,
+                              "band " + Describe(p.ref.reference) + " not found"});
             continue;
         }
         band.time = p.ref.time;
