@@ -128,6 +128,14 @@ class Composer {
         return *(it - 1);
     }
 
+    // The chord that follows the one in force at `tick`, nullptr at the end.
+    const st::Chord* chordAfter(std::int64_t tick) const {
+        const auto& chords = req_.chords.chords;
+        auto it = std::upper_bound(chords.begin(), chords.end(), tick,
+                                   [](std::int64_t t, const st::Chord& c) { return t < c.time; });
+        return it == chords.end() ? nullptr : &*it;
+    }
+
     void play(std::size_t index, std::int64_t start, std::int64_t end, std::uint8_t level) {
         const auto& pattern = style_.patterns[index];
         PatternPlay record;
@@ -137,7 +145,7 @@ class Composer {
         record.grooveLevel = level;
         record.variations.assign(pattern.partRefs.size(), -1);
         if (!pattern.partRefs.empty())
-            chooser_.choose(style_, index, pattern, chordAt(start), key_, record.variations.data());
+            chooser_.choose(style_, index, pattern, chordAt(start), key_, record.variations.data(), chordAfter(start));
         for (std::size_t i = 0; i < pattern.partRefs.size(); ++i) {
             const int v = record.variations[i];
             if (v < 0) continue;

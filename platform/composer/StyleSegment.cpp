@@ -220,6 +220,7 @@ bool AddStyleComposition(std::span<const std::uint8_t> segmentBytes, const seg::
             inst.collection = static_cast<int>(it - segment.collections.begin());
             if (it == segment.collections.end()) segment.collections.push_back(std::move(collection));
         }
+        seg::CheckBandPatches(band.bands.back(), segment.collections, segment.warnings);
         segment.tracks.push_back(std::move(band));
     }
     if (!has(seg::Track::Kind::Tempo)) {

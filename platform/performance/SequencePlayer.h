@@ -92,7 +92,8 @@ class SequencePlayer {
     std::size_t eventIdx_ = 0;
     std::size_t sysexIdx_ = 0;
     std::size_t patchIdx_ = 0;
-    std::size_t tempoIdx_ = 0;
+    std::size_t tempoIdx_ = 0;     // the next tempo change not yet in force
+    std::uint32_t tempo_ = 500000; // microseconds per quarter in force (120 BPM until a change)
     std::size_t waveIdx_ = 0;
     bool finished_ = false;
     std::bitset<256> audible_;

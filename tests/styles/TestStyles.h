@@ -14,8 +14,9 @@ inline platform::GUID PartId(std::uint32_t n) {
     return {0x51000000u + n, 0x1, 0x2, {0, 0, 0, 0, 0, 0, 0, std::uint8_t(n)}};
 }
 
-// Accepts every chord (any degree of any kind).
-inline constexpr std::uint32_t kAnyChord = 0x001FFFFF;
+// Accepts every chord (any degree of any kind), in the DirectMusic layout.
+inline constexpr std::uint32_t kDirectMusicRow = 0x20000000;
+inline constexpr std::uint32_t kAnyChord = kDirectMusicRow | 0x001FFFFF;
 
 inline st::StyleNote Note(std::int32_t grid, std::uint16_t musicValue, std::uint32_t variations = 1,
                           std::uint8_t playMode = st::playmode::kNone) {

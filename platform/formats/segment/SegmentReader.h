@@ -21,6 +21,12 @@ bool ReadSegmentFile(std::span<const std::uint8_t> bytes, SegmentFile& out, cons
                      std::string* error);
 
 // Reads a band file (RIFF 'DMBD') on its own.
+// Warns of each instrument of `band` whose collection lacks its exact patch:
+// it plays the collection's instrument of that program at another bank, or
+// General MIDI when the collection has none.
+void CheckBandPatches(const Band& band, const std::vector<std::shared_ptr<const dls::Collection>>& collections,
+                      std::vector<std::string>& warnings);
+
 bool ReadBandFile(std::span<const std::uint8_t> bytes, Band& out, std::vector<std::string>& warnings);
 
 } // namespace qorn::formats::segment

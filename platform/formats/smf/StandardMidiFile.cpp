@@ -155,7 +155,8 @@ bool LooksLikeStandardMidiFile(std::span<const std::uint8_t> bytes) {
     return LocateMidiData(bytes).found;
 }
 
-bool ReadStandardMidiFile(std::span<const std::uint8_t> bytes, music::Sequence& out, std::string* error) {
+bool ReadStandardMidiFile(std::span<const std::uint8_t> bytes, music::Sequence& out, std::string* error,
+                          std::vector<std::string>* warnings) {
     out = music::Sequence{};
     const Located located = LocateMidiData(bytes);
     if (!located.found) {
@@ -215,6 +216,10 @@ bool ReadStandardMidiFile(std::span<const std::uint8_t> bytes, music::Sequence& 
         const auto track = smf::ParseTrack(smf.subspan(dataStart, limit - dataStart), options, seq);
         pieceEnd = std::max(pieceEnd, track.endTick);
         if (sequential) nextOffset = track.endTick;
+        if (track.badDataAt != 0 && warnings)
+            warnings->push_back(
+                "track " + std::to_string(trackStarts.size()) + ": a data byte of 0x80 or more at byte " +
+                std::to_string(base + dataStart + track.badDataAt) + "; the rest of the track is dropped");
 
         if (lengthTrusted) {
             pos = declaredEnd;

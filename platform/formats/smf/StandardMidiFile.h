@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace qorn::formats {
 
@@ -17,6 +18,8 @@ bool LooksLikeStandardMidiFile(std::span<const std::uint8_t> bytes);
 // Reads the whole file into `out` (replacing its contents). Damaged files
 // give what can be recovered; false only when the bytes are not a MIDI file
 // at all or hold no readable track, with the reason in `error` if given.
-bool ReadStandardMidiFile(std::span<const std::uint8_t> bytes, music::Sequence& out, std::string* error = nullptr);
+// What was dropped from a damaged file is told in `warnings`, one line each.
+bool ReadStandardMidiFile(std::span<const std::uint8_t> bytes, music::Sequence& out, std::string* error = nullptr,
+                          std::vector<std::string>* warnings = nullptr);
 
 } // namespace qorn::formats
