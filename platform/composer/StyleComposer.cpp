@@ -56,19 +56,21 @@ bool HasKind(const st::Pattern& p, std::uint16_t embellishment) {
     return (p.embellishment & embellishment) != 0;
 }
 
-const st::Chord& DefaultChord() {
-    static const st::Chord chord = [] {
-        st::Chord c;
-        c.subChords.push_back(st::SubChord{});
-        return c;
-    }();
-    return chord;
+// A major chord on the key root, in the octave authored chords use.
+st::Chord ChordOnKey(std::uint8_t keyRoot) {
+    st::Chord c;
+    st::SubChord s;
+    s.chordRoot = static_cast<std::uint8_t>(kChordRootOrigin + keyRoot % 12);
+    s.scaleRoot = s.chordRoot;
+    c.subChords.push_back(s);
+    return c;
 }
 
 class Composer {
   public:
     explicit Composer(ComposeRequest request)
-        : req_(std::move(request)), style_(*req_.style), random_(req_.seed), chooser_(random_) {
+        : req_(std::move(request)), style_(*req_.style), random_(req_.seed), chooser_(random_),
+          defaultChord_(ChordOnKey(req_.chords.keyRoot)) {
         key_.keyRoot = req_.chords.keyRoot;
         key_.keyScale = req_.chords.keyScale;
     }
@@ -124,7 +126,7 @@ class Composer {
         const auto& chords = req_.chords.chords;
         auto it = std::upper_bound(chords.begin(), chords.end(), tick,
                                    [](std::int64_t t, const st::Chord& c) { return t < c.time; });
-        if (it == chords.begin()) return chords.empty() ? DefaultChord() : chords.front();
+        if (it == chords.begin()) return chords.empty() ? defaultChord_ : chords.front();
         return *(it - 1);
     }
 
@@ -237,6 +239,7 @@ class Composer {
     Composition* out_ = nullptr;
     SeededRandom random_;
     VariationChooser chooser_;
+    const st::Chord defaultChord_;
     Harmony key_;
 };
 

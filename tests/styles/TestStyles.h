@@ -85,17 +85,18 @@ inline st::SubChord SubChordOf(std::uint8_t root, std::uint32_t pattern, std::ui
 }
 
 // Key of F major; C major for the first measure, D minor for the second.
+// Roots as authored chord tracks store them: C at 12, D at 14.
 inline st::ChordTrack TwoChords() {
     st::ChordTrack t;
     t.keyRoot = 5;
     t.keyScale = 0xAB5AB5;
     st::Chord c;
     c.time = 0;
-    c.subChords = {SubChordOf(0, 0x91, 5)};
+    c.subChords = {SubChordOf(12, 0x91, 5)};
     st::Chord d;
     d.time = kMeasure;
     d.measure = 1;
-    d.subChords = {SubChordOf(2, 0x89, 5)};
+    d.subChords = {SubChordOf(14, 0x89, 5)};
     t.chords = {c, d};
     return t;
 }
