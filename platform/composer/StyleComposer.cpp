@@ -194,8 +194,12 @@ class Composer {
             return;
         }
         int midi = *key;
-        if (n.inversionId != 0 && part.invertLower < part.invertUpper)
-            midi = FoldIntoRange(midi, part.invertLower, part.invertUpper);
+        // Notes mapped through the chord or scale are inverted by octaves into
+        // the part's bounds; authored parts set bounds without giving their
+        // notes inversion groups, so the bounds alone decide.
+        const bool bounded = part.invertLower < part.invertUpper && (part.invertLower > 0 || part.invertUpper < 127);
+        const bool mapped = (mode & (st::playmode::kChordIntervals | st::playmode::kScaleIntervals)) != 0;
+        if (bounded && (mapped || n.inversionId != 0)) midi = FoldIntoRange(midi, part.invertLower, part.invertUpper);
 
         const std::int64_t tick =
             std::max<std::int64_t>(gridTick + n.timeOffset + random_.around(StoredRangeToTicks(n.timeRange)), 0);
