@@ -349,6 +349,25 @@ TEST(SmfDamageTest, RecoversWhatTheFileHolds) {
     }
 }
 
+// A public test file: seconds of notes, then a delta of millions of ticks and
+// an event whose data byte has its top bit set. The track ends with its last
+// valid event (no hour of silence), the other track plays on, and the
+// reader says what it dropped.
+TEST(SmfDamageTest, ATrackTurningIntoGarbageEndsAtItsLastValidEvent) {
+    TrackWriter garbage;
+    garbage.noteOn(0, 0, 60).noteOff(96, 0, 60).noteOn(0, 0, 62).noteOff(96, 0, 62);
+    garbage.event(6400000, {0x90, 0x3C, 0x9F}).noteOn(0, 0, 64).noteOff(96, 0, 64).endOfTrack();
+    const Bytes file = MidiFile(1, 96, {garbage, Scale({40}).endOfTrack()});
+    music::Sequence seq;
+    std::string error;
+    std::vector<std::string> warnings;
+    ASSERT_TRUE(ReadStandardMidiFile(file, seq, &error, &warnings)) << error;
+    EXPECT_EQ(Notes(seq), "on60@0 on40@0 off60@96 on62@96 off40@96 off62@192");
+    EXPECT_EQ(seq.lengthTicks, 192u);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("0x80"), std::string::npos) << warnings[0];
+}
+
 TEST(SmfDamageTest, NotMidiFailsNamingChunkAndOffset) {
     const struct {
         const char* name;

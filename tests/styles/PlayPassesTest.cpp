@@ -3,7 +3,9 @@
 // at every joint, the tempo in force carried over each jump back, and
 // the same end.
 #include "platform/loader/PlayPasses.h"
+#include "platform/formats/smf/StandardMidiFile.h"
 #include "platform/performance/SequencePlayer.h"
+#include "tests/formats/MidiWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -236,6 +238,42 @@ TEST(PlayPassesTest, RefusesWhatCannotBeJoined) {
     huge->loopEndTicks = 0;
     huge->loopStartTicks = 0;
     EXPECT_FALSE(platform::UnrollPasses(Copies(huge, 3), PassPlan{0, 2, 0})); // too long to time
+}
+
+// A piece that sets its tempo (68 BPM) at tick 416, not at 0, as an authored
+// segment does, played twice: as a MIDI file with one repeat, and as its two
+// passes joined. Tempo is the performance's: the repeat keeps 68 from its
+// start (four beats of 0.8824 s), not 120 until tick 416 again, and its
+// note at tick 768 starts 0.8824 s after the pass does.
+TEST(PlayPassesTest, TheTempoInForceCarriesOverARepeat) {
+    testing::TrackWriter t;
+    t.noteOn(0, 0, 60).tempo(416, 882353).noteOff(352, 0, 60).noteOn(0, 0, 62).noteOff(768, 0, 62).endOfTrack(1536);
+    auto piece = std::make_shared<music::Sequence>();
+    ASSERT_TRUE(formats::ReadStandardMidiFile(testing::MidiFile(0, 768, {t}), *piece));
+    ASSERT_EQ(piece->lengthTicks, 3072u);
+    const double pass = 416.0 / 768 * 0.5 + 2656.0 / 768 * 0.882353;
+    const PassPlan plan = platform::PlanPasses(1, piece->events.size());
+    const auto joined = platform::UnrollPasses(Copies(piece, plan.passes()), plan);
+    ASSERT_TRUE(joined);
+    for (const auto& [sequence, repeats] :
+         {std::pair{std::shared_ptr<const music::Sequence>(piece), 1u}, std::pair{joined, plan.cycleRepeats}}) {
+        platform::SequencePlayer player(sequence, repeats);
+        struct OnTimes : platform::MidiSink {
+            double now = 0;
+            std::vector<std::pair<double, int>> ons;
+            void shortMessage(std::uint8_t status, std::uint8_t d1, std::uint8_t d2) override {
+                if ((status & 0xF0) == 0x90 && d2 > 0) ons.emplace_back(now, d1);
+            }
+            void sysEx(const std::uint8_t*, std::size_t) override {}
+        } sink;
+        for (; !player.finished() && sink.now < 20; sink.now += 0.001)
+            player.advance(0.001, sink);
+        EXPECT_NEAR(player.elapsedSeconds(), pass + 4 * 0.882353, 1e-3);
+        ASSERT_EQ(sink.ons.size(), 4u);
+        EXPECT_NEAR(sink.ons[2].first, pass, 2e-3);
+        EXPECT_EQ(sink.ons[3].second, 62);
+        EXPECT_NEAR(sink.ons[3].first, pass + 0.882353, 2e-3);
+    }
 }
 
 } // namespace
