@@ -107,6 +107,16 @@ void AddPatches(const music::Sequence& pass, const PassWindow& w, music::Sequenc
     }
 }
 
+void AddResets(const music::Sequence& pass, const PassWindow& w, music::Sequence& out) {
+    for (const auto& r : pass.resets) {
+        if (!w.takes(r.fromTick)) continue;
+        music::ControllerReset moved = r;
+        moved.fromTick = w.moved(r.fromTick);
+        moved.untilTick = w.moved(r.untilTick);
+        out.resets.push_back(moved);
+    }
+}
+
 void AddTempo(music::Sequence& out, std::uint32_t tick, std::uint32_t microsecondsPerQuarter) {
     if (!out.tempos.empty() && out.tempos.back().tick == tick)
         out.tempos.back().microsecondsPerQuarter = microsecondsPerQuarter;
@@ -211,6 +221,7 @@ std::shared_ptr<const music::Sequence> UnrollPasses(const std::vector<std::share
         AddPatches(pass, w, *out);
         AddTempos(pass, w, *out);
         AddWaves(pass, w, *out);
+        AddResets(pass, w, *out);
     }
     out->lengthTicks = static_cast<std::uint32_t>(length);
     out->repeats = plan.cycleRepeats;

@@ -230,6 +230,13 @@ void SequencePlayer::stop(MidiSink& sink) {
         sink.shortMessage(static_cast<std::uint8_t>(0xB0 | ch), 123, 0);
         sink.shortMessage(static_cast<std::uint8_t>(0xB0 | ch), 121, 0);
     }
+    // After the general reset, so the values the curves' authors chose win.
+    if (!finished_) {
+        for (const auto& r : seq_->resets) {
+            if (r.fromTick > pos_) break;
+            if (pos_ <= r.untilTick && audible_.test(r.group)) sink.shortMessage(r.status, r.data1, r.data2);
+        }
+    }
     usedChannels_ = 0;
     finished_ = true;
 }

@@ -57,7 +57,8 @@ class SequencePlayer {
     void advance(double seconds, MidiSink& sink);
 
     // Silences at once: note-offs for every sounding note, then all-notes-off
-    // and reset-all-controllers on every channel the piece used.
+    // and reset-all-controllers on every channel the piece used, then the
+    // reset values of the curves cut off inside their reset time.
     void stop(MidiSink& sink);
 
     bool finished() const { return finished_; }

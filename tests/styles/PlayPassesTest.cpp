@@ -6,6 +6,7 @@
 #include "platform/formats/smf/StandardMidiFile.h"
 #include "platform/performance/SequencePlayer.h"
 #include "tests/formats/MidiWriter.h"
+#include "tests/segments/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -274,6 +275,48 @@ TEST(PlayPassesTest, TheTempoInForceCarriesOverARepeat) {
         EXPECT_EQ(sink.ons[3].second, 62);
         EXPECT_NEAR(sink.ons[3].first, pass + 0.882353, 2e-3);
     }
+}
+
+// A fade marked for reset is undone when playback stops inside the curve or
+// its reset time, in a piece played once or joined from passes; a stop after
+// that time, or a curve without the mark, leaves the faded value.
+TEST(CurveReset, StopInsideTheResetTimeRestoresTheAuthoredValue) {
+    testseg::SegmentSpec spec;
+    spec.header.length = 8 * 768;
+    spec.tempos = {{0, 120.0}}; // a beat of 768 ticks is half a second
+    spec.notes = {{0, 8 * 768 - 1, 0, 60, 100}, {0, 8 * 768 - 1, 1, 64, 100}};
+    // Volume of channel 0 falls 100 -> 10 over a beat, to be reset to 100 up
+    // to two beats later; pan of channel 1 moves without a reset.
+    spec.curves = {{0, 768, 2 * 768, 0, 0, 100, 10, 100, 4, 0, 7, 1}, {0, 768, 2 * 768, 1, 0, 64, 0, 64, 4, 0, 10, 0}};
+    const testseg::Loaded l = testseg::Load(testseg::BuildSegment(spec));
+    ASSERT_TRUE(l.ok) << l.error;
+    auto piece = std::make_shared<const music::Sequence>(l.sequence);
+    const PassPlan plan = platform::PlanPasses(1, piece->events.size());
+    const auto joined = platform::UnrollPasses(Copies(piece, plan.passes()), plan);
+    ASSERT_TRUE(joined);
+
+    struct Tail : platform::MidiSink {
+        std::vector<std::tuple<int, int, int>> sent;
+        void shortMessage(std::uint8_t status, std::uint8_t d1, std::uint8_t d2) override {
+            if ((status & 0xF0) == 0xB0 && (d1 == 7 || d1 == 10)) sent.emplace_back(status, d1, d2);
+        }
+        void sysEx(const std::uint8_t*, std::size_t) override {}
+    };
+    auto afterStop = [](std::shared_ptr<const music::Sequence> sequence, std::uint32_t repeats, double at) {
+        platform::SequencePlayer player(std::move(sequence), repeats);
+        Tail tail;
+        for (double t = 0; t < at; t += 0.01)
+            player.advance(0.01, tail);
+        tail.sent.clear();
+        player.stop(tail);
+        return tail.sent;
+    };
+    using Sent3 = std::vector<std::tuple<int, int, int>>;
+    // Halfway through the reset time, in the first pass and in the second.
+    EXPECT_EQ(afterStop(piece, 1, 1.0), (Sent3{{0xB0, 7, 100}}));
+    EXPECT_EQ(afterStop(joined, plan.cycleRepeats, 4.0 + 1.0), (Sent3{{0xB0, 7, 100}}));
+    // Past the reset time the fade stays.
+    EXPECT_EQ(afterStop(piece, 1, 2.0), Sent3{});
 }
 
 } // namespace

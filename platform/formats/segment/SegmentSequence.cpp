@@ -3,6 +3,7 @@
 #include "CurveRenderer.h"
 
 #include <algorithm>
+#include <bitset>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -41,6 +42,12 @@ bool MapPChannel(std::uint32_t pchannel, std::uint8_t& group, std::uint8_t& chan
 struct Transposition {
     std::int64_t tick;
     int semitones;
+};
+
+// The keys a band lets its instrument play on a channel from `tick` on.
+struct KeyRange {
+    std::int64_t tick;
+    std::bitset<128> keys;
 };
 
 class Builder {
@@ -154,6 +161,14 @@ class Builder {
                     pushController(tick, kBandSetup, group, channel, 101, 127);
                     pushController(tick, kBandSetup, group, channel, 100, 127);
                 }
+                // The collection downloads only the regions an instrument's note
+                // ranges ask for, so keys outside them find nothing to sound.
+                // No range at all asks for the whole instrument.
+                std::bitset<128> keys;
+                for (int key = 0; key < 128; ++key)
+                    keys[std::size_t(key)] = (inst.noteRanges[key / 32] >> (key % 32)) & 1u;
+                if (!(inst.flags & BandInstrument::kNoteRanges) || keys.none()) keys.set();
+                keyRanges_[inst.pchannel].push_back({tick, keys});
                 if (inst.flags & BandInstrument::kTranspose) {
                     // A drum kit's keys choose instruments, so transposing them would swap sounds.
                     const int semitones = inst.drums() && (inst.flags & BandInstrument::kPatch) ? 0 : inst.transpose;
@@ -163,6 +178,19 @@ class Builder {
         }
         for (auto& [pch, list] : transpose_)
             std::stable_sort(list.begin(), list.end(), [](auto& a, auto& b) { return a.tick < b.tick; });
+        for (auto& [pch, list] : keyRanges_)
+            std::stable_sort(list.begin(), list.end(), [](auto& a, auto& b) { return a.tick < b.tick; });
+    }
+
+    bool keyPlays(std::uint32_t pchannel, std::int64_t tick, int key) const {
+        auto it = keyRanges_.find(pchannel);
+        if (it == keyRanges_.end()) return true;
+        bool plays = true;
+        for (const auto& r : it->second) {
+            if (r.tick > tick) break;
+            plays = r.keys[std::size_t(key)];
+        }
+        return plays;
     }
 
     int transposeAt(std::uint32_t pchannel, std::int64_t tick) const {
@@ -188,6 +216,10 @@ class Builder {
             if (kind == 0x90 && d2 > 0) {
                 const int key = d1 + transposeAt(e.pchannel, tick);
                 if (key < 0 || key > 127) continue;
+                if (!keyPlays(e.pchannel, tick, key)) {
+                    ++outOfRange_;
+                    continue;
+                }
                 if (tick < playStart_) continue; // a note begun before the start is not heard
                 const std::int64_t off = tick + std::max<std::int32_t>(e.duration, 1);
                 push(tick, kOther, false, status, static_cast<std::uint8_t>(key), d2, group);
@@ -278,9 +310,44 @@ class Builder {
                 RenderCurve(k, start, emit);
             }
             curveEvents_ += pending_.size() - before;
-            // The reset value applies only when playback is cut short
-            // inside the reset time (a stop, a transition); the performance
-            // resets controllers on a stop itself, so nothing is scheduled.
+            if (k.flags & CurveItem::kReset) addReset(k, kind, start, group, channel);
+        }
+    }
+
+    // The reset value applies only when playback is cut short from the
+    // curve's start to the end of its reset time; the player sends it then.
+    void addReset(const CurveItem& k, CurveKind kind, std::int64_t start, std::uint8_t group, std::uint8_t channel) {
+        const std::int64_t until =
+            start + std::max<std::int32_t>(k.duration, 0) + std::max<std::int32_t>(k.resetDuration, 0);
+        const int value = std::clamp<int>(k.resetValue, 0, CurveMaxValue(k));
+        auto add = [&](std::uint8_t status, int d1, int d2) {
+            resets_.push_back({start, until,
+                               music::ControllerReset{0, 0, status, static_cast<std::uint8_t>(d1 & 0x7F),
+                                                      static_cast<std::uint8_t>(d2 & 0x7F), group}});
+        };
+        const auto cc = static_cast<std::uint8_t>(0xB0 | channel);
+        switch (kind) {
+        case CurveKind::PitchBend:
+            add(static_cast<std::uint8_t>(0xE0 | channel), value, value >> 7);
+            break;
+        case CurveKind::Controller:
+            add(cc, k.ccData, value);
+            break;
+        case CurveKind::ChannelPressure:
+            add(static_cast<std::uint8_t>(0xD0 | channel), value, 0);
+            break;
+        case CurveKind::PolyPressure:
+            add(static_cast<std::uint8_t>(0xA0 | channel), k.ccData, value);
+            break;
+        case CurveKind::Rpn:
+        case CurveKind::Nrpn: {
+            const bool rpn = kind == CurveKind::Rpn;
+            add(cc, rpn ? 101 : 99, k.paramType >> 7);
+            add(cc, rpn ? 100 : 98, k.paramType);
+            add(cc, 6, value >> 7);
+            add(cc, 38, value);
+            break;
+        }
         }
     }
 
@@ -331,6 +398,19 @@ class Builder {
         for (const auto& p : kept)
             out_.events.push_back(p.event);
         if (dropped > 0) warn(std::to_string(dropped) + " events after the end of the segment not played");
+        if (outOfRange_ > 0)
+            warn(std::to_string(outOfRange_) + " notes outside their band instrument's note ranges not played");
+
+        std::stable_sort(resets_.begin(), resets_.end(),
+                         [](auto& a, auto& b) { return std::get<0>(a) < std::get<0>(b); });
+        for (auto [from, until, r] : resets_) {
+            from = std::max<std::int64_t>(from - playStart_, 0);
+            until = std::min<std::int64_t>(until - playStart_, length);
+            if (until < 0 || from > until) continue;
+            r.fromTick = static_cast<std::uint32_t>(from);
+            r.untilTick = static_cast<std::uint32_t>(until);
+            out_.resets.push_back(r);
+        }
 
         std::stable_sort(patches_.begin(), patches_.end(), [](auto& a, auto& b) { return a.first < b.first; });
         for (auto [tick, p] : patches_) {
@@ -381,6 +461,9 @@ class Builder {
     std::vector<Pending> pending_;
     std::vector<std::pair<std::int64_t, PatchSelect>> patches_;
     std::map<std::uint32_t, std::vector<Transposition>> transpose_;
+    std::map<std::uint32_t, std::vector<KeyRange>> keyRanges_;
+    std::size_t outOfRange_ = 0;
+    std::vector<std::tuple<std::int64_t, std::int64_t, music::ControllerReset>> resets_;
     std::size_t curveEvents_ = 0;
     std::vector<std::tuple<std::int64_t, std::uint32_t, int>> bandVolumes_;
 };
