@@ -357,7 +357,9 @@ inline Bytes BuildRangedBandFile(const std::vector<RangedInstrument>& instrument
             PutU16(bins, static_cast<std::uint16_t>(r.base.pitchBendRange));
             PutU16(bins, 0);
         }
-        Append(items, List("lbin", Chunk("bins", bins)));
+        Bytes lbin = Chunk("bins", bins);
+        if (r.base.collection) Append(lbin, ReferenceList(*r.base.collection));
+        Append(items, List("lbin", lbin));
     }
     Bytes body = List("UNFO", Chunk("UNAM", WideText(name)));
     Append(body, List("lbil", items));

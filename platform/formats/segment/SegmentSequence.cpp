@@ -1,6 +1,7 @@
 #include "SegmentSequence.h"
 
 #include "CurveRenderer.h"
+#include "platform/formats/dls/DlsCollection.h"
 
 #include <algorithm>
 #include <bitset>
@@ -161,14 +162,7 @@ class Builder {
                     pushController(tick, kBandSetup, group, channel, 101, 127);
                     pushController(tick, kBandSetup, group, channel, 100, 127);
                 }
-                // The collection downloads only the regions an instrument's note
-                // ranges ask for, so keys outside them find nothing to sound.
-                // No range at all asks for the whole instrument.
-                std::bitset<128> keys;
-                for (int key = 0; key < 128; ++key)
-                    keys[std::size_t(key)] = (inst.noteRanges[key / 32] >> (key % 32)) & 1u;
-                if (!(inst.flags & BandInstrument::kNoteRanges) || keys.none()) keys.set();
-                keyRanges_[inst.pchannel].push_back({tick, keys});
+                keyRanges_[inst.pchannel].push_back({tick, keysPlayed(inst)});
                 if (inst.flags & BandInstrument::kTranspose) {
                     // A drum kit's keys choose instruments, so transposing them would swap sounds.
                     const int semitones = inst.drums() && (inst.flags & BandInstrument::kPatch) ? 0 : inst.transpose;
@@ -191,6 +185,36 @@ class Builder {
             plays = r.keys[std::size_t(key)];
         }
         return plays;
+    }
+
+    // A band's instrument is downloaded only with the regions that hold a
+    // key of its note ranges, so other keys find nothing to sound. Where the
+    // collection's regions are known a whole region plays; the General MIDI
+    // set is taken key by key. No range at all asks for the whole instrument.
+    std::bitset<128> keysPlayed(const BandInstrument& inst) const {
+        std::bitset<128> keys;
+        for (std::size_t key = 0; key < 128; ++key)
+            keys[key] = (inst.noteRanges[key / 32] >> (key % 32)) & 1u;
+        if (!(inst.flags & BandInstrument::kNoteRanges) || keys.none()) return keys.set();
+        const bool inCollection = inst.collection >= 0 && std::size_t(inst.collection) < seg_.collections.size() &&
+                                  seg_.collections[std::size_t(inst.collection)];
+        if (!inCollection) return keys;
+        const dls::Instrument* found =
+            dls::FindBandInstrument(*seg_.collections[std::size_t(inst.collection)], inst.bankMsb(), inst.bankLsb(),
+                                    inst.program(), inst.drums());
+        if (found == nullptr) return keys;
+        std::bitset<128> regions;
+        for (const auto& region : found->regions) {
+            const std::size_t low = std::min<std::size_t>(region.keyLow, 127);
+            const std::size_t high = std::min<std::size_t>(region.keyHigh, 127);
+            bool asked = false;
+            for (std::size_t key = low; key <= high; ++key)
+                asked = asked || keys[key];
+            if (!asked) continue;
+            for (std::size_t key = low; key <= high; ++key)
+                regions[key] = true;
+        }
+        return regions;
     }
 
     int transposeAt(std::uint32_t pchannel, std::int64_t tick) const {
