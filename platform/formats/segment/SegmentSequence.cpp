@@ -40,6 +40,39 @@ bool MapPChannel(std::uint32_t pchannel, std::uint8_t& group, std::uint8_t& chan
     return true;
 }
 
+// Calls send(status, data1, data2) with the messages that set a curve's
+// controller, pitch bend or pressure to `value` (in the kind's range);
+// `select` first selects the parameter of an RPN or NRPN curve.
+template <typename Send>
+void CurveMessages(const CurveItem& k, std::uint8_t channel, int value, bool select, Send send) {
+    const auto cc = static_cast<std::uint8_t>(0xB0 | channel);
+    switch (static_cast<CurveKind>(k.kind)) {
+    case CurveKind::PitchBend:
+        send(static_cast<std::uint8_t>(0xE0 | channel), value & 0x7F, (value >> 7) & 0x7F);
+        break;
+    case CurveKind::Controller:
+        send(cc, k.ccData & 0x7F, std::clamp(value, 0, 127));
+        break;
+    case CurveKind::ChannelPressure:
+        send(static_cast<std::uint8_t>(0xD0 | channel), value & 0x7F, 0);
+        break;
+    case CurveKind::PolyPressure:
+        send(static_cast<std::uint8_t>(0xA0 | channel), k.ccData & 0x7F, value & 0x7F);
+        break;
+    case CurveKind::Rpn:
+    case CurveKind::Nrpn: {
+        const bool rpn = static_cast<CurveKind>(k.kind) == CurveKind::Rpn;
+        if (select) {
+            send(cc, rpn ? 101 : 99, (k.paramType >> 7) & 0x7F);
+            send(cc, rpn ? 100 : 98, k.paramType & 0x7F);
+        }
+        send(cc, 6, (value >> 7) & 0x7F);
+        send(cc, 38, value & 0x7F);
+        break;
+    }
+    }
+}
+
 struct Transposition {
     std::int64_t tick;
     int semitones;
@@ -295,34 +328,10 @@ class Builder {
             if (tracked) lastEnd[{k.pchannel, kind == CurveKind::PitchBend ? -1 : k.ccData}] = k.endValue;
             bool first = true;
             auto emit = [&](std::int64_t tick, int value) {
-                switch (kind) {
-                case CurveKind::PitchBend:
-                    push(tick, kOther, true, static_cast<std::uint8_t>(0xE0 | channel),
-                         static_cast<std::uint8_t>(value & 0x7F), static_cast<std::uint8_t>(value >> 7), group);
-                    break;
-                case CurveKind::Controller:
-                    pushController(tick, kOther, group, channel, k.ccData & 0x7F, value);
-                    break;
-                case CurveKind::ChannelPressure:
-                    push(tick, kOther, true, static_cast<std::uint8_t>(0xD0 | channel),
-                         static_cast<std::uint8_t>(value), 0, group);
-                    break;
-                case CurveKind::PolyPressure:
-                    push(tick, kOther, true, static_cast<std::uint8_t>(0xA0 | channel), k.ccData & 0x7F,
-                         static_cast<std::uint8_t>(value), group);
-                    break;
-                case CurveKind::Rpn:
-                case CurveKind::Nrpn: {
-                    if (first) {
-                        const bool rpn = kind == CurveKind::Rpn;
-                        pushController(tick, kOther, group, channel, rpn ? 101 : 99, (k.paramType >> 7) & 0x7F);
-                        pushController(tick, kOther, group, channel, rpn ? 100 : 98, k.paramType & 0x7F);
-                    }
-                    pushController(tick, kOther, group, channel, 6, value >> 7);
-                    pushController(tick, kOther, group, channel, 38, value & 0x7F);
-                    break;
-                }
-                }
+                CurveMessages(k, channel, value, first, [&](std::uint8_t status, int d1, int d2) {
+                    push(tick, kOther, true, status, static_cast<std::uint8_t>(d1), static_cast<std::uint8_t>(d2),
+                         group);
+                });
                 first = false;
             };
             const std::size_t before = pending_.size();
@@ -334,45 +343,21 @@ class Builder {
                 RenderCurve(k, start, emit);
             }
             curveEvents_ += pending_.size() - before;
-            if (k.flags & CurveItem::kReset) addReset(k, kind, start, group, channel);
+            if (k.flags & CurveItem::kReset) addReset(k, start, group, channel);
         }
     }
 
     // The reset value applies only when playback is cut short from the
     // curve's start to the end of its reset time; the player sends it then.
-    void addReset(const CurveItem& k, CurveKind kind, std::int64_t start, std::uint8_t group, std::uint8_t channel) {
+    void addReset(const CurveItem& k, std::int64_t start, std::uint8_t group, std::uint8_t channel) {
         const std::int64_t until =
             start + std::max<std::int32_t>(k.duration, 0) + std::max<std::int32_t>(k.resetDuration, 0);
         const int value = std::clamp<int>(k.resetValue, 0, CurveMaxValue(k));
-        auto add = [&](std::uint8_t status, int d1, int d2) {
+        CurveMessages(k, channel, value, true, [&](std::uint8_t status, int d1, int d2) {
             resets_.push_back({start, until,
-                               music::ControllerReset{0, 0, status, static_cast<std::uint8_t>(d1 & 0x7F),
-                                                      static_cast<std::uint8_t>(d2 & 0x7F), group}});
-        };
-        const auto cc = static_cast<std::uint8_t>(0xB0 | channel);
-        switch (kind) {
-        case CurveKind::PitchBend:
-            add(static_cast<std::uint8_t>(0xE0 | channel), value, value >> 7);
-            break;
-        case CurveKind::Controller:
-            add(cc, k.ccData, value);
-            break;
-        case CurveKind::ChannelPressure:
-            add(static_cast<std::uint8_t>(0xD0 | channel), value, 0);
-            break;
-        case CurveKind::PolyPressure:
-            add(static_cast<std::uint8_t>(0xA0 | channel), k.ccData, value);
-            break;
-        case CurveKind::Rpn:
-        case CurveKind::Nrpn: {
-            const bool rpn = kind == CurveKind::Rpn;
-            add(cc, rpn ? 101 : 99, k.paramType >> 7);
-            add(cc, rpn ? 100 : 98, k.paramType);
-            add(cc, 6, value >> 7);
-            add(cc, 38, value);
-            break;
-        }
-        }
+                               music::ControllerReset{0, 0, status, static_cast<std::uint8_t>(d1),
+                                                      static_cast<std::uint8_t>(d2), group}});
+        });
     }
 
     void addSysEx(const Track& track) {
