@@ -55,7 +55,12 @@ MusicValueParts SplitMusicValue(std::uint16_t value) {
 std::optional<int> MusicValueToMidi(std::uint16_t value, std::uint8_t playMode, const Harmony& harmony) {
     if (playMode & pm::kNone) playMode = pm::kNormalChord;
     const auto& chord = harmony.chord;
-    const int root = (playMode & pm::kChordRoot) ? chord.chordRoot : (playMode & pm::kKeyRoot) ? harmony.keyRoot : 0;
+    // Chord roots span two octaves (0..23) and authored chord tracks centre
+    // them on C = 12, so a chord root transposes from 12: C over C is the
+    // key as written. Key roots stay as stored.
+    const int root = (playMode & pm::kChordRoot) ? int(chord.chordRoot) - kChordRootOrigin
+                     : (playMode & pm::kKeyRoot) ? harmony.keyRoot
+                                                 : 0;
     const bool chordIntervals = (playMode & pm::kChordIntervals) != 0;
     const bool scaleIntervals = (playMode & pm::kScaleIntervals) != 0;
     if (!chordIntervals && !scaleIntervals) return ClampByOctaves(int(value) + root);

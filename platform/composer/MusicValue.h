@@ -11,6 +11,11 @@
 
 namespace qorn::composer {
 
+// The chord root that leaves a chord-rooted value untransposed. Authored
+// chord tracks put C at 12 (roots run 5..17 in real pieces), and parts'
+// inversion bounds only hold their notes when roots count from there.
+inline constexpr int kChordRootOrigin = 12;
+
 struct Harmony {
     std::uint8_t keyRoot = 0;
     std::uint32_t keyScale = 0xAB5AB5;

@@ -56,19 +56,21 @@ bool HasKind(const st::Pattern& p, std::uint16_t embellishment) {
     return (p.embellishment & embellishment) != 0;
 }
 
-const st::Chord& DefaultChord() {
-    static const st::Chord chord = [] {
-        st::Chord c;
-        c.subChords.push_back(st::SubChord{});
-        return c;
-    }();
-    return chord;
+// A major chord on the key root, in the octave authored chords use.
+st::Chord ChordOnKey(std::uint8_t keyRoot) {
+    st::Chord c;
+    st::SubChord s;
+    s.chordRoot = static_cast<std::uint8_t>(kChordRootOrigin + keyRoot % 12);
+    s.scaleRoot = s.chordRoot;
+    c.subChords.push_back(s);
+    return c;
 }
 
 class Composer {
   public:
     explicit Composer(ComposeRequest request)
-        : req_(std::move(request)), style_(*req_.style), random_(req_.seed), chooser_(random_) {
+        : req_(std::move(request)), style_(*req_.style), random_(req_.seed), chooser_(random_),
+          defaultChord_(ChordOnKey(req_.chords.keyRoot)) {
         key_.keyRoot = req_.chords.keyRoot;
         key_.keyScale = req_.chords.keyScale;
     }
@@ -124,8 +126,16 @@ class Composer {
         const auto& chords = req_.chords.chords;
         auto it = std::upper_bound(chords.begin(), chords.end(), tick,
                                    [](std::int64_t t, const st::Chord& c) { return t < c.time; });
-        if (it == chords.begin()) return chords.empty() ? DefaultChord() : chords.front();
+        if (it == chords.begin()) return chords.empty() ? defaultChord_ : chords.front();
         return *(it - 1);
+    }
+
+    // The chord that follows the one in force at `tick`, nullptr at the end.
+    const st::Chord* chordAfter(std::int64_t tick) const {
+        const auto& chords = req_.chords.chords;
+        auto it = std::upper_bound(chords.begin(), chords.end(), tick,
+                                   [](std::int64_t t, const st::Chord& c) { return t < c.time; });
+        return it == chords.end() ? nullptr : &*it;
     }
 
     void play(std::size_t index, std::int64_t start, std::int64_t end, std::uint8_t level) {
@@ -137,7 +147,7 @@ class Composer {
         record.grooveLevel = level;
         record.variations.assign(pattern.partRefs.size(), -1);
         if (!pattern.partRefs.empty())
-            chooser_.choose(style_, index, pattern, chordAt(start), key_, record.variations.data());
+            chooser_.choose(style_, index, pattern, chordAt(start), key_, record.variations.data(), chordAfter(start));
         for (std::size_t i = 0; i < pattern.partRefs.size(); ++i) {
             const int v = record.variations[i];
             if (v < 0) continue;
@@ -184,8 +194,12 @@ class Composer {
             return;
         }
         int midi = *key;
-        if (n.inversionId != 0 && part.invertLower < part.invertUpper)
-            midi = FoldIntoRange(midi, part.invertLower, part.invertUpper);
+        // Notes mapped through the chord or scale are inverted by octaves into
+        // the part's bounds; authored parts set bounds without giving their
+        // notes inversion groups, so the bounds alone decide.
+        const bool bounded = part.invertLower < part.invertUpper && (part.invertLower > 0 || part.invertUpper < 127);
+        const bool mapped = (mode & (st::playmode::kChordIntervals | st::playmode::kScaleIntervals)) != 0;
+        if (bounded && (mapped || n.inversionId != 0)) midi = FoldIntoRange(midi, part.invertLower, part.invertUpper);
 
         const std::int64_t tick =
             std::max<std::int64_t>(gridTick + n.timeOffset + random_.around(StoredRangeToTicks(n.timeRange)), 0);
@@ -229,6 +243,7 @@ class Composer {
     Composition* out_ = nullptr;
     SeededRandom random_;
     VariationChooser chooser_;
+    const st::Chord defaultChord_;
     Harmony key_;
 };
 

@@ -99,6 +99,7 @@ bool AddStyleComposition(StyleTracks styleTracks, const seg::ReferenceResolver& 
             inst.collection = static_cast<int>(it - segment.collections.begin());
             if (it == segment.collections.end()) segment.collections.push_back(std::move(collection));
         }
+        seg::CheckBandPatches(band.bands.back(), segment.collections, segment.warnings);
         segment.tracks.push_back(std::move(band));
     }
     if (!has(seg::Track::Kind::Tempo)) {

@@ -62,21 +62,96 @@ std::uint32_t ChordChoiceBits(const Harmony& harmony) {
     return (1u << (kindShift + degree)) | rootBit | type;
 }
 
-std::uint32_t AcceptedVariations(const st::StylePart& part, const Harmony& harmony) {
+namespace {
+
+constexpr std::uint32_t kDestTo1 = 0x08000000;
+constexpr std::uint32_t kDestTo5 = 0x10000000;
+constexpr std::uint32_t kDestOther = 0x40000000;
+constexpr std::uint32_t kDestBits = kDestTo1 | kDestTo5 | kDestOther;
+// Either mode bit marks the DirectMusic layout; neither, the older one.
+constexpr std::uint32_t kDirectMusicMode = 0x20000000;
+constexpr std::uint32_t kDirectMusicModeEx = 0x80000000;
+
+// The older layout, low 16 bits: degree I..VII of the root in the major key
+// (bits 0-6) or an altered root (bit 7); triad major, minor, other (8-10);
+// simple, complex (11-12); leading to I, to V (13-14).
+constexpr std::uint32_t kOldDegreeBits = 0x00FF;
+constexpr std::uint32_t kOldQualityBits = 0x0700;
+constexpr std::uint32_t kOldRichnessBits = 0x1800;
+constexpr std::uint32_t kOldDestTo1 = 0x2000;
+constexpr std::uint32_t kOldDestTo5 = 0x4000;
+
+bool DirectMusicRow(std::uint32_t row) {
+    return (row & (kDirectMusicMode | kDirectMusicModeEx)) != 0;
+}
+
+bool Enabled(std::uint32_t row) {
+    return DirectMusicRow(row) ? (row & kDegreeBits) != 0 : (row & kOldDegreeBits) != 0;
+}
+
+// Where a chord leads: 1 for the key's first degree, 5 for its fifth, 0 else.
+int Destination(const Harmony* next) {
+    if (next == nullptr) return -1;
+    const int pc = ((int(next->chord.chordRoot) - int(next->keyRoot)) % 12 + 12) % 12;
+    return pc == 0 ? 1 : pc == 7 ? 5 : 0;
+}
+
+std::uint32_t OldChoiceBits(const Harmony& harmony, int destination) {
+    static constexpr int kMajorDegree[12] = {0, -1, 1, -1, 2, 3, -1, 4, -1, 5, -1, 6};
+    const int pc = ((int(harmony.chord.chordRoot) - int(harmony.keyRoot)) % 12 + 12) % 12;
+    std::uint32_t bits = kMajorDegree[pc] >= 0 ? 1u << kMajorDegree[pc] : 0x80u;
+    const std::uint32_t tones = Fold(harmony.chord.chordPattern);
+    const bool major = (tones & (1u << 4)) && (tones & (1u << 7)) && !(tones & (1u << 3));
+    const bool minor = (tones & (1u << 3)) && (tones & (1u << 7)) && !(tones & (1u << 4));
+    bits |= major ? 0x100u : minor ? 0x200u : 0x400u;
+    bits |= std::popcount(harmony.chord.chordPattern & 0xFFFFFFu) <= 4 ? 0x800u : 0x1000u;
+    if (destination == 1) bits |= kOldDestTo1;
+    if (destination == 5) bits |= kOldDestTo5;
+    return bits;
+}
+
+bool OldRowAccepts(std::uint32_t row, std::uint32_t bits) {
+    if ((row & bits & kOldDegreeBits) == 0) return false;
+    if ((row & bits & kOldQualityBits) == 0) return false;
+    if ((row & bits & kOldRichnessBits) == 0) return false;
+    // Leading elsewhere than I or V is not restricted in this layout.
+    const std::uint32_t dest = bits & (kOldDestTo1 | kOldDestTo5);
+    return dest == 0 || (row & dest) != 0;
+}
+
+bool RowAccepts(std::uint32_t row, std::uint32_t bits, int destination, bool partUsesDestOther) {
+    if ((row & bits & kDegreeBits) == 0) return false;
+    // Root and richness only restrict variations whose author set them.
+    if ((row & kRootBits) && !(row & bits & kRootBits)) return false;
+    if ((row & kTypeBits) && !(row & bits & kTypeBits)) return false;
+    if (destination < 0 || (row & kDestBits) == 0) return true;
+    if (destination == 1) return (row & kDestTo1) != 0;
+    if (destination == 5) return (row & kDestTo5) != 0;
+    // Content written before "other destinations" existed keeps that bit
+    // clear in every row: there it restricts nothing.
+    return !partUsesDestOther || (row & kDestOther) != 0;
+}
+
+} // namespace
+
+std::uint32_t AcceptedVariations(const st::StylePart& part, const Harmony& harmony, const Harmony* next) {
     const std::uint32_t chordBits = ChordChoiceBits(harmony);
-    std::uint32_t accepted = 0, inUse = 0;
+    const int destination = Destination(next);
+    const std::uint32_t oldBits = OldChoiceBits(harmony, destination);
+    bool usesDestOther = false;
+    for (const std::uint32_t c : part.variationChoices)
+        usesDestOther = usesDestOther || (DirectMusicRow(c) && Enabled(c) && (c & kDestOther));
+    std::uint32_t accepted = 0, enabled = 0;
     for (std::size_t v = 0; v < part.variationChoices.size(); ++v) {
         const std::uint32_t c = part.variationChoices[v];
-        if (c == 0) continue;
-        inUse |= 1u << v;
-        if ((c & chordBits & kDegreeBits) == 0) continue;
-        // Root and richness only restrict variations whose author set them.
-        if ((c & kRootBits) && !(c & chordBits & kRootBits)) continue;
-        if ((c & kTypeBits) && !(c & chordBits & kTypeBits)) continue;
-        accepted |= 1u << v;
+        if (!Enabled(c)) continue;
+        enabled |= 1u << v;
+        const bool ok =
+            DirectMusicRow(c) ? RowAccepts(c, chordBits, destination, usesDestOther) : OldRowAccepts(c, oldBits);
+        if (ok) accepted |= 1u << v;
     }
     if (accepted) return accepted;
-    if (inUse) return inUse;
+    if (enabled) return enabled;
     return 1u; // a part without choices plays its first variation
 }
 
@@ -132,7 +207,7 @@ int VariationChooser::pick(std::uint32_t accepted, std::uint8_t mode, Memory& me
 }
 
 void VariationChooser::choose(const st::Style& style, std::size_t patternIndex, const st::Pattern& pattern,
-                              const st::Chord& chord, const Harmony& key, int* out) {
+                              const st::Chord& chord, const Harmony& key, int* out, const st::Chord* next) {
     const std::size_t n = pattern.partRefs.size();
     int locked[128];
     for (int& l : locked)
@@ -155,7 +230,10 @@ void VariationChooser::choose(const st::Style& style, std::size_t patternIndex, 
             }
             Harmony h = key;
             h.chord = SubChordForLevel(chord, ref.subChordLevel);
-            const std::uint32_t accepted = AcceptedVariations(style.parts[std::size_t(ref.part)], h);
+            Harmony following = key;
+            if (next) following.chord = SubChordForLevel(*next, ref.subChordLevel);
+            const std::uint32_t accepted =
+                AcceptedVariations(style.parts[std::size_t(ref.part)], h, next ? &following : nullptr);
             out[i] = pick(accepted, ref.randomVariation, memory_[{patternIndex, i}]);
             if (lock != 0) locked[lock] = out[i];
         }

@@ -19,10 +19,17 @@ namespace qorn::composer {
 // against the key's scale, and how rich the chord is.
 std::uint32_t ChordChoiceBits(const Harmony& harmony);
 
-// The variations (one bit each) of `part` that may play over `harmony`;
-// when none accepts the chord, every variation in use, so the part is not
-// silenced by a chord its author did not foresee.
-std::uint32_t AcceptedVariations(const formats::style::StylePart& part, const Harmony& harmony);
+// The variations (one bit each) of `part` that may play over `harmony`,
+// led into `next` (the following chord, nullptr when none). A row's mode bits
+// say how it reads: the DirectMusic layout (degree per chord kind, root,
+// richness, destination), or the older 16-bit layout of the first authoring
+// tools (degree in the major key or an altered root, triad quality,
+// simple/complex, destination I/V). A row that accepts no chord at all is a
+// disabled variation and never plays; when no enabled variation accepts
+// the chord, every enabled one may, so the part is not silenced by a chord
+// its author did not foresee.
+std::uint32_t AcceptedVariations(const formats::style::StylePart& part, const Harmony& harmony,
+                                 const Harmony* next = nullptr);
 
 class VariationChooser {
   public:
@@ -32,7 +39,8 @@ class VariationChooser {
     // (`patternIndex` keys the memory of earlier playings). `out[i]` is the
     // variation (0..31) of pattern.partRefs[i], -1 for a reference to no part.
     void choose(const formats::style::Style& style, std::size_t patternIndex, const formats::style::Pattern& pattern,
-                const formats::style::Chord& chord, const Harmony& key, int* out);
+                const formats::style::Chord& chord, const Harmony& key, int* out,
+                const formats::style::Chord* next = nullptr);
 
   private:
     struct Memory {

@@ -125,7 +125,10 @@ bool SelectCollectionPatch(fluid_synth_t* synth, int channel, int sfontId, std::
     if (!synth) return false;
     DlsSoundFont* font = DlsSoundFont::From(fluid_synth_get_sfont_by_id(synth, sfontId));
     if (!font || font->retired()) return false;
-    const int bank = CollectionBankNumber(bankMsb, bankLsb, drums);
+    const dls::Instrument* instrument =
+        dls::FindBandInstrument(*font->collection(), bankMsb & 0x7F, bankLsb & 0x7F, program & 0x7F, drums);
+    if (!instrument) return false;
+    const int bank = CollectionBankNumber(instrument->bankMsb, instrument->bankLsb, drums);
     if (!font->FindPreset(bank, program & 0x7F)) return false;
     DlsSoundFont::ExplicitSelect select;
     return fluid_synth_program_select(synth, channel, sfontId, bank, program & 0x7F) == FLUID_OK;

@@ -42,9 +42,10 @@ void ReleaseUnusedCollections(fluid_synth_t* synth);
 // The bank number under which a collection's SoundFont presents a patch.
 int CollectionBankNumber(std::uint8_t bankMsb, std::uint8_t bankLsb, bool drums);
 
-// Selects a collection's patch on a channel. False when the collection has
-// no such patch (or is unloaded): the caller then falls back to the
-// General MIDI SoundFont. This is the only way to reach a collection's
+// Selects a collection's patch on a channel; without the exact patch, the
+// collection's instrument of the same program at another bank (see
+// dls::FindBandInstrument). False when the collection has neither (or is
+// unloaded): the caller then falls back to the General MIDI SoundFont. This is the only way to reach a collection's
 // patches: plain bank selects and program changes sent to the synth pass
 // over collections to the SoundFonts below them.
 bool SelectCollectionPatch(fluid_synth_t* synth, int channel, int sfontId, std::uint8_t bankMsb, std::uint8_t bankLsb,

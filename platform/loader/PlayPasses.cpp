@@ -9,7 +9,6 @@ namespace qorn::platform {
 namespace {
 
 constexpr std::uint32_t kForever = 0xFFFFFFFFu;
-constexpr std::uint32_t kDefaultTempo = 500000; // what the player uses before the first change
 
 bool IsNoteOff(const music::SeqEvent& e) {
     const std::uint8_t kind = e.status & 0xF0;
@@ -108,6 +107,16 @@ void AddPatches(const music::Sequence& pass, const PassWindow& w, music::Sequenc
     }
 }
 
+void AddResets(const music::Sequence& pass, const PassWindow& w, music::Sequence& out) {
+    for (const auto& r : pass.resets) {
+        if (!w.takes(r.fromTick)) continue;
+        music::ControllerReset moved = r;
+        moved.fromTick = w.moved(r.fromTick);
+        moved.untilTick = w.moved(r.untilTick);
+        out.resets.push_back(moved);
+    }
+}
+
 void AddTempo(music::Sequence& out, std::uint32_t tick, std::uint32_t microsecondsPerQuarter) {
     if (!out.tempos.empty() && out.tempos.back().tick == tick)
         out.tempos.back().microsecondsPerQuarter = microsecondsPerQuarter;
@@ -115,18 +124,12 @@ void AddTempo(music::Sequence& out, std::uint32_t tick, std::uint32_t microsecon
         out.tempos.push_back({tick, microsecondsPerQuarter});
 }
 
-void AddTempos(const music::Sequence& pass, const PassWindow& w, bool first, music::Sequence& out) {
+void AddTempos(const music::Sequence& pass, const PassWindow& w, music::Sequence& out) {
     const auto& tempos = pass.tempos;
     if (tempos.empty()) return;
-    if (!first) {
-        // A jump back plays on at the tempo in force at the loop start.
-        std::uint32_t atStart = kDefaultTempo;
-        for (const auto& t : tempos)
-            if (t.tick <= w.from) atStart = t.microsecondsPerQuarter;
-        AddTempo(out, w.moved(w.from), atStart);
-    }
+    // Tempo is the performance's state: a jump back plays on at the tempo in
+    // force until a change of the region replays (one at the loop start too).
     for (const auto& t : tempos) {
-        if (!first && t.tick <= w.from) continue;
         if (!w.takes(t.tick)) continue;
         AddTempo(out, w.moved(t.tick), t.microsecondsPerQuarter);
     }
@@ -216,8 +219,9 @@ std::shared_ptr<const music::Sequence> UnrollPasses(const std::vector<std::share
         AddEvents(pass, w, *out);
         AddSysEx(pass, w, *out);
         AddPatches(pass, w, *out);
-        AddTempos(pass, w, k == 0, *out);
+        AddTempos(pass, w, *out);
         AddWaves(pass, w, *out);
+        AddResets(pass, w, *out);
     }
     out->lengthTicks = static_cast<std::uint32_t>(length);
     out->repeats = plan.cycleRepeats;

@@ -75,6 +75,19 @@ struct WaveItem {
     std::uint32_t startFrame;
 };
 
+// What a curve marked for reset restores when playback is cut off between
+// the curve's start and the end of its reset time (a stop, a flush): a
+// performance's reset of all controllers leaves volume and pan where a
+// fade left them.
+struct ControllerReset {
+    std::uint32_t fromTick;
+    std::uint32_t untilTick; // inclusive
+    std::uint8_t status;
+    std::uint8_t data1;
+    std::uint8_t data2;
+    std::uint8_t group;
+};
+
 struct Sequence {
     // Ticks per quarter note. A piece timed in SMPTE frames uses ticks per
     // second here with one fixed tempo of 1,000,000 microseconds.
@@ -100,6 +113,8 @@ struct Sequence {
     // Sorted by tick.
     std::vector<WaveItem> waves;
     std::vector<std::shared_ptr<const waves::WaveData>> waveData;
+    // Sorted by fromTick; messages of one curve keep their order.
+    std::vector<ControllerReset> resets;
 };
 
 } // namespace qorn::music

@@ -25,6 +25,7 @@ bool isNoteOff(const music::SeqEvent& e) {
 SequencePlayer::SequencePlayer(std::shared_ptr<const music::Sequence> sequence, std::uint32_t repeats)
     : seq_(sequence ? std::move(sequence) : std::make_shared<const music::Sequence>()), repeats_(repeats) {
     audible_.set(0);
+    tempo_ = kDefaultTempo;
     const std::uint32_t length = seq_->lengthTicks;
     loopEnd_ = seq_->loopEndTicks == 0 ? length : std::min(seq_->loopEndTicks, length);
     loopStart_ = seq_->loopStartTicks;
@@ -42,10 +43,7 @@ void SequencePlayer::setMasterTempo(double factor) {
 }
 
 double SequencePlayer::microsecondsPerTick() const {
-    std::uint32_t us = kDefaultTempo;
-    if (tempoIdx_ < seq_->tempos.size() && seq_->tempos[tempoIdx_].tick <= pos_)
-        us = seq_->tempos[tempoIdx_].microsecondsPerQuarter;
-    if (us == 0) us = 1;
+    const std::uint32_t us = tempo_ == 0 ? 1 : tempo_;
     const double tpq = seq_->ticksPerQuarter == 0 ? 1.0 : double(seq_->ticksPerQuarter);
     return double(us) / tpq / masterTempo_;
 }
@@ -56,10 +54,9 @@ void SequencePlayer::seekTo(std::uint32_t tick) {
     sysexIdx_ = firstAtOrAfter(seq_->sysex, tick);
     patchIdx_ = firstAtOrAfter(seq_->patches, tick);
     waveIdx_ = firstAtOrAfter(seq_->waves, tick);
-    // The tempo in force at `tick` is the last change at or before it.
-    const auto& tempos = seq_->tempos;
-    std::size_t t = firstAtOrAfter(tempos, tick + 1);
-    tempoIdx_ = t == 0 ? 0 : t - 1;
+    // Tempo is the performance's state: a jump back keeps the tempo in force
+    // until the region's own tempo changes replay.
+    tempoIdx_ = firstAtOrAfter(seq_->tempos, tick);
 }
 
 void SequencePlayer::advance(double seconds, MidiSink& sink) {
@@ -69,11 +66,10 @@ void SequencePlayer::advance(double seconds, MidiSink& sink) {
     const auto& tempos = seq_->tempos;
     while (!finished_) {
         const std::uint32_t end = passEnd();
-        // The next tempo change ahead of the clock, if any before the end.
-        while (tempoIdx_ + 1 < tempos.size() && tempos[tempoIdx_ + 1].tick <= pos_)
-            ++tempoIdx_;
-        std::size_t next = tempoIdx_;
-        if (next < tempos.size() && tempos[next].tick <= pos_) ++next;
+        // Changes reached take effect; the next one ahead bounds this step.
+        while (tempoIdx_ < tempos.size() && tempos[tempoIdx_].tick <= pos_)
+            tempo_ = tempos[tempoIdx_++].microsecondsPerQuarter;
+        const std::size_t next = tempoIdx_;
         double boundary = end;
         bool tempoBoundary = false;
         if (next < tempos.size() && tempos[next].tick < end) {
@@ -233,6 +229,13 @@ void SequencePlayer::stop(MidiSink& sink) {
         if ((usedChannels_ & (1u << ch)) == 0) continue;
         sink.shortMessage(static_cast<std::uint8_t>(0xB0 | ch), 123, 0);
         sink.shortMessage(static_cast<std::uint8_t>(0xB0 | ch), 121, 0);
+    }
+    // After the general reset, so the values the curves' authors chose win.
+    if (!finished_) {
+        for (const auto& r : seq_->resets) {
+            if (r.fromTick > pos_) break;
+            if (pos_ <= r.untilTick && audible_.test(r.group)) sink.shortMessage(r.status, r.data1, r.data2);
+        }
     }
     usedChannels_ = 0;
     finished_ = true;

@@ -57,7 +57,8 @@ class SequencePlayer {
     void advance(double seconds, MidiSink& sink);
 
     // Silences at once: note-offs for every sounding note, then all-notes-off
-    // and reset-all-controllers on every channel the piece used.
+    // and reset-all-controllers on every channel the piece used, then the
+    // reset values of the curves cut off inside their reset time.
     void stop(MidiSink& sink);
 
     bool finished() const { return finished_; }
@@ -92,7 +93,8 @@ class SequencePlayer {
     std::size_t eventIdx_ = 0;
     std::size_t sysexIdx_ = 0;
     std::size_t patchIdx_ = 0;
-    std::size_t tempoIdx_ = 0;
+    std::size_t tempoIdx_ = 0;     // the next tempo change not yet in force
+    std::uint32_t tempo_ = 500000; // microseconds per quarter in force (120 BPM until a change)
     std::size_t waveIdx_ = 0;
     bool finished_ = false;
     std::bitset<256> audible_;

@@ -318,6 +318,38 @@ TEST(DlsPlayback, MissingPatchesAreReportedForGeneralMidiFallback) {
     EXPECT_FALSE(dls::CollectionHasPatch(*collection, 0, 0, 7, false));
 }
 
+// A band asks for a patch at a bank its collection does not hold the
+// program at (as a sample segment asks bank 0 for program 127, which its
+// collection holds only at bank 4): the author chose that collection for
+// the part, so its instrument of that program plays, not General MIDI.
+TEST(DlsPlayback, ABandPatchAtAnotherBankPlaysTheCollectionsProgram) {
+    Synth s;
+    const auto collection = Load(testdls::TestCollection());
+    const int id = AddCollectionToSynth(s.synth, collection);
+    bool exact = true;
+    ASSERT_NE(dls::FindBandInstrument(*collection, 4, 0, 1, false, &exact), nullptr);
+    EXPECT_FALSE(exact);
+    // Program 1 (the square) is held at bank 0/0 only; program 0 at 0/0 (the
+    // sine) first, then at 5/3 (a square): the first in the file answers.
+    const struct {
+        std::uint8_t msb, lsb, program;
+        bool sine;
+    } cases[] = {{4, 0, 1, false}, {0, 9, 1, false}, {2, 0, 0, true}};
+    for (const auto& k : cases) {
+        ASSERT_TRUE(SelectCollectionPatch(s.synth, 2, id, k.msb, k.lsb, k.program, false));
+        const auto note = PlayNote(s, 2, 69);
+        ASSERT_GT(Rms(note), 0.01);
+        const Spectrum sp = Analyse(note);
+        EXPECT_NEAR(sp.fundamental, 440, 5);
+        if (k.sine)
+            EXPECT_LT(sp.thirdHarmonicRatio, 0.01);
+        else
+            EXPECT_GT(sp.thirdHarmonicRatio, 0.05);
+    }
+    // A drum kit is never taken for a melodic program, nor the reverse.
+    EXPECT_FALSE(SelectCollectionPatch(s.synth, 2, id, 0, 0, 1, true));
+}
+
 TEST(DlsPlayback, UnloadFallsBackToGeneralMidiAndFreesOnceSilent) {
     const char* gm = "/usr/share/sounds/sf2/FluidR3_GM.sf2";
     Synth s;

@@ -333,8 +333,8 @@ std::vector<DamageCase> DamageCases() {
         {"track cut mid-event", Concat({HeaderChunk(1, 1, 96), cutMidEvent}), "on60@0 off60@0"},
         {"undefined status bytes skipped", Concat({HeaderChunk(0, 1, 96), TrackChunk(undefined)}), "on60@0 off60@96"},
         {"data bytes before any status", Concat({HeaderChunk(0, 1, 96), TrackChunk(strayData)}), "on60@0 off60@96"},
-        {"status byte inside a message", Concat({HeaderChunk(0, 1, 96), TrackChunk(interrupted)}),
-         "on60@0 on62@96 off62@192 off60@192"},
+        {"status byte inside a message ends the track", Concat({HeaderChunk(0, 1, 96), TrackChunk(interrupted)}),
+         "on60@0 off60@0"},
         {"long header chunk", Concat({Chunk("MThd", {0, 1, 0, 1, 0, 96, 9, 9}), TrackChunk(c)}), "on60@0 off60@96"},
         {"trailing bytes after the last chunk", Concat({HeaderChunk(0, 1, 96), TrackChunk(c), Bytes{0x2A}}),
          "on60@0 off60@96"},
@@ -347,6 +347,25 @@ TEST(SmfDamageTest, RecoversWhatTheFileHolds) {
         EXPECT_TRUE(l.ok) << c.name << ": " << l.error;
         EXPECT_EQ(Notes(l.seq), c.notes) << c.name;
     }
+}
+
+// A public test file: seconds of notes, then a delta of millions of ticks and
+// an event whose data byte has its top bit set. The track ends with its last
+// valid event (no hour of silence), the other track plays on, and the
+// reader says what it dropped.
+TEST(SmfDamageTest, ATrackTurningIntoGarbageEndsAtItsLastValidEvent) {
+    TrackWriter garbage;
+    garbage.noteOn(0, 0, 60).noteOff(96, 0, 60).noteOn(0, 0, 62).noteOff(96, 0, 62);
+    garbage.event(6400000, {0x90, 0x3C, 0x9F}).noteOn(0, 0, 64).noteOff(96, 0, 64).endOfTrack();
+    const Bytes file = MidiFile(1, 96, {garbage, Scale({40}).endOfTrack()});
+    music::Sequence seq;
+    std::string error;
+    std::vector<std::string> warnings;
+    ASSERT_TRUE(ReadStandardMidiFile(file, seq, &error, &warnings)) << error;
+    EXPECT_EQ(Notes(seq), "on60@0 on40@0 off60@96 on62@96 off40@96 off62@192");
+    EXPECT_EQ(seq.lengthTicks, 192u);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("0x80"), std::string::npos) << warnings[0];
 }
 
 TEST(SmfDamageTest, NotMidiFailsNamingChunkAndOffset) {

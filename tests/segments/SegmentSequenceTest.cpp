@@ -56,6 +56,43 @@ TEST(SegmentSequence, TransposeAppliesFromTheBandOnExceptOnDrums) {
     EXPECT_EQ(l.sequence.patches.at(0).tick, 768u);
 }
 
+// A band's note ranges say which keys its instrument is downloaded for: a
+// key sounds when its region of the collection's instrument holds a key of
+// the ranges (the General MIDI set is taken key by key), until a later band
+// moves the ranges. The first band is in the 36-byte record of the first
+// authoring tools.
+TEST(SegmentSequence, NotesOutsideTheBandsNoteRangesAreNotPlayed) {
+    SegmentSpec plan = MelodySpec(); // C4 D4 E4 G4 on PChannel 0
+    plan.notes.push_back({2000, 100, 1, 30, 100});
+    plan.notes.push_back({2600, 100, 0, 70, 100});
+    testdls::CollectionSpec dls = testdls::TestCollection();
+    dls.instruments[0].regions = {dls.instruments[0].regions[0], dls.instruments[0].regions[0]};
+    dls.instruments[0].regions[0].keyHigh = 65;
+    dls.instruments[0].regions[1].keyLow = 66;
+    const Reference collection{kCollectionClass, std::nullopt, "Test collection", ""};
+    constexpr std::uint32_t kRangesAndPatch = 0x1 | 0x10;
+    const std::vector<RangedInstrument> low = {
+        {{0, 4, kRangesAndPatch}, {0, 0x3u << 28, 0, 0}}, // General MIDI, keys 60 and 61
+        {{1, 7, 0x1}, {0, 0, 0, 1u << 4}}};               // ranges not marked valid
+    const std::vector<RangedInstrument> high = {
+        {{0, 0, kRangesAndPatch | 0x800, 64, 100, 0, 2, collection}, {0, 0, 1u << 3, 0}, 0xC0000000u}}; // key 67
+    plan.container = {{testdls::BuildDls(dls), std::nullopt, ""},
+                      {BuildRangedBandFile(low, true, "Low"), std::nullopt, ""},
+                      {BuildRangedBandFile(high, false, "High"), std::nullopt, ""}};
+    plan.bands = {{0, {}, Reference{kBandClass, std::nullopt, "Low", ""}},
+                  {1536, {}, Reference{kBandClass, std::nullopt, "High", ""}}};
+    const Loaded l = Load(BuildSegment(plan));
+    ASSERT_TRUE(l.ok) << l.error;
+    ASSERT_EQ(l.sequence.patches.size(), 3u);
+    EXPECT_EQ(l.sequence.patches[0].program, 4);
+    EXPECT_EQ(l.sequence.patches[2].collection, 0);
+    std::vector<std::pair<std::uint32_t, int>> heard;
+    for (const auto& n : Notes(l.sequence))
+        heard.emplace_back(n.on, n.key);
+    EXPECT_EQ(heard, (std::vector<std::pair<std::uint32_t, int>>{{0, 60}, {2000, 30}, {2304, 67}, {2600, 70}}));
+    EXPECT_EQ(l.file.tracks.back().bands.at(1).instruments.at(0).priority, 0xC0000000u);
+}
+
 TEST(SegmentSequence, PChannelsBeyondSixteenGoToHigherGroups) {
     SegmentSpec plan;
     plan.header.length = 768;

@@ -329,4 +329,41 @@ inline Bytes BuildBandFile(const Band& band) {
     return BandForm(band, SegmentSpec{});
 }
 
+// A band file whose instruments carry note ranges (bit k of word k / 32 lets
+// key k play) and a channel priority. `older`: the 36-byte record of the
+// first authoring tools, which ends after the transposition.
+struct RangedInstrument {
+    Instrument base;
+    std::uint32_t noteRanges[4] = {0, 0, 0, 0};
+    std::uint32_t priority = 0;
+};
+
+inline Bytes BuildRangedBandFile(const std::vector<RangedInstrument>& instruments, bool older,
+                                 const std::string& name = "Band") {
+    Bytes items;
+    for (const auto& r : instruments) {
+        Bytes bins;
+        PutU32(bins, r.base.patch);
+        PutU32(bins, 0);
+        for (const std::uint32_t range : r.noteRanges)
+            PutU32(bins, range);
+        PutU32(bins, r.base.pchannel);
+        PutU32(bins, r.base.flags);
+        bins.push_back(r.base.pan);
+        bins.push_back(r.base.volume);
+        PutU16(bins, static_cast<std::uint16_t>(r.base.transpose));
+        if (!older) {
+            PutU32(bins, r.priority);
+            PutU16(bins, static_cast<std::uint16_t>(r.base.pitchBendRange));
+            PutU16(bins, 0);
+        }
+        Bytes lbin = Chunk("bins", bins);
+        if (r.base.collection) Append(lbin, ReferenceList(*r.base.collection));
+        Append(items, List("lbin", lbin));
+    }
+    Bytes body = List("UNFO", Chunk("UNAM", WideText(name)));
+    Append(body, List("lbil", items));
+    return Form("DMBD", body);
+}
+
 } // namespace qorn::testseg

@@ -1,9 +1,12 @@
 // Passes joined into one piece must play exactly as the player plays the
 // piece with repeats: the same messages at the same times, notes released
-// at every joint, the tempo of the loop start after each jump back, and
+// at every joint, the tempo in force carried over each jump back, and
 // the same end.
 #include "platform/loader/PlayPasses.h"
+#include "platform/formats/smf/StandardMidiFile.h"
 #include "platform/performance/SequencePlayer.h"
+#include "tests/formats/MidiWriter.h"
+#include "tests/segments/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -66,7 +69,7 @@ Played Play(std::shared_ptr<const music::Sequence> sequence, std::uint32_t repea
     player.setAudibleGroups(groups);
     Recorder r;
     // A step that no event time falls on exactly.
-    constexpr double kStep = 0.0123;
+    constexpr double kStep = 0.0117;
     for (; !player.finished() && r.step * kStep < maxSeconds; ++r.step)
         player.advance(kStep, r);
     Played p;
@@ -175,13 +178,14 @@ TEST(PlayPassesTest, EachPassPlaysItsOwnVersion) {
     EXPECT_EQ(keyed, expected);
     EXPECT_TRUE(
         std::is_sorted(joined->events.begin(), joined->events.end(), [](auto& a, auto& b) { return a.tick < b.tick; }));
-    // After each jump back the tempo of the loop start (set at 600) holds.
+    // Tempo is the performance's: after each jump back the tempo in force
+    // (set at 1200 in the pass before) holds, not the one of the loop start.
     for (std::uint32_t k = 1; k <= 3; ++k) {
         const std::uint32_t start = 2304 + (k - 1) * 1536;
-        auto it = std::find_if(joined->tempos.begin(), joined->tempos.end(),
-                               [&](const music::TempoChange& t) { return t.tick == start; });
-        ASSERT_NE(it, joined->tempos.end()) << "pass " << k;
-        EXPECT_EQ(it->microsecondsPerQuarter, 400000u);
+        auto it = std::upper_bound(joined->tempos.begin(), joined->tempos.end(), start,
+                                   [](std::uint32_t t, const music::TempoChange& c) { return t < c.tick; });
+        ASSERT_NE(it, joined->tempos.begin()) << "pass " << k;
+        EXPECT_EQ((it - 1)->microsecondsPerQuarter, 450000u) << "pass " << k;
     }
 }
 
@@ -235,6 +239,84 @@ TEST(PlayPassesTest, RefusesWhatCannotBeJoined) {
     huge->loopEndTicks = 0;
     huge->loopStartTicks = 0;
     EXPECT_FALSE(platform::UnrollPasses(Copies(huge, 3), PassPlan{0, 2, 0})); // too long to time
+}
+
+// A piece that sets its tempo (68 BPM) at tick 416, not at 0, as an authored
+// segment does, played twice: as a MIDI file with one repeat, and as its two
+// passes joined. Tempo is the performance's: the repeat keeps 68 from its
+// start (four beats of 0.8824 s), not 120 until tick 416 again, and its
+// note at tick 768 starts 0.8824 s after the pass does.
+TEST(PlayPassesTest, TheTempoInForceCarriesOverARepeat) {
+    testing::TrackWriter t;
+    t.noteOn(0, 0, 60).tempo(416, 882353).noteOff(352, 0, 60).noteOn(0, 0, 62).noteOff(768, 0, 62).endOfTrack(1536);
+    auto piece = std::make_shared<music::Sequence>();
+    ASSERT_TRUE(formats::ReadStandardMidiFile(testing::MidiFile(0, 768, {t}), *piece));
+    ASSERT_EQ(piece->lengthTicks, 3072u);
+    const double pass = 416.0 / 768 * 0.5 + 2656.0 / 768 * 0.882353;
+    const PassPlan plan = platform::PlanPasses(1, piece->events.size());
+    const auto joined = platform::UnrollPasses(Copies(piece, plan.passes()), plan);
+    ASSERT_TRUE(joined);
+    for (const auto& [sequence, repeats] :
+         {std::pair{std::shared_ptr<const music::Sequence>(piece), 1u}, std::pair{joined, plan.cycleRepeats}}) {
+        platform::SequencePlayer player(sequence, repeats);
+        struct OnTimes : platform::MidiSink {
+            double now = 0;
+            std::vector<std::pair<double, int>> ons;
+            void shortMessage(std::uint8_t status, std::uint8_t d1, std::uint8_t d2) override {
+                if ((status & 0xF0) == 0x90 && d2 > 0) ons.emplace_back(now, d1);
+            }
+            void sysEx(const std::uint8_t*, std::size_t) override {}
+        } sink;
+        for (; !player.finished() && sink.now < 20; sink.now += 0.001)
+            player.advance(0.001, sink);
+        EXPECT_NEAR(player.elapsedSeconds(), pass + 4 * 0.882353, 1e-3);
+        ASSERT_EQ(sink.ons.size(), 4u);
+        EXPECT_NEAR(sink.ons[2].first, pass, 2e-3);
+        EXPECT_EQ(sink.ons[3].second, 62);
+        EXPECT_NEAR(sink.ons[3].first, pass + 0.882353, 2e-3);
+    }
+}
+
+// A fade marked for reset is undone when playback stops inside the curve or
+// its reset time, in a piece played once or joined from passes; a stop after
+// that time, or a curve without the mark, leaves the faded value.
+TEST(CurveReset, StopInsideTheResetTimeRestoresTheAuthoredValue) {
+    testseg::SegmentSpec spec;
+    spec.header.length = 8 * 768;
+    spec.tempos = {{0, 120.0}}; // a beat of 768 ticks is half a second
+    spec.notes = {{0, 8 * 768 - 1, 0, 60, 100}, {0, 8 * 768 - 1, 1, 64, 100}};
+    // Volume of channel 0 falls 100 -> 10 over a beat, to be reset to 100 up
+    // to two beats later; pan of channel 1 moves without a reset.
+    spec.curves = {{0, 768, 2 * 768, 0, 0, 100, 10, 100, 4, 0, 7, 1}, {0, 768, 2 * 768, 1, 0, 64, 0, 64, 4, 0, 10, 0}};
+    const testseg::Loaded l = testseg::Load(testseg::BuildSegment(spec));
+    ASSERT_TRUE(l.ok) << l.error;
+    auto piece = std::make_shared<const music::Sequence>(l.sequence);
+    const PassPlan plan = platform::PlanPasses(1, piece->events.size());
+    const auto joined = platform::UnrollPasses(Copies(piece, plan.passes()), plan);
+    ASSERT_TRUE(joined);
+
+    struct Tail : platform::MidiSink {
+        std::vector<std::tuple<int, int, int>> sent;
+        void shortMessage(std::uint8_t status, std::uint8_t d1, std::uint8_t d2) override {
+            if ((status & 0xF0) == 0xB0 && (d1 == 7 || d1 == 10)) sent.emplace_back(status, d1, d2);
+        }
+        void sysEx(const std::uint8_t*, std::size_t) override {}
+    };
+    auto afterStop = [](std::shared_ptr<const music::Sequence> sequence, std::uint32_t repeats, double at) {
+        platform::SequencePlayer player(std::move(sequence), repeats);
+        Tail tail;
+        for (double t = 0; t < at; t += 0.01)
+            player.advance(0.01, tail);
+        tail.sent.clear();
+        player.stop(tail);
+        return tail.sent;
+    };
+    using Sent3 = std::vector<std::tuple<int, int, int>>;
+    // Halfway through the reset time, in the first pass and in the second.
+    EXPECT_EQ(afterStop(piece, 1, 1.0), (Sent3{{0xB0, 7, 100}}));
+    EXPECT_EQ(afterStop(joined, plan.cycleRepeats, 4.0 + 1.0), (Sent3{{0xB0, 7, 100}}));
+    // Past the reset time the fade stays.
+    EXPECT_EQ(afterStop(piece, 1, 2.0), Sent3{});
 }
 
 } // namespace

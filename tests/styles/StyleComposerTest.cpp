@@ -257,8 +257,8 @@ TEST(StyleComposerTest, VariationChoicesFollowTheChord) {
     st::Style style = FourVariationStyle({Ref(1, 0, 0, st::variationmode::kRandom)});
     auto& choices = style.parts[0].variationChoices;
     choices = {};
-    choices[0] = 1u << 4;       // major on degree V
-    choices[1] = 1u << (7 + 5); // minor on degree VI
+    choices[0] = kDirectMusicRow | 1u << 4;       // major on degree V
+    choices[1] = kDirectMusicRow | 1u << (7 + 5); // minor on degree VI
     for (std::uint32_t seed : {1u, 2u, 3u})
         EXPECT_EQ(KeysOn(ComposeOver(style, TwoChords(), {}, 4, seed), 0), (std::vector<int>{60, 61, 61, 61}));
 

@@ -14,8 +14,9 @@ inline platform::GUID PartId(std::uint32_t n) {
     return {0x51000000u + n, 0x1, 0x2, {0, 0, 0, 0, 0, 0, 0, std::uint8_t(n)}};
 }
 
-// Accepts every chord (any degree of any kind).
-inline constexpr std::uint32_t kAnyChord = 0x001FFFFF;
+// Accepts every chord (any degree of any kind), in the DirectMusic layout.
+inline constexpr std::uint32_t kDirectMusicRow = 0x20000000;
+inline constexpr std::uint32_t kAnyChord = kDirectMusicRow | 0x001FFFFF;
 
 inline st::StyleNote Note(std::int32_t grid, std::uint16_t musicValue, std::uint32_t variations = 1,
                           std::uint8_t playMode = st::playmode::kNone) {
@@ -84,17 +85,18 @@ inline st::SubChord SubChordOf(std::uint8_t root, std::uint32_t pattern, std::ui
 }
 
 // Key of F major; C major for the first measure, D minor for the second.
+// Roots as authored chord tracks store them: C at 12, D at 14.
 inline st::ChordTrack TwoChords() {
     st::ChordTrack t;
     t.keyRoot = 5;
     t.keyScale = 0xAB5AB5;
     st::Chord c;
     c.time = 0;
-    c.subChords = {SubChordOf(0, 0x91, 5)};
+    c.subChords = {SubChordOf(12, 0x91, 5)};
     st::Chord d;
     d.time = kMeasure;
     d.measure = 1;
-    d.subChords = {SubChordOf(2, 0x89, 5)};
+    d.subChords = {SubChordOf(14, 0x89, 5)};
     t.chords = {c, d};
     return t;
 }

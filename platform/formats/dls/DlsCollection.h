@@ -103,6 +103,13 @@ inline bool CollectionHasPatch(const Collection& collection, std::uint8_t bankMs
     return FindInstrument(collection, bankMsb, bankLsb, program, drums) != nullptr;
 }
 
+// The instrument a band's patch plays from a collection: the exact patch,
+// else (the author chose this collection for the part) the first instrument
+// of the same program and kind at another bank; nullptr when the collection
+// has neither. `exact` tells which.
+const Instrument* FindBandInstrument(const Collection& collection, std::uint8_t bankMsb, std::uint8_t bankLsb,
+                                     std::uint8_t program, bool drums, bool* exact = nullptr);
+
 // The tuning and loops that apply to a region: its own, else its wave's,
 // else the defaults.
 const WaveSample& EffectiveSample(const Collection& collection, const Region& region);

@@ -9,9 +9,10 @@ using formats::ByteReader;
 
 namespace {
 
-// Every field up to the channel priority; later versions append the
+// Every field up to the transposition: the bands of the first authoring
+// tools stop there; later versions append the channel priority, then the
 // pitch-bend range.
-constexpr std::size_t kInstrumentMin = 40;
+constexpr std::size_t kInstrumentMin = 36;
 
 bool ReadInstrumentRecord(const riff::Chunk& c, BandInstrument& inst, Diagnostics& warnings) {
     ByteReader r = c.body;
@@ -29,7 +30,7 @@ bool ReadInstrumentRecord(const riff::Chunk& c, BandInstrument& inst, Diagnostic
     r.readU8(inst.pan);
     r.readU8(inst.volume);
     r.readU16LE(transpose);
-    r.readU32LE(inst.priority);
+    if (!r.readU32LE(inst.priority)) inst.flags &= ~BandInstrument::kChannelPriority;
     inst.transpose = static_cast<std::int16_t>(transpose);
     std::uint16_t bend = 0;
     if (r.readU16LE(bend)) {

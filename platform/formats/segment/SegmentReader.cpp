@@ -1,5 +1,7 @@
 #include "SegmentReader.h"
 
+#include "platform/formats/dls/DlsCollection.h"
+
 #include "BandReader.h"
 #include "EmbeddedObjects.h"
 #include "SegmentGuids.h"
@@ -310,8 +312,36 @@ bool ReadSegmentFile(std::span<const std::uint8_t> bytes, SegmentFile& out, cons
                 if (inst.hasReference && NamesCollection(inst.reference) &&
                     (inst.flags & BandInstrument::kUseDefaultGmSet) == 0)
                     inst.collection = binder.bind(inst.reference);
+    for (const auto& track : seg.tracks)
+        for (const auto& band : track.bands)
+            CheckBandPatches(band, seg.collections, seg.warnings);
     out = std::move(seg);
     return true;
+}
+
+void CheckBandPatches(const Band& band, const std::vector<std::shared_ptr<const dls::Collection>>& collections,
+                      Diagnostics& warnings) {
+    for (const auto& inst : band.instruments) {
+        if (inst.collection < 0 || std::size_t(inst.collection) >= collections.size()) continue;
+        if ((inst.flags & BandInstrument::kPatch) == 0) continue;
+        const dls::Collection& collection = *collections[std::size_t(inst.collection)];
+        bool exact = false;
+        const dls::Instrument* found =
+            dls::FindBandInstrument(collection, inst.bankMsb(), inst.bankLsb(), inst.program(), inst.drums(), &exact);
+        if (exact) continue;
+        char text[160];
+        if (found)
+            std::snprintf(text, sizeof text,
+                          "channel %u asks for bank %u/%u program %u, which its collection holds only at bank %u/%u: "
+                          "that one plays",
+                          inst.pchannel, inst.bankMsb(), inst.bankLsb(), inst.program(), found->bankMsb,
+                          found->bankLsb);
+        else
+            std::snprintf(text, sizeof text,
+                          "channel %u asks for bank %u/%u program %u, which its collection lacks: General MIDI plays",
+                          inst.pchannel, inst.bankMsb(), inst.bankLsb(), inst.program());
+        warnings.push_back(text);
+    }
 }
 
 } // namespace qorn::formats::segment

@@ -20,6 +20,12 @@ bool LooksLikeSegmentFile(std::span<const std::uint8_t> bytes);
 bool ReadSegmentFile(std::span<const std::uint8_t> bytes, SegmentFile& out, const ReferenceResolver& resolver,
                      std::string* error);
 
+// Warns of each instrument of `band` whose collection lacks its exact patch:
+// it plays the collection's instrument of that program at another bank, or
+// General MIDI when the collection has none.
+void CheckBandPatches(const Band& band, const std::vector<std::shared_ptr<const dls::Collection>>& collections,
+                      Diagnostics& warnings);
+
 // Reads a band file (RIFF 'DMBD') on its own.
 bool ReadBandFile(std::span<const std::uint8_t> bytes, Band& out, Diagnostics& warnings);
 

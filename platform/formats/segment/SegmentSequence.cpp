@@ -2,8 +2,10 @@
 
 #include "CurveRenderer.h"
 #include "platform/formats/common/Limits.h"
+#include "platform/formats/dls/DlsCollection.h"
 
 #include <algorithm>
+#include <bitset>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -39,9 +41,48 @@ bool MapPChannel(std::uint32_t pchannel, std::uint8_t& group, std::uint8_t& chan
     return true;
 }
 
+// Calls send(status, data1, data2) with the messages that set a curve's
+// controller, pitch bend or pressure to `value` (in the kind's range);
+// `select` first selects the parameter of an RPN or NRPN curve.
+template <typename Send>
+void CurveMessages(const CurveItem& k, std::uint8_t channel, int value, bool select, Send send) {
+    const auto cc = static_cast<std::uint8_t>(0xB0 | channel);
+    switch (static_cast<CurveKind>(k.kind)) {
+    case CurveKind::PitchBend:
+        send(static_cast<std::uint8_t>(0xE0 | channel), value & 0x7F, (value >> 7) & 0x7F);
+        break;
+    case CurveKind::Controller:
+        send(cc, k.ccData & 0x7F, std::clamp(value, 0, 127));
+        break;
+    case CurveKind::ChannelPressure:
+        send(static_cast<std::uint8_t>(0xD0 | channel), value & 0x7F, 0);
+        break;
+    case CurveKind::PolyPressure:
+        send(static_cast<std::uint8_t>(0xA0 | channel), k.ccData & 0x7F, value & 0x7F);
+        break;
+    case CurveKind::Rpn:
+    case CurveKind::Nrpn: {
+        const bool rpn = static_cast<CurveKind>(k.kind) == CurveKind::Rpn;
+        if (select) {
+            send(cc, rpn ? 101 : 99, (k.paramType >> 7) & 0x7F);
+            send(cc, rpn ? 100 : 98, k.paramType & 0x7F);
+        }
+        send(cc, 6, (value >> 7) & 0x7F);
+        send(cc, 38, value & 0x7F);
+        break;
+    }
+    }
+}
+
 struct Transposition {
     std::int64_t tick;
     int semitones;
+};
+
+// The keys a band lets its instrument play on a channel from `tick` on.
+struct KeyRange {
+    std::int64_t tick;
+    std::bitset<128> keys;
 };
 
 class Builder {
@@ -155,6 +196,7 @@ class Builder {
                     pushController(tick, kBandSetup, group, channel, 101, 127);
                     pushController(tick, kBandSetup, group, channel, 100, 127);
                 }
+                keyRanges_[inst.pchannel].push_back({tick, keysPlayed(inst)});
                 if (inst.flags & BandInstrument::kTranspose) {
                     // A drum kit's keys choose instruments, so transposing them would swap sounds.
                     const int semitones = inst.drums() && (inst.flags & BandInstrument::kPatch) ? 0 : inst.transpose;
@@ -164,6 +206,49 @@ class Builder {
         }
         for (auto& [pch, list] : transpose_)
             std::stable_sort(list.begin(), list.end(), [](auto& a, auto& b) { return a.tick < b.tick; });
+        for (auto& [pch, list] : keyRanges_)
+            std::stable_sort(list.begin(), list.end(), [](auto& a, auto& b) { return a.tick < b.tick; });
+    }
+
+    bool keyPlays(std::uint32_t pchannel, std::int64_t tick, int key) const {
+        auto it = keyRanges_.find(pchannel);
+        if (it == keyRanges_.end()) return true;
+        bool plays = true;
+        for (const auto& r : it->second) {
+            if (r.tick > tick) break;
+            plays = r.keys[std::size_t(key)];
+        }
+        return plays;
+    }
+
+    // A band's instrument is downloaded only with the regions that hold a
+    // key of its note ranges, so other keys find nothing to sound. Where the
+    // collection's regions are known a whole region plays; the General MIDI
+    // set is taken key by key. No range at all asks for the whole instrument.
+    std::bitset<128> keysPlayed(const BandInstrument& inst) const {
+        std::bitset<128> keys;
+        for (std::size_t key = 0; key < 128; ++key)
+            keys[key] = (inst.noteRanges[key / 32] >> (key % 32)) & 1u;
+        if (!(inst.flags & BandInstrument::kNoteRanges) || keys.none()) return keys.set();
+        const bool inCollection = inst.collection >= 0 && std::size_t(inst.collection) < seg_.collections.size() &&
+                                  seg_.collections[std::size_t(inst.collection)];
+        if (!inCollection) return keys;
+        const dls::Instrument* found =
+            dls::FindBandInstrument(*seg_.collections[std::size_t(inst.collection)], inst.bankMsb(), inst.bankLsb(),
+                                    inst.program(), inst.drums());
+        if (found == nullptr) return keys;
+        std::bitset<128> regions;
+        for (const auto& region : found->regions) {
+            const std::size_t low = std::min<std::size_t>(region.keyLow, 127);
+            const std::size_t high = std::min<std::size_t>(region.keyHigh, 127);
+            bool asked = false;
+            for (std::size_t key = low; key <= high; ++key)
+                asked = asked || keys[key];
+            if (!asked) continue;
+            for (std::size_t key = low; key <= high; ++key)
+                regions[key] = true;
+        }
+        return regions;
     }
 
     int transposeAt(std::uint32_t pchannel, std::int64_t tick) const {
@@ -189,6 +274,10 @@ class Builder {
             if (kind == 0x90 && d2 > 0) {
                 const int key = d1 + transposeAt(e.pchannel, tick);
                 if (key < 0 || key > 127) continue;
+                if (!keyPlays(e.pchannel, tick, key)) {
+                    ++outOfRange_;
+                    continue;
+                }
                 if (tick < playStart_) continue; // a note begun before the start is not heard
                 const std::int64_t off = tick + std::max<std::int32_t>(e.duration, 1);
                 push(tick, kOther, false, status, static_cast<std::uint8_t>(key), d2, group);
@@ -240,34 +329,10 @@ class Builder {
             if (tracked) lastEnd[{k.pchannel, kind == CurveKind::PitchBend ? -1 : k.ccData}] = k.endValue;
             bool first = true;
             auto emit = [&](std::int64_t tick, int value) {
-                switch (kind) {
-                case CurveKind::PitchBend:
-                    push(tick, kOther, true, static_cast<std::uint8_t>(0xE0 | channel),
-                         static_cast<std::uint8_t>(value & 0x7F), static_cast<std::uint8_t>(value >> 7), group);
-                    break;
-                case CurveKind::Controller:
-                    pushController(tick, kOther, group, channel, k.ccData & 0x7F, value);
-                    break;
-                case CurveKind::ChannelPressure:
-                    push(tick, kOther, true, static_cast<std::uint8_t>(0xD0 | channel),
-                         static_cast<std::uint8_t>(value), 0, group);
-                    break;
-                case CurveKind::PolyPressure:
-                    push(tick, kOther, true, static_cast<std::uint8_t>(0xA0 | channel), k.ccData & 0x7F,
-                         static_cast<std::uint8_t>(value), group);
-                    break;
-                case CurveKind::Rpn:
-                case CurveKind::Nrpn: {
-                    if (first) {
-                        const bool rpn = kind == CurveKind::Rpn;
-                        pushController(tick, kOther, group, channel, rpn ? 101 : 99, (k.paramType >> 7) & 0x7F);
-                        pushController(tick, kOther, group, channel, rpn ? 100 : 98, k.paramType & 0x7F);
-                    }
-                    pushController(tick, kOther, group, channel, 6, value >> 7);
-                    pushController(tick, kOther, group, channel, 38, value & 0x7F);
-                    break;
-                }
-                }
+                CurveMessages(k, channel, value, first, [&](std::uint8_t status, int d1, int d2) {
+                    push(tick, kOther, true, status, static_cast<std::uint8_t>(d1), static_cast<std::uint8_t>(d2),
+                         group);
+                });
                 first = false;
             };
             const std::size_t before = pending_.size();
@@ -279,10 +344,21 @@ class Builder {
                 RenderCurve(k, start, emit);
             }
             curveEvents_ += pending_.size() - before;
-            // The reset value applies only when playback is cut short
-            // inside the reset time (a stop, a transition); the performance
-            // resets controllers on a stop itself, so nothing is scheduled.
+            if (k.flags & CurveItem::kReset) addReset(k, start, group, channel);
         }
+    }
+
+    // The reset value applies only when playback is cut short from the
+    // curve's start to the end of its reset time; the player sends it then.
+    void addReset(const CurveItem& k, std::int64_t start, std::uint8_t group, std::uint8_t channel) {
+        const std::int64_t until =
+            start + std::max<std::int32_t>(k.duration, 0) + std::max<std::int32_t>(k.resetDuration, 0);
+        const int value = std::clamp<int>(k.resetValue, 0, CurveMaxValue(k));
+        CurveMessages(k, channel, value, true, [&](std::uint8_t status, int d1, int d2) {
+            resets_.push_back({start, until,
+                               music::ControllerReset{0, 0, status, static_cast<std::uint8_t>(d1),
+                                                      static_cast<std::uint8_t>(d2), group}});
+        });
     }
 
     void addSysEx(const Track& track) {
@@ -332,6 +408,19 @@ class Builder {
         for (const auto& p : kept)
             out_.events.push_back(p.event);
         if (dropped > 0) warn(std::to_string(dropped) + " events after the end of the segment not played");
+        if (outOfRange_ > 0)
+            warn(std::to_string(outOfRange_) + " notes outside their band instrument's note ranges not played");
+
+        std::stable_sort(resets_.begin(), resets_.end(),
+                         [](auto& a, auto& b) { return std::get<0>(a) < std::get<0>(b); });
+        for (auto [from, until, r] : resets_) {
+            from = std::max<std::int64_t>(from - playStart_, 0);
+            until = std::min<std::int64_t>(until - playStart_, length);
+            if (until < 0 || from > until) continue;
+            r.fromTick = static_cast<std::uint32_t>(from);
+            r.untilTick = static_cast<std::uint32_t>(until);
+            out_.resets.push_back(r);
+        }
 
         std::stable_sort(patches_.begin(), patches_.end(), [](auto& a, auto& b) { return a.first < b.first; });
         for (auto [tick, p] : patches_) {
@@ -382,6 +471,9 @@ class Builder {
     std::vector<Pending> pending_;
     std::vector<std::pair<std::int64_t, PatchSelect>> patches_;
     std::map<std::uint32_t, std::vector<Transposition>> transpose_;
+    std::map<std::uint32_t, std::vector<KeyRange>> keyRanges_;
+    std::size_t outOfRange_ = 0;
+    std::vector<std::tuple<std::int64_t, std::int64_t, music::ControllerReset>> resets_;
     std::size_t curveEvents_ = 0;
     std::vector<std::tuple<std::int64_t, std::uint32_t, int>> bandVolumes_;
 };

@@ -156,7 +156,7 @@ bool LooksLikeStandardMidiFile(std::span<const std::uint8_t> bytes) {
 }
 
 bool ReadStandardMidiFile(std::span<const std::uint8_t> bytes, music::Sequence& out, std::string* error,
-                          Diagnostics* /*warnings*/) {
+                          Diagnostics* warnings) {
     out = music::Sequence{};
     const Located located = LocateMidiData(bytes);
     if (!located.found) {
@@ -216,6 +216,10 @@ bool ReadStandardMidiFile(std::span<const std::uint8_t> bytes, music::Sequence& 
         const auto track = smf::ParseTrack(smf.subspan(dataStart, limit - dataStart), options, seq);
         pieceEnd = std::max(pieceEnd, track.endTick);
         if (sequential) nextOffset = track.endTick;
+        if (track.badDataAt != 0 && warnings)
+            warnings->push_back(
+                "track " + std::to_string(trackStarts.size()) + ": a data byte of 0x80 or more at byte " +
+                std::to_string(base + dataStart + track.badDataAt) + "; the rest of the track is dropped");
 
         if (lengthTrusted) {
             pos = declaredEnd;

@@ -60,13 +60,13 @@ class Parser {
                     readDelta = false;
                     continue;
                 }
-                if (!channelMessage(running_, readDelta)) break;
+                if (!channelMessage(running_, result)) break;
                 continue;
             }
             reader_.skip(1);
             if (b < 0xF0u) {
                 running_ = b;
-                if (!channelMessage(b, readDelta)) break;
+                if (!channelMessage(b, result)) break;
             } else if (b == 0xFFu) {
                 bool endOfTrack = false;
                 if (!metaEvent(endOfTrack)) break;
@@ -95,18 +95,19 @@ class Parser {
 
     std::uint32_t absoluteTick() const { return static_cast<std::uint32_t>(tick_); }
 
-    // False when the bytes end inside the message. A status byte where data
-    // belongs means the message was cut: it is dropped, and that byte starts
-    // the next event at the same tick (`readDelta` set false).
-    bool channelMessage(std::uint8_t status, bool& readDelta) {
+    // False when the track ends here: the bytes end inside the message, or a
+    // data byte has its top bit set. Past such a byte the track is garbage
+    // (a real file went on with a delta of millions of ticks), so the event
+    // is dropped and the track ends with its last valid event.
+    bool channelMessage(std::uint8_t status, TrackResult& result) {
         std::uint8_t data[2] = {0, 0};
         const int count = DataBytesOfChannelMessage(status);
         for (int i = 0; i < count; ++i) {
             std::uint8_t b = 0;
             if (!reader_.peekU8(b)) return false;
             if (b >= 0x80u) {
-                readDelta = false;
-                return true;
+                result.badDataAt = reader_.position();
+                return false;
             }
             reader_.skip(1);
             data[i] = b;

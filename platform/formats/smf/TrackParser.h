@@ -28,6 +28,9 @@ struct TrackResult {
     // Absolute tick of End-of-Track, or of the last event when it is missing.
     std::uint32_t endTick = 0;
     bool sawEndOfTrack = false;
+    // Offset of a channel event's data byte of 0x80 or more, where the
+    // track was ended; 0 when none was met.
+    std::size_t badDataAt = 0;
 };
 
 // Appends the track's channel events, tempo changes and system-exclusive
