@@ -1,6 +1,7 @@
 #include "StyleSegment.h"
 
 #include "StyleComposer.h"
+#include "platform/formats/segment/SegmentReader.h"
 
 #include <algorithm>
 #include <string>

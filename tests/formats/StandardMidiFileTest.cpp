@@ -360,12 +360,12 @@ TEST(SmfDamageTest, ATrackTurningIntoGarbageEndsAtItsLastValidEvent) {
     const Bytes file = MidiFile(1, 96, {garbage, Scale({40}).endOfTrack()});
     music::Sequence seq;
     std::string error;
-    std::vector<std::string> warnings;
+    Diagnostics warnings;
     ASSERT_TRUE(ReadStandardMidiFile(file, seq, &error, &warnings)) << error;
     EXPECT_EQ(Notes(seq), "on60@0 on40@0 off60@96 on62@96 off40@96 off62@192");
     EXPECT_EQ(seq.lengthTicks, 192u);
     ASSERT_EQ(warnings.size(), 1u);
-    EXPECT_NE(warnings[0].find("0x80"), std::string::npos) << warnings[0];
+    EXPECT_NE(warnings[0].message.find("0x80"), std::string::npos) << warnings[0].message;
 }
 
 TEST(SmfDamageTest, NotMidiFailsNamingChunkAndOffset) {

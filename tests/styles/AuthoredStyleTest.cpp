@@ -4,9 +4,7 @@
 #include "StyleWriter.h"
 #include "TestStyles.h"
 
-#include "platform/composer/StyleSegment.h"
-#include "platform/formats/segment/SegmentReader.h"
-#include "platform/formats/segment/SegmentSequence.h"
+#include "platform/loader/SegmentAssembly.h"
 
 #include <gtest/gtest.h>
 
@@ -33,15 +31,15 @@ constexpr std::uint32_t kDisabled = kDirectMusicRow;
 using Performed = std::map<int, std::vector<std::pair<std::uint32_t, int>>>;
 
 Performed Play(const Bytes& file, std::uint32_t seed) {
-    seg::SegmentFile segment;
+    seg::ObjectCache cache;
+    std::shared_ptr<const music::Sequence> sequence;
     std::string error;
-    seg::EmbeddedOnlyResolver resolver;
-    EXPECT_TRUE(seg::ReadSegmentFile(file, segment, resolver, &error)) << error;
-    composer::AddStyleComposition(file, resolver, segment, seed);
-    music::Sequence sequence;
-    seg::BuildSegmentSequence(segment, sequence, nullptr);
+    EXPECT_TRUE(platform::LoadSegmentWithTracks(file, "/nonexistent/authored.sgt", cache, sequence, &error, nullptr,
+                                                seed))
+        << error;
     Performed out;
-    for (const auto& e : sequence.events)
+    if (!sequence) return out;
+    for (const auto& e : sequence->events)
         if ((e.status & 0xF0) == 0x90 && e.data2 > 0) out[e.status & 0x0F].push_back({e.tick, e.data1});
     return out;
 }
