@@ -141,7 +141,7 @@ void benchRenderSpeed(const std::string& renderTool) {
 
 struct Probe {
     std::vector<std::uint64_t> noteOnFrames;
-    static void record(void* self, std::uint64_t frame, std::uint8_t status) {
+    static void record(void* self, std::uint64_t frame, std::uint8_t status, std::uint8_t /*key*/) {
         // The vector was reserved: no allocation on this path.
         auto* p = static_cast<Probe*>(self);
         if ((status & 0xF0) == 0x90 && p->noteOnFrames.size() < p->noteOnFrames.capacity())
