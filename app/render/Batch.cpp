@@ -169,14 +169,16 @@ BatchResult RunBatch(const std::vector<BatchJob>& jobs, const std::vector<std::s
             const bool ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
             const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - r.start).count();
             const std::string name = std::filesystem::path(r.job->input).filename().string();
+            const BatchJob& job = *r.job;
+            const double audio = r.audio;
             running.erase(running.begin() + std::ptrdiff_t(i));
             if (ok) {
                 ++result.rendered;
-                if (showProgress) screen.message(FormatProgress(name, 1.0, elapsed, r.audio) + "  done", running);
+                if (showProgress) screen.message(FormatProgress(name, 1.0, elapsed, audio) + "  done", running);
             } else {
                 ++result.failed;
                 if (WIFSIGNALED(status))
-                    screen.message("qorn-render: " + r.job->input + ": the render crashed (" +
+                    screen.message("qorn-render: " + job.input + ": the render crashed (" +
                                        strsignal(WTERMSIG(status)) + ")",
                                    running);
                 else if (showProgress)

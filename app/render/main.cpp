@@ -124,6 +124,11 @@ std::optional<int> parse(int argc, char** argv, Options& o) {
             for (++i; i < argc; ++i)
                 o.inputs.emplace_back(argv[i]);
         } else if (arg.size() > 1 && arg[0] == '-') {
+            static constexpr std::string_view kWithValue[] = {"--rate",   "--bits",   "--tempo",     "--repeats",
+                                                              "--volume", "--seed",   "--soundfont", "--threads",
+                                                              "-o",       "--format", "-j"};
+            if (std::find(std::begin(kWithValue), std::end(kWithValue), arg) == std::end(kWithValue))
+                return usageError("unknown option " + std::string(arg));
             const char* v = value();
             if (v == nullptr) return usageError(std::string(arg) + " needs a value");
             long n = 0;
@@ -161,8 +166,6 @@ std::optional<int> parse(int argc, char** argv, Options& o) {
             } else if (arg == "-j") {
                 if (!parseLong(v, 1, 256, o.jobs)) return usageError("-j must be between 1 and 256");
                 continue;
-            } else {
-                return usageError("unknown option " + std::string(arg));
             }
             keep(arg, v);
         } else {
