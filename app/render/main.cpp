@@ -95,7 +95,8 @@ bool parseLong(const char* text, long low, long high, long& out) {
     return true;
 }
 
-// 0 when the options are good, else the exit status.
+// The exit status when the run ends with the options (help, version, a
+// wrong option); nothing when it goes on.
 std::optional<int> parse(int argc, char** argv, Options& o) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
