@@ -53,7 +53,7 @@ constexpr const char* kHelp =
     "  -o DIR                    render every INPUT to DIR/<name>.<format>\n"
     "  --format wav|flac|ogg|mid output format with -o (wav)\n"
     "  -j N                      files rendered at once with -o (one per core)\n"
-    "  -q, --quiet               no progress and no summary\n"
+    "  -q, --quiet               no progress and no summary line\n"
     "  --help, --version\n";
 
 struct Options {
@@ -309,6 +309,6 @@ int main(int argc, char** argv) {
     std::vector<std::string> args = o.passOn;
     if (o.threads == 0) args.insert(args.end(), {"--threads", "1"});
     const BatchResult result = RunBatch(jobs, args, o.jobs > 0 ? int(o.jobs) : Cores(), !o.quiet && isatty(2));
-    std::printf("%d rendered, %d failed\n", result.rendered, result.failed);
+    if (!o.quiet) std::printf("%d rendered, %d failed\n", result.rendered, result.failed);
     return result.failed == 0 ? 0 : 1;
 }
