@@ -116,18 +116,20 @@ std::vector<std::uint8_t> WriteStandardMidiFile(const music::Sequence& sequence)
         if (sequence.tempos.empty() || sequence.tempos.front().tick > 0) tempo(0, kDefaultTempo);
         std::size_t s = 0;
         const auto& bytes = sequence.sysexBytes;
-        auto sysexUpTo = [&](std::uint32_t tick) {
-            for (; s < sequence.sysex.size() && sequence.sysex[s].tick <= tick; ++s) {
+        // Messages before `tick` (all of them for kToEnd); a tempo goes first at its tick.
+        constexpr std::uint64_t kToEnd = 1ull << 32;
+        auto sysexBefore = [&](std::uint64_t tick) {
+            for (; s < sequence.sysex.size() && sequence.sysex[s].tick < tick; ++s) {
                 const music::SysExEvent& x = sequence.sysex[s];
                 if (x.group != 0 || x.offset >= bytes.size() || x.length > bytes.size() - x.offset) continue;
                 track.sysex(x.tick, bytes.data() + x.offset, x.length);
             }
         };
         for (const music::TempoChange& t : sequence.tempos) {
-            sysexUpTo(t.tick > 0 ? t.tick - 1 : 0);
+            sysexBefore(t.tick);
             tempo(t.tick, std::clamp<std::uint32_t>(t.microsecondsPerQuarter, 1, 0xFFFFFF));
         }
-        sysexUpTo(0xFFFFFFFFu);
+        sysexBefore(kToEnd);
         track.end(sequence.lengthTicks);
     }
 
