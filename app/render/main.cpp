@@ -11,6 +11,7 @@
 #include "platform/formats/smf/SmfWriter.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -182,8 +183,9 @@ std::optional<int> parse(int argc, char** argv, Options& o) {
 }
 
 bool IsMidiOutput(const std::string& path) {
-    const std::string ext = std::filesystem::path(path).extension().string();
-    return ext == ".mid" || ext == ".MID" || ext == ".midi";
+    std::string ext = std::filesystem::path(path).extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return ext == ".mid" || ext == ".midi";
 }
 
 int Cores() {
