@@ -6,6 +6,7 @@
 #include "app/render/OfflineSession.h"
 #include "platform/formats/smf/StandardMidiFile.h"
 #include "platform/synth/SynthPort.h"
+#include "tests/dls/DlsWriter.h"
 #include "tests/formats/MidiWriter.h"
 #include "tests/segments/SegmentWriter.h"
 #include "tests/styles/StyleWriter.h"
@@ -242,17 +243,22 @@ TEST_F(RenderTool, AFailedWriteLeavesNoFileAndFails) {
 }
 
 // A sequence-based segment: its notes, their lengths and the band's programs
-// come back from the MIDI file as the segment holds them.
+// come back from the MIDI file as the segment holds them, those of a DLS
+// instrument too, with a warning that the instrument itself stays behind.
 TEST_F(RenderTool, SegmentExportReadsBackAsTheSegmentPlays) {
     testseg::SegmentSpec spec;
     spec.header.length = 4 * 768;
     spec.tempos = {{0, 100.0}, {2 * 768, 140.0}};
     for (int i = 0; i < 8; ++i)
         spec.notes.push_back({i * 384, 300 + i * 10, std::uint32_t(i % 2 == 0 ? 0 : 3), std::uint8_t(60 + i)});
-    spec.bands = {{0, {{0, 24, 0x1 | 0x2}, {3, 0x010000 | 41, 0x1 | 0x2}}}};
+    // Channel 5 plays an instrument of a DLS collection beside the segment.
+    write("tones.dls", testdls::BuildDls(testdls::TestCollection()));
+    const testseg::Reference tones{testseg::kCollectionClass, std::nullopt, "", "tones.dls"};
+    spec.bands = {{0, {{0, 24, 0x1 | 0x2}, {3, 0x010000 | 41, 0x1 | 0x2}, {5, 0, 0x1 | 0x2, 64, 100, 0, 2, tones}}}};
     const fs::path sgt = write("song.sgt", testseg::BuildSegment(spec));
     const Outcome r = Tool(q(sgt) + " " + q(dir_ / "song.mid"));
     ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("warning: " + sgt.string() + ": the piece plays DLS instruments"), std::string::npos) << r.out;
 
     std::string error;
     auto session = render::OfflineSession::CreateWithoutSound(&error);
@@ -272,7 +278,7 @@ TEST_F(RenderTool, SegmentExportReadsBackAsTheSegmentPlays) {
         if ((e.status & 0xF0) == 0xB0 && e.data1 == 32) std::get<1>(programs[ch]) = e.data2;
         if ((e.status & 0xF0) == 0xC0) std::get<2>(programs[ch]) = e.data1;
     }
-    ASSERT_EQ(own->patches.size(), 2u);
+    ASSERT_EQ(own->patches.size(), 3u);
     for (const auto& p : own->patches)
         EXPECT_EQ(programs[p.channel], std::make_tuple(int(p.bankMsb), int(p.bankLsb), int(p.program)));
 }
