@@ -1,5 +1,7 @@
 #include "engine/TDMusicEngine.h"
 
+#include "engine/PortSetup.h"
+
 #include "platform/com/ComRuntime.h"
 #include "platform/com/Guids.h"
 #include "platform/kernel/Kernel.h"
@@ -256,19 +258,13 @@ std::int32_t TDMusicEngine::Play(std::int32_t portIndex, bool effects) {
             PortValid = false;
         }
 
-        DMUS_PORTPARAMS params{};
-        params.dwSize = sizeof params;
-        params.dwValidParams = DMUS_PORTPARAMS_VOICES | DMUS_PORTPARAMS_CHANNELGROUPS | DMUS_PORTPARAMS_AUDIOCHANNELS;
-        params.dwVoices = 128;
-        params.dwChannelGroups = 1;
-        params.dwAudioChannels = 16;
+        DWORD sampleRate = 0;
         if (isSynthEntry) {
             int offset = portIndex - FirstSynthEntry;
             if (offset < 0 || offset > 2) offset = 1;
-            params.dwValidParams |= DMUS_PORTPARAMS_SAMPLERATE | DMUS_PORTPARAMS_EFFECTS;
-            params.dwSampleRate = SampleRates[offset];
-            params.dwEffectFlags = effects ? DMUS_EFFECT_REVERB | DMUS_EFFECT_CHORUS : DMUS_EFFECT_NONE;
+            sampleRate = SampleRates[offset];
         }
+        DMUS_PORTPARAMS params = qorn::engine::OutputPortParams(isSynthEntry, sampleRate, effects);
 
         const HRESULT created = DirectMusic->CreatePort(PortGuids[portIndex], &params, &Port, nullptr);
         if (created != S_OK && created != S_FALSE) {
@@ -284,20 +280,19 @@ std::int32_t TDMusicEngine::Play(std::int32_t portIndex, bool effects) {
         }
         PortValid = true;
 
-        if (Port->Activate(TRUE) != S_OK) {
+        switch (qorn::engine::ConnectPort(Performance, Port)) {
+        case qorn::engine::PortStep::Done:
+            break;
+        case qorn::engine::PortStep::Activate:
             ReportError("Can't Active Port");
             return -1;
-        }
-        if (Performance->AddPort(Port) != S_OK) {
+        case qorn::engine::PortStep::AddPort:
             ReportError("Can't Set Instrument");
             return -1;
-        }
-        std::int32_t autoDownload = 1;
-        if (Performance->SetGlobalParam(GUID_PerfAutoDownload, &autoDownload, sizeof autoDownload) != S_OK) {
+        case qorn::engine::PortStep::AutoDownload:
             ReportError("Can't Assign Performance");
             return -1;
-        }
-        if (Performance->AssignPChannelBlock(0, Port, 1) != S_OK) {
+        case qorn::engine::PortStep::AssignChannels:
             ReportError("Can't Assign Instrument");
             return -1;
         }
@@ -421,10 +416,7 @@ std::int64_t TDMusicEngine::GetPlayTime() {
 
 void TDMusicEngine::SetVolume(std::int32_t position) {
     if (!PerformanceValid || ActivePort < FirstSynthEntry) return;
-    // Two straight lines meeting at position 16; 88 is 0 dB. Computed wide
-    // so no position can overflow.
-    const std::int64_t p = position;
-    std::int32_t volume = static_cast<std::int32_t>(p < 16 ? p * 56 - 3056 : p * 30 - 2640);
+    std::int32_t volume = qorn::engine::VolumeForPosition(position);
     Performance->SetGlobalParam(GUID_PerfMasterVolume, &volume, sizeof volume);
 }
 

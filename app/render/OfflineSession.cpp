@@ -5,6 +5,7 @@
 #include "platform/com/Guids.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/loader/Loader.h"
+#include "platform/loader/Segment.h"
 #include "platform/synth/SynthPort.h"
 
 #include <algorithm>
@@ -27,47 +28,47 @@ constexpr float kSilence = 3e-5f;
 
 } // namespace
 
-std::int32_t VolumeForPosition(int position) {
-    return position < 16 ? position * 56 - 3056 : position * 30 - 2640;
+bool OfflineSession::createObjects(std::string* error) {
+    RegisterMusicPlatform();
+    auto failWith = [&](const char* why) {
+        if (error) *error = why;
+        return false;
+    };
+    if (FAILED(CoCreateInstance(CLSID_DirectMusic, nullptr, CLSCTX_INPROC_SERVER, IID_IDirectMusic2,
+                                reinterpret_cast<void**>(&directMusic_))))
+        return failWith("cannot create the DirectMusic object");
+    if (FAILED(CoCreateInstance(CLSID_DirectMusicPerformance, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IDirectMusicPerformance2, reinterpret_cast<void**>(&performance_))) ||
+        performance_->Init(nullptr, nullptr, nullptr) != S_OK)
+        return failWith("cannot create the performance");
+    if (FAILED(CoCreateInstance(CLSID_DirectMusicLoader, nullptr, CLSCTX_INPROC_SERVER, IID_IDirectMusicLoader,
+                                reinterpret_cast<void**>(&loader_))))
+        return failWith("cannot create the loader");
+    return true;
+}
+
+std::unique_ptr<OfflineSession> OfflineSession::CreateWithoutSound(std::string* error) {
+    std::unique_ptr<OfflineSession> s(new OfflineSession());
+    if (!s->createObjects(error)) return nullptr;
+    return s;
 }
 
 std::unique_ptr<OfflineSession> OfflineSession::Create(int sampleRate, bool effects, std::string* error) {
-    RegisterMusicPlatform();
     std::unique_ptr<OfflineSession> s(new OfflineSession());
-    auto failWith = [&](const char* why) {
-        if (error) *error = why;
+    if (!s->createObjects(error)) return nullptr;
+    // The port the player builds for its synthesizer entry at this rate.
+    DMUS_PORTPARAMS params = engine::OutputPortParams(true, DWORD(sampleRate), effects);
+    if (FAILED(s->directMusic_->CreatePort(GUID_NULL, &params, &s->portIf_, nullptr)) || s->portIf_ == nullptr) {
+        if (error) *error = "cannot create the synthesizer (is the SoundFont installed?)";
         return nullptr;
-    };
-    if (FAILED(CoCreateInstance(CLSID_DirectMusic, nullptr, CLSCTX_INPROC_SERVER, IID_IDirectMusic2,
-                                reinterpret_cast<void**>(&s->directMusic_))))
-        return failWith("cannot create the DirectMusic object");
-    if (FAILED(CoCreateInstance(CLSID_DirectMusicPerformance, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_IDirectMusicPerformance2, reinterpret_cast<void**>(&s->performance_))) ||
-        s->performance_->Init(nullptr, nullptr, nullptr) != S_OK)
-        return failWith("cannot create the performance");
-    if (FAILED(CoCreateInstance(CLSID_DirectMusicLoader, nullptr, CLSCTX_INPROC_SERVER, IID_IDirectMusicLoader,
-                                reinterpret_cast<void**>(&s->loader_))))
-        return failWith("cannot create the loader");
-
-    DMUS_PORTPARAMS params{};
-    params.dwSize = sizeof(params);
-    params.dwValidParams =
-        DMUS_PORTPARAMS_VOICES | DMUS_PORTPARAMS_CHANNELGROUPS | DMUS_PORTPARAMS_SAMPLERATE | DMUS_PORTPARAMS_EFFECTS;
-    params.dwVoices = 128;
-    params.dwChannelGroups = 1;
-    params.dwSampleRate = DWORD(sampleRate);
-    params.dwEffectFlags = effects ? (DMUS_EFFECT_REVERB | DMUS_EFFECT_CHORUS) : DMUS_EFFECT_NONE;
-    if (FAILED(s->directMusic_->CreatePort(GUID_NULL, &params, &s->portIf_, nullptr)) || s->portIf_ == nullptr)
-        return failWith("cannot create the synthesizer (is the SoundFont installed?)");
+    }
     s->synth_ = SynthPort::From(s->portIf_);
     s->sampleRate_ = static_cast<int>(params.dwSampleRate);
     s->synth_->setOffline(true);
-    s->portIf_->Activate(TRUE);
-    BOOL on = TRUE;
-    if (s->performance_->AddPort(s->portIf_) != S_OK ||
-        s->performance_->SetGlobalParam(GUID_PerfAutoDownload, &on, sizeof(on)) != S_OK ||
-        s->performance_->AssignPChannelBlock(0, s->portIf_, 1) != S_OK)
-        return failWith("cannot set up the performance");
+    if (engine::ConnectPort(s->performance_, s->portIf_) != engine::PortStep::Done) {
+        if (error) *error = "cannot set up the performance";
+        return nullptr;
+    }
     return s;
 }
 
@@ -118,6 +119,17 @@ void OfflineSession::setRepeats(DWORD repeats) {
     if (segment_ != nullptr) segment_->SetRepeats(repeats);
 }
 
+void OfflineSession::setCompositionSeed(std::uint32_t seed) {
+    if (Segment* own = Segment::From(segment_)) own->setCompositionSeed(seed);
+}
+
+OfflineSession::Play OfflineSession::playable() {
+    Segment* own = Segment::From(segment_);
+    if (own == nullptr) return {};
+    const Segment::Play play = own->playable();
+    return {play.sequence, play.repeats};
+}
+
 void OfflineSession::setTempo(float factor) {
     performance_->SetGlobalParam(GUID_PerfMasterTempo, &factor, sizeof(factor));
 }
@@ -148,8 +160,8 @@ void OfflineSession::render(float* left, float* right, int frames) {
     synth_->renderOffline(left, right, frames);
 }
 
-RenderedAudio RenderToEnd(OfflineSession& session, double maxTail, double maxSeconds) {
-    RenderedAudio out;
+StreamedAudio RenderStream(OfflineSession& session, double maxTail, double maxSeconds, const AudioBlockSink& sink) {
+    StreamedAudio out;
     const auto rate = static_cast<std::uint64_t>(session.sampleRate());
     const std::uint64_t maxFrames = static_cast<std::uint64_t>(maxSeconds * double(rate));
     const std::uint64_t tailFrames = static_cast<std::uint64_t>(maxTail * double(rate));
@@ -158,23 +170,38 @@ RenderedAudio RenderToEnd(OfflineSession& session, double maxTail, double maxSec
     // The play starts with the first block rendered, so ask after it.
     bool ended = false;
     std::uint64_t silentRun = 0;
-    while (out.left.size() < maxFrames) {
+    while (out.frames < maxFrames) {
         session.render(l, r, kChunk);
-        out.left.insert(out.left.end(), l, l + kChunk);
-        out.right.insert(out.right.end(), r, r + kChunk);
+        out.frames += kChunk;
+        if (!sink(l, r, kChunk)) {
+            out.stopped = true;
+            break;
+        }
         if (!ended && !session.isPlaying()) {
             ended = true;
-            out.musicFrames = out.left.size();
+            out.musicFrames = out.frames;
         }
         if (!ended) continue;
         float peak = 0.0f;
         for (int i = 0; i < kChunk; ++i)
             peak = std::max({peak, std::fabs(l[i]), std::fabs(r[i])});
         silentRun = peak < kSilence ? silentRun + kChunk : 0;
-        const std::uint64_t tail = out.left.size() - out.musicFrames;
+        const std::uint64_t tail = out.frames - out.musicFrames;
         if (tail >= tailFrames || silentRun >= rate / 5) break;
     }
-    if (!ended) out.musicFrames = out.left.size();
+    if (!ended) out.musicFrames = out.frames;
+    return out;
+}
+
+RenderedAudio RenderToEnd(OfflineSession& session, double maxTail, double maxSeconds) {
+    RenderedAudio out;
+    const StreamedAudio streamed =
+        RenderStream(session, maxTail, maxSeconds, [&](const float* l, const float* r, int n) {
+            out.left.insert(out.left.end(), l, l + n);
+            out.right.insert(out.right.end(), r, r + n);
+            return true;
+        });
+    out.musicFrames = streamed.musicFrames;
     return out;
 }
 

@@ -4,9 +4,12 @@
 // allows, and exactly what a listener would hear.
 #pragma once
 
+#include "engine/PortSetup.h"
 #include "platform/dmusic/DMusicInterfaces.h"
+#include "platform/music/Sequence.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,8 +20,8 @@ class SynthPort;
 
 namespace qorn::render {
 
-// The engine's volume track bar position (0..127) in hundredths of a decibel.
-std::int32_t VolumeForPosition(int position);
+// The player's volume curve, from the engine.
+using engine::VolumeForPosition;
 
 class OfflineSession {
   public:
@@ -29,6 +32,9 @@ class OfflineSession {
     // Null with the reason in *error when the stack cannot be built (no
     // SoundFont, for one).
     static std::unique_ptr<OfflineSession> Create(int sampleRate, bool effects, std::string* error);
+    // Loader and performance only, for reading what a piece plays without
+    // sound (no SoundFont needed).
+    static std::unique_ptr<OfflineSession> CreateWithoutSound(std::string* error);
 
     int sampleRate() const { return sampleRate_; }
     platform::SynthPort& port() { return *synth_; }
@@ -39,6 +45,16 @@ class OfflineSession {
     // The loaded segment's own repeat count.
     platform::DWORD fileRepeats();
     void setRepeats(platform::DWORD repeats);
+    // Fixes the choices a piece composed from a style makes (no effect on
+    // any other piece).
+    void setCompositionSeed(std::uint32_t seed);
+    // What a play started now plays: the piece (each pass composed for a
+    // composed one) and the repeats of its loop region.
+    struct Play {
+        std::shared_ptr<const music::Sequence> sequence;
+        std::uint32_t repeats = 0;
+    };
+    Play playable();
     void setTempo(float factor);
     void setVolumePosition(int position);
     bool play();
@@ -50,6 +66,7 @@ class OfflineSession {
 
   private:
     OfflineSession() = default;
+    bool createObjects(std::string* error);
 
     int sampleRate_ = 0;
     platform::IDirectMusic2* directMusic_ = nullptr;
@@ -68,8 +85,21 @@ struct RenderedAudio {
     std::uint64_t musicFrames = 0;
 };
 
-// Plays the loaded piece to its end and renders it, then up to `maxTail`
-// seconds of its release until the output falls silent.
+// Receives the rendered audio block by block; false stops the render.
+using AudioBlockSink = std::function<bool(const float* left, const float* right, int frames)>;
+
+struct StreamedAudio {
+    std::uint64_t frames = 0;
+    std::uint64_t musicFrames = 0;
+    // The sink asked to stop.
+    bool stopped = false;
+};
+
+// Plays the started piece to its end and hands every block to `sink`, then
+// up to `maxTail` seconds of its release until the output falls silent.
+StreamedAudio RenderStream(OfflineSession& session, double maxTail, double maxSeconds, const AudioBlockSink& sink);
+
+// The same, kept in memory.
 RenderedAudio RenderToEnd(OfflineSession& session, double maxTail, double maxSeconds = 3600.0);
 
 } // namespace qorn::render

@@ -1,21 +1,85 @@
-// qorn-render: plays a file through the player's loader, performance and
-// synthesizer into a 16-bit stereo WAV file, as fast as the machine allows.
+// qorn-render: plays files through the player's loader, performance and
+// synthesizer into audio files (WAV, FLAC, Ogg Vorbis) as fast as the
+// machine allows, or writes what they play as a Standard MIDI File. Many
+// files are rendered side by side, each in a process of its own.
+#include "app/render/AudioFileWriter.h"
+#include "app/render/Batch.h"
+#include "app/render/MidiExport.h"
 #include "app/render/OfflineSession.h"
-#include "app/render/WavWriter.h"
+#include "app/render/Progress.h"
+#include "app/render/TempFile.h"
 #include "platform/formats/common/Diagnostics.h"
+#include "platform/formats/smf/SmfWriter.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <set>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
-constexpr double kMaxTailSeconds = 10.0;
+using namespace qorn::render;
 
-int usage() {
-    std::fprintf(stderr, "usage: qorn-render [--rate 11025|22050|44100] [--no-effects] [--tempo F] [--repeats N] "
-                         "[--volume 0..127] [--soundfont PATH] INPUT OUTPUT.wav\n");
+constexpr double kMaxTailSeconds = 10.0;
+// A bound on one render, so a piece that never ends cannot fill the disk.
+constexpr double kMaxRenderSeconds = 6 * 3600.0;
+
+constexpr const char* kUsage = "usage: qorn-render [options] INPUT OUTPUT.{wav,flac,ogg,mid}\n"
+                               "       qorn-render [options] -o DIR INPUT...\n";
+
+constexpr const char* kHelp =
+    "Renders DirectMusic segments (.sgt) and Standard MIDI Files through the player's own\n"
+    "synthesizer into audio files, or writes what they play as a Standard MIDI File.\n"
+    "\n"
+    "Options:\n"
+    "  --rate 11025|22050|44100  sample rate (22050)\n"
+    "  --bits 16|24|32f          sample format of WAV and FLAC output (16)\n"
+    "  --no-effects              no reverb and chorus\n"
+    "  --tempo F                 tempo factor, 0.5 to 2.0 (1.0)\n"
+    "  --repeats N               repeats of the loop region (the file's own; once for an endless one)\n"
+    "  --volume 0..127           the player's volume bar (88, 0 dB)\n"
+    "  --seed N                  fixes the choices of a piece composed from a style\n"
+    "  --soundfont PATH          General MIDI SoundFont to play with\n"
+    "  --threads N               synthesizer threads for one dense piece (1)\n"
+    "  -o DIR                    render every INPUT to DIR/<name>.<format>\n"
+    "  --format wav|flac|ogg|mid output format with -o (wav)\n"
+    "  -j N                      files rendered at once with -o (one per core)\n"
+    "  -q, --quiet               no progress and no summary line\n"
+    "  --help, --version\n";
+
+struct Options {
+    long rate = 22050;
+    SampleFormat bits = SampleFormat::Pcm16;
+    bool effects = true;
+    double tempo = 1.0;
+    long repeats = -1;
+    long volume = 88;
+    std::optional<unsigned long> seed;
+    long threads = 0;
+    bool quiet = false;
+    std::string outDir;
+    std::string format = "wav";
+    long jobs = 0;
+    // Set in the processes of a batch: progress goes to the parent as lines.
+    bool child = false;
+    std::vector<std::string> inputs;
+    // The options as given, passed on to the processes of a batch.
+    std::vector<std::string> passOn;
+};
+
+int usageError(const std::string& message) {
+    std::fprintf(stderr, "qorn-render: %s (see --help)\n", message.c_str());
     return 2;
 }
 
@@ -26,70 +90,230 @@ int fail(const std::string& message) {
 
 bool parseLong(const char* text, long low, long high, long& out) {
     char* end = nullptr;
+    errno = 0;
     const long v = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || v < low || v > high) return false;
+    if (end == text || *end != '\0' || errno != 0 || v < low || v > high) return false;
     out = v;
     return true;
+}
+
+// The exit status when the run ends with the options (help, version, a
+// wrong option); nothing when it goes on.
+std::optional<int> parse(int argc, char** argv, Options& o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+        auto keep = [&](std::string_view name, const char* v) {
+            o.passOn.emplace_back(name);
+            if (v != nullptr) o.passOn.emplace_back(v);
+        };
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            std::fputs(kHelp, stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("qorn-render %s\n", QORN_VERSION);
+            return 0;
+        }
+        if (arg == "--no-effects") {
+            o.effects = false;
+            keep(arg, nullptr);
+        } else if (arg == "-q" || arg == "--quiet") {
+            o.quiet = true;
+        } else if (arg == "--batch-child") {
+            o.child = true;
+        } else if (arg == "--") {
+            for (++i; i < argc; ++i)
+                o.inputs.emplace_back(argv[i]);
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            static constexpr std::string_view kWithValue[] = {"--rate",   "--bits",   "--tempo",     "--repeats",
+                                                              "--volume", "--seed",   "--soundfont", "--threads",
+                                                              "-o",       "--format", "-j"};
+            if (std::find(std::begin(kWithValue), std::end(kWithValue), arg) == std::end(kWithValue))
+                return usageError("unknown option " + std::string(arg));
+            const char* v = value();
+            if (v == nullptr) return usageError(std::string(arg) + " needs a value");
+            long n = 0;
+            if (arg == "--rate") {
+                if (!parseLong(v, 1, 1'000'000, o.rate) || (o.rate != 11025 && o.rate != 22050 && o.rate != 44100))
+                    return usageError("--rate must be 11025, 22050 or 44100");
+            } else if (arg == "--bits") {
+                const auto bits = ParseSampleFormat(v);
+                if (!bits) return usageError("--bits must be 16, 24 or 32f");
+                o.bits = *bits;
+            } else if (arg == "--tempo") {
+                char* end = nullptr;
+                o.tempo = std::strtod(v, &end);
+                if (*end != '\0' || !(o.tempo >= 0.5 && o.tempo <= 2.0))
+                    return usageError("--tempo must be between 0.5 and 2.0");
+            } else if (arg == "--repeats") {
+                if (!parseLong(v, 0, 1000, o.repeats)) return usageError("--repeats must be between 0 and 1000");
+            } else if (arg == "--volume") {
+                if (!parseLong(v, 0, 127, o.volume)) return usageError("--volume must be between 0 and 127");
+            } else if (arg == "--seed") {
+                if (!parseLong(v, 0, 0xFFFFFFFFL, n)) return usageError("--seed must be between 0 and 4294967295");
+                o.seed = static_cast<unsigned long>(n);
+            } else if (arg == "--soundfont") {
+                setenv("QORN_SOUNDFONT", v, 1);
+            } else if (arg == "--threads") {
+                if (!parseLong(v, 1, 256, o.threads)) return usageError("--threads must be between 1 and 256");
+            } else if (arg == "-o") {
+                o.outDir = v;
+                continue;
+            } else if (arg == "--format") {
+                o.format = v;
+                if (o.format != "wav" && o.format != "flac" && o.format != "ogg" && o.format != "mid")
+                    return usageError("--format must be wav, flac, ogg or mid");
+                continue;
+            } else if (arg == "-j") {
+                if (!parseLong(v, 1, 256, o.jobs)) return usageError("-j must be between 1 and 256");
+                continue;
+            }
+            keep(arg, v);
+        } else {
+            o.inputs.emplace_back(arg);
+        }
+    }
+    if (o.outDir.empty()) {
+        if (o.inputs.size() != 2) return usageError("give one INPUT and one OUTPUT, or -o DIR and the inputs");
+    } else if (o.inputs.empty()) {
+        return usageError("no input files");
+    }
+    return std::nullopt;
+}
+
+bool IsMidiOutput(const std::string& path) {
+    std::string ext = std::filesystem::path(path).extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return ext == ".mid" || ext == ".midi";
+}
+
+int Cores() {
+    const unsigned n = std::thread::hardware_concurrency();
+    return n == 0 ? 1 : int(n);
+}
+
+// Loads INPUT into `session` as the options ask; false with the message printed.
+bool LoadPiece(OfflineSession& session, const Options& o, const std::string& input, OfflineSession::Play& play) {
+    std::string error;
+    if (!session.load(input, &error)) {
+        fail("cannot load " + input + ": " + error);
+        return false;
+    }
+    // A piece that repeats for ever is rendered with one repeat unless told otherwise.
+    if (o.repeats >= 0) {
+        session.setRepeats(static_cast<qorn::platform::DWORD>(o.repeats));
+    } else if (session.fileRepeats() == 0xFFFFFFFFu) {
+        session.setRepeats(1);
+        if (!o.quiet && !o.child)
+            std::printf("%s repeats for ever: rendering it with one repeat (use --repeats to choose)\n", input.c_str());
+    }
+    if (o.seed) session.setCompositionSeed(static_cast<std::uint32_t>(*o.seed));
+    play = session.playable();
+    if (!play.sequence || !HasSound(*play.sequence)) {
+        fail("nothing in " + input + " can sound: it plays no note (is a style or segment it needs missing?)");
+        return false;
+    }
+    return true;
+}
+
+int ExportMidi(const Options& o, const std::string& input, const std::string& output) {
+    std::string error;
+    auto session = OfflineSession::CreateWithoutSound(&error);
+    if (!session) return fail(error);
+    OfflineSession::Play play;
+    if (!LoadPiece(*session, o, input, play)) return 1;
+    qorn::formats::Diagnostics warnings;
+    const qorn::music::Sequence flat = UnrollPlay(play.sequence, play.repeats, o.tempo, &warnings);
+    warnings.setFile(input);
+    qorn::formats::Report(warnings);
+    const std::vector<std::uint8_t> bytes = qorn::formats::WriteStandardMidiFile(flat);
+    TempFile file(output);
+    if (file.fd() < 0) return fail(file.error());
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(file.fd(), bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            file.fail(n < 0 ? std::strerror(errno) : "the disk is full");
+            return fail(file.error());
+        }
+        done += std::size_t(n);
+    }
+    if (!file.commit()) return fail(file.error());
+    if (!o.quiet && !o.child) std::printf("Wrote %zu events to %s\n", flat.events.size(), output.c_str());
+    return 0;
+}
+
+int RenderAudio(const Options& o, const std::string& input, const std::string& output) {
+    const auto container = ContainerForPath(output);
+    if (!container) return usageError("the output must end in .wav, .flac, .ogg or .mid: " + output);
+    // One thread unless asked: the synthesizer is handed 64 frames at a time
+    // (the grid events take effect on), and sharing so little work between
+    // threads costs more than it gives.
+    const long threads = o.threads > 0 ? o.threads : 1;
+    setenv("QORN_SYNTH_THREADS", std::to_string(threads).c_str(), 1);
+    std::string error;
+    auto session = OfflineSession::Create(int(o.rate), o.effects, &error);
+    if (!session) return fail(error);
+    OfflineSession::Play play;
+    if (!LoadPiece(*session, o, input, play)) return 1;
+    session->setTempo(static_cast<float>(o.tempo));
+    session->setVolumePosition(int(o.volume));
+    auto writer = AudioFileWriter::Open(output, *container, o.bits, int(o.rate), &error);
+    if (!writer) return fail(error);
+    if (!session->play()) return fail("cannot start " + input);
+
+    const double expected = PlaySeconds(*play.sequence, play.repeats, o.tempo);
+    ProgressLine progress(o.child                   ? ProgressLine::Mode::Pipe
+                          : (!o.quiet && isatty(2)) ? ProgressLine::Mode::Terminal
+                                                    : ProgressLine::Mode::Off,
+                          std::filesystem::path(input).filename().string(), expected);
+    const double rate = double(o.rate);
+    std::uint64_t frames = 0;
+    const StreamedAudio audio =
+        RenderStream(*session, kMaxTailSeconds, kMaxRenderSeconds, [&](const float* l, const float* r, int n) {
+            frames += std::uint64_t(n);
+            progress.update(double(frames) / rate);
+            return writer->write(l, r, n);
+        });
+    if (audio.stopped || !writer->finish()) {
+        progress.finish(false);
+        return fail(writer->error());
+    }
+    progress.finish(true);
+    if (!o.quiet && !o.child)
+        std::printf("Rendered %.3f s (music %.3f s) at %ld Hz to %s\n", double(audio.frames) / rate,
+                    double(audio.musicFrames) / rate, o.rate, output.c_str());
+    return 0;
+}
+
+int RenderOne(const Options& o, const std::string& input, const std::string& output) {
+    return IsMidiOutput(output) ? ExportMidi(o, input, output) : RenderAudio(o, input, output);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    long rate = 22050;
-    bool effects = true;
-    double tempo = 1.0;
-    long repeats = -1;
-    long volume = 88;
-    std::string input;
-    std::string output;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "--rate" && hasValue) {
-            if (!parseLong(argv[++i], 1, 1'000'000, rate) || (rate != 11025 && rate != 22050 && rate != 44100))
-                return fail("--rate must be 11025, 22050 or 44100");
-        } else if (arg == "--no-effects") {
-            effects = false;
-        } else if (arg == "--tempo" && hasValue) {
-            char* end = nullptr;
-            tempo = std::strtod(argv[++i], &end);
-            if (*end != '\0' || !(tempo >= 0.5 && tempo <= 2.0)) return fail("--tempo must be between 0.5 and 2.0");
-        } else if (arg == "--repeats" && hasValue) {
-            if (!parseLong(argv[++i], 0, 1000, repeats)) return fail("--repeats must be between 0 and 1000");
-        } else if (arg == "--volume" && hasValue) {
-            if (!parseLong(argv[++i], 0, 127, volume)) return fail("--volume must be between 0 and 127");
-        } else if (arg == "--soundfont" && hasValue) {
-            setenv("QORN_SOUNDFONT", argv[++i], 1);
-        } else if (!arg.empty() && arg[0] == '-') {
-            return usage();
-        } else if (input.empty()) {
-            input = arg;
-        } else if (output.empty()) {
-            output = arg;
-        } else {
-            return usage();
-        }
-    }
-    if (input.empty() || output.empty()) return usage();
     qorn::formats::ReportToStderr("qorn-render"); // what the loader finds missing or damaged
+    Options o;
+    if (const auto status = parse(argc, argv, o)) return *status;
+    if (o.outDir.empty()) return RenderOne(o, o.inputs[0], o.inputs[1]);
 
-    std::string error;
-    auto session = qorn::render::OfflineSession::Create(int(rate), effects, &error);
-    if (!session) return fail(error);
-    if (!session->load(input, &error)) return fail("cannot load " + input + ": " + error);
-    // A piece that repeats for ever is rendered with one repeat unless told otherwise.
-    if (repeats >= 0) {
-        session->setRepeats(static_cast<qorn::platform::DWORD>(repeats));
-    } else if (session->fileRepeats() == 0xFFFFFFFFu) {
-        session->setRepeats(1);
-        std::printf("%s repeats for ever: rendering it with one repeat (use --repeats to choose)\n", input.c_str());
+    std::error_code ec;
+    std::filesystem::create_directories(o.outDir, ec);
+    if (!std::filesystem::is_directory(o.outDir)) return fail("cannot make the folder " + o.outDir);
+    std::vector<BatchJob> jobs;
+    std::set<std::string> outputs;
+    for (const std::string& input : o.inputs) {
+        BatchJob job;
+        job.input = input;
+        job.output = (std::filesystem::path(o.outDir) / std::filesystem::path(input).stem()).string() + "." + o.format;
+        // Two inputs of one name would write one output: the second fails rather than overwrite it.
+        job.duplicate = !outputs.insert(job.output).second;
+        jobs.push_back(std::move(job));
     }
-    session->setTempo(static_cast<float>(tempo));
-    session->setVolumePosition(int(volume));
-    if (!session->play()) return fail("cannot start " + input);
-    const auto audio = qorn::render::RenderToEnd(*session, kMaxTailSeconds);
-    if (!qorn::render::WriteWav16(output, int(rate), audio.left, audio.right, &error)) return fail(error);
-    std::printf("Rendered %.3f s (music %.3f s) at %ld Hz to %s\n", double(audio.left.size()) / double(rate),
-                double(audio.musicFrames) / double(rate), rate, output.c_str());
-    return 0;
+    const BatchResult result = RunBatch(jobs, o.passOn, o.jobs > 0 ? int(o.jobs) : Cores(), !o.quiet && isatty(2));
+    if (!o.quiet) std::printf("%d rendered, %d failed\n", result.rendered, result.failed);
+    return result.failed == 0 ? 0 : 1;
 }

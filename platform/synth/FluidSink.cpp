@@ -5,7 +5,7 @@
 namespace qorn::platform {
 
 void FluidSink::shortMessage(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) {
-    if (probe_ != nullptr) probe_(probeContext_, frame_, status);
+    if (probe_ != nullptr) probe_(probeContext_, frame_, status, data1);
     const int ch = status & 0x0F;
     switch (status & 0xF0) {
     case 0x80:

@@ -12,7 +12,7 @@ namespace qorn::platform {
 
 // Called for every message as it reaches the synthesizer, with the frame it
 // takes effect at (benchmarks and tests measure timing with it).
-using SynthEventProbe = void (*)(void* context, std::uint64_t frame, std::uint8_t status);
+using SynthEventProbe = void (*)(void* context, std::uint64_t frame, std::uint8_t status, std::uint8_t data1);
 
 class FluidSink : public MidiSink {
   public:

@@ -71,4 +71,10 @@ std::string SoundFontPath() {
     return "/usr/share/sounds/sf2/default-GM.sf2";
 }
 
+int SynthThreads() {
+    const char* env = std::getenv("QORN_SYNTH_THREADS");
+    const int n = env != nullptr ? std::atoi(env) : 1;
+    return n >= 1 && n <= 256 ? n : 1;
+}
+
 } // namespace qorn::platform

@@ -22,4 +22,8 @@ HRESULT ResolveSynthConfig(DMUS_PORTPARAMS* params, SynthConfig& config);
 // The General MIDI SoundFont: QORN_SOUNDFONT when set, else the system's default.
 std::string SoundFontPath();
 
+// Threads the synthesizer renders its voices on: QORN_SYNTH_THREADS when
+// set (the rendering tool's --threads), else 1, as the player needs.
+int SynthThreads();
+
 } // namespace qorn::platform

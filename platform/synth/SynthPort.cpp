@@ -92,6 +92,7 @@ SynthPort* SynthPort::Create(const SynthConfig& config, std::string* error) {
     }
     fluid_settings_setnum(settings, "synth.sample-rate", config.sampleRate);
     fluid_settings_setint(settings, "synth.polyphony", config.voices);
+    fluid_settings_setint(settings, "synth.cpu-cores", SynthThreads());
     fluid_settings_setint(settings, "synth.midi-channels", 16);
     fluid_settings_setint(settings, "synth.audio-channels", 1);
     fluid_settings_setint(settings, "synth.audio-groups", 1);

@@ -1,0 +1,412 @@
+// qorn-render as a user runs it: audio files that hold exactly what the
+// renderer played, in memory that does not grow with the piece, no half
+// file after a failed write, MIDI exports that read back as the piece
+// played, and batches that go on past a bad file.
+#include "app/render/AudioFileWriter.h"
+#include "app/render/OfflineSession.h"
+#include "platform/formats/smf/StandardMidiFile.h"
+#include "platform/synth/SynthPort.h"
+#include "tests/dls/DlsWriter.h"
+#include "tests/formats/MidiWriter.h"
+#include "tests/segments/SegmentWriter.h"
+#include "tests/styles/StyleWriter.h"
+#include "tests/styles/TestStyles.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <tuple>
+#include <unistd.h>
+
+namespace qorn::render_test {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+};
+
+// Runs a shell command line, stdout and stderr together.
+Outcome Shell(const std::string& command) {
+    Outcome r;
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) return r;
+    std::array<char, 4096> buffer{};
+    while (std::fgets(buffer.data(), int(buffer.size()), pipe) != nullptr)
+        r.out += buffer.data();
+    const int status = pclose(pipe);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+Outcome Tool(const std::string& args) {
+    return Shell(std::string(QORN_RENDER_TOOL) + " " + args);
+}
+
+// A scale of `notes` quarter notes at 120 bpm on two channels, at division 480.
+Bytes Scale(int notes, int channel = 0) {
+    testing::TrackWriter tempo;
+    tempo.tempo(0, 500000).endOfTrack(480 * std::uint32_t(notes));
+    testing::TrackWriter track;
+    track.event(0, {std::uint8_t(0xC0 | channel), 19});
+    for (int i = 0; i < notes; ++i)
+        track.noteOn(i == 0 ? 0 : 120, channel, 60 + i % 12, 90).noteOff(360, channel, 60 + i % 12);
+    track.endOfTrack();
+    return testing::MidiFile(1, 480, {tempo, track});
+}
+
+struct Played {
+    std::uint32_t tick;
+    int channel, key, velocity;
+    std::uint32_t length;
+    bool operator==(const Played&) const = default;
+    bool operator<(const Played& o) const {
+        return std::tie(tick, channel, key, velocity, length) <
+               std::tie(o.tick, o.channel, o.key, o.velocity, o.length);
+    }
+};
+
+// Notes with their lengths (note-on to matching note-off), sorted.
+std::vector<Played> NotesOf(const music::Sequence& s) {
+    std::vector<Played> out;
+    std::map<int, std::vector<std::size_t>> open;
+    for (const auto& e : s.events) {
+        if (e.group != 0) continue;
+        const int kind = e.status & 0xF0, ch = e.status & 0x0F, slot = ch * 128 + e.data1;
+        if (kind == 0x90 && e.data2 > 0) {
+            open[slot].push_back(out.size());
+            out.push_back({e.tick, ch, e.data1, e.data2, 0});
+        } else if ((kind == 0x80 || kind == 0x90) && !open[slot].empty()) {
+            Played& n = out[open[slot].front()];
+            n.length = e.tick - n.tick;
+            open[slot].erase(open[slot].begin());
+        }
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+music::Sequence ReadMidi(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    const Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    music::Sequence s;
+    std::string error;
+    EXPECT_TRUE(formats::ReadStandardMidiFile(bytes, s, &error)) << error;
+    return s;
+}
+
+struct Audio {
+    int rate = 0, channels = 0;
+    std::vector<short> samples;
+};
+
+Audio ReadAudio(const fs::path& path) {
+    Audio a;
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    EXPECT_NE(f, nullptr) << path << ": " << sf_strerror(nullptr);
+    if (f == nullptr) return a;
+    a.rate = info.samplerate;
+    a.channels = info.channels;
+    a.samples.resize(std::size_t(info.frames) * std::size_t(info.channels));
+    EXPECT_EQ(sf_readf_short(f, a.samples.data(), info.frames), info.frames);
+    sf_close(f);
+    return a;
+}
+
+long PeakRssKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+    return 0;
+}
+
+class RenderTool : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("qorn-render-tool-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+                "-" + std::to_string(::getpid()));
+        fs::create_directories(dir_);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+    fs::path write(const std::string& name, const Bytes& bytes) {
+        const fs::path p = dir_ / name;
+        std::ofstream(p, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return p;
+    }
+    static std::string q(const fs::path& p) { return "'" + p.string() + "'"; }
+
+    fs::path dir_;
+};
+
+TEST_F(RenderTool, WavHoldsTheRenderersSamplesAndFlacAndOggReadBack) {
+    const fs::path mid = write("scale.mid", Scale(6));
+    std::string error;
+    auto session = render::OfflineSession::Create(22050, false, &error);
+    if (!session) GTEST_SKIP() << "no synthesizer: " << error;
+    ASSERT_TRUE(session->load(mid.string(), &error)) << error;
+    session->setVolumePosition(88);
+    ASSERT_TRUE(session->play());
+    const render::RenderedAudio rendered = render::RenderToEnd(*session, 10.0);
+    session.reset();
+
+    const std::string common = "-q --threads 1 --rate 22050 --no-effects " + q(mid) + " ";
+    ASSERT_EQ(Tool(common + q(dir_ / "out.wav")).status, 0);
+    ASSERT_EQ(Tool(common + q(dir_ / "out.flac")).status, 0);
+    ASSERT_EQ(Tool(common + q(dir_ / "out.ogg")).status, 0);
+
+    const Audio wav = ReadAudio(dir_ / "out.wav");
+    ASSERT_EQ(wav.samples.size(), rendered.left.size() * 2);
+    std::size_t differing = 0;
+    for (std::size_t i = 0; i < rendered.left.size(); ++i)
+        differing += wav.samples[2 * i] != render::ToPcm16(rendered.left[i]) ||
+                     wav.samples[2 * i + 1] != render::ToPcm16(rendered.right[i]);
+    EXPECT_EQ(differing, 0u);
+
+    // FLAC is lossless: the very samples of the WAV.
+    const Audio flac = ReadAudio(dir_ / "out.flac");
+    EXPECT_EQ(flac.rate, 22050);
+    EXPECT_EQ(flac.channels, 2);
+    EXPECT_TRUE(flac.samples == wav.samples);
+    const Audio ogg = ReadAudio(dir_ / "out.ogg");
+    EXPECT_EQ(ogg.rate, 22050);
+    EXPECT_EQ(ogg.channels, 2);
+    EXPECT_EQ(ogg.samples.size(), wav.samples.size());
+}
+
+// Six minutes at 11025 Hz would hold 40 MB in memory were the piece kept:
+// streamed, the peak after the first minute hardly moves.
+TEST_F(RenderTool, MemoryStaysFlatWhileALongPieceRenders) {
+    const fs::path mid = write("long.mid", Scale(720));
+    std::string error;
+    auto session = render::OfflineSession::Create(11025, false, &error);
+    if (!session) GTEST_SKIP() << "no synthesizer: " << error;
+    ASSERT_TRUE(session->load(mid.string(), &error)) << error;
+    auto writer = render::AudioFileWriter::Open((dir_ / "long.wav").string(), render::Container::Wav,
+                                                render::SampleFormat::Pcm16, 11025, &error);
+    ASSERT_TRUE(writer) << error;
+    ASSERT_TRUE(session->play());
+    std::uint64_t frames = 0;
+    long afterFirstMinute = 0;
+    const auto streamed = render::RenderStream(*session, 1.0, 3600.0, [&](const float* l, const float* r, int n) {
+        frames += std::uint64_t(n);
+        if (afterFirstMinute == 0 && frames >= 60 * 11025) afterFirstMinute = PeakRssKiB();
+        return writer->write(l, r, n);
+    });
+    ASSERT_TRUE(writer->finish()) << writer->error();
+    EXPECT_GT(streamed.musicFrames, std::uint64_t(359 * 11025));
+    EXPECT_LT(PeakRssKiB() - afterFirstMinute, 4 * 1024);
+    EXPECT_EQ(ReadAudio(dir_ / "long.wav").samples.size(), streamed.frames * 2);
+}
+
+// A disk that fills up: a tiny tmpfs where it can be mounted, else a file
+// size limit; either way the write fails part way.
+TEST_F(RenderTool, AFailedWriteLeavesNoFileAndFails) {
+    const fs::path mid = write("scale.mid", Scale(8));
+    const fs::path full = dir_ / "full";
+    fs::create_directories(full);
+    const bool mounted = ::mount("tmpfs", full.c_str(), "tmpfs", 0, "size=64k") == 0;
+    const std::string limit = mounted ? "" : "trap '' XFSZ; ulimit -f 64; ";
+    for (const char* name : {"out.wav", "out.flac", "out.mid"}) {
+        SCOPED_TRACE(name);
+        // The MIDI export is small: only a disk with no room at all fails it.
+        if (std::string(name) == "out.mid" && mounted)
+            std::ofstream(full / "filler", std::ios::binary) << std::string(64 * 1024, 'x');
+        if (std::string(name) == "out.mid" && !mounted) continue;
+        const Outcome r =
+            Shell(limit + "exec " + QORN_RENDER_TOOL + " -q --rate 44100 " + q(mid) + " " + q(full / name));
+        EXPECT_NE(r.status, 0) << r.out;
+        EXPECT_NE(r.out.find("qorn-render: cannot write"), std::string::npos) << r.out;
+        EXPECT_FALSE(fs::exists(full / name));
+        for (const auto& entry : fs::directory_iterator(full))
+            EXPECT_EQ(entry.path().filename(), "filler") << "left behind: " << entry.path();
+    }
+    if (mounted) ::umount(full.c_str());
+}
+
+// A sequence-based segment: its notes, their lengths and the band's programs
+// come back from the MIDI file as the segment holds them, those of a DLS
+// instrument too, with a warning that the instrument itself stays behind.
+TEST_F(RenderTool, SegmentExportReadsBackAsTheSegmentPlays) {
+    testseg::SegmentSpec spec;
+    spec.header.length = 4 * 768;
+    spec.tempos = {{0, 100.0}, {2 * 768, 140.0}};
+    for (int i = 0; i < 8; ++i)
+        spec.notes.push_back({i * 384, 300 + i * 10, std::uint32_t(i % 2 == 0 ? 0 : 3), std::uint8_t(60 + i)});
+    // Channel 5 plays an instrument of a DLS collection beside the segment.
+    write("tones.dls", testdls::BuildDls(testdls::TestCollection()));
+    const testseg::Reference tones{testseg::kCollectionClass, std::nullopt, "", "tones.dls"};
+    spec.bands = {{0, {{0, 24, 0x1 | 0x2}, {3, 0x010000 | 41, 0x1 | 0x2}, {5, 0, 0x1 | 0x2, 64, 100, 0, 2, tones}}}};
+    const fs::path sgt = write("song.sgt", testseg::BuildSegment(spec));
+    const Outcome r = Tool(q(sgt) + " " + q(dir_ / "song.mid"));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("warning: " + sgt.string() + ": the piece plays DLS instruments"), std::string::npos) << r.out;
+
+    std::string error;
+    auto session = render::OfflineSession::CreateWithoutSound(&error);
+    ASSERT_TRUE(session && session->load(sgt.string(), &error)) << error;
+    const auto own = session->playable().sequence;
+    const music::Sequence back = ReadMidi(dir_ / "song.mid");
+    EXPECT_EQ(back.ticksPerQuarter, 768u);
+    EXPECT_EQ(NotesOf(back), NotesOf(*own));
+    EXPECT_EQ(NotesOf(back).size(), 8u);
+    ASSERT_EQ(back.tempos.size(), own->tempos.size());
+    for (std::size_t i = 0; i < back.tempos.size(); ++i)
+        EXPECT_EQ(back.tempos[i].tick, own->tempos[i].tick);
+    std::map<int, std::tuple<int, int, int>> programs; // channel: bank MSB, LSB, program
+    for (const auto& e : back.events) {
+        const int ch = e.status & 0x0F;
+        if ((e.status & 0xF0) == 0xB0 && e.data1 == 0) std::get<0>(programs[ch]) = e.data2;
+        if ((e.status & 0xF0) == 0xB0 && e.data1 == 32) std::get<1>(programs[ch]) = e.data2;
+        if ((e.status & 0xF0) == 0xC0) std::get<2>(programs[ch]) = e.data1;
+    }
+    ASSERT_EQ(own->patches.size(), 3u);
+    for (const auto& p : own->patches)
+        EXPECT_EQ(programs[p.channel], std::make_tuple(int(p.bankMsb), int(p.bankLsb), int(p.program)));
+}
+
+// A MIDI file exported again keeps every note at its time, at its own
+// division; repeats are unrolled as they play.
+TEST_F(RenderTool, MidiFileExportKeepsEveryNote) {
+    testing::TrackWriter tempo;
+    tempo.tempo(0, 600000).tempo(960, 400000).endOfTrack();
+    testing::TrackWriter a, b;
+    for (int i = 0; i < 40; ++i) {
+        a.noteOn(i == 0 ? 0 : 60, 0, 40 + i, 30 + i).noteOff(180, 0, 40 + i);
+        b.noteOn(i == 0 ? 17 : 0, 9, 36 + i % 10, 100)
+            .noteOn(10, 5, 70 + i % 5, 80)
+            .noteOff(230, 9, 36 + i % 10)
+            .noteOff(0, 5, 70 + i % 5);
+    }
+    a.endOfTrack();
+    b.endOfTrack();
+    const fs::path mid = write("in.mid", testing::MidiFile(1, 480, {tempo, a, b}));
+    ASSERT_EQ(Tool("-q " + q(mid) + " " + q(dir_ / "once.mid")).status, 0);
+    ASSERT_EQ(Tool("-q --repeats 1 " + q(mid) + " " + q(dir_ / "twice.mid")).status, 0);
+
+    const std::string missing = (dir_ / "none").string();
+    auto original = ReadMidi(mid);
+    const music::Sequence once = ReadMidi(dir_ / "once.mid");
+    EXPECT_EQ(once.ticksPerQuarter, 480u);
+    EXPECT_EQ(NotesOf(once), NotesOf(original));
+    EXPECT_EQ(NotesOf(once).size(), 120u);
+    const music::Sequence twice = ReadMidi(dir_ / "twice.mid");
+    std::vector<Played> expected = NotesOf(original);
+    for (Played n : NotesOf(original)) {
+        n.tick += original.lengthTicks;
+        expected.push_back(n);
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(NotesOf(twice), expected);
+}
+
+// What a composed segment plays with --seed 7 reaches the synthesizer at
+// the onsets and pitches the export with --seed 7 holds.
+struct Onset {
+    double seconds;
+    int key;
+};
+
+void RecordNoteOn(void* context, std::uint64_t frame, std::uint8_t status, std::uint8_t key) {
+    if ((status & 0xF0) == 0x90)
+        static_cast<std::vector<std::pair<std::uint64_t, int>>*>(context)->emplace_back(frame, key);
+}
+
+TEST_F(RenderTool, ComposedSegmentExportWithASeedPlaysTheRenderedNotes) {
+    using namespace styles_test;
+    // Two measures whose second repeats; each note picks one of two variations.
+    st::Style style;
+    style.tempo = 120.0;
+    style.parts = {Part(1, st::playmode::kNormalChord,
+                        {Note(0, 0x5000, 1), Note(0, 0x5200, 2), Note(8, 0x5100, 1), Note(8, 0x5400, 2)}, 1, 2)};
+    style.patterns = {PatternOf({Ref(1, 0)})};
+    Out h;
+    h.u32(0).u32(2 * kMeasure).u32(0).u32(kMeasure).u32(2 * kMeasure).u32(0);
+    const Bytes song =
+        Riff("DMSG", {Chunk("segh", h.b),
+                      List("trkl", {Track(0xD2AC288B, nullptr, "cord", ChordTrackList(TwoChords())),
+                                    Track(0xD2AC288D, nullptr, "sttr", StyleTrackList(0, "", StyleForm(style)))})});
+    const fs::path sgt = write("styled.sgt", song);
+    const Outcome r = Tool("-q --seed 7 --repeats 4 " + q(sgt) + " " + q(dir_ / "styled.mid"));
+    ASSERT_EQ(r.status, 0) << r.out;
+
+    std::string error;
+    auto session = render::OfflineSession::Create(22050, false, &error);
+    if (!session) GTEST_SKIP() << "no synthesizer: " << error;
+    ASSERT_TRUE(session->load(sgt.string(), &error)) << error;
+    session->setRepeats(4);
+    session->setCompositionSeed(7);
+    std::vector<std::pair<std::uint64_t, int>> heard;
+    heard.reserve(1024);
+    session->port().setEventProbe(&RecordNoteOn, &heard);
+    const std::uint64_t start = session->port().framesRendered();
+    ASSERT_TRUE(session->play());
+    render::RenderToEnd(*session, 0.0);
+    session->port().setEventProbe(nullptr, nullptr);
+
+    const music::Sequence exported = ReadMidi(dir_ / "styled.mid");
+    std::vector<Onset> written;
+    for (const Played& n : NotesOf(exported))
+        written.push_back({n.tick * 0.5 / 768, n.key}); // 120 bpm throughout
+    ASSERT_EQ(written.size(), heard.size());
+    ASSERT_GE(written.size(), 10u);
+    std::set<int> keys;
+    for (std::size_t i = 0; i < heard.size(); ++i) {
+        SCOPED_TRACE("note " + std::to_string(i));
+        EXPECT_EQ(heard[i].second, written[i].key);
+        EXPECT_NEAR(double(heard[i].first - start) / 22050.0, written[i].seconds, 64.0 / 22050.0 + 1e-3);
+        keys.insert(heard[i].second);
+    }
+    // The variations were chosen, not one fixed line.
+    EXPECT_GT(keys.size(), 2u);
+}
+
+// One segment whose style is missing (nothing of it can sound) and one file
+// that is no music among good ones.
+TEST_F(RenderTool, BatchGoesOnPastBadFilesAndCountsThem) {
+    using namespace styles_test;
+    const fs::path a = write("a.mid", Scale(3));
+    const fs::path b = write("b.mid", Scale(4, 2));
+    const fs::path junk = write("junk.mid", Bytes(100, 0x55));
+    const fs::path lost =
+        write("lost.sgt", StyleSegment(std::int32_t(kMeasure), TwoChords(), {}, StyleTrackList(0, "Missing.sty")));
+    const Outcome alone = Tool(q(lost) + " " + q(dir_ / "lost.wav"));
+    EXPECT_NE(alone.status, 0);
+    EXPECT_NE(alone.out.find("nothing in"), std::string::npos) << alone.out;
+
+    const fs::path out = dir_ / "out";
+    const Outcome r = Tool("-j 2 --rate 11025 --no-effects --format flac -o " + q(out) + " " + q(a) + " " + q(junk) +
+                           " " + q(lost) + " " + q(b));
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.out.find("2 rendered, 2 failed\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("cannot load " + junk.string()), std::string::npos) << r.out;
+    EXPECT_EQ(ReadAudio(out / "a.flac").rate, 11025);
+    EXPECT_EQ(ReadAudio(out / "b.flac").rate, 11025);
+    EXPECT_FALSE(fs::exists(out / "junk.flac"));
+    EXPECT_FALSE(fs::exists(out / "lost.flac"));
+
+    const Outcome wrong = Tool("--bits 12 " + q(a) + " " + q(dir_ / "x.wav"));
+    EXPECT_EQ(wrong.status, 2);
+    EXPECT_EQ(std::count(wrong.out.begin(), wrong.out.end(), '\n'), 1) << wrong.out;
+}
+
+} // namespace
+} // namespace qorn::render_test
