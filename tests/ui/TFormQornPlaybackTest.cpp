@@ -4,6 +4,7 @@
 
 #include "engine/TDMusicEngine.h"
 #include "platform/com/Guids.h"
+#include "ui/PortComboBox.h"
 #include "ui/TRadioGroup.h"
 
 #include <QCheckBox>
