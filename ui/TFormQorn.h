@@ -4,6 +4,8 @@
 #pragma once
 
 #include "fileinfo/OpenFileHost.h"
+// Tests and tools reach the port box through its field.
+#include "ui/PortComboBox.h"
 
 #include <QWidget>
 
@@ -22,7 +24,6 @@ class QSlider;
 class QTimer;
 
 namespace qorn::ui {
-class PortComboBox;
 class TRadioGroup;
 } // namespace qorn::ui
 

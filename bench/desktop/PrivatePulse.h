@@ -40,7 +40,7 @@ struct Block {
 
 class Recorder {
   public:
-    static constexpr int BlockFrames = 256;
+    static constexpr int BlockFrames = 128;
     explicit Recorder(const std::string& server);
     ~Recorder();
     bool Running() const { return running_; }

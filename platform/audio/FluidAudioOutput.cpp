@@ -22,9 +22,10 @@ constexpr int kPeriodFrames = 512;
 constexpr int kPeriods = 4;
 constexpr int kRealtimePriority = 60;
 // A sound server mixes on its own real-time thread and asks for data as its
-// buffer drains, so our side needs far less: about 10 ms, in whole blocks of
-// the synthesizer (64 frames). Overridable for measurements.
-constexpr int kSoundServerPeriodsPerSecond = 100;
+// buffer drains, so our side needs far less: about 20 ms, in whole blocks of
+// the synthesizer (64 frames). 10 to 15 ms still ran dry now and then on a busy
+// two-core machine. Overridable for measurements.
+constexpr int kSoundServerPeriodsPerSecond = 50;
 constexpr int kBlockFrames = 64;
 
 int SoundServerPeriodFrames(int sampleRate) {

@@ -3,7 +3,6 @@
 #include "FormFixture.h"
 
 #include "engine/TDMusicEngine.h"
-#include "ui/PortComboBox.h"
 #include "ui/AppTitle.h"
 #include "ui/DroppedFile.h"
 #include "ui/TRadioGroup.h"

@@ -4,7 +4,6 @@
 
 #include "engine/TDMusicEngine.h"
 #include "platform/com/Guids.h"
-#include "ui/PortComboBox.h"
 #include "ui/TRadioGroup.h"
 
 #include <QCheckBox>
