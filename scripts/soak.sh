@@ -2,8 +2,10 @@
 # Randomised soak of the real window: ./scripts/soak.sh [SECONDS] (default 600).
 # Random open/drop/play/stop/tempo/volume/port/File Info. on files our
 # writers make, damaged ones included, through a private PulseAudio null
-# sink. Fails on a crash, an action over 2 s, sound 300 ms after a Stop, or
-# resident memory growing by more than 10 % after the first minute.
+# sink. Fails on a crash, an action over 2 s, sound that has not died away
+# 300 ms after a Stop (a note left sounding), or
+# resident memory growing by more than 10 % after the first minute (half
+# the run when shorter).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-600}

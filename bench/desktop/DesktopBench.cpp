@@ -7,8 +7,7 @@
 //                                    make (damaged ones too); exit status 0
 //                                    when nothing took over 2 s, every Stop
 //                                    fell silent (or died away) from 300 ms
-//                                    on, and memory
-//                                    did not grow by 10 %.
+//                                    on, and memory did not grow by 10 %.
 #include "bench/desktop/PrivatePulse.h"
 
 #include "platform/MusicPlatform.h"

@@ -1,7 +1,8 @@
-// The last stage of the synthesizer's output: a look-ahead peak limiter, so
-// master volumes above 0 dB get louder without clipping. Below full scale it
-// passes the signal through unchanged (one block late); only around peaks
-// does it lower the gain, ramping down before them and back up after.
+// The last stage of the synthesizer's output: a peak limiter, so master
+// volumes above 0 dB get louder without clipping. Below full scale it
+// passes the signal through unchanged; only around peaks does it lower the
+// gain, ramping down across the block that brings the peak (the whole block
+// is known before it is played, so no delay is added) and back up after.
 #pragma once
 
 namespace qorn::platform {
@@ -13,15 +14,12 @@ template <int BlockFrames> class PeakLimiter {
 
     explicit PeakLimiter(double sampleRate);
 
-    // Audio thread: limits one block in place. What comes out is the block
-    // of the previous call; no allocation, no lock.
+    // Audio thread: limits one block in place; no allocation, no lock.
     void process(float* left, float* right);
 
     float gain() const { return gain_; }
 
   private:
-    float delayed_[2][BlockFrames] = {};
-    float delayedPeak_ = 0.0f;
     float gain_ = 1.0f;
     // Share of the way back to unity gain made per block.
     float release_;

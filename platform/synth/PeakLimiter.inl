@@ -12,14 +12,6 @@ namespace limiter_detail {
 // enough not to pump, quick enough to keep the loudness.
 inline constexpr double kReleaseSeconds = 0.08;
 
-inline float Peak(const float* left, const float* right, int frames) {
-    float peak = 0.0f;
-    for (int i = 0; i < frames; ++i)
-        peak = std::max(peak, std::max(std::fabs(left[i]), std::fabs(right[i])));
-    // A non-finite sample counts as loud: the gain goes down, not astray.
-    return std::isfinite(peak) ? peak : 1e30f;
-}
-
 } // namespace limiter_detail
 
 template <int BlockFrames>
@@ -28,35 +20,32 @@ PeakLimiter<BlockFrames>::PeakLimiter(double sampleRate)
           1.0 - std::exp(-double(BlockFrames) / (std::max(sampleRate, 1.0) * limiter_detail::kReleaseSeconds)))) {}
 
 template <int BlockFrames> void PeakLimiter<BlockFrames>::process(float* left, float* right) {
-    const float incomingPeak = limiter_detail::Peak(left, right, BlockFrames);
-    // The gain at the end of the delayed block keeps both it and the block
-    // after it under the ceiling; the gain at its start already kept it
-    // there (it was chosen looking one block ahead), so the ramp between
-    // them does too.
-    float target = 1.0f;
-    for (const float peak : {delayedPeak_, incomingPeak})
-        if (peak > kCeiling) target = std::min(target, kCeiling / peak);
+    // Loudest sample from each frame to the end of the block: the gain at a
+    // frame must already keep every later peak of the block under the
+    // ceiling, so it falls ahead of a peak instead of at it.
+    float ahead[BlockFrames];
+    float peak = 0.0f;
+    for (int i = BlockFrames - 1; i >= 0; --i) {
+        const float m = std::max(std::fabs(left[i]), std::fabs(right[i]));
+        // A non-finite sample counts as loud: the gain goes down, not astray.
+        peak = std::max(peak, std::isfinite(m) ? m : 1e30f);
+        ahead[i] = peak;
+    }
     const float released = gain_ + (1.0f - gain_) * release_;
     // Back to exactly unity once close, so quiet passages are untouched.
-    const float end = std::min(released > 0.9999f ? 1.0f : released, target);
+    float end = released > 0.9999f ? 1.0f : released;
+    if (peak > kCeiling) end = std::min(end, kCeiling / peak);
+    if (gain_ == 1.0f && end == 1.0f) return;
 
-    for (int ch = 0; ch < 2; ++ch) {
-        float* io = ch == 0 ? left : right;
-        float* held = delayed_[ch];
-        if (gain_ == 1.0f && end == 1.0f) {
-            for (int i = 0; i < BlockFrames; ++i)
-                std::swap(io[i], held[i]);
-            continue;
-        }
-        const float step = (end - gain_) / float(BlockFrames);
-        for (int i = 0; i < BlockFrames; ++i) {
-            const float out = held[i] * (gain_ + step * float(i + 1));
-            held[i] = io[i];
-            io[i] = out;
-        }
+    const float start = gain_;
+    const float step = (end - start) / float(BlockFrames);
+    for (int i = 0; i < BlockFrames; ++i) {
+        float g = start + step * float(i + 1);
+        if (ahead[i] * g > kCeiling) g = kCeiling / ahead[i];
+        left[i] *= g;
+        right[i] *= g;
     }
     gain_ = end;
-    delayedPeak_ = incomingPeak;
 }
 
 } // namespace qorn::platform
