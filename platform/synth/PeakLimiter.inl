@@ -8,14 +8,13 @@ namespace qorn::platform {
 
 namespace limiter_detail {
 
-// Recovery from a peak: about 80 ms to come most of the way back, slow
+// Recovery from a peak: about 50 ms to come most of the way back, slow
 // enough not to pump, quick enough to keep the loudness.
-inline constexpr double kReleaseSeconds = 0.08;
+inline constexpr double kReleaseSeconds = 0.05;
 
 } // namespace limiter_detail
 
-template <int BlockFrames>
-PeakLimiter<BlockFrames>::PeakLimiter(double sampleRate)
+template <int BlockFrames> PeakLimiter<BlockFrames>::PeakLimiter(double sampleRate)
     : release_(static_cast<float>(
           1.0 - std::exp(-double(BlockFrames) / (std::max(sampleRate, 1.0) * limiter_detail::kReleaseSeconds)))) {}
 

@@ -53,8 +53,11 @@ TEST_F(PeakLimiterTest, LoudestVolumeNeverReachesFullScaleAndKeepsItsLoudness) {
     EXPECT_LT(PeakOf(loud), 1.0f);
     const double unlimitedRms = gain * Rms(unity, 0, unity.left.size());
     const double loudRms = Rms(loud, 0, loud.left.size());
-    EXPECT_NEAR(20.0 * std::log10(loudRms / unlimitedRms), 0.0, 1.0)
-        << "limited " << loudRms << " unlimited " << unlimitedRms;
+    const double differenceDb = 20.0 * std::log10(loudRms / unlimitedRms);
+    EXPECT_NEAR(differenceDb, 0.0, 1.0) << "limited " << loudRms << " unlimited " << unlimitedRms;
+    RecordProperty("unlimited_peak", std::to_string(unityPeak * gain));
+    RecordProperty("limited_peak", std::to_string(PeakOf(loud)));
+    RecordProperty("rms_difference_db", std::to_string(differenceDb));
 }
 
 } // namespace
