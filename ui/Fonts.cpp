@@ -1,6 +1,15 @@
 #include "ui/Fonts.h"
 
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QLayout>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QStringList>
+#include <QStyle>
+#include <QStyleOptionButton>
 
 namespace qorn::ui {
 
@@ -24,6 +33,46 @@ QFont MakeFont(const QString& family, int pixelHeight, bool bold, bool italic, b
     font.setFixedPitch(fixedPitch);
     if (fixedPitch) font.setStyleHint(QFont::Monospace);
     return font;
+}
+
+namespace {
+
+constexpr int SmallestPixels = 8;
+
+// Width the style leaves for the caption of `widget`, and the caption.
+std::pair<int, QString> CaptionRoom(QWidget& widget) {
+    if (auto* label = qobject_cast<QLabel*>(&widget)) {
+        const int indent = label->indent() > 0       ? label->indent()
+                           : label->frameWidth() > 0 ? label->fontMetrics().horizontalAdvance(QLatin1Char('x')) / 2
+                                                     : 0;
+        return {label->contentsRect().width() - 2 * label->margin() - indent, label->text()};
+    }
+    auto* button = qobject_cast<QAbstractButton*>(&widget);
+    if (button == nullptr) return {0, QString()};
+    if (QWidget* parent = button->parentWidget(); parent != nullptr && parent->layout() != nullptr)
+        parent->layout()->activate();
+    QStyleOptionButton option;
+    option.initFrom(button);
+    option.text = button->text();
+    QStyle* style = button->style();
+    if (qobject_cast<QCheckBox*>(button) != nullptr)
+        return {style->subElementRect(QStyle::SE_CheckBoxContents, &option, button).width(), button->text()};
+    if (qobject_cast<QRadioButton*>(button) != nullptr)
+        return {style->subElementRect(QStyle::SE_RadioButtonContents, &option, button).width(), button->text()};
+    const int margin = style->pixelMetric(QStyle::PM_ButtonMargin, &option, button);
+    return {style->subElementRect(QStyle::SE_PushButtonContents, &option, button).width() - margin, button->text()};
+}
+
+} // namespace
+
+void FitCaption(QWidget& widget) {
+    const auto [room, text] = CaptionRoom(widget);
+    if (text.isEmpty() || room <= 0) return;
+    QFont font = widget.font();
+    if (font.pixelSize() <= 0) return;
+    while (font.pixelSize() > SmallestPixels && QFontMetrics(font).horizontalAdvance(text) > room)
+        font.setPixelSize(font.pixelSize() - 1);
+    if (font != widget.font()) widget.setFont(font);
 }
 
 } // namespace qorn::ui

@@ -6,6 +6,8 @@
 #include <QFont>
 #include <QString>
 
+class QWidget;
+
 namespace qorn::ui {
 
 inline const QString ProportionalGothic = QStringLiteral("ＭＳ Ｐゴシック");
@@ -19,5 +21,10 @@ void InstallFontSubstitutions();
 
 // A face of `pixelHeight` character height, weight and slant as given.
 QFont MakeFont(const QString& family, int pixelHeight, bool bold = false, bool italic = false, bool fixedPitch = false);
+
+// Makes the widget's caption fit its width: the same face a pixel smaller
+// at a time (never below 8 pixels) while the text is wider than the room the
+// style leaves for it. Measured for the face really drawn.
+void FitCaption(QWidget& widget);
 
 } // namespace qorn::ui

@@ -6,16 +6,18 @@
 #include "ui/ExceptionBox.h"
 #include "ui/TRadioGroup.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
-#include <QComboBox>
+#include <QCompleter>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QSlider>
 #include <QTimer>
 
@@ -82,10 +84,33 @@ void TFormQorn::BindEvents() {
     connect(TimTime, &QTimer::timeout, this, [this] { TimeTimer(); });
     connect(ComInfo, &QPushButton::clicked, this, [this] { ComInfoClick(); });
     connect(ComDefault, &QPushButton::clicked, this, [this] { ComDefaultClick(); });
-    // Port names are long: show their start, not their end.
-    connect(CoBInst, &QComboBox::currentIndexChanged, this, [this] {
-        if (QLineEdit* edit = CoBInst->lineEdit()) edit->setCursorPosition(0);
+    // Keys that change nothing but which control acts.
+    auto* open = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_O), this);
+    connect(open, &QShortcut::activated, this, [this] {
+        if (ComOpen->isEnabled()) ComOpen->click();
     });
+    auto* info = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_I), this);
+    connect(info, &QShortcut::activated, this, [this] {
+        if (ComInfo->isEnabled()) ComInfo->click();
+    });
+    // No popup of the open dialog may outlive it: a completion list left open
+    // after Return would swallow the next click on the window.
+    connect(OpenD, &QDialog::finished, this, [this] {
+        for (QCompleter* completer : OpenD->findChildren<QCompleter*>())
+            if (QAbstractItemView* popup = completer->popup(); popup != nullptr && popup->isVisible()) popup->hide();
+    });
+}
+
+void TFormQorn::keyPressEvent(QKeyEvent* event) {
+    // A push button takes Space itself; Return and Enter reach the window
+    // and press the button that has the focus.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    auto* button = qobject_cast<QPushButton*>(focusWidget());
+    if (enter && event->modifiers() == Qt::NoModifier && button != nullptr && button->isEnabled()) {
+        button->animateClick();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void TFormQorn::dragEnterEvent(QDragEnterEvent* event) {

@@ -4,6 +4,8 @@
 #pragma once
 
 #include "fileinfo/OpenFileHost.h"
+// Tests and tools reach the port box through its field.
+#include "ui/PortComboBox.h"
 
 #include <QWidget>
 
@@ -13,7 +15,6 @@
 #include <string>
 
 class QCheckBox;
-class QComboBox;
 class QFileDialog;
 class QFrame;
 class QLabel;
@@ -24,7 +25,7 @@ class QTimer;
 
 namespace qorn::ui {
 class TRadioGroup;
-}
+} // namespace qorn::ui
 
 class TFormQorn : public QWidget, public qorn::fileinfo::OpenFileHost {
   public:
@@ -50,7 +51,7 @@ class TFormQorn : public QWidget, public qorn::fileinfo::OpenFileHost {
     QFrame* Bevel3 = nullptr;
     QLabel* LabelST3 = nullptr;
     QLabel* LabelVolume = nullptr;
-    QComboBox* CoBInst = nullptr;
+    qorn::ui::PortComboBox* CoBInst = nullptr;
     QCheckBox* ChBEffect = nullptr;
     QLabel* LabelTitle = nullptr;
     QTimer* TimTime = nullptr;
@@ -73,6 +74,9 @@ class TFormQorn : public QWidget, public qorn::fileinfo::OpenFileHost {
     void ComDefaultClick();
     // Files dropped on the window (a text/uri-list).
     void WMDropFiles(const QMimeData& dropped);
+    // One file handed over from outside (command line, another copy, desktop
+    // media controls): taken exactly as a drop of that file.
+    void OpenDroppedFile(const std::string& path);
 
     void ShowTitle() override;
     void StopPlayback();
@@ -109,6 +113,7 @@ class TFormQorn : public QWidget, public qorn::fileinfo::OpenFileHost {
     static constexpr int PlaybackWaitStepMs = 50;
 
   protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void showEvent(QShowEvent* event) override;

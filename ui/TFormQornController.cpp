@@ -6,9 +6,10 @@
 #include "fileinfo/OpenAndPlayFile.h"
 #include "platform/kernel/Kernel.h"
 #include "ui/DroppedFile.h"
+#include "ui/Fonts.h"
+#include "ui/PortComboBox.h"
 #include "ui/TRadioGroup.h"
 
-#include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
@@ -47,6 +48,7 @@ void TFormQorn::FormLoad() {
     appName_ = "Qor_n";
     SetTitles(RevisionTitle());
     LabelTitle->setText(QString::fromStdString(BottomTitle()));
+    qorn::ui::FitCaption(*LabelTitle);
     infoText1_.clear();
     infoText2_.clear();
     infoText3_.clear();
@@ -84,7 +86,10 @@ void TFormQorn::ShowTitle() {
 }
 
 void TFormQorn::WMDropFiles(const QMimeData& dropped) {
-    const std::string path = qorn::ui::FirstDroppedFile(dropped);
+    OpenDroppedFile(qorn::ui::FirstDroppedFile(dropped));
+}
+
+void TFormQorn::OpenDroppedFile(const std::string& path) {
     if (path.empty() || !qorn::ui::HasPlayableExtension(path)) return;
 
     ComOpen->setEnabled(false);

@@ -1,11 +1,12 @@
 // The window's controls with their places, texts, hints, fonts, colours and
 // starting states.
 #include "ui/Fonts.h"
+#include "ui/PortComboBox.h"
 #include "ui/TFormQorn.h"
 #include "ui/TRadioGroup.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
-#include <QComboBox>
 #include <QFileDialog>
 #include <QFrame>
 #include <QLabel>
@@ -150,14 +151,10 @@ void TFormQorn::BuildLayout() {
     LabelVolume->setToolTip(QStringLiteral("現在の音量の大きさです"));
     SetBackground(LabelVolume, QColor(255, 255, 0));
 
-    CoBInst = new QComboBox(this);
+    CoBInst = new qorn::ui::PortComboBox(QStringLiteral("演奏情報の送信先を設定します"), this);
     CoBInst->setObjectName(QStringLiteral("CoBInst"));
     CoBInst->setGeometry(120, 236, 313, 20);
-    CoBInst->setEditable(true);
-    // Typing selects nothing and adds nothing: the list is the port table.
-    CoBInst->setInsertPolicy(QComboBox::NoInsert);
     CoBInst->setMaxVisibleItems(8);
-    CoBInst->setToolTip(QStringLiteral("演奏情報の送信先を設定します"));
 
     ChBEffect = new QCheckBox(QStringLiteral("Direct Music 内蔵音源のエフェクトを有効にする"), this);
     ChBEffect->setObjectName(QStringLiteral("ChBEffect"));
@@ -196,8 +193,15 @@ void TFormQorn::BuildLayout() {
     ComDefault->setFont(MakeFont(TimesNewRoman, 12));
     ComDefault->setToolTip(QStringLiteral("音量を起動時の大きさに戻します"));
 
-    // Keyboard order; the panels in between take no focus.
-    QWidget* const tabOrder[] = {ComOpen, ComPlay, RGLoop, RGTempo, TBVolume, CoBInst, ChBEffect, ComInfo, ComDefault};
+    // Keyboard order as the eye reads the window: the left column of file
+    // buttons, the play button, the two groups, the volume bar, then the
+    // bottom row from left to right and top to bottom. The panels take no focus.
+    QWidget* const tabOrder[] = {ComOpen, ComInfo, ComPlay, RGLoop, RGTempo, TBVolume, ComDefault, ChBEffect, CoBInst};
     for (std::size_t i = 1; i < std::size(tabOrder); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
+
+    // The substitute faces run wider than the named ones: a caption that
+    // would be cut gets a smaller size of the same face.
+    for (QAbstractButton* button : findChildren<QAbstractButton*>())
+        qorn::ui::FitCaption(*button);
 }

@@ -4,10 +4,10 @@
 
 #include "engine/TDMusicEngine.h"
 #include "platform/kernel/Kernel.h"
+#include "ui/PortComboBox.h"
 #include "ui/TRadioGroup.h"
 
 #include <QCheckBox>
-#include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QSlider>
@@ -29,10 +29,7 @@ void StartIfStopped(QTimer* timer) {
 } // namespace
 
 int TFormQorn::PortIndex() const {
-    const int current = CoBInst->currentIndex();
-    const QString text = CoBInst->currentText();
-    if (current >= 0 && CoBInst->itemText(current) == text) return current;
-    return CoBInst->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    return CoBInst->PortIndex();
 }
 
 bool TFormQorn::WaitForPlaying(bool playing) {
@@ -118,12 +115,19 @@ void TFormQorn::ChangeTempo() {
 }
 
 void TFormQorn::ComPlayClick() {
+    // Disabling the button moves the keyboard focus away; it comes back with
+    // the button, so Space works again after a click.
+    const bool focused = ComPlay->hasFocus();
     ComPlay->setEnabled(false);
+    const auto enableAgain = [&] {
+        ComPlay->setEnabled(true);
+        if (focused) ComPlay->setFocus(Qt::OtherFocusReason);
+    };
     // The toggle follows the engine, not the button's caption.
     if (DMEngine.IsPlaying()) {
         StopPlayback();
-        ComPlay->setEnabled(true);
+        enableAgain();
         return;
     }
-    if (StartPlayback() == 0) ComPlay->setEnabled(true);
+    if (StartPlayback() == 0) enableAgain();
 }

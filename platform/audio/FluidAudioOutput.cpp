@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -20,6 +21,21 @@ namespace {
 constexpr int kPeriodFrames = 512;
 constexpr int kPeriods = 4;
 constexpr int kRealtimePriority = 60;
+// A sound server mixes on its own real-time thread and asks for data as its
+// buffer drains, so our side needs far less: about 20 ms, in whole blocks of
+// the synthesizer (64 frames). 10 to 15 ms still ran dry now and then on a busy
+// two-core machine. Overridable for measurements.
+constexpr int kSoundServerPeriodsPerSecond = 50;
+constexpr int kBlockFrames = 64;
+
+int SoundServerPeriodFrames(int sampleRate) {
+    if (const char* forced = std::getenv("QORN_SERVER_PERIOD_FRAMES"); forced != nullptr) {
+        const int frames = std::atoi(forced);
+        if (frames >= kBlockFrames && frames <= 8192) return frames;
+    }
+    const int frames = (sampleRate + kSoundServerPeriodsPerSecond - 1) / kSoundServerPeriodsPerSecond;
+    return (frames + kBlockFrames - 1) / kBlockFrames * kBlockFrames;
+}
 
 struct SettingsDeleter {
     void operator()(fluid_settings_t* s) const { delete_fluid_settings(s); }
@@ -143,12 +159,11 @@ std::unique_ptr<AudioOutput> OpenFluidAudioOutput(const std::string& driver, int
     fluid_settings_setint(settings.get(), "audio.period-size", kPeriodFrames);
     fluid_settings_setint(settings.get(), "audio.periods", kPeriods);
     fluid_settings_setint(settings.get(), "audio.realtime-prio", CanUseRealtimePriority() ? kRealtimePriority : 0);
-    if (driver == "pulseaudio") {
-        // This driver's whole server-side buffer is one period (it ignores
-        // audio.periods): give it what the device drivers get from two.
-        fluid_settings_setint(settings.get(), "audio.period-size", 2 * kPeriodFrames);
-        fluid_settings_setstr(settings.get(), "audio.pulseaudio.media-role", "music");
+    if (driver == "pulseaudio" || driver == "pipewire") {
+        // These drivers' whole buffer is one period (they ignore audio.periods).
+        fluid_settings_setint(settings.get(), "audio.period-size", SoundServerPeriodFrames(sampleRate));
     }
+    if (driver == "pulseaudio") fluid_settings_setstr(settings.get(), "audio.pulseaudio.media-role", "music");
 
     auto output = std::make_unique<FluidAudioOutput>(driver, render, context);
     if (!output->start(std::move(settings))) return nullptr;

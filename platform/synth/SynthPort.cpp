@@ -134,7 +134,7 @@ SynthPort* SynthPort::From(IDirectMusicPort* port) {
 
 SynthPort::SynthPort(const SynthConfig& config, fluid_settings_t* settings, fluid_synth_t* synth, int soundFont)
     : config_(config), settings_(settings), synth_(synth), soundFont_(soundFont), sink_(synth),
-      pinned_((kDrumBank + 1) * 128, false) {
+      pinned_((kDrumBank + 1) * 128, false), limiter_(config.sampleRate) {
     playback_.setControls(this);
     // The presets every channel starts with stay loaded, so a program change
     // back to them never reads the SoundFont on the audio thread.
@@ -257,6 +257,7 @@ void SynthPort::render(float* left, float* right, int frames) {
 void SynthPort::renderBlock() {
     if (gate_.exchange(true, std::memory_order_acquire)) {
         std::memset(block_, 0, sizeof(block_));
+        limiter_.process(block_[0], block_[1]);
         frame_ += kBlockFrames;
         return;
     }
@@ -270,6 +271,7 @@ void SynthPort::renderBlock() {
         static_cast<SynthWaveTarget*>(play->waveTarget())
             ->mix(block_[0], block_[1], kBlockFrames, waveGain_.load(std::memory_order_relaxed));
     gate_.store(false, std::memory_order_release);
+    limiter_.process(block_[0], block_[1]);
     frame_ += kBlockFrames;
 }
 

@@ -7,6 +7,7 @@
 #include "platform/dmusic/RefCounted.h"
 #include "platform/performance/MusicPort.h"
 #include "platform/synth/FluidSink.h"
+#include "platform/synth/PeakLimiter.h"
 #include "platform/synth/SynthConfig.h"
 
 #include <atomic>
@@ -77,6 +78,8 @@ class SynthPort final : public RefCounted<MusicPort>, private PortControls {
     // Collections on the synthesizer and their SoundFont ids.
     std::vector<std::pair<const dls::Collection*, int>> collections_;
     float block_[2][kBlockFrames] = {};
+    // Last on the output: keeps loud settings from clipping.
+    PeakLimiter<kBlockFrames> limiter_;
     int blockPos_ = kBlockFrames;
     std::uint64_t frame_ = 0;
     // Master volume as a factor, for the waves mixed after the synthesizer.

@@ -1,0 +1,412 @@
+// The real window with the real synthesizer, heard through a private
+// PulseAudio null sink.
+//   qorn_desktop_bench latency       Play -> first sound, volume and tempo
+//                                    changes -> heard, dropouts meanwhile
+//   qorn_desktop_bench soak SECONDS  random open/drop/play/stop/tempo/volume/
+//                                    port/File Info. on files our writers
+//                                    make (damaged ones too); exit status 0
+//                                    when nothing took over 2 s, every Stop
+//                                    fell silent (or died away) from 300 ms
+//                                    on, and memory did not grow by 10 %.
+#include "bench/desktop/PrivatePulse.h"
+
+#include "platform/MusicPlatform.h"
+#include "tests/realplatform/MidiFileWriter.h"
+#include "ui/PortComboBox.h"
+#include "ui/TFormQorn.h"
+#include "ui/TRadioGroup.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QMimeData>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTimer>
+#include <QWidget>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using qorn::bench::Block;
+using qorn::bench::Recorder;
+using qorn::test::BuildMidiFile;
+using qorn::test::TestPiece;
+
+constexpr float Sounding = 0.01f; // -40 dBFS
+constexpr double BeatSeconds = 0.25;
+
+void Pump(double seconds) {
+    const auto end = qorn::bench::Clock::now() + std::chrono::duration<double>(seconds);
+    while (qorn::bench::Clock::now() < end) {
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+        usleep(1000);
+    }
+}
+
+std::string WriteFile(const std::filesystem::path& dir, const std::string& name,
+                      const std::vector<std::uint8_t>& bytes) {
+    const std::string path = (dir / name).string();
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    return path;
+}
+
+// A held organ chord: steady sound with no gaps of its own.
+TestPiece Organ(double seconds) {
+    TestPiece piece;
+    piece.program = 19;
+    const auto ticks = static_cast<std::uint32_t>(seconds * 960);
+    for (const std::uint8_t key : {48, 55, 60, 64})
+        piece.notes.push_back({0, ticks, key, 90, 0});
+    return piece;
+}
+
+// Short notes on every eighth at 120 beats a minute.
+TestPiece Pulses(double seconds) {
+    TestPiece piece;
+    piece.program = 115; // woodblock: sharp onsets, short decay
+    for (std::uint32_t t = 0; t < seconds * 960; t += 240)
+        piece.notes.push_back({t, 40, 72, 110, 0});
+    return piece;
+}
+
+double Median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// The first block starting at or after `from` that satisfies `pred`.
+template <typename Pred> const Block* FirstAfter(const std::vector<Block>& blocks, double from, Pred pred) {
+    for (const Block& b : blocks)
+        if (b.start >= from - 0.006 && pred(b)) return &b;
+    return nullptr;
+}
+
+long ResidentKiB() {
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0, resident = 0;
+    statm >> pages >> resident;
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+struct Harness {
+    qorn::bench::PrivatePulse pulse;
+    std::unique_ptr<Recorder> recorder;
+    std::unique_ptr<TFormQorn> form;
+    std::filesystem::path dir;
+
+    bool Start() {
+        if (!pulse.Running()) {
+            std::fprintf(stderr, "cannot start pulseaudio\n");
+            return false;
+        }
+        setenv("PULSE_SERVER", pulse.Server().c_str(), 1);
+        setenv("QORN_AUDIO_DRIVER", "pulseaudio", 1);
+        recorder = std::make_unique<Recorder>(pulse.Server());
+        if (!recorder->Running()) {
+            std::fprintf(stderr, "cannot record the null sink\n");
+            return false;
+        }
+        dir = std::filesystem::temp_directory_path() / ("qorn-desktop-bench-" + std::to_string(getpid()));
+        std::filesystem::create_directories(dir);
+        qorn::platform::RegisterMusicPlatform();
+        form = TFormQorn::Create();
+        form->show();
+        // Where a dialog would block, it answers at once.
+        form->OpenDialogRunner = [](QFileDialog&) { return true; };
+        Pump(0.5);
+        return true;
+    }
+    ~Harness() {
+        form.reset();
+        std::error_code ignored;
+        if (!dir.empty()) std::filesystem::remove_all(dir, ignored);
+    }
+    bool Playing() const { return form->TimCheck->isActive(); }
+    void WaitSilence() {
+        for (int i = 0; i < 200; ++i) {
+            const double now = recorder->Now();
+            Pump(0.05);
+            recorder->WaitUntil(now);
+            const auto blocks = recorder->Blocks();
+            bool quiet = true;
+            for (auto it = blocks.rbegin(); it != blocks.rend() && it->start > now - 0.3; ++it)
+                quiet = quiet && it->peak < Sounding;
+            if (quiet) return;
+        }
+    }
+};
+
+int Latency() {
+    Harness h;
+    if (!h.Start()) return 2;
+    const std::string organ = WriteFile(h.dir, "organ.mid", BuildMidiFile(Organ(600)));
+    const std::string pulses = WriteFile(h.dir, "pulses.mid", BuildMidiFile(Pulses(600)));
+
+    // Play -> first sound.
+    std::vector<double> play;
+    h.form->OpenDroppedFile(organ);
+    Pump(1.0);
+    for (int trial = 0; trial < 15; ++trial) {
+        if (h.Playing()) h.form->ComPlay->click();
+        h.WaitSilence();
+        const double t0 = h.recorder->Now();
+        h.form->ComPlay->click();
+        Pump(0.4);
+        h.recorder->WaitUntil(t0 + 0.4);
+        const auto blocks = h.recorder->Blocks();
+        if (const Block* b = FirstAfter(blocks, t0, [](const Block& x) { return x.peak >= Sounding; }))
+            play.push_back((b->start - t0) * 1000);
+    }
+
+    // Volume 88 -> 20 (about -20 dB) while the organ holds: heard when the
+    // level has fallen by half.
+    std::vector<double> volume;
+    Pump(1.0);
+    for (int trial = 0; trial < 10; ++trial) {
+        h.form->TBVolume->setValue(88);
+        Pump(0.8);
+        const double t0 = h.recorder->Now();
+        h.recorder->WaitUntil(t0);
+        float steady = 0;
+        for (const Block& b : h.recorder->Blocks())
+            if (b.start > t0 - 0.3) steady = std::max(steady, b.peak);
+        h.form->TBVolume->setValue(20);
+        Pump(0.3);
+        h.recorder->WaitUntil(t0 + 0.3);
+        const auto blocks = h.recorder->Blocks();
+        if (const Block* b = FirstAfter(blocks, t0, [&](const Block& x) { return x.peak < 0.5f * steady; }))
+            volume.push_back((b->start - t0) * 1000);
+    }
+    h.form->TBVolume->setValue(88);
+    // Gaps while the organ held: digital silence with sound on both sides
+    // (a start or a stop has sound on one side only).
+    int dropouts = 0;
+    double heard = 0;
+    const auto organBlocks = h.recorder->Blocks();
+    for (std::size_t i = 1; i + 1 < organBlocks.size(); ++i) {
+        const Block& b = organBlocks[i];
+        if (b.peak >= Sounding) heard += double(Recorder::BlockFrames) / qorn::bench::PrivatePulse::Rate;
+        if (b.gap && organBlocks[i - 1].peak >= Sounding && organBlocks[i + 1].peak >= Sounding) ++dropouts;
+    }
+
+    // Tempo x1.0 -> x2.0 between two pulses: the next pulse comes early by
+    // as much as the change was heard in time.
+    std::vector<double> tempo;
+    h.form->ComPlay->click();
+    h.form->OpenDroppedFile(pulses);
+    for (int trial = 0; trial < 10; ++trial) {
+        h.form->RGTempo->Item(2)->click();
+        Pump(1.0 + 0.037 * trial);
+        const double t0 = h.recorder->Now();
+        h.form->RGTempo->Item(6)->click();
+        Pump(0.5);
+        h.recorder->WaitUntil(t0 + 0.5);
+        const auto blocks = h.recorder->Blocks();
+        double previous = -1, next = -1;
+        bool was = true;
+        for (const Block& b : blocks) {
+            const bool loud = b.peak >= 0.05f;
+            if (loud && !was) {
+                if (b.start < t0)
+                    previous = b.start;
+                else if (next < 0)
+                    next = b.start;
+            }
+            was = loud;
+        }
+        // Valid only when the change came before the pulse it shortened.
+        if (previous > 0 && next > 0 && next - t0 > 0.04)
+            tempo.push_back((2 * next - t0 - previous - BeatSeconds) * 1000);
+    }
+    h.form->ComPlay->click();
+
+    std::printf("play_to_sound_ms median %.1f (n=%zu, min %.1f, max %.1f)\n", Median(play), play.size(),
+                play.empty() ? 0 : *std::min_element(play.begin(), play.end()),
+                play.empty() ? 0 : *std::max_element(play.begin(), play.end()));
+    std::printf("volume_heard_ms median %.1f (n=%zu)\n", Median(volume), volume.size());
+    std::printf("tempo_heard_ms median %.1f (n=%zu)\n", Median(tempo), tempo.size());
+    std::printf("dropouts %d in %.1f s of sound\n", dropouts, heard);
+    return 0;
+}
+
+// Damaged copies: cut short, or bytes overwritten at random.
+std::vector<std::uint8_t> Damage(std::vector<std::uint8_t> bytes, std::mt19937& random) {
+    if (random() % 2 == 0) {
+        bytes.resize(std::max<std::size_t>(8, bytes.size() * (random() % 90 + 5) / 100));
+    } else {
+        for (int i = 0; i < 6; ++i)
+            bytes[random() % bytes.size()] = static_cast<std::uint8_t>(random());
+    }
+    return bytes;
+}
+
+int Soak(double seconds) {
+    Harness h;
+    if (!h.Start()) return 2;
+    std::mt19937 random(
+        static_cast<unsigned>(std::getenv("QORN_SOAK_SEED") ? std::atoi(std::getenv("QORN_SOAK_SEED")) : getpid()));
+    std::vector<std::string> files;
+    for (int i = 0; i < 6; ++i) {
+        TestPiece piece = i % 2 ? Organ(4 + i) : Pulses(3 + i);
+        // Instruments that end soon after their note: a pad's long release
+        // would sound like a note that did not stop.
+        constexpr std::uint8_t ShortRelease[] = {0, 11, 24, 115};
+        piece.program = ShortRelease[random() % std::size(ShortRelease)];
+        const auto bytes = BuildMidiFile(piece);
+        files.push_back(WriteFile(h.dir, "piece" + std::to_string(i) + ".mid", bytes));
+        files.push_back(WriteFile(h.dir, "damaged" + std::to_string(i) + ".mid", Damage(bytes, random)));
+        // A segment name on bytes that are no segment, and one cut short.
+        auto riff = std::vector<std::uint8_t>{'R', 'I', 'F', 'F', 200, 0, 0, 0, 'D', 'M', 'S', 'G'};
+        riff.resize(riff.size() + random() % 200, static_cast<std::uint8_t>(random()));
+        files.push_back(WriteFile(h.dir, "broken" + std::to_string(i) + ".sgt", riff));
+    }
+
+    struct Stop {
+        double at;
+    };
+    std::vector<Stop> stops;
+    std::vector<double> starts; // moments something may have started sound
+    double slowest = 0;
+    std::string slowestAction;
+    long rssEarly = 0;
+    const double rssMark = std::min(60.0, seconds / 2);
+    int actions = 0;
+    const double begin = h.recorder->Now();
+    while (h.recorder->Now() - begin < seconds) {
+        const int kind = static_cast<int>(random() % 9);
+        const std::string& file = files[random() % files.size()];
+        const char* name = "";
+        const double t0 = h.recorder->Now();
+        const bool wasPlaying = h.Playing();
+        switch (kind) {
+        case 0:
+            name = "open";
+            if (h.form->ComOpen->isEnabled()) {
+                h.form->OpenD->selectFile(QFile::decodeName(QByteArray::fromStdString(file)));
+                h.form->ComOpen->click();
+                starts.push_back(t0);
+            }
+            break;
+        case 1: {
+            name = "drop";
+            QMimeData data;
+            data.setData(QStringLiteral("text/uri-list"),
+                         "file://" + QByteArray::fromStdString(file).toPercentEncoding("/") + "\r\n");
+            h.form->WMDropFiles(data);
+            starts.push_back(t0);
+            break;
+        }
+        case 2:
+        case 3:
+            name = "play/stop";
+            if (h.form->ComPlay->isEnabled()) {
+                h.form->ComPlay->click();
+                if (wasPlaying)
+                    stops.push_back({t0});
+                else
+                    starts.push_back(t0);
+            }
+            break;
+        case 4:
+            name = "tempo";
+            if (h.form->RGTempo->isEnabled()) h.form->RGTempo->Item(static_cast<int>(random() % 7))->click();
+            break;
+        case 5:
+            name = "volume";
+            h.form->TBVolume->setValue(static_cast<int>(random() % 128));
+            break;
+        case 6:
+            name = "port";
+            if (h.form->CoBInst->isEnabled() && h.form->CoBInst->count() > 0)
+                h.form->CoBInst->setCurrentIndex(static_cast<int>(random() % h.form->CoBInst->count()));
+            if (h.form->ChBEffect->isEnabled() && random() % 3 == 0) h.form->ChBEffect->click();
+            break;
+        case 7:
+            name = "file info";
+            if (h.form->ComInfo->isEnabled()) {
+                QTimer::singleShot(100, [] {
+                    if (QWidget* box = QApplication::activeModalWidget()) box->close();
+                });
+                h.form->ComInfo->click();
+            }
+            break;
+        default:
+            name = "wait";
+            break;
+        }
+        const double took = h.recorder->Now() - t0;
+        if (took > slowest) {
+            slowest = took;
+            slowestAction = name;
+        }
+        ++actions;
+        Pump(0.05 + double(random() % 700) / 1000.0);
+        if (rssEarly == 0 && h.recorder->Now() - begin >= rssMark) rssEarly = ResidentKiB();
+    }
+    if (h.Playing()) {
+        stops.push_back({h.recorder->Now()});
+        h.form->ComPlay->click();
+    }
+    Pump(0.8);
+    const long rssEnd = ResidentKiB();
+    h.recorder->WaitUntil(h.recorder->Now() - 0.1);
+    const auto blocks = h.recorder->Blocks();
+
+    // From 300 ms after each Stop until anything could start sound: silent,
+    // or a tail that dies away (the reverb and the release of the last
+    // notes fall by 6 dB in 150 ms; a note that did not stop does not).
+    int loudStops = 0, checked = 0;
+    auto peakIn = [&](double from, double to) {
+        float peak = 0;
+        for (const Block& b : blocks)
+            if (b.start >= from && b.start + 0.003 < to) peak = std::max(peak, b.peak);
+        return peak;
+    };
+    for (const Stop& s : stops) {
+        double until = s.at + 0.6;
+        for (const double st : starts)
+            if (st > s.at) until = std::min(until, st);
+        if (until < s.at + 0.6) continue;
+        ++checked;
+        const float early = peakIn(s.at + 0.3, s.at + 0.45), late = peakIn(s.at + 0.45, s.at + 0.6);
+        if (std::max(early, late) >= Sounding && late > 0.5f * early) {
+            ++loudStops;
+            std::printf("still sounding after the Stop at %.2f s (peak %.3f, then %.3f)\n", s.at, double(early),
+                        double(late));
+        }
+    }
+    const double growth = rssEarly > 0 ? double(rssEnd - rssEarly) / double(rssEarly) : 0;
+    std::printf("actions %d in %.0f s; slowest %.0f ms (%s)\n", actions, seconds, slowest * 1000,
+                slowestAction.c_str());
+    std::printf("stops %zu, checked %d, not silent after 300 ms: %d\n", stops.size(), checked, loudStops);
+    std::printf("rss %ld KiB at %.0f s, %ld KiB at the end (%+.1f %%)\n", rssEarly, rssMark, rssEnd, growth * 100);
+    const bool ok = slowest <= 2.0 && loudStops == 0 && growth <= 0.10;
+    std::printf("%s\n", ok ? "soak passed" : "soak FAILED");
+    return ok ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    const std::string mode = argc > 1 ? argv[1] : "latency";
+    QApplication app(argc, argv);
+    if (mode == "latency") return Latency();
+    if (mode == "soak") return Soak(argc > 2 ? std::atof(argv[2]) : 600.0);
+    std::fprintf(stderr, "usage: %s latency | soak SECONDS\n", argv[0]);
+    return 2;
+}
