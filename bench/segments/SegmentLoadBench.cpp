@@ -4,7 +4,7 @@
 // Prints figures; no pass or fail.
 #include "platform/formats/segment/FolderReferenceResolver.h"
 #include "platform/formats/segment/SegmentLoading.h"
-#include "tests/segments/SegmentWriter.h"
+#include "tests/support/SegmentWriter.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,6 +1,6 @@
 // Writes the seed corpus of the segment fuzzer: small segments with every
 // kind of track, a band with an embedded collection, and format variants.
-#include "tests/segments/SegmentWriter.h"
+#include "tests/support/SegmentWriter.h"
 
 #include <cstdio>
 #include <filesystem>

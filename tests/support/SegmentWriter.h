@@ -5,7 +5,7 @@
 // than the ones a reader knows.
 #pragma once
 
-#include "tests/dls/DlsWriter.h"
+#include "tests/support/DlsWriter.h"
 
 #include <cstring>
 #include <optional>

@@ -3,7 +3,7 @@
 // parameter-control and script tracks, and wave files for them to play.
 #pragma once
 
-#include "tests/segments/SegmentWriter.h"
+#include "tests/support/SegmentWriter.h"
 
 #include <algorithm>
 #include <cmath>
