@@ -15,6 +15,7 @@
 #include <optional>
 
 int main(int argc, char* argv[]) {
+    qorn::app::HoldTerminationSignals();
     qorn::app::InstanceGuard guard(qorn::app::GuardName);
     if (guard.OpenExisting()) {
         guard.Close();
