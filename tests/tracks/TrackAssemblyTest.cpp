@@ -5,7 +5,7 @@
 #include "platform/loader/SegmentAssembly.h"
 #include "platform/waves/WaveData.h"
 #include "tests/segments/TestSupport.h"
-#include "tests/support/TrackWriter.h"
+#include "tests/support/SegmentWriter.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 // channel is silent; a triggered segment's notes come in at their times.
 #include "app/render/OfflineSession.h"
 #include "tests/support/OfflineRenderTest.h"
-#include "tests/support/TrackWriter.h"
+#include "tests/support/SegmentWriter.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // stereo, loops from 'wsmp' or 'smpl', and damaged or unsupported files
 // refused with a reason instead of read as noise.
 #include "platform/waves/WaveData.h"
-#include "tests/support/TrackWriter.h"
+#include "tests/support/SegmentWriter.h"
 
 #include <gtest/gtest.h>
 
