@@ -5,7 +5,12 @@
 
 namespace qorn::app {
 
-// Call once, after the application object exists.
+// Call first in main, before the instance guard is taken: a polite stop that
+// comes during start-up then waits for the handler below instead of ending
+// the process on the spot with nothing torn down.
+void HoldTerminationSignals();
+
+// Call once, after the application object exists; lets held signals through.
 void CloseWindowsOnTerminationSignals();
 
 } // namespace qorn::app

@@ -39,6 +39,7 @@ std::string FileArgument(int argc, char* argv[]) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    qorn::app::HoldTerminationSignals();
     qorn::app::InstanceGuard guard(qorn::app::GuardName);
     const std::string socketPath = qorn::app::HandOffSocketPath(qorn::app::GuardName);
     if (guard.OpenExisting()) {

@@ -1,10 +1,10 @@
 // Writes the seed corpora of the information-reader, DLS and style fuzzers,
 // and the style-based seeds of the segment fuzzer, from the tests' own writers:
 //   qorn_make_hardening_seeds FUZZ_CORPUS_DIR   (fills midiinfo/ dls/ style/ segment/)
-#include "tests/dls/DlsWriter.h"
-#include "tests/fileinfo/TestFiles.h"
-#include "tests/styles/StyleWriter.h"
-#include "tests/styles/TestStyles.h"
+#include "tests/support/DlsWriter.h"
+#include "tests/support/StyleWriter.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/TestStyles.h"
 
 #include <cstdio>
 #include <filesystem>

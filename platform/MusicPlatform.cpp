@@ -1,8 +1,8 @@
 #include "platform/MusicPlatform.h"
 
+#include "platform/DirectMusic.h"
 #include "platform/com/ComRuntime.h"
 #include "platform/com/Guids.h"
-#include "platform/dmusic/DirectMusic.h"
 #include "platform/loader/Loader.h"
 #include "platform/performance/Performance.h"
 

@@ -4,6 +4,9 @@
 #   scripts/sanitize.sh asan   AddressSanitizer + UndefinedBehaviorSanitizer (build-asan)
 #   scripts/sanitize.sh tsan   ThreadSanitizer (build-tsan)
 # Extra ctest arguments may follow, e.g. `scripts/sanitize.sh asan -R fileinfo`.
+# QORN_SANITIZE_TARGETS="t1 t2" builds only those targets (CI builds only
+# the programs with threads for the ThreadSanitizer run). ccache is used when
+# it is installed.
 set -euo pipefail
 kind=${1:?usage: scripts/sanitize.sh asan|tsan [ctest args...]}
 shift
@@ -20,11 +23,17 @@ tsan) flags=(-DQORN_ASAN=OFF -DQORN_UBSAN=OFF -DQORN_TSAN=ON) ;;
 esac
 build=${QORN_SANITIZE_BUILD_DIR:-$root/build-$kind}
 
+launcher=()
+if command -v ccache >/dev/null; then
+    launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
 mkdir -p "$build"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQORN_BUILD_TESTS=ON \
-    -DQORN_BUILD_BENCH=OFF -DQORN_FUZZ=OFF "${flags[@]}" >"$build/configure.log" 2>&1 ||
+    -DQORN_BUILD_BENCH=OFF -DQORN_FUZZ=OFF "${flags[@]}" "${launcher[@]}" >"$build/configure.log" 2>&1 ||
     { cat "$build/configure.log"; exit 1; }
-cmake --build "$build" -j "$(nproc)"
+targets=()
+for t in ${QORN_SANITIZE_TARGETS:-}; do targets+=(--target "$t"); done
+cmake --build "$build" -j "$(nproc)" "${targets[@]}"
 
 # Every report ends the process with a failure; leaks are reports too.
 export ASAN_OPTIONS="halt_on_error=1:abort_on_error=0:exitcode=86:detect_leaks=1:detect_stack_use_after_return=0:strict_string_checks=1:check_initialization_order=1:suppressions=$supp/asan.supp"

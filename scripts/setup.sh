@@ -30,7 +30,7 @@ if ((${#missing[@]})); then
 fi
 
 BUILD_DIR=${QORN_BUILD_DIR:-build}
-if [ ! -f "$BUILD_DIR/build.ninja" ]; then
+if [ ! -f "$BUILD_DIR/build.ninja" ] || [ -n "${QORN_CMAKE_ARGS:-}" ]; then
   cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo ${QORN_CMAKE_ARGS:-}
 fi
 cmake --build "$BUILD_DIR" -j "$(nproc)"

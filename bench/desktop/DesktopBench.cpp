@@ -11,7 +11,7 @@
 #include "bench/desktop/PrivatePulse.h"
 
 #include "platform/MusicPlatform.h"
-#include "tests/realplatform/MidiFileWriter.h"
+#include "tests/support/MidiFileWriter.h"
 #include "ui/PortComboBox.h"
 #include "ui/TFormQorn.h"
 #include "ui/TRadioGroup.h"

@@ -2,7 +2,7 @@
 // FluidSynth synthesizer, printing the time of each step. Prints figures only.
 #include "platform/formats/dls/DlsReader.h"
 #include "platform/instruments/DlsInstruments.h"
-#include "tests/dls/DlsWriter.h"
+#include "tests/support/DlsWriter.h"
 
 #include <algorithm>
 #include <chrono>

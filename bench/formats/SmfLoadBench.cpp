@@ -1,7 +1,7 @@
 // Loads a MIDI file of 1,000,000 notes and prints the load time and the
 // memory the loaded piece keeps per event. Prints figures only.
 #include "platform/formats/smf/StandardMidiFile.h"
-#include "tests/formats/MidiWriter.h"
+#include "tests/support/MidiWriter.h"
 
 #include <malloc.h>
 

@@ -6,7 +6,7 @@
 #include "app/render/OfflineSession.h"
 #include "engine/TDMusicEngine.h"
 #include "platform/MusicPlatform.h"
-#include "platform/dmusic/AlsaPort.h"
+#include "platform/alsa/AlsaPort.h"
 #include "platform/formats/smf/StandardMidiFile.h"
 #include "platform/loader/Loader.h"
 #include "platform/loader/Segment.h"
@@ -14,7 +14,8 @@
 #include "platform/synth/SynthConfig.h"
 #include "platform/synth/SynthPort.h"
 
-#include "tests/realplatform/MidiFileWriter.h"
+#include "tests/support/MidiFileWriter.h"
+#include "tests/support/MidiWriter.h"
 
 #include <algorithm>
 #include <chrono>
@@ -204,7 +205,14 @@ void benchTiming() {
 // thread): the cost of a piece that uses every General MIDI instrument.
 void benchAutoDownload() {
     std::printf("== Start of a piece using all 128 GM instruments and the drum kits (auto-download)\n");
-    const std::string file = std::string(QORN_MIDI_DATA_DIR) + "/test-all-gm-sounds.mid";
+    // Every program on channel 1 in turn, then every drum on channel 10.
+    qorn::testing::TrackWriter track;
+    for (int program = 0; program < 128; ++program)
+        track.event(0, {0xC0, static_cast<std::uint8_t>(program)}).noteOn(0, 0, 60).noteOff(48, 0, 60);
+    for (int drum = 35; drum <= 81; ++drum)
+        track.noteOn(0, 9, drum).noteOff(48, 9, drum);
+    const std::string file =
+        qorn::test::WriteTempFile("all-gm-sounds.mid", qorn::testing::MidiFile(0, 96, {track.endOfTrack()}));
     std::string error;
     auto session = qorn::render::OfflineSession::Create(22050, true, &error);
     if (!session || !session->load(file, &error)) {

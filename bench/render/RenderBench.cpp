@@ -6,7 +6,7 @@
 //  - a batch of 8 pieces on 2 workers against the same 8 one after another;
 //  - export of the 1,000,000-note piece to a MIDI file.
 // Sections may be named on the command line: rss long threads batch export.
-#include "tests/realplatform/MidiFileWriter.h"
+#include "tests/support/MidiFileWriter.h"
 
 #include "platform/synth/SynthConfig.h"
 

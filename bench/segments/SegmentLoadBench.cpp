@@ -5,7 +5,7 @@
 #include "platform/formats/common/Limits.h"
 #include "platform/formats/segment/FolderReferenceResolver.h"
 #include "platform/loader/SegmentAssembly.h"
-#include "tests/segments/SegmentWriter.h"
+#include "tests/support/SegmentWriter.h"
 
 #include <algorithm>
 #include <chrono>

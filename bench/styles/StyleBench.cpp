@@ -9,8 +9,8 @@
 #include "platform/formats/segment/SegmentReader.h"
 #include "platform/formats/segment/SegmentSequence.h"
 #include "platform/loader/SegmentAssembly.h"
-#include "tests/styles/StyleWriter.h"
-#include "tests/styles/TestStyles.h"
+#include "tests/support/StyleWriter.h"
+#include "tests/support/TestStyles.h"
 
 #ifdef QORN_STYLES_BENCH_RENDER
 #include "app/render/OfflineSession.h"

@@ -2,8 +2,7 @@
 // kind of track, a band with an embedded collection, format variants, and
 // wave, mute and trigger tracks over an embedded wave and segment. (The
 // style-based seeds come from qorn_make_hardening_seeds.)
-#include "tests/segments/SegmentWriter.h"
-#include "tests/tracks/TrackWriter.h"
+#include "tests/support/SegmentWriter.h"
 
 #include <cstdio>
 #include <filesystem>

@@ -1,6 +1,6 @@
 // Writes the seed corpus of the MIDI file fuzzer: small files covering each
 // kind of event, timing and damage the reader knows.
-#include "tests/formats/MidiWriter.h"
+#include "tests/support/MidiWriter.h"
 
 #include <cstdio>
 #include <filesystem>

@@ -1,7 +1,7 @@
 // The player as the desktop starts it: `qorn FILE` from the file manager, a
 // second copy handing its file to the running one, and the media controls
 // on the session bus (this program runs on a private one).
-#include "tests/realplatform/MidiFileWriter.h"
+#include "tests/support/MidiFileWriter.h"
 
 #include <QCoreApplication>
 #include <QDBusArgument>

@@ -4,7 +4,7 @@
 #include "tests/ui/FormFixture.h"
 
 #include "engine/TDMusicEngine.h"
-#include "platform/testdouble/TestPlatform.h"
+#include "tests/support/testdouble/TestPlatform.h"
 #include "ui/PortComboBox.h"
 
 #include <QAbstractItemView>

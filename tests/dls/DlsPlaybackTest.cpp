@@ -3,7 +3,7 @@
 // spectrum, sustain and release from the level.
 #include "platform/formats/dls/DlsReader.h"
 #include "platform/instruments/DlsInstruments.h"
-#include "tests/dls/DlsWriter.h"
+#include "tests/support/DlsWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -109,6 +109,18 @@ double NoiseRatio(const std::vector<float>& note, double fundamental) {
         noise += PowerAt(s, f);
     }
     return noise / peak;
+}
+
+// FluidSynth lets go of an unloaded SoundFont from its own timer (every
+// 100 ms) once no voice uses it: releases until `count` collections remain,
+// waiting as long as a loaded machine may need.
+bool ReleasedDownTo(fluid_synth_t* synth, int count) {
+    for (int i = 0; i < 1000; ++i) {
+        ReleaseUnusedCollections(synth);
+        if (CollectionsHeldBySynth(synth) == count) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
 }
 
 std::vector<float> PlayNote(Synth& s, int channel, int key, double seconds = 0.6) {
@@ -378,10 +390,7 @@ TEST(DlsPlayback, UnloadFallsBackToGeneralMidiAndFreesOnceSilent) {
 
     fluid_synth_noteoff(s.synth, 0, 69);
     s.Render(0.5);
-    ReleaseUnusedCollections(s.synth);
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
-    ReleaseUnusedCollections(s.synth);
-    EXPECT_EQ(CollectionsHeldBySynth(s.synth), 0);
+    EXPECT_TRUE(ReleasedDownTo(s.synth, 0));
     EXPECT_TRUE(weak.expired());
 
     if (gmId > 0) {
@@ -461,9 +470,7 @@ TEST(DlsPlayback, UnloadingOneCollectionKeepsChannelsOnAnother) {
     ASSERT_TRUE(SelectCollectionPatch(s.synth, 9, second, 0, 0, 0, true));
     ASSERT_TRUE(SelectCollectionPatch(s.synth, 2, second, 5, 3, 0, false));
     ASSERT_TRUE(RemoveCollectionFromSynth(s.synth, first));
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
-    ReleaseUnusedCollections(s.synth);
-    ASSERT_EQ(CollectionsHeldBySynth(s.synth), 1); // the first is gone from the stack
+    ASSERT_TRUE(ReleasedDownTo(s.synth, 1)); // the first is gone from the stack
     const Spectrum kit = Analyse(PlayNote(s, 9, 38));
     EXPECT_NEAR(kit.fundamental, 220, 3);
     EXPECT_GT(kit.thirdHarmonicRatio, 0.05);

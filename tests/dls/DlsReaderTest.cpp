@@ -1,6 +1,6 @@
 #include "platform/formats/dls/DlsReader.h"
 #include "platform/formats/dls/DlsArticulation.h"
-#include "tests/dls/DlsWriter.h"
+#include "tests/support/DlsWriter.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 
 #include "engine/TDMusicEngine.h"
 #include "platform/com/Guids.h"
-#include "platform/testdouble/TestPlatform.h"
+#include "tests/support/EngineTestPlatform.h"
 
 #include <gtest/gtest.h>
 
@@ -35,7 +35,7 @@ class EngineTest : public ::testing::Test {
     }
     std::string LastError() const { return DMEngine.LastError; }
 
-    TestPlatform platform;
+    EngineTestPlatform platform;
 };
 
 } // namespace qorn::testdouble

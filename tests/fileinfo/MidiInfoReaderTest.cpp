@@ -1,6 +1,7 @@
 #include "fileinfo/MidiInfoReader.h"
 
-#include "TestFiles.h"
+#include "tests/support/MidiWriter.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -185,23 +186,21 @@ TEST_F(MidiInfoReaderTest, RunOfContinuationBytesEndsAtTheEndOfTheFile) {
     EXPECT_FALSE(run.name);
 }
 
-// The freely licensed test files: well-formed ones carry their three texts
-// at the start of the first track, damaged ones fall back.
-TEST(MidiInfoReaderFilesTest, SharedTestFiles) {
-    const std::filesystem::path data = QORN_MIDI_DATA_DIR;
-    if (!std::filesystem::exists(data / "test-c-major-scale.mid")) GTEST_SKIP() << "no MIDI test files at " << data;
-
-    const InfoTexts scale = ReadMidiInfo((data / "test-c-major-scale.mid").string(), "scale");
-    EXPECT_EQ(scale.text1, "C Major Scale Test");
-    EXPECT_EQ(scale.text2, "https://jazz-soft.net");
-    EXPECT_EQ(scale.text3.rfind("This is the most basic MIDI test", 0), 0u);
-
-    for (const char* damaged : {"test-not-a-midi-file.mid", "test-empty-file.mid", "test-non-midi-track.mid"}) {
-        SCOPED_TRACE(damaged);
-        const InfoTexts info = ReadMidiInfo((data / damaged).string(), damaged);
-        EXPECT_EQ(info.text1, damaged);
-        EXPECT_EQ(info.text2, NoCopyrightText);
-        EXPECT_EQ(info.text3, StandardMidiFileText);
+// Damaged and unusual files: where the three texts lead the first track they
+// are read, otherwise the fallbacks stand.
+TEST_F(MidiInfoReaderTest, DamagedAndUnusualFiles) {
+    for (const auto& c : qorn::testing::MidiCases()) {
+        SCOPED_TRACE(c.name);
+        const InfoTexts info = Info(std::string(c.bytes.begin(), c.bytes.end()));
+        if (c.hasTexts) {
+            EXPECT_EQ(info.text1, qorn::testing::kCaseTitle);
+            EXPECT_EQ(info.text2, qorn::testing::kCaseCopyright);
+            EXPECT_EQ(info.text3, qorn::testing::kCaseText);
+        } else {
+            EXPECT_EQ(info.text1, Base);
+            EXPECT_EQ(info.text2, NoCopyrightText);
+            EXPECT_EQ(info.text3, StandardMidiFileText);
+        }
     }
 }
 

@@ -1,9 +1,9 @@
 #include "fileinfo/OpenAndPlayFile.h"
 
-#include "TestFiles.h"
 #include "engine/TDMusicEngine.h"
 #include "fileinfo/DisplayPath.h"
-#include "platform/testdouble/TestPlatform.h"
+#include "tests/support/EngineTestPlatform.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -110,7 +110,7 @@ class OpenAndPlayFileTest : public ::testing::Test {
         return {"LabelFN " + message, "ShowTitle", "LabelTime ", "EnableComOpen"};
     }
 
-    testdouble::TestPlatform platform; // before the engine is used
+    testdouble::EngineTestPlatform platform; // before the engine is used
     RecordingHost host{platform};
     TempDir dir;
 };

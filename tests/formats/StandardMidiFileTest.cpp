@@ -1,6 +1,6 @@
 #include "platform/formats/smf/StandardMidiFile.h"
-#include "tests/formats/MidiWriter.h"
 #include "tests/formats/SequenceInvariants.h"
+#include "tests/support/MidiWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -427,66 +427,29 @@ TEST(SmfDamageTest, EveryTruncationLoadsOrFailsCleanly) {
     }
 }
 
-// ------------------------------------------- the shared test file collection
+// ------------------------------------------- damaged and unusual files
+
+TEST(SmfCollectionTest, DamagedAndWellFormedFilesPlayWhatTheyHold) {
+    for (const auto& c : testing::MidiCases()) {
+        const auto l = Load(c.bytes);
+        EXPECT_EQ(l.ok, c.loads) << c.name << ": " << l.error;
+        if (!c.keys.empty()) {
+            std::vector<int> keys;
+            for (const auto& [tick, key] : NoteOns(l.seq))
+                keys.push_back(key);
+            EXPECT_EQ(keys, c.keys) << c.name;
+        }
+        // Loaded pieces are sorted, inside their length and end silent.
+        if (l.ok) {
+            EXPECT_EQ(testing::CheckSequenceInvariants(l.seq, c.bytes.size()), "") << c.name;
+        }
+    }
+}
 
 Bytes ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), {});
 }
-
-#ifdef QORN_MIDI_DATA_DIR
-TEST(SmfCollectionTest, DamagedAndWellFormedFilesPlayWhatTheyHold) {
-    const std::filesystem::path dir = QORN_MIDI_DATA_DIR;
-    if (!std::filesystem::exists(dir)) GTEST_SKIP() << "no test files at " << dir;
-    const std::vector<int> cMajor = {60, 62, 64, 65, 67, 69, 71, 72};
-    const struct {
-        const char* file;
-        bool loads;
-        std::vector<int> keys; // note-on keys in order; empty: not checked
-    } cases[] = {
-        {"test-c-major-scale.mid", true, cMajor},
-        {"test-corrupt-file-extra-byte.mid", true, cMajor},
-        {"test-illegal-message-f4.mid", true, cMajor},
-        {"test-running-status-metaevent.mid", true, cMajor},
-        {"test-vlq-4-byte.mid", true, cMajor},
-        {"test-non-midi-track.mid", true, {}},
-        {"test-track-length.mid", true, {60}},
-        {"test-empty.mid", true, {}},
-        {"test-2-tracks-type-0.mid", true, {}},
-        {"test-not-a-midi-file.mid", false, {}},
-        {"test-empty-file.mid", false, {}},
-    };
-    for (const auto& c : cases) {
-        const Bytes bytes = ReadFile(dir / c.file);
-        const auto l = Load(bytes);
-        EXPECT_EQ(l.ok, c.loads) << c.file << ": " << l.error;
-        if (!c.keys.empty()) {
-            std::vector<int> keys;
-            for (const auto& [tick, key] : NoteOns(l.seq))
-                keys.push_back(key);
-            EXPECT_EQ(keys, c.keys) << c.file;
-        }
-    }
-    // The track-length file ends with silence after its note: the length counts it.
-    const auto l = Load(ReadFile(dir / "test-track-length.mid"));
-    EXPECT_EQ(l.seq.lengthTicks, 96u + 192u); // the note, then 192 ticks of silence
-}
-
-// Loaded pieces are sorted, inside their length and end silent.
-TEST(SmfCollectionTest, EveryFileLoadsAWellFormedPiece) {
-    const std::filesystem::path dir = QORN_MIDI_DATA_DIR;
-    if (!std::filesystem::exists(dir)) GTEST_SKIP() << "no test files at " << dir;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        if (entry.path().extension() != ".mid") continue;
-        const Bytes bytes = ReadFile(entry.path());
-        music::Sequence seq;
-        if (ReadStandardMidiFile(bytes, seq)) {
-            EXPECT_EQ(testing::CheckSequenceInvariants(seq, bytes.size()), "") << entry.path();
-        }
-    }
-}
-
-#endif
 
 // Inputs that once broke the reader (kept from fuzzing) load or fail cleanly.
 TEST(SmfRegressionTest, KeptInputsLoadOrFailCleanly) {

@@ -1,8 +1,8 @@
 #include "PlayerFixture.h"
 
 #include "engine/TDMusicEngine.h"
+#include "platform/DirectMusic.h"
 #include "platform/MusicPlatform.h"
-#include "platform/dmusic/DirectMusic.h"
 #include "platform/synth/SynthConfig.h"
 
 #include <QAbstractButton>

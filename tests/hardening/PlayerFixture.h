@@ -3,7 +3,7 @@
 // sequencer (whose ports a test can unplug) in place of the machine's.
 #pragma once
 
-#include "platform/alsa/FakeAlsa.h"
+#include "tests/support/FakeAlsa.h"
 #include "ui/TFormQorn.h"
 
 #include <QTemporaryDir>
@@ -60,6 +60,10 @@ class PlayerFixture : public ::testing::Test {
     void ExpectIdleAndUsable() const;
     // Pumps the window's events (its timers) for `ms` milliseconds.
     static void RunEvents(int ms);
+    // How long the window may be slow before it counts as frozen: well past
+    // any wait it allows itself, so a loaded machine (or a sanitizer build)
+    // does not pass for a freeze.
+    static constexpr int FrozenMs = 10000;
 
     std::shared_ptr<platform::FakeAlsaSequencer> sequencer;
     std::unique_ptr<TFormQorn> form;

@@ -3,9 +3,9 @@
 // says it cannot open them, and never hangs or crashes.
 #include "PlayerFixture.h"
 
-#include "tests/segments/SegmentWriter.h"
-#include "tests/styles/StyleWriter.h"
-#include "tests/styles/TestStyles.h"
+#include "tests/support/SegmentWriter.h"
+#include "tests/support/StyleWriter.h"
+#include "tests/support/TestStyles.h"
 
 #include <gtest/gtest.h>
 

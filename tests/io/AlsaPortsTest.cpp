@@ -1,7 +1,7 @@
 #include "platform/alsa/AlsaPorts.h"
 
-#include "platform/alsa/FakeAlsa.h"
 #include "platform/alsa/PortGuid.h"
+#include "tests/support/FakeAlsa.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -28,7 +28,8 @@ bool HasSoundDevice() {
 
 void ExpectRenders(AudioOutput& output) {
     const int before = gCalls;
-    for (int i = 0; i < 100 && gCalls == before; ++i)
+    // Waits for the first call, however busy the machine.
+    for (int i = 0; i < 1000 && gCalls == before; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_GT(gCalls, before) << output.name();
 }

@@ -11,12 +11,19 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+long long NowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+}
+
 struct Counter {
     std::atomic<long long> frames{0};
     std::atomic<int> calls{0};
     std::atomic<bool> inside{false};
     std::atomic<bool> buffersWereClear{true};
     std::atomic<int> stallMs{0};
+    // When the stalled call returned, and the frames asked for in the 100 ms after.
+    std::atomic<long long> stallEndNs{0};
+    std::atomic<long long> framesRightAfterStall{0};
 };
 
 void CountingRender(void* context, float* left, float* right, int frames) {
@@ -26,10 +33,24 @@ void CountingRender(void* context, float* left, float* right, int frames) {
         if (left[i] != 0.0f || right[i] != 0.0f) c->buffersWereClear = false;
         left[i] = right[i] = 0.5f; // dirty them: the next period must be cleared again
     }
-    if (const int ms = c->stallMs.exchange(0); ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    const long long stallEnd = c->stallEndNs;
+    if (stallEnd != 0 && NowNs() - stallEnd < 100'000'000) c->framesRightAfterStall += frames;
+    const int stall = c->stallMs.exchange(0);
+    if (stall > 0) std::this_thread::sleep_for(std::chrono::milliseconds(stall));
     c->frames += frames;
     c->calls += 1;
+    if (stall > 0) c->stallEndNs = NowNs();
     c->inside = false;
+}
+
+// Waits (up to a minute: the machine may be loaded) until `done` holds.
+template <typename Done> bool WaitFor(Done done) {
+    const auto deadline = Clock::now() + std::chrono::seconds(60);
+    while (!done()) {
+        if (Clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
 }
 
 TEST(SilentAudioOutputTest, ConsumesAudioAtRealTimePace) {
@@ -43,9 +64,10 @@ TEST(SilentAudioOutputTest, ConsumesAudioAtRealTimePace) {
         const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
         const double frames = static_cast<double>(counter.frames.load());
         output->stop();
-        // A loaded machine may oversleep; a period ahead is the sink's design.
+        // A period ahead is the sink's design. A loaded machine may starve
+        // its thread, so the lower bound only catches a sink far too slow.
         const double expected = elapsed * rate;
-        EXPECT_GT(frames, expected * 0.85) << "elapsed " << elapsed;
+        EXPECT_GT(frames, expected * 0.5) << "elapsed " << elapsed;
         EXPECT_LT(frames, expected * 1.05 + 2 * kSilentPeriodFrames) << "elapsed " << elapsed;
         EXPECT_TRUE(counter.buffersWereClear);
     }
@@ -54,7 +76,7 @@ TEST(SilentAudioOutputTest, ConsumesAudioAtRealTimePace) {
 TEST(SilentAudioOutputTest, StopIsPromptAndFinal) {
     Counter counter;
     auto output = MakeSilentAudioOutput(11025, CountingRender, &counter);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(WaitFor([&] { return counter.calls > 0; }));
     const auto before = Clock::now();
     output->stop();
     const auto stopTook = Clock::now() - before;
@@ -63,7 +85,7 @@ TEST(SilentAudioOutputTest, StopIsPromptAndFinal) {
     std::this_thread::sleep_for(std::chrono::milliseconds(120));
     EXPECT_EQ(counter.calls, callsAtStop);
     // One 512-frame period at 11025 Hz is 46 ms; allow for a busy machine.
-    EXPECT_LT(stopTook, std::chrono::milliseconds(500));
+    EXPECT_LT(stopTook, std::chrono::milliseconds(2000));
     output->stop(); // twice is harmless
 }
 
@@ -71,7 +93,7 @@ TEST(SilentAudioOutputTest, DestructionJoinsTheThread) {
     Counter counter;
     {
         auto output = MakeSilentAudioOutput(44100, CountingRender, &counter);
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        ASSERT_TRUE(WaitFor([&] { return counter.calls > 0; }));
     }
     const int calls = counter.calls;
     EXPECT_GT(calls, 0);
@@ -84,15 +106,14 @@ TEST(SilentAudioOutputTest, LongStallIsNotRenderedInOneBurst) {
     Counter counter;
     const int rate = 44100;
     auto output = MakeSilentAudioOutput(rate, CountingRender, &counter);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(WaitFor([&] { return counter.calls > 0; }));
     counter.stallMs = 400;
-    std::this_thread::sleep_for(std::chrono::milliseconds(30)); // the stall starts
-    const long long atStall = counter.frames;
-    std::this_thread::sleep_for(std::chrono::milliseconds(420)); // it is over
-    const long long afterStall = counter.frames;
+    ASSERT_TRUE(WaitFor([&] { return counter.stallEndNs != 0; }));
+    ASSERT_TRUE(WaitFor([&] { return NowNs() - counter.stallEndNs > 200'000'000; }));
     output->stop();
-    // Catching up all 400 ms at once would deliver ~17600 frames in a rush.
-    EXPECT_LT(afterStall - atStall, rate * 0.2) << "frames right after the stall";
+    // Catching up all 400 ms at once would ask for ~17600 frames in a rush;
+    // paced, the 100 ms after the stall take ~4400 and a period ahead.
+    EXPECT_LT(counter.framesRightAfterStall, rate * 0.2) << "frames right after the stall";
 }
 
 } // namespace

@@ -1,5 +1,5 @@
 // The test double itself: scripts, recording and clean-up.
-#include "platform/testdouble/TestPlatform.h"
+#include "tests/support/EngineTestPlatform.h"
 
 #include "engine/TDMusicEngine.h"
 #include "platform/com/ComRuntime.h"
@@ -14,7 +14,7 @@ namespace {
 using namespace qorn::platform;
 
 TEST(TestPlatformTest, QueuedResultsComeBeforeTheFixedOneAndThenTheNaturalOne) {
-    TestPlatform platform;
+    EngineTestPlatform platform;
     ASSERT_TRUE(DMEngine.Initialize());
     ASSERT_TRUE(DMEngine.LoadSegment("/a.mid"));
     ASSERT_EQ(DMEngine.Play(DMEngine.ActivePort, true), 0);
@@ -30,7 +30,7 @@ TEST(TestPlatformTest, QueuedResultsComeBeforeTheFixedOneAndThenTheNaturalOne) {
 }
 
 TEST(TestPlatformTest, PlayingAfterAnswersNotYetFirst) {
-    TestPlatform platform;
+    EngineTestPlatform platform;
     ASSERT_TRUE(DMEngine.Initialize());
     ASSERT_TRUE(DMEngine.LoadSegment("/a.mid"));
     ASSERT_EQ(DMEngine.Play(DMEngine.ActivePort, true), 0);
@@ -44,7 +44,7 @@ TEST(TestPlatformTest, PlayingAfterAnswersNotYetFirst) {
 }
 
 TEST(TestPlatformTest, SleepsAreRecordedAndCanDriveTheClock) {
-    TestPlatform platform;
+    EngineTestPlatform platform;
     platform.AdvanceClockOnSleep();
     platform.SetTime(10'000'000);
     ASSERT_TRUE(DMEngine.Initialize());
@@ -56,7 +56,7 @@ TEST(TestPlatformTest, SleepsAreRecordedAndCanDriveTheClock) {
 
 TEST(TestPlatformTest, EverythingIsUndoneWhenItGoes) {
     {
-        TestPlatform platform;
+        EngineTestPlatform platform;
         ASSERT_TRUE(DMEngine.Initialize());
         DMEngine.Shutdown();
         EXPECT_EQ(platform.LiveObjects(), 0);
@@ -65,7 +65,7 @@ TEST(TestPlatformTest, EverythingIsUndoneWhenItGoes) {
     EXPECT_EQ(CoCreateInstance(CLSID_DirectMusic, nullptr, 3, IID_IDirectMusic2, &object), REGDB_E_CLASSNOTREG);
     // The next platform starts with a zeroed engine and numbers from 1 again.
     DMEngine.PortCount = 7;
-    TestPlatform next;
+    EngineTestPlatform next;
     EXPECT_EQ(DMEngine.PortCount, 0);
     ASSERT_TRUE(DMEngine.Initialize());
     EXPECT_EQ(next.Calls().front(), "CoInitialize(null)");
@@ -74,7 +74,7 @@ TEST(TestPlatformTest, EverythingIsUndoneWhenItGoes) {
 }
 
 TEST(TestPlatformDeathTest, AnUnknownCallNameStopsTheRun) {
-    TestPlatform platform;
+    EngineTestPlatform platform;
     EXPECT_DEATH(platform.SetResult("Performance.Plays", E_FAIL), "no call named");
 }
 

@@ -2,7 +2,7 @@
 
 #include "platform/loader/Loader.h"
 
-#include "MidiFileWriter.h"
+#include "tests/support/MidiFileWriter.h"
 
 #include <gtest/gtest.h>
 

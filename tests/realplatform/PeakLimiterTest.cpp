@@ -2,7 +2,7 @@
 // clipping. A dense piece rendered through the real stack at the loudest
 // setting never reaches full scale and keeps the loudness the volume table
 // promises.
-#include "tests/realplatform/MidiFileWriter.h"
+#include "tests/support/MidiFileWriter.h"
 #include "tests/support/OfflineRenderTest.h"
 
 #include <cmath>

@@ -6,11 +6,11 @@
 #include "app/render/OfflineSession.h"
 #include "platform/formats/smf/StandardMidiFile.h"
 #include "platform/synth/SynthPort.h"
-#include "tests/dls/DlsWriter.h"
-#include "tests/formats/MidiWriter.h"
-#include "tests/segments/SegmentWriter.h"
-#include "tests/styles/StyleWriter.h"
-#include "tests/styles/TestStyles.h"
+#include "tests/support/DlsWriter.h"
+#include "tests/support/MidiWriter.h"
+#include "tests/support/SegmentWriter.h"
+#include "tests/support/StyleWriter.h"
+#include "tests/support/TestStyles.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>

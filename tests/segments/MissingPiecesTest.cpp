@@ -7,8 +7,8 @@
 #include "platform/kernel/Kernel.h"
 #include "platform/loader/Loader.h"
 #include "platform/loader/Segment.h"
-#include "tests/styles/StyleWriter.h"
-#include "tests/tracks/TrackWriter.h"
+#include "tests/support/SegmentWriter.h"
+#include "tests/support/StyleWriter.h"
 
 #include <gtest/gtest.h>
 

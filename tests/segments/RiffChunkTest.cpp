@@ -2,7 +2,7 @@
 #include "platform/formats/riff/RiffChunk.h"
 #include "platform/formats/riff/RiffArray.h"
 #include "platform/formats/riff/RiffValues.h"
-#include "tests/dls/DlsWriter.h"
+#include "tests/support/DlsWriter.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
 // Segments played through the real stack (loader, performance, synthesizer)
 // and rendered into a buffer: notes at their times and pitches, repeats of
 // the loop region, and a band's instrument from a collection.
-#include "SegmentWriter.h"
 #include "app/render/OfflineSession.h"
 #include "platform/com/Guids.h"
 #include "platform/loader/Loader.h"
 #include "platform/loader/Segment.h"
 #include "tests/support/OfflineRenderTest.h"
+#include "tests/support/SegmentWriter.h"
 
 #include <gtest/gtest.h>
 

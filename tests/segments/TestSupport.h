@@ -2,9 +2,9 @@
 // Sequence and picking events out of it.
 #pragma once
 
-#include "SegmentWriter.h"
 #include "platform/formats/segment/SegmentReader.h"
 #include "platform/formats/segment/SegmentSequence.h"
+#include "tests/support/SegmentWriter.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Style-based segments shaped like content from the authoring tools, written
 // by our writers and played through the segment path: which patterns and
 // variations play, in which octave, within which bounds.
-#include "StyleWriter.h"
-#include "TestStyles.h"
+#include "tests/support/StyleWriter.h"
+#include "tests/support/TestStyles.h"
 
 #include "platform/loader/SegmentAssembly.h"
 

@@ -5,7 +5,7 @@
 #include "platform/loader/PlayPasses.h"
 #include "platform/formats/smf/StandardMidiFile.h"
 #include "platform/performance/SequencePlayer.h"
-#include "tests/formats/MidiWriter.h"
+#include "tests/support/MidiWriter.h"
 #include "tests/segments/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -3,8 +3,8 @@
 // keeping locked parts together), a seed repeats a play exactly, and the
 // play lasts as long as the piece with its repeats always did. Segments
 // that compose nothing play as loaded.
-#include "StyleWriter.h"
-#include "TestStyles.h"
+#include "tests/support/StyleWriter.h"
+#include "tests/support/TestStyles.h"
 
 #include "platform/formats/segment/ObjectCache.h"
 #include "platform/loader/PlayPasses.h"

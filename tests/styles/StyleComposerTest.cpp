@@ -1,4 +1,4 @@
-#include "TestStyles.h"
+#include "tests/support/TestStyles.h"
 
 #include "platform/composer/MusicValue.h"
 #include "platform/composer/StyleComposer.h"

@@ -1,11 +1,11 @@
 // Style-based segments played through the real stack (loader, performance,
 // synthesizer) into a buffer: the composed notes sound at the chord's
 // pitches, and a segment whose style is missing still loads and plays.
-#include "StyleWriter.h"
-#include "TestStyles.h"
 #include "app/render/OfflineSession.h"
-#include "tests/segments/SegmentWriter.h"
 #include "tests/support/OfflineRenderTest.h"
+#include "tests/support/SegmentWriter.h"
+#include "tests/support/StyleWriter.h"
+#include "tests/support/TestStyles.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "StyleWriter.h"
-#include "TestStyles.h"
+#include "tests/support/StyleWriter.h"
+#include "tests/support/TestStyles.h"
 
 #include "platform/composer/StyleComposer.h"
 #include "platform/composer/StyleSegment.h"

@@ -1,11 +1,11 @@
 // Segments with wave, mute, trigger and the quiet track kinds, loaded the
 // way the loader loads them, checked in the Sequence they become.
-#include "TrackWriter.h"
 #include "platform/formats/segment/SegmentReader.h"
 #include "platform/formats/segment/tracks/ExtraTracks.h"
 #include "platform/loader/SegmentAssembly.h"
 #include "platform/waves/WaveData.h"
 #include "tests/segments/TestSupport.h"
+#include "tests/support/SegmentWriter.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 // performance, synthesizer) rendered offline: a wave lines up with its time
 // to the frame, with its volume, its loop and the master volume; a muted
 // channel is silent; a triggered segment's notes come in at their times.
-#include "TrackWriter.h"
 #include "app/render/OfflineSession.h"
 #include "tests/support/OfflineRenderTest.h"
+#include "tests/support/SegmentWriter.h"
 
 #include <gtest/gtest.h>
 

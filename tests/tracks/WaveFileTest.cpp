@@ -1,8 +1,8 @@
 // Wave files as a wave track meets them: PCM of 8 and 16 bits, mono and
 // stereo, loops from 'wsmp' or 'smpl', and damaged or unsupported files
 // refused with a reason instead of read as noise.
-#include "TrackWriter.h"
 #include "platform/waves/WaveData.h"
+#include "tests/support/SegmentWriter.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The real main window on the scriptable platform, with files on disk.
 #pragma once
 
-#include "platform/testdouble/TestPlatform.h"
+#include "tests/support/EngineTestPlatform.h"
 #include "ui/TFormQorn.h"
 
 #include <QTemporaryDir>
@@ -37,7 +37,7 @@ class FormFixture : public ::testing::Test {
     std::string Caption() const;
     std::string Text(const QWidget* widget) const;
 
-    qorn::testdouble::TestPlatform platform;
+    qorn::testdouble::EngineTestPlatform platform;
     QTemporaryDir dir;
     std::unique_ptr<TFormQorn> form;
 };

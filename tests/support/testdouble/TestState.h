@@ -2,7 +2,7 @@
 // record of calls. Internal to the test double.
 #pragma once
 
-#include "platform/testdouble/TestPlatform.h"
+#include "tests/support/testdouble/TestPlatform.h"
 
 #include <deque>
 #include <functional>

@@ -1,10 +1,9 @@
-#include "platform/testdouble/TestPlatform.h"
+#include "tests/support/testdouble/TestPlatform.h"
 
-#include "engine/TDMusicEngine.h"
 #include "platform/com/ComRuntime.h"
 #include "platform/com/Guids.h"
 #include "platform/kernel/Kernel.h"
-#include "platform/testdouble/TestObjects.h"
+#include "tests/support/testdouble/TestObjects.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -129,16 +128,11 @@ EnumeratedPort EnumeratedPort::Input(std::string_view utf8Description, const GUI
     return EnumeratedPort{DMUS_PC_INPUTCLASS, guid, Utf16(utf8Description)};
 }
 
-void ResetEngine() {
-    DMEngine = TDMusicEngine{};
-}
-
 TestPlatform::TestPlatform() : state_(std::make_shared<TestState>()) {
     SetPorts({EnumeratedPort::Input("Test MIDI In", TestGuid(0x100)),
               EnumeratedPort::Output("Test MIDI Out", TestGuid(0x101)),
               EnumeratedPort::Output("Test Software Synth", TestGuid(0x102))},
              TestGuid(0x102));
-    ResetEngine();
 
     UnregisterAllClassFactories();
     auto state = state_;
@@ -171,7 +165,6 @@ TestPlatform::~TestPlatform() {
     state_->destroyers.clear();
     for (auto& [object, destroy] : leftovers)
         destroy();
-    ResetEngine();
     UnregisterAllClassFactories();
     SetComApartmentHooks({});
     SetSleepHook({});

@@ -1,4 +1,5 @@
-// Builds small Standard MIDI Files for tests and writes them to disk.
+// Pieces of notes as Standard MIDI Files (encoded by MidiWriter.h), and
+// files written to a temporary folder for the tests.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "platform/alsa/FakeAlsa.h"
+#include "tests/support/FakeAlsa.h"
 
 #include "platform/alsa/SeqAlsaBackend.h"
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -132,6 +133,91 @@ inline Bytes WrapInRmid(const Bytes& smf) {
     Bytes out = {'R', 'I', 'F', 'F'};
     AppendLE(out, static_cast<std::uint32_t>(body.size()));
     out.insert(out.end(), body.begin(), body.end());
+    return out;
+}
+
+// The three texts the named files below carry at the start of their track.
+inline constexpr std::string_view kCaseTitle = "C Major Scale";
+inline constexpr std::string_view kCaseCopyright = "(C) Qor_n tests";
+inline constexpr std::string_view kCaseText = "One octave up from middle C, a beat per note.";
+
+// A named file that tests the reader's tolerance: damaged and unusual files
+// a player meets, each with what it must do with it.
+struct MidiCase {
+    std::string name;
+    Bytes bytes;
+    bool loads;            // the reader accepts it
+    std::vector<int> keys; // note-on keys in order (empty: not checked)
+    bool hasTexts = false; // title, copyright and text lead the chunk after the header
+};
+
+// The named files: a C major scale (96 ticks a quarter, a beat per note) and
+// its damaged and unusual variants.
+inline std::vector<MidiCase> MidiCases() {
+    const std::vector<int> scale = {60, 62, 64, 65, 67, 69, 71, 72};
+    const auto texts = [](TrackWriter t) {
+        return t.meta(0, 0x03, kCaseTitle).meta(0, 0x02, kCaseCopyright).meta(0, 0x01, kCaseText);
+    };
+    const auto notes = [&](TrackWriter t) {
+        for (int k : scale)
+            t.noteOn(0, 0, k, 127).noteOff(96, 0, k);
+        return t;
+    };
+    const Bytes plain = MidiFile(0, 96, {notes(texts({})).endOfTrack()});
+
+    std::vector<MidiCase> out;
+    out.push_back({"c-major-scale.mid", plain, true, scale, true});
+
+    Bytes extraByte = plain;
+    extraByte.push_back('*'); // after the last chunk
+    out.push_back({"extra-byte.mid", extraByte, true, scale, true});
+
+    TrackWriter f4 = texts({});
+    f4.event(0, {0xF4}); // an undefined system message
+    out.push_back({"undefined-f4.mid", MidiFile(0, 96, {notes(f4).endOfTrack()}), true, scale, true});
+
+    // Running status (note-off as velocity 0) broken by a meta event: the
+    // status carries on after it.
+    TrackWriter running = texts({});
+    running.event(0, {0x90, 60, 127});
+    for (std::size_t i = 0; i < scale.size(); ++i) {
+        const auto key = static_cast<std::uint8_t>(scale[i]);
+        if (i > 0) running.event(0, {key, 127});
+        running.event(96, {key, 0});
+        if (i == 3) running.meta(0, 0x01, "break");
+    }
+    out.push_back({"running-status-meta.mid", MidiFile(0, 96, {running.endOfTrack()}), true, scale, true});
+
+    // Every delta time written in four bytes, though shorter would do.
+    TrackWriter vlq = texts({});
+    for (int k : scale) {
+        const auto key = static_cast<std::uint8_t>(k);
+        vlq.raw({0x80, 0x80, 0x80, 0x00, 0x90, key, 127}).raw({0x80, 0x80, 0x80, 0x60, 0x80, key, 64});
+    }
+    out.push_back({"vlq-4-byte.mid", MidiFile(0, 96, {vlq.endOfTrack()}), true, scale, true});
+
+    // A foreign chunk before the track, which a reader skips.
+    const std::string junkText = "Not a track, skip me.";
+    out.push_back({"foreign-chunk.mid",
+                   Concat({HeaderChunk(0, 1, 96), Chunk("Junk", Bytes(junkText.begin(), junkText.end())),
+                           Chunk("MTrk", notes(texts({})).endOfTrack().bytes())}),
+                   true, scale, false});
+
+    // One note, then silence to the end of the track one half note later.
+    TrackWriter shortTrack = texts({});
+    shortTrack.noteOn(0, 0, 60, 127).noteOff(96, 0, 60).endOfTrack(192);
+    out.push_back({"track-length.mid", MidiFile(0, 96, {shortTrack}), true, {60}, true});
+
+    out.push_back({"empty-track.mid", MidiFile(0, 96, {TrackWriter().endOfTrack()}), true, {}, false});
+
+    // Format 0 allows one track; this one has two (the second holds the notes).
+    const TrackWriter conductor = texts({}).tempo(0, 500000).endOfTrack();
+    out.push_back({"format-0-two-tracks.mid", MidiFile(0, 96, {conductor, notes({}).endOfTrack()}), true, {}, true});
+    out.push_back({"format-1-two-tracks.mid", MidiFile(1, 96, {conductor, notes({}).endOfTrack()}), true, {}, true});
+
+    const std::string text = "not a midi file";
+    out.push_back({"not-midi.mid", Bytes(text.begin(), text.end()), false, {}, false});
+    out.push_back({"empty-file.mid", Bytes{}, false, {}, false});
     return out;
 }
 

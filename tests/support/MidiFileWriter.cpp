@@ -1,4 +1,6 @@
-#include "MidiFileWriter.h"
+#include "tests/support/MidiFileWriter.h"
+
+#include "tests/support/MidiWriter.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -15,22 +17,6 @@ struct Timed {
     int order; // note-offs before note-ons of the same tick
     std::vector<std::uint8_t> bytes;
 };
-
-void putVarLen(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    std::uint8_t buf[4];
-    int n = 0;
-    do {
-        buf[n++] = std::uint8_t(v & 0x7F);
-        v >>= 7;
-    } while (v != 0 && n < 4);
-    while (n-- > 0)
-        out.push_back(std::uint8_t(buf[n] | (n > 0 ? 0x80 : 0)));
-}
-
-void putBE(std::vector<std::uint8_t>& out, std::uint32_t v, int bytes) {
-    for (int i = bytes - 1; i >= 0; --i)
-        out.push_back(std::uint8_t(v >> (8 * i)));
-}
 
 } // namespace
 
@@ -51,23 +37,17 @@ std::vector<std::uint8_t> BuildMidiFile(const TestPiece& piece) {
     std::stable_sort(events.begin(), events.end(), [](const Timed& a, const Timed& b) {
         return a.tick != b.tick ? a.tick < b.tick : a.order < b.order;
     });
-    std::vector<std::uint8_t> track;
+    testing::Bytes track;
     std::uint32_t now = 0;
     for (const auto& e : events) {
-        putVarLen(track, e.tick - now);
+        testing::AppendVarLen(track, e.tick - now);
         now = e.tick;
         track.insert(track.end(), e.bytes.begin(), e.bytes.end());
     }
     const std::uint32_t end = std::max(piece.endTick, last);
-    putVarLen(track, end - now);
+    testing::AppendVarLen(track, end - now);
     track.insert(track.end(), {0xFF, 0x2F, 0x00});
-
-    std::vector<std::uint8_t> file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1};
-    putBE(file, piece.ticksPerQuarter, 2);
-    file.insert(file.end(), {'M', 'T', 'r', 'k'});
-    putBE(file, std::uint32_t(track.size()), 4);
-    file.insert(file.end(), track.begin(), track.end());
-    return file;
+    return testing::Concat({testing::HeaderChunk(0, 1, piece.ticksPerQuarter), testing::Chunk("MTrk", track)});
 }
 
 namespace {

@@ -2,7 +2,7 @@
 // test double.
 #pragma once
 
-#include "platform/testdouble/TestState.h"
+#include "tests/support/testdouble/TestState.h"
 
 namespace qorn::testdouble {
 

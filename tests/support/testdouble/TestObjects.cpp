@@ -1,4 +1,4 @@
-#include "platform/testdouble/TestObjects.h"
+#include "tests/support/testdouble/TestObjects.h"
 
 #include "platform/com/Guids.h"
 #include "platform/dmusic/DMusicInterfaces.h"

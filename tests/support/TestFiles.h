@@ -1,6 +1,8 @@
 // Files the tests write: a private folder removed afterwards, and the bytes
-// of Standard MIDI Files put together event by event.
+// of Standard MIDI Files put together as strings (by MidiWriter.h).
 #pragma once
+
+#include "tests/support/MidiWriter.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -40,29 +42,28 @@ class TempDir {
     std::filesystem::path path_;
 };
 
-inline std::string U32BE(std::uint32_t v) {
-    return {char(v >> 24), char((v >> 16) & 0xFF), char((v >> 8) & 0xFF), char(v & 0xFF)};
+// The bytes of tests/support/MidiWriter.h as a string.
+inline std::string AsString(const testing::Bytes& bytes) {
+    return std::string(bytes.begin(), bytes.end());
 }
 
-// MIDI variable-length quantity.
-inline std::string Vlq(std::uint64_t v) {
-    std::string out(1, char(v & 0x7F));
-    while ((v >>= 7) != 0)
-        out.insert(out.begin(), char(0x80 | (v & 0x7F)));
-    return out;
+inline std::string U32BE(std::uint32_t v) {
+    testing::Bytes out;
+    testing::AppendBE(out, v, 4);
+    return AsString(out);
 }
 
 // A meta event at delta time 0 (or `delta`, one byte).
 inline std::string Meta(std::uint8_t type, const std::string& data, std::uint8_t delta = 0) {
-    return std::string{char(delta), char(0xFF), char(type)} + Vlq(data.size()) + data;
+    return AsString(testing::TrackWriter().meta(delta, type, data).bytes());
 }
 
 inline std::string Chunk(const std::string& id, const std::string& data) {
-    return id + U32BE(data.size()) + data;
+    return AsString(testing::Chunk(id, testing::Bytes(data.begin(), data.end())));
 }
 
 inline std::string Header(std::uint16_t format = 0, std::uint16_t tracks = 1) {
-    return Chunk("MThd", {char(0), char(format), char(0), char(tracks), char(0x01), char(0xE0)});
+    return AsString(testing::HeaderChunk(format, tracks, 0x01E0));
 }
 
 inline const std::string EndOfTrack{char(0x00), char(0xFF), char(0x2F), char(0x00)};

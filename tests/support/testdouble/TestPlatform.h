@@ -1,7 +1,7 @@
 // A scriptable stand-in for the whole music platform, for tests of the engine
 // and of the window that drives it. Nothing sounds and nothing sleeps.
 //
-//   qorn::testdouble::TestPlatform platform;   // installs itself, zeroes DMEngine
+//   qorn::testdouble::EngineTestPlatform platform;   // installs itself, zeroes DMEngine
 //   platform.SetPorts({EnumeratedPort::Output("MIDI Out", TestGuid(1)),
 //                      EnumeratedPort::Output("Synth", TestGuid(2))}, TestGuid(2));
 //   ASSERT_TRUE(DMEngine.Initialize());
@@ -13,10 +13,10 @@
 // While it lives, a TestPlatform registers the DirectMusic, performance and
 // loader classes with the class registry and takes over CoInitialize,
 // CoUninitialize and Sleep (a sleep is recorded, never slept). Its destructor
-// removes all of that, frees the objects still alive (a test need not call
-// Shutdown) and zeroes the global engine; the constructor zeroes it too (see
-// ResetEngine), so every TestPlatform starts from scratch. Only one may live
-// at a time.
+// removes all of that and frees the objects still alive (a test need not call
+// Shutdown). It knows nothing of the engine: EngineTestPlatform
+// (tests/support/EngineTestPlatform.h) also zeroes the global engine on both
+// ends, so every test starts from scratch. Only one may live at a time.
 //
 // Results are chosen per call by the call's name, which is the part of its log
 // entry before the parenthesis ("Performance.AddPort") or, for creation, the
@@ -160,8 +160,5 @@ class TestPlatform {
   private:
     std::shared_ptr<TestState> state_;
 };
-
-// Returns the global engine to its state before first use (all zero).
-void ResetEngine();
 
 } // namespace qorn::testdouble

@@ -1,4 +1,4 @@
-#include "platform/dmusic/AlsaPort.h"
+#include "platform/alsa/AlsaPort.h"
 
 namespace qorn::platform {
 

@@ -1,7 +1,7 @@
-#include "platform/dmusic/DirectMusic.h"
+#include "platform/DirectMusic.h"
 
+#include "platform/alsa/AlsaPort.h"
 #include "platform/com/Guids.h"
-#include "platform/dmusic/AlsaPort.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/synth/SynthPort.h"
 
