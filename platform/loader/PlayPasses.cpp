@@ -204,6 +204,7 @@ std::shared_ptr<const music::Sequence> UnrollPasses(const std::vector<std::share
     out->ticksPerQuarter = first.ticksPerQuarter;
     out->collections = first.collections;
     out->waveData = first.waveData;
+    out->priorities = first.priorities; // every pass has the same bands
     std::size_t events = 0;
     for (const auto& p : passes)
         events += p->events.size();

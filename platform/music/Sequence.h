@@ -88,6 +88,18 @@ struct ControllerReset {
     std::uint8_t group;
 };
 
+// How a band ranks a channel when the synthesizer runs out of voices, in
+// DirectMusic's voice priority scale: a range in the top bits (critical
+// 0xF0000000, high 0xC0000000, standard 0x80000000, low 0x40000000, persist
+// 0x10000000), the channel's place within it in the low ones. A channel no
+// band ranks is standard.
+struct ChannelPriority {
+    static constexpr std::uint32_t kHigh = 0xC0000000u;
+    std::uint8_t group;
+    std::uint8_t channel;
+    std::uint32_t priority;
+};
+
 struct Sequence {
     // Ticks per quarter note. A piece timed in SMPTE frames uses ticks per
     // second here with one fixed tempo of 1,000,000 microseconds.
@@ -115,6 +127,9 @@ struct Sequence {
     std::vector<std::shared_ptr<const waves::WaveData>> waveData;
     // Sorted by fromTick; messages of one curve keep their order.
     std::vector<ControllerReset> resets;
+    // The highest priority any band of the piece gives a channel, one entry
+    // per channel a band ranks.
+    std::vector<ChannelPriority> priorities;
 };
 
 } // namespace qorn::music

@@ -46,6 +46,7 @@ class SequencePlayer {
 
     // Channel blocks whose events this player sends; block 0 only by default.
     void setAudibleGroups(const std::bitset<256>& groups) { audible_ = groups; }
+    const std::bitset<256>& audibleGroups() const { return audible_; }
     void setPatchTarget(std::unique_ptr<PatchTarget> target) { patchTarget_ = std::move(target); }
     void setWaveTarget(std::unique_ptr<WaveTarget> target) { waveTarget_ = std::move(target); }
     WaveTarget* waveTarget() const { return waveTarget_.get(); }

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <thread>
 
 namespace qorn::platform {
@@ -22,6 +23,7 @@ constexpr int kReverbDepth = 91;
 constexpr int kDefaultReverbSend = 40;
 constexpr double kReverbRoomSize = 0.6;
 constexpr double kReverbDamp = 0.3;
+constexpr double kImportantChannelWeight = 50000;
 
 void quietFluidLogging() {
     static std::once_flag once;
@@ -99,6 +101,11 @@ SynthPort* SynthPort::Create(const SynthConfig& config, std::string* error) {
     fluid_settings_setint(settings, "synth.reverb.active", config.reverb ? 1 : 0);
     fluid_settings_setint(settings, "synth.chorus.active", config.chorus ? 1 : 0);
     fluid_settings_setnum(settings, "synth.gain", kBaseGain);
+    // A channel a band ranks high gives up its voices last. FluidSynth favours
+    // young voices by 1000 / their age in seconds; at the most weight it
+    // allows for a marked channel, only notes begun in the last 20 ms outrank
+    // it (at its default, those of the last 0.2 s).
+    fluid_settings_setnum(settings, "synth.overflow.important", kImportantChannelWeight);
     // A hall of about a second, like the reverb DirectMusic pieces were
     // written for; FluidSynth's default room is much smaller.
     fluid_settings_setnum(settings, "synth.reverb.room-size", kReverbRoomSize);
@@ -187,6 +194,16 @@ void SynthPort::prepare(const music::Sequence& sequence, SequencePlayer& player,
             pinned_[slot] = true;
         }
     }
+    // Channels a band ranks above standard keep their voices when the
+    // synthesizer runs out (FluidSynth counts channels from 1). Set for every
+    // piece, so that one piece's ranking does not outlive it.
+    std::string important;
+    for (const auto& p : sequence.priorities)
+        if (p.priority >= music::ChannelPriority::kHigh && player.audibleGroups()[p.group])
+            important += (important.empty() ? "" : ",") + std::to_string(p.channel + 1);
+    lockGate();
+    fluid_settings_setstr(settings_, "synth.overflow.important-channels", important.c_str());
+    unlockGate();
     if (!sequence.waves.empty())
         player.setWaveTarget(std::make_unique<SynthWaveTarget>(sequence, static_cast<int>(config_.sampleRate)));
     std::vector<int> fonts = loadCollections(sequence);

@@ -165,5 +165,47 @@ TEST_F(SegmentRender, LoaderCacheSharesCollectionsBetweenLoads) {
     loader->Release();
 }
 
+// A lead on a channel its band ranks above standard keeps sounding when the
+// other channels ask for more voices than the synthesizer has; ranked
+// standard, the lead (the oldest and quietest voice) is the one taken.
+TEST_F(SegmentRender, ChannelsRankedHighKeepTheirVoicesWhenVoicesRunOut) {
+    constexpr std::uint32_t kPatchVolumePriority = 0x1 | 0x40 | 0x800;
+    const Reference collection{kCollectionClass, std::nullopt, "Test collection", ""};
+    struct Case {
+        std::uint32_t priority;
+        bool kept;
+    };
+    for (const Case c : {Case{0xC0000000u, true}, Case{0x80000000u | 15, false}}) {
+        SCOPED_TRACE(c.priority);
+        std::vector<RangedInstrument> band = {{{0, 0, kPatchVolumePriority, 64, 80, 0, 2, collection}, {}, c.priority}};
+        SegmentSpec plan;
+        plan.header.length = 8 * 768; // 4 s at 120 bpm
+        plan.tempos = {{0, 120.0}};
+        plan.notes = {{0, 8 * 768, 0, 69, 90}}; // the lead: a 440 Hz sine throughout
+        // From 1.5 s, 140 organ notes on 14 channels, a chord every 1/12 beat:
+        // more than the port's 128 voices.
+        std::int32_t time = 3 * 768;
+        for (std::uint32_t pch = 1; pch < 16; ++pch) {
+            if (pch == 9) continue;
+            band.push_back({{pch, 19, 0x1 | 0x40, 64, 127}});
+            for (int key : {48, 49, 51, 52, 53, 54, 55, 56, 58, 59}) // no A or D: nothing near 440 Hz
+                plan.notes.push_back({time, 8 * 768 - time, pch, static_cast<std::uint8_t>(key), 127});
+            time += 64;
+        }
+        plan.container = {{testdls::BuildDls(testdls::TestCollection()), std::nullopt, ""},
+                          {BuildRangedBandFile(band, false), std::nullopt, ""}};
+        plan.bands = {{0, {}, Reference{kBandClass, std::nullopt, "Band", ""}}};
+        const auto audio = play(write("ranked.sgt", BuildSegment(plan)));
+        const double alone = Power(audio, kRate / 2, kRate * 14 / 10, 440.0);
+        const double crowded = Power(audio, kRate * 25 / 10, kRate * 34 / 10, 440.0);
+        EXPECT_GT(Rms(audio, kRate * 25 / 10, kRate * 34 / 10), 0.01); // the organs sound
+        if (c.kept) {
+            EXPECT_GT(crowded, 0.5 * alone);
+        } else {
+            EXPECT_LT(crowded, 0.05 * alone);
+        }
+    }
+}
+
 } // namespace
 } // namespace qorn::testseg

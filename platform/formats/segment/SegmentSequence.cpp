@@ -197,6 +197,7 @@ class Builder {
                     pushController(tick, kBandSetup, group, channel, 100, 127);
                 }
                 keyRanges_[inst.pchannel].push_back({tick, keysPlayed(inst)});
+                if (inst.flags & BandInstrument::kChannelPriority) rankChannel(group, channel, inst.priority);
                 if (inst.flags & BandInstrument::kTranspose) {
                     // A drum kit's keys choose instruments, so transposing them would swap sounds.
                     const int semitones = inst.drums() && (inst.flags & BandInstrument::kPatch) ? 0 : inst.transpose;
@@ -208,6 +209,16 @@ class Builder {
             std::stable_sort(list.begin(), list.end(), [](auto& a, auto& b) { return a.tick < b.tick; });
         for (auto& [pch, list] : keyRanges_)
             std::stable_sort(list.begin(), list.end(), [](auto& a, auto& b) { return a.tick < b.tick; });
+    }
+
+    void rankChannel(std::uint8_t group, std::uint8_t channel, std::uint32_t priority) {
+        for (auto& p : out_.priorities) {
+            if (p.group == group && p.channel == channel) {
+                p.priority = std::max(p.priority, priority);
+                return;
+            }
+        }
+        out_.priorities.push_back({group, channel, priority});
     }
 
     bool keyPlays(std::uint32_t pchannel, std::int64_t tick, int key) const {
