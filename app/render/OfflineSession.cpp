@@ -23,6 +23,9 @@ template <typename T> void releaseAndClear(T*& p) {
 }
 
 constexpr int kChunk = SynthPort::kBlockFrames;
+// Most frames rendered at once (93 ms at 44.1 kHz): FluidSynth's threads
+// meet once a call, so the fewer calls the better.
+constexpr int kRun = 64 * kChunk;
 // Below this the tail counts as silent (about -90 dB of full scale).
 constexpr float kSilence = 3e-5f;
 
@@ -160,34 +163,50 @@ void OfflineSession::render(float* left, float* right, int frames) {
     synth_->renderOffline(left, right, frames);
 }
 
+int OfflineSession::renderRun(float* left, float* right, int frames) {
+    return synth_->renderOfflineRun(left, right, frames);
+}
+
 StreamedAudio RenderStream(OfflineSession& session, double maxTail, double maxSeconds, const AudioBlockSink& sink) {
     StreamedAudio out;
     const auto rate = static_cast<std::uint64_t>(session.sampleRate());
     const std::uint64_t maxFrames = static_cast<std::uint64_t>(maxSeconds * double(rate));
     const std::uint64_t tailFrames = static_cast<std::uint64_t>(maxTail * double(rate));
-    float l[kChunk];
-    float r[kChunk];
-    // The play starts with the first block rendered, so ask after it.
+    float l[kRun];
+    float r[kRun];
     bool ended = false;
+    bool done = false;
     std::uint64_t silentRun = 0;
-    while (out.frames < maxFrames) {
-        session.render(l, r, kChunk);
-        out.frames += kChunk;
-        if (!sink(l, r, kChunk)) {
+    while (!done && out.frames < maxFrames) {
+        // Whole blocks: the last one may pass the limit.
+        const std::uint64_t left = maxFrames - out.frames;
+        const int want = left >= std::uint64_t(kRun) ? kRun : int((left + kChunk - 1) / kChunk) * kChunk;
+        const int n = session.renderRun(l, r, want);
+        // The play ends only in a run's first block: if it is over now, it
+        // ended there (and it starts with the first block rendered).
+        const bool playing = session.isPlaying();
+        // The end and the silent tail are judged block by block.
+        int take = 0;
+        while (!done && take < n) {
+            const int begin = take;
+            take = std::min(n, take + kChunk);
+            const std::uint64_t at = out.frames + std::uint64_t(take);
+            if (!ended && !playing) {
+                ended = true;
+                out.musicFrames = at;
+            }
+            if (!ended) continue;
+            float peak = 0.0f;
+            for (int i = begin; i < take; ++i)
+                peak = std::max({peak, std::fabs(l[i]), std::fabs(r[i])});
+            silentRun = peak < kSilence ? silentRun + std::uint64_t(take - begin) : 0;
+            done = at - out.musicFrames >= tailFrames || silentRun >= rate / 5;
+        }
+        out.frames += std::uint64_t(take);
+        if (!sink(l, r, take)) {
             out.stopped = true;
             break;
         }
-        if (!ended && !session.isPlaying()) {
-            ended = true;
-            out.musicFrames = out.frames;
-        }
-        if (!ended) continue;
-        float peak = 0.0f;
-        for (int i = 0; i < kChunk; ++i)
-            peak = std::max({peak, std::fabs(l[i]), std::fabs(r[i])});
-        silentRun = peak < kSilence ? silentRun + kChunk : 0;
-        const std::uint64_t tail = out.frames - out.musicFrames;
-        if (tail >= tailFrames || silentRun >= rate / 5) break;
     }
     if (!ended) out.musicFrames = out.frames;
     return out;

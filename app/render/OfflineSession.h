@@ -63,6 +63,10 @@ class OfflineSession {
 
     // Pulls the next frames from the synthesizer.
     void render(float* left, float* right, int frames);
+    // The same sound in longer pieces: pulls up to `frames` at once, as far
+    // as nothing reaches the synthesizer; the play starts or ends only in a
+    // piece's first block. Returns the frames pulled.
+    int renderRun(float* left, float* right, int frames);
 
   private:
     OfflineSession() = default;

@@ -51,7 +51,7 @@ constexpr const char* kHelp =
     "  --volume 0..127           the player's volume bar (88, 0 dB)\n"
     "  --seed N                  fixes the choices of a piece composed from a style\n"
     "  --soundfont PATH          General MIDI SoundFont to play with\n"
-    "  --threads N               synthesizer threads for one dense piece (1)\n"
+    "  --threads N               synthesizer threads (one file: one per core)\n"
     "  -o DIR                    render every INPUT to DIR/<name>.<format>\n"
     "  --format wav|flac|ogg|mid output format with -o (wav)\n"
     "  -j N                      files rendered at once with -o (one per core)\n"
@@ -248,10 +248,8 @@ int ExportMidi(const Options& o, const std::string& input, const std::string& ou
 int RenderAudio(const Options& o, const std::string& input, const std::string& output) {
     const auto container = ContainerForPath(output);
     if (!container) return usageError("the output must end in .wav, .flac, .ogg or .mid: " + output);
-    // One thread unless asked: the synthesizer is handed 64 frames at a time
-    // (the grid events take effect on), and sharing so little work between
-    // threads costs more than it gives.
-    const long threads = o.threads > 0 ? o.threads : 1;
+    // One file: every core; a batch's workers have the cores already.
+    const long threads = o.threads > 0 ? o.threads : o.child ? 1 : Cores();
     setenv("QORN_SYNTH_THREADS", std::to_string(threads).c_str(), 1);
     std::string error;
     auto session = OfflineSession::Create(int(o.rate), o.effects, &error);
@@ -313,7 +311,9 @@ int main(int argc, char** argv) {
         job.duplicate = !outputs.insert(job.output).second;
         jobs.push_back(std::move(job));
     }
-    const BatchResult result = RunBatch(jobs, o.passOn, o.jobs > 0 ? int(o.jobs) : Cores(), !o.quiet && isatty(2));
+    std::vector<std::string> args = o.passOn;
+    if (o.threads == 0) args.insert(args.end(), {"--threads", "1"});
+    const BatchResult result = RunBatch(jobs, args, o.jobs > 0 ? int(o.jobs) : Cores(), !o.quiet && isatty(2));
     if (!o.quiet) std::printf("%d rendered, %d failed\n", result.rendered, result.failed);
     return result.failed == 0 ? 0 : 1;
 }

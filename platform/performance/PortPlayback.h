@@ -62,6 +62,11 @@ class PortPlayback {
     void advance(double seconds, MidiSink& sink);
     // Whether a play is running (real-time side's view).
     bool active() const { return current_ != nullptr; }
+    // Whether advance(seconds) now would send nothing and change nothing
+    // but the play's clock.
+    bool quietFor(double seconds) const {
+        return current_ == nullptr || (!fresh_ && !current_->finished() && seconds < current_->quietSeconds());
+    }
     // The play running now, or null (real-time side's view).
     SequencePlayer* current() const { return current_; }
     // Stops the current play at once (port going away).

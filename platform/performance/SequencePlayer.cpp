@@ -40,6 +40,7 @@ SequencePlayer::SequencePlayer(std::shared_ptr<const music::Sequence> sequence, 
 void SequencePlayer::setMasterTempo(double factor) {
     if (!std::isfinite(factor)) factor = 1.0;
     masterTempo_ = std::clamp(factor, 0.01, 100.0);
+    quietSeconds_ = 0.0;
 }
 
 double SequencePlayer::microsecondsPerTick() const {
@@ -60,6 +61,7 @@ void SequencePlayer::seekTo(std::uint32_t tick) {
 }
 
 void SequencePlayer::advance(double seconds, MidiSink& sink) {
+    quietSeconds_ = 0.0;
     if (finished_) return;
     double remaining = std::isfinite(seconds) && seconds > 0 ? seconds : 0.0;
     emitDue(sink, false);
@@ -83,6 +85,7 @@ void SequencePlayer::advance(double seconds, MidiSink& sink) {
             pos_ += wanted;
             elapsed_ += remaining;
             emitDue(sink, false);
+            noteQuietAhead(boundary, usPerTick);
             return;
         }
         pos_ = boundary;
@@ -106,6 +109,18 @@ void SequencePlayer::advance(double seconds, MidiSink& sink) {
         seekTo(loopStart_);
         emitDue(sink, false);
     }
+}
+
+void SequencePlayer::noteQuietAhead(double boundary, double usPerTick) {
+    // Waves are told of every step, so no step is quiet while there are any.
+    if (waveTarget_) return;
+    double next = boundary;
+    if (eventIdx_ < seq_->events.size()) next = std::min(next, double(seq_->events[eventIdx_].tick));
+    if (sysexIdx_ < seq_->sysex.size()) next = std::min(next, double(seq_->sysex[sysexIdx_].tick));
+    if (patchIdx_ < seq_->patches.size()) next = std::min(next, double(seq_->patches[patchIdx_].tick));
+    // Well clear of the slack emitDue allows, so that rounding never lets a
+    // step that sends something pass for a quiet one.
+    quietSeconds_ = std::max(0.0, (next - pos_ - 1e-3) * usPerTick / 1e6);
 }
 
 void SequencePlayer::emitDue(MidiSink& sink, bool atPassEnd) {

@@ -63,6 +63,10 @@ class SequencePlayer {
     void stop(MidiSink& sink);
 
     bool finished() const { return finished_; }
+    // How far the clock can move on from here with nothing sent and nothing
+    // changed but the clock, as the last advance found it (0 when unknown).
+    // Offline rendering hands the synthesizer such stretches in one piece.
+    double quietSeconds() const { return quietSeconds_; }
     double positionTicks() const { return pos_; }
     // Plays completed so far (0 during the first).
     std::uint32_t completedPasses() const { return passesDone_; }
@@ -74,6 +78,7 @@ class SequencePlayer {
     bool finalPass() const { return repeats_ != kRepeatForever && passesDone_ >= repeats_; }
     std::uint32_t passEnd() const { return finalPass() ? seq_->lengthTicks : loopEnd_; }
     double microsecondsPerTick() const;
+    void noteQuietAhead(double boundary, double usPerTick);
     void emitDue(MidiSink& sink, bool atPassEnd);
     void emitDueMidi(MidiSink& sink, bool atPassEnd);
     void emitDueWaves();
@@ -98,6 +103,7 @@ class SequencePlayer {
     std::uint32_t tempo_ = 500000; // microseconds per quarter in force (120 BPM until a change)
     std::size_t waveIdx_ = 0;
     bool finished_ = false;
+    double quietSeconds_ = 0.0;
     std::bitset<256> audible_;
     std::unique_ptr<PatchTarget> patchTarget_;
     std::unique_ptr<WaveTarget> waveTarget_;

@@ -292,4 +292,38 @@ void SynthPort::renderBlock() {
     frame_ += kBlockFrames;
 }
 
+int SynthPort::renderOfflineRun(float* left, float* right, int frames) {
+    // What is left of a begun block, or less than a block, goes the usual way.
+    if (blockPos_ != kBlockFrames || frames < kBlockFrames) {
+        const int n = blockPos_ == kBlockFrames ? frames : std::min(frames, kBlockFrames - blockPos_);
+        render(left, right, n);
+        return n;
+    }
+    if (gate_.exchange(true, std::memory_order_acquire)) {
+        render(left, right, kBlockFrames);
+        return kBlockFrames;
+    }
+    // The first block as renderBlock() does it; commands come only from this
+    // thread between calls, so none arrive during the run.
+    const double step = double(kBlockFrames) / config_.sampleRate;
+    const bool wasActive = playback_.active();
+    sink_.setFrame(frame_);
+    playback_.applyCommands(sink_, this);
+    playback_.advance(step, sink_);
+    int blocks = 1;
+    if (playback_.active() == wasActive)
+        for (; blocks < frames / kBlockFrames && playback_.quietFor(step); ++blocks)
+            playback_.advance(step, sink_);
+    const int n = blocks * kBlockFrames;
+    fluid_synth_write_float(synth_, n, left, 0, 1, right, 0, 1);
+    if (SequencePlayer* play = playback_.current(); play != nullptr && play->waveTarget() != nullptr)
+        static_cast<SynthWaveTarget*>(play->waveTarget())
+            ->mix(left, right, n, waveGain_.load(std::memory_order_relaxed));
+    gate_.store(false, std::memory_order_release);
+    for (int at = 0; at < n; at += kBlockFrames)
+        limiter_.process(left + at, right + at);
+    frame_ += std::uint64_t(n);
+    return n;
+}
+
 } // namespace qorn::platform

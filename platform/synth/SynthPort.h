@@ -44,6 +44,12 @@ class SynthPort final : public RefCounted<MusicPort>, private PortControls {
     // caller pulls frames on its own thread instead. Call before Activate.
     void setOffline(bool offline) { offline_ = offline; }
     void renderOffline(float* left, float* right, int frames) { render(left, right, frames); }
+    // The next block and the blocks after it in which nothing reaches the
+    // synthesizer, up to `frames`, in one FluidSynth call: its threads share
+    // the work only over many blocks. Events keep their block, so the samples
+    // are those renderOffline gives. A play starts or ends only in the first
+    // block of a run. Returns the frames rendered.
+    int renderOfflineRun(float* left, float* right, int frames);
     // Frames rendered so far.
     std::uint64_t framesRendered() const { return frame_; }
     // Sees every message reach the synthesizer (set before playing).

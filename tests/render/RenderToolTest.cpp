@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -190,6 +191,72 @@ TEST_F(RenderTool, WavHoldsTheRenderersSamplesAndFlacAndOggReadBack) {
     EXPECT_EQ(ogg.rate, 22050);
     EXPECT_EQ(ogg.channels, 2);
     EXPECT_EQ(ogg.samples.size(), wav.samples.size());
+}
+
+// The renderer hands the synthesizer long runs between events, on two
+// threads; the sound must be that of 64-frame blocks on one thread: every
+// event on its block (notes off the beat, tempo changes, bends, controllers,
+// a repeat's joint), the end found at the same block, effects on.
+TEST_F(RenderTool, RunsOnTwoThreadsSoundAsBlocksOnOne) {
+    testing::TrackWriter tempo;
+    tempo.tempo(0, 500000).tempo(701, 380000).tempo(1300, 650000).endOfTrack(2000);
+    testing::TrackWriter melody;
+    melody.event(0, {0xC0, 48}).event(0, {0xB0, 64, 127});
+    for (int i = 0; i < 16; ++i)
+        melody.noteOn(i == 0 ? 37 : 61 + std::uint32_t(i * 17 % 90), 0, 52 + i * 5 % 24, 70 + i)
+            .event(29, {0xE0, 0, std::uint8_t(32 + i * 6)})
+            .event(3, {0xB0, 10, std::uint8_t(i * 8)})
+            .noteOff(97 + std::uint32_t(i * 13 % 70), 0, 52 + i * 5 % 24);
+    melody.event(5, {0xB0, 64, 0}).endOfTrack();
+    testing::TrackWriter drums;
+    for (int i = 0; i < 24; ++i)
+        drums.noteOn(i == 0 ? 0 : 110, 9, 35 + i % 12, 100).noteOff(50, 9, 35 + i % 12);
+    drums.endOfTrack();
+    const fs::path mid = write("varied.mid", testing::MidiFile(1, 480, {tempo, melody, drums}));
+
+    struct Rendered {
+        std::vector<float> left, right;
+        std::uint64_t musicFrames = 0;
+    };
+    auto renderWith = [&](const char* threads, bool runs) {
+        setenv("QORN_SYNTH_THREADS", threads, 1);
+        std::string error;
+        auto session = render::OfflineSession::Create(22050, true, &error);
+        unsetenv("QORN_SYNTH_THREADS");
+        Rendered out;
+        if (!session) return out;
+        EXPECT_TRUE(session->load(mid.string(), &error)) << error;
+        session->setRepeats(1);
+        session->setVolumePosition(88);
+        EXPECT_TRUE(session->play());
+        if (runs) {
+            const render::RenderedAudio audio = render::RenderToEnd(*session, 1.5);
+            return Rendered{audio.left, audio.right, audio.musicFrames};
+        }
+        // As the audio callback does it, for as long as the runs went.
+        const std::size_t frames = std::size_t(22050 * 12 / 64 * 64);
+        out.left.resize(frames);
+        out.right.resize(frames);
+        for (std::size_t at = 0; at < frames; at += platform::SynthPort::kBlockFrames) {
+            session->render(&out.left[at], &out.right[at], platform::SynthPort::kBlockFrames);
+            if (out.musicFrames == 0 && !session->isPlaying()) out.musicFrames = at + platform::SynthPort::kBlockFrames;
+        }
+        return out;
+    };
+    const Rendered runs = renderWith("2", true);
+    if (runs.left.empty()) GTEST_SKIP() << "no synthesizer";
+    const Rendered blocks = renderWith("1", false);
+    ASSERT_GT(runs.musicFrames, std::uint64_t(22050 * 7));
+    EXPECT_EQ(runs.musicFrames, blocks.musicFrames);
+    ASSERT_LE(runs.left.size(), blocks.left.size());
+    float worst = 0.0f, loudest = 0.0f;
+    for (std::size_t i = 0; i < runs.left.size(); ++i) {
+        worst = std::max({worst, std::fabs(runs.left[i] - blocks.left[i]), std::fabs(runs.right[i] - blocks.right[i])});
+        loudest = std::max(loudest, std::fabs(blocks.left[i]));
+    }
+    EXPECT_GT(loudest, 0.05f);
+    // Threads may sum voices in another order: a rounding, not a shifted event.
+    EXPECT_LT(worst, 1e-5f);
 }
 
 // Six minutes at 11025 Hz would hold 40 MB in memory were the piece kept:
