@@ -11,6 +11,7 @@
 #include "bench/desktop/PrivatePulse.h"
 
 #include "platform/MusicPlatform.h"
+#include "platform/audio/PulseAudioOutput.h"
 #include "tests/realplatform/MidiFileWriter.h"
 #include "ui/PortComboBox.h"
 #include "ui/TFormQorn.h"
@@ -114,7 +115,8 @@ struct Harness {
             return false;
         }
         setenv("PULSE_SERVER", pulse.Server().c_str(), 1);
-        setenv("QORN_AUDIO_DRIVER", "pulseaudio", 1);
+        // Our own client unless another driver is asked for, to compare.
+        setenv("QORN_AUDIO_DRIVER", qorn::platform::kPulseNativeDriver, 0);
         recorder = std::make_unique<Recorder>(pulse.Server());
         if (!recorder->Running()) {
             std::fprintf(stderr, "cannot record the null sink\n");
@@ -239,7 +241,8 @@ int Latency() {
                 play.empty() ? 0 : *std::max_element(play.begin(), play.end()));
     std::printf("volume_heard_ms median %.1f (n=%zu)\n", Median(volume), volume.size());
     std::printf("tempo_heard_ms median %.1f (n=%zu)\n", Median(tempo), tempo.size());
-    std::printf("dropouts %d in %.1f s of sound\n", dropouts, heard);
+    std::printf("dropouts %d in %.1f s of sound; server underruns %lld (driver %s)\n", dropouts, heard,
+                qorn::platform::PulseAudioUnderruns(), std::getenv("QORN_AUDIO_DRIVER"));
     return 0;
 }
 

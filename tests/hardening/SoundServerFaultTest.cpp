@@ -4,6 +4,7 @@
 #include "PlayerFixture.h"
 
 #include "engine/TDMusicEngine.h"
+#include "platform/audio/PulseAudioOutput.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -57,7 +58,7 @@ class SoundServerFaultTest : public PlayerFixture {
         while (!std::filesystem::exists(socket) && server.state() == QProcess::Running && clock.elapsed() < 10000)
             RunEvents(50);
         if (!std::filesystem::exists(socket)) GTEST_SKIP() << "pulseaudio cannot run here";
-        audioDriver = "pulseaudio";
+        audioDriver = platform::kPulseNativeDriver;
     }
     void TearDown() override {
         PlayerFixture::TearDown();
@@ -97,8 +98,10 @@ TEST_F(SoundServerFaultTest, ServerKilledDuringPlaybackNeverFreezesTheWindow) {
     EXPECT_LT(clock.elapsed(), 3000) << "the event loop stalled";
     const long long t0 = DMEngine.GetPlayTime();
     RunEvents(500);
-    std::printf("after the server died: %s, play time %lld -> %lld tenths\n", Playing() ? "playing" : "ended", t0,
-                static_cast<long long>(DMEngine.GetPlayTime()));
+    const long long t1 = DMEngine.GetPlayTime();
+    std::printf("after the server died: %s, play time %lld -> %lld tenths\n", Playing() ? "playing" : "ended", t0, t1);
+    // The music's clock runs on without the server, as it does without sound.
+    EXPECT_TRUE(!Playing() || t1 > t0) << "playback froze";
 
     // Stop, start again, open another file: each returns within the window's own wait limit.
     for (int round = 0; round < 2; ++round) {
