@@ -24,7 +24,8 @@ class AudioOutput {
 // Starts audio at `sampleRate`, calling `render(context, ...)` from the audio
 // thread until stop() or destruction. Tries the sound server and device
 // drivers in order and falls back to the silent sink; never fails.
-// QORN_AUDIO_DRIVER=silent (or a driver name) in the environment forces one.
+// QORN_AUDIO_DRIVER=silent, pulse-native or a FluidSynth driver name in the
+// environment forces one.
 std::unique_ptr<AudioOutput> OpenAudioOutput(int sampleRate, AudioRenderFn render, void* context);
 
 } // namespace qorn::platform

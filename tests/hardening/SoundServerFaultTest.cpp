@@ -4,6 +4,7 @@
 #include "PlayerFixture.h"
 
 #include "engine/TDMusicEngine.h"
+#include "platform/audio/PulseAudioOutput.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -57,7 +58,7 @@ class SoundServerFaultTest : public PlayerFixture {
         while (!std::filesystem::exists(socket) && server.state() == QProcess::Running && clock.elapsed() < 10000)
             RunEvents(50);
         if (!std::filesystem::exists(socket)) GTEST_SKIP() << "pulseaudio cannot run here";
-        audioDriver = "pulseaudio";
+        audioDriver = platform::kPulseNativeDriver;
     }
     void TearDown() override {
         PlayerFixture::TearDown();
@@ -100,11 +101,13 @@ TEST_F(SoundServerFaultTest, ServerKilledDuringPlaybackNeverFreezesTheWindow) {
     std::printf("after the server died: %s, play time %lld -> %lld tenths\n", Playing() ? "playing" : "ended", t0,
                 static_cast<long long>(DMEngine.GetPlayTime()));
 
-    // Stop, start again, open another file: each returns within the window's own wait limit.
+    // Stop, start again, open another file: each returns within the window's
+    // own wait limit; the audio keeps being pulled (silently), so the window
+    // never has to give up waiting for it.
     for (int round = 0; round < 2; ++round) {
         clock.restart();
         form->ComPlayClick();
-        EXPECT_LT(clock.elapsed(), TFormQorn::PlaybackWaitLimitMs + FrozenMs);
+        EXPECT_LT(clock.elapsed(), TFormQorn::PlaybackWaitLimitMs) << "round " << round;
         RunEvents(200);
     }
     if (Playing()) form->ComPlayClick();

@@ -4,6 +4,7 @@
 #include "platform/audio/AudioOutput.h"
 
 #include "platform/audio/FluidAudioOutput.h"
+#include "platform/audio/PulseAudioOutput.h"
 #include "tests/io/EnvOverride.h"
 
 #include <fcntl.h>
@@ -146,11 +147,12 @@ double ToneAmplitude(const std::vector<float>& x, double hz) {
     return 2 * std::hypot(re, im) / wsum;
 }
 
-class PulseAudioOutputTest : public testing::Test {
+// Our own client and FluidSynth's driver, which it falls back to.
+class PulseAudioOutputTest : public testing::TestWithParam<std::string> {
   protected:
     void SetUp() override {
         const auto drivers = AvailableAudioDrivers();
-        if (std::find(drivers.begin(), drivers.end(), "pulseaudio") == drivers.end())
+        if (GetParam() == "pulseaudio" && std::find(drivers.begin(), drivers.end(), "pulseaudio") == drivers.end())
             GTEST_SKIP() << "FluidSynth has no pulseaudio driver";
         pulseaudio_ = FindProgram("pulseaudio");
         parec_ = FindProgram("parec");
@@ -209,7 +211,7 @@ class PulseAudioOutputTest : public testing::Test {
     std::optional<Child> parec_child_;
 };
 
-TEST_F(PulseAudioOutputTest, TheSoundServerReceivesWhatWasRendered) {
+TEST_P(PulseAudioOutputTest, TheSoundServerReceivesWhatWasRendered) {
     if (!startServer()) GTEST_SKIP() << "pulseaudio cannot run here";
 
     const std::string recording = dir_ + "/recording.raw";
@@ -224,11 +226,11 @@ TEST_F(PulseAudioOutputTest, TheSoundServerReceivesWhatWasRendered) {
 
     EnvOverride server("PULSE_SERVER", ("unix:" + socket_).c_str());
     EnvOverride cookie("PULSE_COOKIE", (dir_ + "/cookie").c_str());
-    EnvOverride force("QORN_AUDIO_DRIVER", "pulseaudio");
+    EnvOverride force("QORN_AUDIO_DRIVER", GetParam().c_str());
     Sine sine;
     auto output = OpenAudioOutput(kRate, RenderSine, &sine);
     ASSERT_NE(output, nullptr);
-    ASSERT_EQ(output->name(), "pulseaudio");
+    ASSERT_EQ(output->name(), GetParam());
     // About a second of sound; a starved machine gets longer, within bounds.
     const auto deadline = std::chrono::steady_clock::now() + 6s;
     while (sine.rendered < kRate && std::chrono::steady_clock::now() < deadline)
@@ -279,6 +281,9 @@ TEST_F(PulseAudioOutputTest, TheSoundServerReceivesWhatWasRendered) {
     EXPECT_NEAR(ToneAmplitude(r, kRightHz), kAmplitude, 0.05);
     EXPECT_LT(ToneAmplitude(r, kLeftHz), 0.02);
 }
+
+INSTANTIATE_TEST_SUITE_P(Clients, PulseAudioOutputTest, testing::Values(kPulseNativeDriver, "pulseaudio"),
+                         [](const auto& client) { return client.param == "pulseaudio" ? "FluidSynth" : "Native"; });
 
 } // namespace
 } // namespace qorn::platform
