@@ -77,14 +77,14 @@ PrivatePulse::~PrivatePulse() {
 }
 
 Recorder::Recorder(const std::string& server) {
-    pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, PrivatePulse::Rate, 2};
+    pa_sample_spec format{PA_SAMPLE_FLOAT32LE, PrivatePulse::Rate, 2};
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<std::uint32_t>(-1);
     attr.fragsize = BlockFrames * 8;
     int error = 0;
     const std::string device = std::string(PrivatePulse::Sink) + ".monitor";
-    pa_simple* stream = pa_simple_new(server.c_str(), "qorn-bench", PA_STREAM_RECORD, device.c_str(), "monitor", &spec,
-                                      nullptr, &attr, &error);
+    pa_simple* stream = pa_simple_new(server.c_str(), "qorn-bench", PA_STREAM_RECORD, device.c_str(), "monitor",
+                                      &format, nullptr, &attr, &error);
     if (stream == nullptr) return;
     running_ = true;
     blocks_.reserve(1 << 20);

@@ -110,7 +110,8 @@ void benchRenderSpeed(const std::string& renderTool) {
     std::printf("   in process: %.1f s of music in %.3f s of wall time (%.0fx real time)\n", music, ours, music / ours);
 
     // Whole programs, file to file, same SoundFont, rate, voices and sample loading.
-    const std::string ourCmd = renderTool + " --threads 1 --rate 44100 \"" + mid + "\" /tmp/qorn-bench-ours.wav > /dev/null";
+    const std::string ourCmd =
+        renderTool + " --threads 1 --rate 44100 \"" + mid + "\" /tmp/qorn-bench-ours.wav > /dev/null";
     const std::string fluidCmd = "fluidsynth -q -F /tmp/qorn-bench-fluid.wav -r 44100 -o synth.polyphony=128 "
                                  "-o synth.dynamic-sample-loading=1 -o synth.lock-memory=0 -i \"" +
                                  font + "\" \"" + mid + "\" > /dev/null 2>&1";

@@ -120,10 +120,10 @@ class PulseAudioOutput final : public AudioOutput {
     }
 
     bool connectStream(pa_proplist* props) {
-        const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(rate_), 2};
+        const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(rate_), 2};
         pa_channel_map map;
         pa_channel_map_init_stereo(&map);
-        stream_ = pa_stream_new_with_proplist(server_, "Music", &spec, &map, props);
+        stream_ = pa_stream_new_with_proplist(server_, "Music", &format, &map, props);
         if (stream_ == nullptr) return false;
         pa_stream_set_state_callback(stream_, &PulseAudioOutput::onStreamState, this);
         pa_stream_set_write_callback(stream_, &PulseAudioOutput::onWrite, this);
@@ -133,9 +133,9 @@ class PulseAudioOutput final : public AudioOutput {
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<std::uint32_t>(-1);
         attr.tlength = static_cast<std::uint32_t>(
-            pa_usec_to_bytes(usec(MsFromEnvironment("QORN_PULSE_TARGET_MS", kTargetMs)), &spec));
+            pa_usec_to_bytes(usec(MsFromEnvironment("QORN_PULSE_TARGET_MS", kTargetMs)), &format));
         attr.minreq = static_cast<std::uint32_t>(
-            pa_usec_to_bytes(usec(MsFromEnvironment("QORN_PULSE_REQUEST_MS", kRequestMs)), &spec));
+            pa_usec_to_bytes(usec(MsFromEnvironment("QORN_PULSE_REQUEST_MS", kRequestMs)), &format));
         // After running dry, play again as soon as one request has arrived.
         attr.prebuf = attr.minreq;
         attr.fragsize = static_cast<std::uint32_t>(-1);

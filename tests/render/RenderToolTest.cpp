@@ -313,16 +313,16 @@ TEST_F(RenderTool, AFailedWriteLeavesNoFileAndFails) {
 // come back from the MIDI file as the segment holds them, those of a DLS
 // instrument too, with a warning that the instrument itself stays behind.
 TEST_F(RenderTool, SegmentExportReadsBackAsTheSegmentPlays) {
-    testseg::SegmentSpec spec;
-    spec.header.length = 4 * 768;
-    spec.tempos = {{0, 100.0}, {2 * 768, 140.0}};
+    testseg::SegmentSpec piece;
+    piece.header.length = 4 * 768;
+    piece.tempos = {{0, 100.0}, {2 * 768, 140.0}};
     for (int i = 0; i < 8; ++i)
-        spec.notes.push_back({i * 384, 300 + i * 10, std::uint32_t(i % 2 == 0 ? 0 : 3), std::uint8_t(60 + i)});
+        piece.notes.push_back({i * 384, 300 + i * 10, std::uint32_t(i % 2 == 0 ? 0 : 3), std::uint8_t(60 + i)});
     // Channel 5 plays an instrument of a DLS collection beside the segment.
     write("tones.dls", testdls::BuildDls(testdls::TestCollection()));
     const testseg::Reference tones{testseg::kCollectionClass, std::nullopt, "", "tones.dls"};
-    spec.bands = {{0, {{0, 24, 0x1 | 0x2}, {3, 0x010000 | 41, 0x1 | 0x2}, {5, 0, 0x1 | 0x2, 64, 100, 0, 2, tones}}}};
-    const fs::path sgt = write("song.sgt", testseg::BuildSegment(spec));
+    piece.bands = {{0, {{0, 24, 0x1 | 0x2}, {3, 0x010000 | 41, 0x1 | 0x2}, {5, 0, 0x1 | 0x2, 64, 100, 0, 2, tones}}}};
+    const fs::path sgt = write("song.sgt", testseg::BuildSegment(piece));
     const Outcome r = Tool(q(sgt) + " " + q(dir_ / "song.mid"));
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("warning: " + sgt.string() + ": the piece plays DLS instruments"), std::string::npos) << r.out;

@@ -34,8 +34,8 @@ Performed Play(const Bytes& file, std::uint32_t seed) {
     seg::ObjectCache cache;
     std::shared_ptr<const music::Sequence> sequence;
     std::string error;
-    EXPECT_TRUE(platform::LoadSegmentWithTracks(file, "/nonexistent/authored.sgt", cache, sequence, &error, nullptr,
-                                                seed))
+    EXPECT_TRUE(
+        platform::LoadSegmentWithTracks(file, "/nonexistent/authored.sgt", cache, sequence, &error, nullptr, seed))
         << error;
     Performed out;
     if (!sequence) return out;

@@ -5,8 +5,8 @@
 #include "platform/loader/PlayPasses.h"
 #include "platform/formats/smf/StandardMidiFile.h"
 #include "platform/performance/SequencePlayer.h"
-#include "tests/support/MidiWriter.h"
 #include "tests/segments/TestSupport.h"
+#include "tests/support/MidiWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -281,14 +281,15 @@ TEST(PlayPassesTest, TheTempoInForceCarriesOverARepeat) {
 // its reset time, in a piece played once or joined from passes; a stop after
 // that time, or a curve without the mark, leaves the faded value.
 TEST(CurveReset, StopInsideTheResetTimeRestoresTheAuthoredValue) {
-    testseg::SegmentSpec spec;
-    spec.header.length = 8 * 768;
-    spec.tempos = {{0, 120.0}}; // a beat of 768 ticks is half a second
-    spec.notes = {{0, 8 * 768 - 1, 0, 60, 100}, {0, 8 * 768 - 1, 1, 64, 100}};
+    testseg::SegmentSpec segment;
+    segment.header.length = 8 * 768;
+    segment.tempos = {{0, 120.0}}; // a beat of 768 ticks is half a second
+    segment.notes = {{0, 8 * 768 - 1, 0, 60, 100}, {0, 8 * 768 - 1, 1, 64, 100}};
     // Volume of channel 0 falls 100 -> 10 over a beat, to be reset to 100 up
     // to two beats later; pan of channel 1 moves without a reset.
-    spec.curves = {{0, 768, 2 * 768, 0, 0, 100, 10, 100, 4, 0, 7, 1}, {0, 768, 2 * 768, 1, 0, 64, 0, 64, 4, 0, 10, 0}};
-    const testseg::Loaded l = testseg::Load(testseg::BuildSegment(spec));
+    segment.curves = {{0, 768, 2 * 768, 0, 0, 100, 10, 100, 4, 0, 7, 1},
+                      {0, 768, 2 * 768, 1, 0, 64, 0, 64, 4, 0, 10, 0}};
+    const testseg::Loaded l = testseg::Load(testseg::BuildSegment(segment));
     ASSERT_TRUE(l.ok) << l.error;
     auto piece = std::make_shared<const music::Sequence>(l.sequence);
     const PassPlan plan = platform::PlanPasses(1, piece->events.size());
