@@ -37,6 +37,9 @@ PrivateXServer::PrivateXServer() {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addclose(&actions, fds[0]);
+    // Nothing of the test's output goes to the server: were the test to die,
+    // a server still holding it would keep the test runner waiting.
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     pid_t pid = -1;
     const int rc = posix_spawnp(&pid, "Xvfb", &actions, nullptr, argv.data(), environ);
