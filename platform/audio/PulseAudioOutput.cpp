@@ -73,6 +73,9 @@ class PulseAudioOutput final : public AudioOutput {
                            }) &&
                            connectStream(props);
         playing_ = ready;
+        // Started here, idle until the server is lost: the loop's thread
+        // then only flips a flag, with no thread to start or memory to take.
+        if (ready) fallback_ = MakeSilentAudioOutput(rate_, &PulseAudioOutput::renderOnceLost, this);
         pa_threaded_mainloop_unlock(loop_);
         pa_proplist_free(props);
         return ready;
@@ -152,6 +155,9 @@ class PulseAudioOutput final : public AudioOutput {
     // buffer.
     static void onWrite(pa_stream* stream, std::size_t bytes, void* data) {
         auto* self = static_cast<PulseAudioOutput*>(data);
+        // Once the silent output renders, a request still queued from the
+        // dying server must not: the music has one consumer at a time.
+        if (self->lost_.load(std::memory_order_relaxed)) return;
         if (!self->prioritySet_) {
             self->prioritySet_ = true;
             sched_param param{};
@@ -199,8 +205,15 @@ class PulseAudioOutput final : public AudioOutput {
     // The server died or dropped the stream: no more requests will come, so
     // the silent sink takes over the rendering and the music's clock runs on.
     void serverLost() {
-        if (!playing_ || stopping_ || fallback_) return;
-        fallback_ = MakeSilentAudioOutput(rate_, render_, context_);
+        if (!playing_ || stopping_) return;
+        lost_.store(true, std::memory_order_release);
+    }
+
+    // The silent sink's thread.
+    static void renderOnceLost(void* data, float* left, float* right, int frames) {
+        auto* self = static_cast<PulseAudioOutput*>(data);
+        if (self->lost_.load(std::memory_order_acquire) && self->render_ != nullptr)
+            self->render_(self->context_, left, right, frames);
     }
 
     const int rate_;
@@ -213,6 +226,7 @@ class PulseAudioOutput final : public AudioOutput {
     bool playing_ = false;
     bool stopping_ = false;
     std::unique_ptr<AudioOutput> fallback_;
+    std::atomic<bool> lost_{false};
     // The loop's thread only.
     bool prioritySet_ = false;
     std::array<float, kChunkFrames> left_{};
