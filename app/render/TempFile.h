@@ -45,6 +45,17 @@ class TempFile {
         error_ = "cannot write " + final_ + ": " + why;
         return false;
     }
+    // Writes all of `data`; false, with the error set, when the disk refuses.
+    bool write(const void* data, std::size_t size) {
+        const auto* bytes = static_cast<const unsigned char*>(data);
+        for (std::size_t done = 0; done < size;) {
+            const ssize_t n = ::write(fd_, bytes + done, size - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return fail(n < 0 ? std::strerror(errno) : "the disk is full");
+            done += static_cast<std::size_t>(n);
+        }
+        return true;
+    }
     // Closes the file (its last errors show there) and gives it its final name.
     bool commit() {
         const int fd = fd_;

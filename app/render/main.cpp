@@ -231,16 +231,7 @@ int ExportMidi(const Options& o, const std::string& input, const std::string& ou
     const std::vector<std::uint8_t> bytes = qorn::formats::WriteStandardMidiFile(flat);
     TempFile file(output);
     if (file.fd() < 0) return fail(file.error());
-    for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(file.fd(), bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            file.fail(n < 0 ? std::strerror(errno) : "the disk is full");
-            return fail(file.error());
-        }
-        done += std::size_t(n);
-    }
-    if (!file.commit()) return fail(file.error());
+    if (!file.write(bytes.data(), bytes.size()) || !file.commit()) return fail(file.error());
     if (!o.quiet && !o.child) std::printf("Wrote %zu events to %s\n", flat.events.size(), output.c_str());
     return 0;
 }
