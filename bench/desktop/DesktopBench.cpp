@@ -293,7 +293,8 @@ int Soak(double seconds) {
         double at;
     };
     std::vector<Stop> stops;
-    std::vector<double> starts; // moments something may have started sound
+    std::vector<double> starts;                       // moments something may have started sound, or changed its level
+    std::vector<std::pair<double, const char*>> done; // every action, for the report
     double slowest = 0;
     std::string slowestAction;
     long rssEarly = 0;
@@ -328,8 +329,12 @@ int Soak(double seconds) {
         case 3:
             name = "play/stop";
             if (h.form->ComPlay->isEnabled()) {
+                // A Stop only if the click stopped something: the window
+                // toggles on the engine, and a piece that has just ended
+                // still shows as playing until the window's next check, so
+                // that click starts it again.
                 h.form->ComPlay->click();
-                if (wasPlaying)
+                if (wasPlaying && !h.Playing())
                     stops.push_back({t0});
                 else
                     starts.push_back(t0);
@@ -342,6 +347,8 @@ int Soak(double seconds) {
         case 5:
             name = "volume";
             h.form->TBVolume->setValue(static_cast<int>(random() % 128));
+            // A louder setting lifts a dying tail too: no decay to judge after it.
+            starts.push_back(t0);
             break;
         case 6:
             name = "port";
@@ -362,6 +369,7 @@ int Soak(double seconds) {
             name = "wait";
             break;
         }
+        done.emplace_back(t0, name);
         const double took = h.recorder->Now() - t0;
         if (took > slowest) {
             slowest = took;
@@ -372,8 +380,13 @@ int Soak(double seconds) {
         if (rssEarly == 0 && h.recorder->Now() - begin >= rssMark) rssEarly = ResidentKiB();
     }
     if (h.Playing()) {
-        stops.push_back({h.recorder->Now()});
+        const double t0 = h.recorder->Now();
         h.form->ComPlay->click();
+        if (h.Playing()) {
+            starts.push_back(t0);
+            h.form->ComPlay->click();
+        }
+        stops.push_back({h.recorder->Now()});
     }
     Pump(0.8);
     const long rssEnd = ResidentKiB();
@@ -399,8 +412,11 @@ int Soak(double seconds) {
         const float early = peakIn(s.at + 0.3, s.at + 0.45), late = peakIn(s.at + 0.45, s.at + 0.6);
         if (std::max(early, late) >= Sounding && late > 0.5f * early) {
             ++loudStops;
-            std::printf("still sounding after the Stop at %.2f s (peak %.3f, then %.3f)\n", s.at, double(early),
-                        double(late));
+            std::printf("still sounding after the Stop at %.2f s (peak %.3f, then %.3f); actions then:", s.at,
+                        double(early), double(late));
+            for (const auto& [at, what] : done)
+                if (at >= s.at - 1.0 && at < s.at + 0.6) std::printf(" %s at %.2f s;", what, at);
+            std::printf("\n");
         }
     }
     const double growth = rssEarly > 0 ? double(rssEnd - rssEarly) / double(rssEarly) : 0;

@@ -3,19 +3,13 @@
 #include <pulse/error.h>
 #include <pulse/simple.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-
-extern char** environ;
 
 namespace qorn::bench {
 
@@ -39,25 +33,10 @@ PrivatePulse::PrivatePulse() {
                                      std::string("--load=module-null-sink sink_name=") + Sink +
                                          " format=float32le rate=44100 channels=2",
                                      "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket};
-    std::vector<std::string> env = {"XDG_RUNTIME_DIR=" + dir_, "PULSE_RUNTIME_PATH=" + dir_, "PULSE_STATE_PATH=" + dir_,
-                                    "HOME=" + dir_};
-    for (char** e = environ; *e != nullptr; ++e)
-        env.emplace_back(*e);
-    std::vector<char*> argv, envp;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    for (auto& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (dir_ + "/server.log").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, "pulseaudio", &actions, nullptr, argv.data(), envp.data()) == 0) pid_ = pid;
-    posix_spawn_file_actions_destroy(&actions);
-    for (int i = 0; pid_ > 0 && i < 400 && !ready_; ++i) {
+    const std::vector<std::string> env = {"XDG_RUNTIME_DIR=" + dir_, "PULSE_RUNTIME_PATH=" + dir_,
+                                          "PULSE_STATE_PATH=" + dir_, "HOME=" + dir_};
+    if (!server_.start(args, env, dir_ + "/server.log")) return;
+    for (int i = 0; server_.running() && i < 400 && !ready_; ++i) {
         struct stat st {};
         ready_ = stat(socket.c_str(), &st) == 0;
         if (!ready_) std::this_thread::sleep_for(50ms);
@@ -65,13 +44,10 @@ PrivatePulse::PrivatePulse() {
 }
 
 PrivatePulse::~PrivatePulse() {
-    if (pid_ > 0) {
-        kill(pid_, SIGTERM);
-        for (int i = 0; i < 200 && waitpid(pid_, nullptr, WNOHANG) != pid_; ++i)
-            std::this_thread::sleep_for(10ms);
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, WNOHANG);
-    }
+    // Let it shut down cleanly first; a server that does not is killed.
+    server_.signal(SIGTERM);
+    server_.waitForFinished(2000);
+    server_.kill();
     std::error_code ignored;
     if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
 }

@@ -3,6 +3,8 @@
 // user would hear can be set against the moment of a click.
 #pragma once
 
+#include "tests/support/ChildProcess.h"
+
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -20,14 +22,14 @@ class PrivatePulse {
     ~PrivatePulse();
     PrivatePulse(const PrivatePulse&) = delete;
     PrivatePulse& operator=(const PrivatePulse&) = delete;
-    bool Running() const { return pid_ > 0 && ready_; }
+    bool Running() const { return ready_; }
     std::string Server() const { return "unix:" + dir_ + "/native"; }
     static constexpr const char* Sink = "qornbench";
     static constexpr int Rate = 44100;
 
   private:
     std::string dir_;
-    int pid_ = -1;
+    testing::ChildProcess server_;
     bool ready_ = false;
 };
 

@@ -1,10 +1,9 @@
 // Two real copies of the program: the second leaves at once with 255, and a
 // copy killed outright does not block the next start.
 #include "app/InstanceGuard.h"
+#include "tests/support/ChildProcess.h"
 
 #include <QElapsedTimer>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -16,6 +15,7 @@
 #include <fstream>
 #include <string>
 #include <sys/stat.h>
+#include <vector>
 
 namespace {
 
@@ -23,25 +23,14 @@ class SingleInstanceTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
-        env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
+        env = {"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + dir.path().toStdString()};
         setenv("XDG_RUNTIME_DIR", dir.path().toLocal8Bit().constData(), 1);
     }
-    void TearDown() override {
-        for (QProcess* p : {&first, &second, &third}) {
-            if (p->state() != QProcess::NotRunning) {
-                p->kill();
-                p->waitForFinished(5000);
-            }
-        }
-    }
-    void Start(QProcess& process, const QStringList& args = {}) {
-        process.setProcessEnvironment(env);
-        process.setProgram(QStringLiteral(QORN_EXECUTABLE));
-        process.setArguments(args);
-        process.start();
-        ASSERT_TRUE(process.waitForStarted(10000));
+    // The program, with a file on its command line when one is named.
+    void Start(qorn::testing::ChildProcess& process, const std::string& file = {}) {
+        std::vector<std::string> args{QORN_EXECUTABLE};
+        if (!file.empty()) args.push_back(file);
+        ASSERT_TRUE(process.start(args, env));
     }
     // True once some process holds the guard in the test's folder. Read from
     // the kernel's lock table: probing with a lock of our own could make a
@@ -67,8 +56,8 @@ class SingleInstanceTest : public ::testing::Test {
     }
 
     QTemporaryDir dir;
-    QProcessEnvironment env;
-    QProcess first, second, third;
+    std::vector<std::string> env;
+    qorn::testing::ChildProcess first, second, third;
 };
 
 TEST_F(SingleInstanceTest, SecondCopyExitsWith255AndKilledCopyDoesNotBlock) {
@@ -77,18 +66,18 @@ TEST_F(SingleInstanceTest, SecondCopyExitsWith255AndKilledCopyDoesNotBlock) {
 
     Start(second);
     ASSERT_TRUE(second.waitForFinished(15000));
-    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_TRUE(second.exitedNormally());
     EXPECT_EQ(second.exitCode(), 255);
-    EXPECT_EQ(first.state(), QProcess::Running);
+    EXPECT_TRUE(first.running());
 
-    ::kill(static_cast<pid_t>(first.processId()), SIGKILL);
+    first.signal(SIGKILL);
     ASSERT_TRUE(first.waitForFinished(10000));
 
     // A file on the command line is ignored; the copy starts as usual.
-    Start(third, {QStringLiteral("song.mid")});
+    Start(third, "song.mid");
     ASSERT_TRUE(GuardHeld(15000));
     EXPECT_FALSE(third.waitForFinished(1000));
-    EXPECT_EQ(third.state(), QProcess::Running);
+    EXPECT_TRUE(third.running());
 }
 
 TEST_F(SingleInstanceTest, GuardIsGoneBeforeTheWindowIsTornDown) {
@@ -97,13 +86,13 @@ TEST_F(SingleInstanceTest, GuardIsGoneBeforeTheWindowIsTornDown) {
     QElapsedTimer clock;
     clock.start();
     // Closes the window as the user would.
-    ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
+    first.signal(SIGTERM);
     ASSERT_TRUE(GuardHeld(10000, false));
     const qint64 released = clock.elapsed();
     // The window's teardown (stop, 300 ms, engine shutdown, 200 ms) follows.
-    EXPECT_EQ(first.state(), QProcess::Running);
+    EXPECT_TRUE(first.running());
     ASSERT_TRUE(first.waitForFinished(15000));
-    EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
+    EXPECT_TRUE(first.exitedNormally());
     EXPECT_EQ(first.exitCode(), 0);
     std::printf("guard released %lld ms after the stop request, process ended after %lld ms\n",
                 static_cast<long long>(released), static_cast<long long>(clock.elapsed()));

@@ -2,10 +2,9 @@
 // half second of its teardown, the earlier copy no longer holds the guard
 // and the new one starts normally; a copy killed outright blocks nothing.
 #include "app/InstanceGuard.h"
+#include "tests/support/ChildProcess.h"
 
 #include <QElapsedTimer>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -17,6 +16,7 @@
 #include <fstream>
 #include <string>
 #include <sys/stat.h>
+#include <vector>
 
 namespace {
 
@@ -24,27 +24,11 @@ class SecondCopyTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
-        env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("QORN_AUDIO_DRIVER"), QStringLiteral("silent"));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
+        env = {"QT_QPA_PLATFORM=offscreen", "QORN_AUDIO_DRIVER=silent", "XDG_RUNTIME_DIR=" + dir.path().toStdString()};
         setenv("XDG_RUNTIME_DIR", dir.path().toLocal8Bit().constData(), 1);
         guardPath = qorn::app::InstanceGuard::PathFor(qorn::app::GuardName);
     }
-    void TearDown() override {
-        for (QProcess* p : {&first, &second}) {
-            if (p->state() != QProcess::NotRunning) {
-                p->kill();
-                p->waitForFinished(5000);
-            }
-        }
-    }
-    void Start(QProcess& process) {
-        process.setProcessEnvironment(env);
-        process.setProgram(QStringLiteral(QORN_EXECUTABLE));
-        process.start();
-        ASSERT_TRUE(process.waitForStarted(10000));
-    }
+    void Start(qorn::testing::ChildProcess& process) { ASSERT_TRUE(process.start({QORN_EXECUTABLE}, env)); }
     // Whether some process holds the guard, read from the kernel's lock
     // table (a probe lock of our own could turn a starting copy away).
     bool Held() const {
@@ -67,24 +51,24 @@ class SecondCopyTest : public ::testing::Test {
     }
 
     QTemporaryDir dir;
-    QProcessEnvironment env;
+    std::vector<std::string> env;
     std::string guardPath;
-    QProcess first, second;
+    qorn::testing::ChildProcess first, second;
 };
 
 TEST_F(SecondCopyTest, NewCopyStartsDuringTheFirstCopysFinalHalfSecond) {
     Start(first);
     ASSERT_TRUE(WaitHeld(true, 15000));
-    ::kill(static_cast<pid_t>(first.processId()), SIGTERM); // the user closes the window
+    first.signal(SIGTERM); // the user closes the window
     ASSERT_TRUE(WaitHeld(false, 10000));
     // Started at once, while the first copy still tears its window down.
     Start(second);
-    const bool firstStillRunning = first.state() == QProcess::Running;
+    const bool firstStillRunning = first.running();
     ASSERT_TRUE(WaitHeld(true, 15000)) << "the new copy never took the guard";
     EXPECT_TRUE(first.waitForFinished(15000));
     EXPECT_EQ(first.exitCode(), 0);
     EXPECT_FALSE(second.waitForFinished(500)) << "the new copy left: exit code " << second.exitCode();
-    EXPECT_EQ(second.state(), QProcess::Running);
+    EXPECT_TRUE(second.running());
     std::printf("first copy was %s when the new one started\n", firstStillRunning ? "still running" : "gone");
 }
 
@@ -95,12 +79,12 @@ TEST_F(SecondCopyTest, CopyKilledOutrightBlocksNothingWhileACopyThatRunsTurnsThe
     ASSERT_TRUE(second.waitForFinished(15000));
     EXPECT_EQ(second.exitCode(), 255) << "a second copy while one runs leaves with -1";
 
-    ::kill(static_cast<pid_t>(first.processId()), SIGKILL);
+    first.signal(SIGKILL);
     ASSERT_TRUE(first.waitForFinished(10000));
     Start(second);
     ASSERT_TRUE(WaitHeld(true, 15000));
     EXPECT_FALSE(second.waitForFinished(500));
-    EXPECT_EQ(second.state(), QProcess::Running);
+    EXPECT_TRUE(second.running());
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include "engine/TDMusicEngine.h"
 #include "platform/audio/PulseAudioOutput.h"
+#include "tests/support/ChildProcess.h"
 
 #include <QElapsedTimer>
 #include <QStandardPaths>
@@ -19,62 +20,8 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 namespace qorn::hardening {
 namespace {
-
-// The server is started with fork and exec, not QProcess: QProcess starts
-// children with a vfork-style clone that ThreadSanitizer does not intercept,
-// so the child runs on the main thread's ThreadSanitizer state. Afterwards the
-// tool lost the ordering of the main thread's writes before a command-queue
-// push, and reported the players handed to the audio thread as races.
-class ServerProcess {
-  public:
-    ServerProcess() = default;
-    ServerProcess(const ServerProcess&) = delete;
-    ServerProcess& operator=(const ServerProcess&) = delete;
-    ~ServerProcess() { kill(); }
-
-    bool start(std::vector<std::string> args, const std::string& logPath) {
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            // Only calls that are safe between fork and exec. Its output stays
-            // out of the test's, so a server left behind cannot hold the test
-            // runner's pipe open; and it dies with the test.
-            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-            const int out = ::open("/dev/null", O_WRONLY);
-            const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (out >= 0) ::dup2(out, STDOUT_FILENO);
-            if (log >= 0) ::dup2(log, STDERR_FILENO);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        return pid_ > 0;
-    }
-    bool running() {
-        if (pid_ <= 0) return false;
-        if (::waitpid(pid_, nullptr, WNOHANG) == 0) return true;
-        pid_ = -1;
-        return false;
-    }
-    void kill() {
-        if (pid_ <= 0) return;
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-
-  private:
-    pid_t pid_ = -1;
-};
 
 class SoundServerFaultTest : public PlayerFixture {
   protected:
@@ -101,7 +48,7 @@ class SoundServerFaultTest : public PlayerFixture {
                                       "--log-target=stderr",
                                       "--load=module-null-sink sink_name=qornfault rate=44100 channels=2",
                                       "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket};
-        if (!server.start(args, dirPath + "/server.log")) GTEST_SKIP() << "pulseaudio cannot start here";
+        if (!server.start(args, {}, dirPath + "/server.log")) GTEST_SKIP() << "pulseaudio cannot start here";
         QElapsedTimer clock;
         clock.start();
         while (!std::filesystem::exists(socket) && server.running() && clock.elapsed() < 10000)
@@ -121,7 +68,7 @@ class SoundServerFaultTest : public PlayerFixture {
     }
 
     QTemporaryDir serverDir;
-    ServerProcess server;
+    testing::ChildProcess server;
     std::string socket;
     std::vector<std::pair<std::string, std::string>> saved;
 };
