@@ -2,6 +2,7 @@
 // and the style-based seeds of the segment fuzzer, from the tests' own writers:
 //   qorn_make_hardening_seeds FUZZ_CORPUS_DIR   (fills midiinfo/ dls/ style/ segment/)
 #include "tests/support/DlsWriter.h"
+#include "tests/support/SegmentWriter.h"
 #include "tests/support/StyleWriter.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TestStyles.h"
@@ -85,6 +86,25 @@ void StyleSegmentSeeds(const fs::path& dir) {
                        StyleTrackList(0, "", StyleForm(SmallStyle()))));
     Write(dir, "referenced-style.sgt",
           StyleSegment(std::int32_t(kMeasure), TwoChords(), {}, StyleTrackList(0, "gone.sty")));
+    // A pattern track whose part changes variation at its markers, and a
+    // motif of the style in force started at a play marker.
+    st::Style pattern = SmallStyle();
+    pattern.parts[0].flags = st::StylePart::kUseMarkers;
+    pattern.parts[0].markers = {{8, 2, st::StyleMarker::kStart}, {8, 1, st::StyleMarker::kStop}};
+    st::Style withMotif = SmallStyle();
+    withMotif.patterns[1].embellishment = st::embellishment::kMotif;
+    withMotif.patterns[1].name = "Hook";
+    withMotif.patterns[1].motifRepeats = 1;
+    qorn::testtracks::Trigger motif;
+    motif.time = 100;
+    motif.flags = 1;
+    motif.motif = "Hook";
+    motif.playFlags = qorn::testtracks::kAtMarker;
+    Bytes patternSegment = PatternTrackSegment(2 * std::int32_t(kMeasure), TwoChords(), pattern);
+    Bytes tracks = Track(0xD2AC288D, nullptr, "sttr", StyleTrackList(0, "", StyleForm(withMotif)));
+    qorn::testseg::Append(tracks, qorn::testtracks::TriggerTrack({motif}));
+    qorn::testseg::Append(tracks, qorn::testtracks::MarkerTrack({0}, {768}));
+    Write(dir, "pattern-track.sgt", qorn::testtracks::WithTracks(patternSegment, tracks));
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <map>
 
 namespace qorn::composer {
 
@@ -108,7 +109,9 @@ class Composer {
             }
             const std::int64_t nextCommand = next < cmds.size() ? std::max<std::int64_t>(cmds[next].time, t + 1)
                                                                 : std::numeric_limits<std::int64_t>::max();
-            const int p = ChoosePattern(style_, level, embellishment, random_);
+            const int p = req_.onlyPattern < 0 ? ChoosePattern(style_, level, embellishment, random_)
+                          : std::size_t(req_.onlyPattern) < style_.patterns.size() ? req_.onlyPattern
+                                                                                   : -1;
             if (p < 0) return; // a style without patterns is silent
             const auto& pattern = style_.patterns[std::size_t(p)];
             const std::int64_t end = std::min({t + std::int64_t(pattern.lengthTicks()), nextCommand, stop});
@@ -148,16 +151,91 @@ class Composer {
         record.variations.assign(pattern.partRefs.size(), -1);
         if (!pattern.partRefs.empty())
             chooser_.choose(style_, index, pattern, chordAt(start), key_, record.variations.data(), chordAfter(start));
+        std::map<int, std::vector<Stretch>> lockedStretches;
         for (std::size_t i = 0; i < pattern.partRefs.size(); ++i) {
             const int v = record.variations[i];
             if (v < 0) continue;
-            playPart(pattern.partRefs[i], style_.parts[std::size_t(pattern.partRefs[i].part)], v, start, end);
+            const auto& ref = pattern.partRefs[i];
+            const auto& part = style_.parts[std::size_t(ref.part)];
+            // Parts locked together change variation together.
+            const int lock = ref.variationLockId & 0x7F;
+            auto locked = lock != 0 ? lockedStretches.find(lock) : lockedStretches.end();
+            const std::vector<Stretch> stretches =
+                locked != lockedStretches.end() ? locked->second : switches(index, pattern, i, v, start, end);
+            if (lock != 0) lockedStretches.emplace(lock, stretches);
+            for (std::size_t k = 0; k < stretches.size(); ++k)
+                playPart(ref, part, stretches[k].variation, start,
+                         k + 1 < stretches.size() ? stretches[k + 1].from : end, stretches[k].from);
         }
         out_->plays.push_back(std::move(record));
     }
 
+    struct Stretch {
+        std::int64_t from;
+        int variation;
+    };
+
+    // The variations part reference `i` plays over [start, end) when it
+    // starts with `variation`. A part that uses markers changes variation
+    // where the chord changes to one its variation does not accept: it
+    // takes one that does, from the first place at or after the change
+    // where the new variation may start and the old one may stop (at the
+    // change itself when they must align with chords). Other parts keep
+    // their variation to the end.
+    std::vector<Stretch> switches(std::size_t patternIndex, const st::Pattern& pattern, std::size_t i, int variation,
+                                  std::int64_t start, std::int64_t end) {
+        std::vector<Stretch> out{{start, variation}};
+        const auto& ref = pattern.partRefs[i];
+        const auto& part = style_.parts[std::size_t(ref.part)];
+        if ((part.flags & st::StylePart::kUseMarkers) == 0 || part.markers.empty()) return out;
+        const auto& ts = part.timeSignature;
+        const std::int64_t partLength = std::int64_t(part.measures == 0 ? 1 : part.measures) * ts.measureTicks();
+        const auto& chords = req_.chords.chords;
+        for (std::size_t c = 0; c < chords.size(); ++c) {
+            const std::int64_t change = chords[c].time;
+            if (change <= start || change >= end) continue;
+            const int current = out.back().variation;
+            const st::Chord* after = c + 1 < chords.size() ? &chords[c + 1] : nullptr;
+            Harmony h = key_;
+            h.chord = SubChordForLevel(chords[c], ref.subChordLevel);
+            Harmony following = key_;
+            if (after) following.chord = SubChordForLevel(*after, ref.subChordLevel);
+            if ((AcceptedVariations(part, h, after ? &following : nullptr) >> current) & 1u) continue;
+            const int next = chooser_.chooseOne(style_, patternIndex, pattern, i, chords[c], key_, after);
+            if (next < 0 || next == current) continue;
+            const std::int64_t limit = after ? std::min<std::int64_t>(after->time, end) : end;
+            auto has = [&](int v, std::uint16_t kind, std::int32_t grid) {
+                return std::any_of(part.markers.begin(), part.markers.end(), [&](const st::StyleMarker& m) {
+                    return (m.flags & kind) && ((m.variations >> v) & 1u) && m.gridStart == grid;
+                });
+            };
+            const bool stops = std::any_of(part.markers.begin(), part.markers.end(), [&](const st::StyleMarker& m) {
+                return (m.flags & st::StyleMarker::kStop) && ((m.variations >> current) & 1u);
+            });
+            std::int64_t at = limit;
+            for (const auto& m : part.markers) {
+                if (!(m.flags & st::StyleMarker::kStart) || !((m.variations >> next) & 1u)) continue;
+                if (stops && !has(current, st::StyleMarker::kStop, m.gridStart)) continue;
+                const std::int64_t offset = ts.gridToTicks(m.gridStart);
+                if (offset < 0 || offset >= partLength) continue;
+                // The first repeat of the part at or after the change.
+                const std::int64_t base =
+                    start +
+                    std::max<std::int64_t>(0, (change - start - offset + partLength - 1) / partLength) * partLength;
+                const bool aligned =
+                    (m.flags & st::StyleMarker::kChordAlign) || (part.flags & st::StylePart::kAlignToChords);
+                const std::int64_t t = base + offset;
+                if (t < at && (!aligned || t == change)) at = t;
+            }
+            if (at < limit) out.push_back({at, next});
+        }
+        return out;
+    }
+
+    // Plays the notes and curves of `variation` in [from, end), the part
+    // repeating from `start`.
     void playPart(const st::PartRef& ref, const st::StylePart& part, int variation, std::int64_t start,
-                  std::int64_t end) {
+                  std::int64_t end, std::int64_t from) {
         const std::uint32_t bit = 1u << variation;
         const auto& ts = part.timeSignature;
         const std::int64_t partLength = std::int64_t(part.measures == 0 ? 1 : part.measures) * ts.measureTicks();
@@ -169,14 +247,14 @@ class Composer {
                 if (full()) break;
                 if ((n.variations & bit) == 0) continue;
                 const std::int64_t grid = ts.gridToTicks(n.gridStart);
-                if (grid < 0 || grid >= partLength || base + grid >= end) continue;
+                if (grid < 0 || grid >= partLength || base + grid >= end || base + grid < from) continue;
                 addNote(ref, part, n, base + grid);
             }
             for (const auto& k : part.curves) {
                 if (full()) break;
                 if ((k.variations & bit) == 0) continue;
                 const std::int64_t grid = ts.gridToTicks(k.gridStart);
-                if (grid < 0 || grid >= partLength || base + grid >= end) continue;
+                if (grid < 0 || grid >= partLength || base + grid >= end || base + grid < from) continue;
                 addCurve(ref, k, base + grid);
             }
         }

@@ -29,6 +29,10 @@ struct ComposeRequest {
     std::int32_t end = 0;
     // The same seed gives the same music.
     std::uint32_t seed = 0;
+    // At or above 0: this pattern of the style plays again and again,
+    // whatever it is and whatever the commands ask (a pattern track, a
+    // motif).
+    int onlyPattern = -1;
 };
 
 inline constexpr std::uint8_t kDefaultGrooveLevel = 62;

@@ -25,6 +25,40 @@ SegmentStyleComposer::SegmentStyleComposer(std::shared_ptr<const StyleComposeInp
         request.seed = seed + static_cast<std::uint32_t>(i);
         composers_.push_back(std::make_unique<SpanComposer>(request));
     }
+    // A pattern track plays its pattern over the segment's chords from the
+    // start to the end; commands choose nothing for it.
+    const auto& patterns = input_->tracks.patterns;
+    for (std::size_t i = 0; i < patterns.size(); ++i) {
+        ComposeRequest request;
+        request.style = patterns[i].get();
+        request.chords = input_->tracks.chords;
+        request.end = input_->length;
+        request.seed = seed + static_cast<std::uint32_t>(styles.size() + i);
+        request.onlyPattern = 0;
+        composers_.push_back(std::make_unique<SpanComposer>(request));
+    }
+    // A motif plays from its time over the segment's chords, once and then
+    // as often as it repeats, never past the segment's end (a motif that
+    // repeats for ever plays to the end).
+    const auto& motifs = input_->tracks.motifs;
+    for (std::size_t i = 0; i < motifs.size(); ++i) {
+        const auto& m = motifs[i];
+        ComposeRequest request; // composes nothing unless the motif is there
+        if (m.style && m.pattern >= 0 && std::size_t(m.pattern) < m.style->patterns.size()) {
+            const st::Pattern& motif = m.style->patterns[std::size_t(m.pattern)];
+            request.style = m.style.get();
+            request.chords = input_->tracks.chords;
+            request.start = std::clamp(m.time, 0, input_->length);
+            const std::int64_t length = motif.lengthTicks();
+            const std::int64_t plays = std::min<std::int64_t>(std::int64_t{motif.motifRepeats} + 1,
+                                                              (input_->length - request.start) / length + 1);
+            request.end =
+                static_cast<std::int32_t>(std::min<std::int64_t>(request.start + length * plays, input_->length));
+            request.seed = seed + static_cast<std::uint32_t>(styles.size() + patterns.size() + i);
+            request.onlyPattern = m.pattern;
+        }
+        composers_.push_back(std::make_unique<SpanComposer>(request));
+    }
 }
 
 std::vector<seg::Track> SegmentStyleComposer::compose(std::int32_t start, std::int32_t end, bool* truncated) {
@@ -40,10 +74,57 @@ std::vector<seg::Track> SegmentStyleComposer::compose(std::int32_t start, std::i
     return tracks;
 }
 
+int FindMotif(const st::Style& style, const std::string& name) {
+    for (std::size_t i = 0; i < style.patterns.size(); ++i) {
+        const auto& p = style.patterns[i];
+        if ((p.embellishment & st::embellishment::kMotif) && p.name == name) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void AddStyleBand(const st::Style& style, std::int32_t time, const seg::ReferenceResolver& resolver,
+                  seg::SegmentFile& segment) {
+    if (style.bands.empty()) return;
+    seg::Track band;
+    band.kind = seg::Track::Kind::Band;
+    band.bands.push_back(style.bands.front());
+    band.bands.back().time = time;
+    // A style's band names its collections like a segment's band does:
+    // resolve them the same way (the segment's folder, then what the
+    // loader already holds); a part whose collection is missing plays
+    // from the General MIDI set.
+    std::vector<std::string> missing;
+    for (auto& inst : band.bands.back().instruments) {
+        inst.collection = -1;
+        if (!inst.hasReference) continue;
+        auto collection = resolver.findCollection(inst.reference);
+        if (!collection) {
+            // Said once for each collection, however many parts use it.
+            const auto& ref = inst.reference;
+            const std::string name = "'" + (ref.file.empty() ? ref.name : ref.file) + "'";
+            if (std::find(missing.begin(), missing.end(), name) == missing.end()) {
+                missing.push_back(name);
+                segment.warnings.add(
+                    {formats::Severity::Warning,
+                     "collection " + name,
+                     {},
+                     formats::kNoOffset,
+                     "instrument collection " + name + " of the style's band not found: its parts play General MIDI"});
+            }
+            continue;
+        }
+        auto it = std::find(segment.collections.begin(), segment.collections.end(), collection);
+        inst.collection = static_cast<int>(it - segment.collections.begin());
+        if (it == segment.collections.end()) segment.collections.push_back(std::move(collection));
+    }
+    seg::CheckBandPatches(band.bands.back(), segment.collections, segment.warnings);
+    segment.tracks.push_back(std::move(band));
+}
+
 bool AddStyleComposition(StyleTracks styleTracks, const seg::ReferenceResolver& resolver, seg::SegmentFile& segment,
                          std::uint32_t seed, std::shared_ptr<const StyleComposeInput>* kept) {
     if (kept) kept->reset();
-    if (styleTracks.styles.empty()) return false;
+    if (styleTracks.styles.empty() && styleTracks.patterns.empty() && styleTracks.motifs.empty()) return false;
     auto input = std::make_shared<StyleComposeInput>();
     StyleTracks& tracks = input->tracks;
     tracks = std::move(styleTracks);
@@ -62,47 +143,19 @@ bool AddStyleComposition(StyleTracks styleTracks, const seg::ReferenceResolver& 
     if (truncated) segment.warnings.push_back("composition cut at its size bound");
     if (kept) *kept = input;
 
-    const st::Style& first = *tracks.styles.front().style;
     auto has = [&](seg::Track::Kind kind) {
         return std::any_of(segment.tracks.begin(), segment.tracks.end(),
                            [kind](const seg::Track& t) { return t.kind == kind; });
     };
-    if (!has(seg::Track::Kind::Band) && !first.bands.empty()) {
-        seg::Track band;
-        band.kind = seg::Track::Kind::Band;
-        band.bands.push_back(first.bands.front());
-        band.bands.back().time = 0;
-        // A style's band names its collections like a segment's band does:
-        // resolve them the same way (the segment's folder, then what the
-        // loader already holds); a part whose collection is missing plays
-        // from the General MIDI set.
-        std::vector<std::string> missing;
-        for (auto& inst : band.bands.back().instruments) {
-            inst.collection = -1;
-            if (!inst.hasReference) continue;
-            auto collection = resolver.findCollection(inst.reference);
-            if (!collection) {
-                // Said once for each collection, however many parts use it.
-                const auto& ref = inst.reference;
-                const std::string name = "'" + (ref.file.empty() ? ref.name : ref.file) + "'";
-                if (std::find(missing.begin(), missing.end(), name) == missing.end()) {
-                    missing.push_back(name);
-                    segment.warnings.add({formats::Severity::Warning,
-                                          "collection " + name,
-                                          {},
-                                          formats::kNoOffset,
-                                          "instrument collection " + name +
-                                              " of the style's band not found: its parts play General MIDI"});
-                }
-                continue;
-            }
-            auto it = std::find(segment.collections.begin(), segment.collections.end(), collection);
-            inst.collection = static_cast<int>(it - segment.collections.begin());
-            if (it == segment.collections.end()) segment.collections.push_back(std::move(collection));
-        }
-        seg::CheckBandPatches(band.bands.back(), segment.collections, segment.warnings);
-        segment.tracks.push_back(std::move(band));
+    // A pattern track brings no band or tempo, nor does a motif: the
+    // segment's own play them.
+    if (tracks.styles.empty()) {
+        if (!tracks.motifs.empty() && !has(seg::Track::Kind::Band))
+            AddStyleBand(*tracks.motifs.front().style, 0, resolver, segment);
+        return composed;
     }
+    const st::Style& first = *tracks.styles.front().style;
+    if (!has(seg::Track::Kind::Band)) AddStyleBand(first, 0, resolver, segment);
     if (!has(seg::Track::Kind::Tempo)) {
         seg::Track tempo;
         tempo.kind = seg::Track::Kind::Tempo;

@@ -25,10 +25,13 @@ using StyleTracks = formats::segment::StyleTracks;
 struct StyleComposeInput {
     StyleTracks tracks; // only styles that were found
     std::int32_t length = 0;
+    // The sequence tracks a composition makes.
+    std::size_t trackCount() const { return tracks.styles.size() + tracks.patterns.size() + tracks.motifs.size(); }
 };
 
 // Composes the styles of one segment span after span (see SpanComposer):
-// one sequence track per style, in the order of the style track.
+// one sequence track per style, in the order of the style track, then one
+// per pattern track and one per motif.
 class SegmentStyleComposer {
   public:
     SegmentStyleComposer(std::shared_ptr<const StyleComposeInput> input, std::uint32_t seed);
@@ -40,12 +43,21 @@ class SegmentStyleComposer {
     std::vector<std::unique_ptr<SpanComposer>> composers_;
 };
 
-// Composes the styles of the segment's style tracks (see
+// The motif of `style` called `name` (its pattern index), -1 when it has none.
+int FindMotif(const formats::style::Style& style, const std::string& name);
+
+// Adds the first band of `style` to `segment` as a band track at `time`,
+// its collections found through `resolver`; nothing when it has no band.
+void AddStyleBand(const formats::style::Style& style, std::int32_t time,
+                  const formats::segment::ReferenceResolver& resolver, formats::segment::SegmentFile& segment);
+
+// Composes the styles, pattern tracks and motifs of the segment (see
 // formats::segment::ReadStyleTracks) over its length into `segment`, with
 // the first style's band (its collections found through `resolver`) and
-// tempo where the segment has none. Returns whether anything was composed.
-// With `kept`, what was composed from is handed out (null when the segment
-// composes nothing).
+// tempo where the segment has none; a segment that only starts motifs takes
+// the band of the first motif's style where it has none. Returns whether
+// anything was composed. With `kept`, what was composed from is handed out
+// (null when the segment composes nothing).
 bool AddStyleComposition(StyleTracks tracks, const formats::segment::ReferenceResolver& resolver,
                          formats::segment::SegmentFile& segment, std::uint32_t seed,
                          std::shared_ptr<const StyleComposeInput>* kept = nullptr);

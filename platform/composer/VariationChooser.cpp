@@ -228,16 +228,23 @@ void VariationChooser::choose(const st::Style& style, std::size_t patternIndex, 
                 out[i] = locked[lock];
                 continue;
             }
-            Harmony h = key;
-            h.chord = SubChordForLevel(chord, ref.subChordLevel);
-            Harmony following = key;
-            if (next) following.chord = SubChordForLevel(*next, ref.subChordLevel);
-            const std::uint32_t accepted =
-                AcceptedVariations(style.parts[std::size_t(ref.part)], h, next ? &following : nullptr);
-            out[i] = pick(accepted, ref.randomVariation, memory_[{patternIndex, i}]);
+            out[i] = chooseOne(style, patternIndex, pattern, i, chord, key, next);
             if (lock != 0) locked[lock] = out[i];
         }
     }
+}
+
+int VariationChooser::chooseOne(const st::Style& style, std::size_t patternIndex, const st::Pattern& pattern,
+                                std::size_t i, const st::Chord& chord, const Harmony& key, const st::Chord* next) {
+    const auto& ref = pattern.partRefs[i];
+    if (ref.part < 0 || std::size_t(ref.part) >= style.parts.size()) return -1;
+    Harmony h = key;
+    h.chord = SubChordForLevel(chord, ref.subChordLevel);
+    Harmony following = key;
+    if (next) following.chord = SubChordForLevel(*next, ref.subChordLevel);
+    const std::uint32_t accepted =
+        AcceptedVariations(style.parts[std::size_t(ref.part)], h, next ? &following : nullptr);
+    return pick(accepted, ref.randomVariation, memory_[{patternIndex, i}]);
 }
 
 } // namespace qorn::composer

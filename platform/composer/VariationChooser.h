@@ -42,6 +42,12 @@ class VariationChooser {
                 const formats::style::Chord& chord, const Harmony& key, int* out,
                 const formats::style::Chord* next = nullptr);
 
+    // The variation of pattern.partRefs[ref] alone over `chord`, as choose()
+    // picks it when the reference is in no lock group.
+    int chooseOne(const formats::style::Style& style, std::size_t patternIndex, const formats::style::Pattern& pattern,
+                  std::size_t ref, const formats::style::Chord& chord, const Harmony& key,
+                  const formats::style::Chord* next = nullptr);
+
   private:
     struct Memory {
         int last = -1;

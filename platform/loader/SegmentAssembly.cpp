@@ -88,20 +88,26 @@ class Assembler {
         out.composedAt = out.file.tracks.size();
         seg::StyleTracks styleTracks;
         seg::ReadStyleTracks(bytes, resolver_, styleTracks, warnings);
-        composer::AddStyleComposition(std::move(styleTracks), resolver_, out.file,
-                                      seed_ + static_cast<std::uint32_t>(loads_), &out.styles);
         seg::ExtraTracks extra;
         seg::ReadExtraTracks(out.file, extra, warnings);
         out.mutes = extra.mutes;
         std::vector<seg::EmbeddedObject> media;
         if (!extra.waves.empty() || !extra.triggers.empty()) seg::IndexEmbeddedObjects(bytes, media);
+        // Motifs are composed with the segment's own styles, so that every
+        // play chooses their variations anew.
+        for (const auto& trigger : extra.triggers)
+            if (trigger.flags & seg::TriggerItem::kMotif)
+                addMotif(trigger, StartOf(trigger, extra.playMarkers), media, styleTracks, warnings);
+        composer::AddStyleComposition(std::move(styleTracks), resolver_, out.file,
+                                      seed_ + static_cast<std::uint32_t>(loads_), &out.styles);
         // Embedded waves are known by where they lie in this segment's bytes,
         // so they are cached for this segment only.
         EmbeddedWaves embeddedWaves;
         for (const auto& item : extra.waves)
             placeWave(item, media, embeddedWaves, out, warnings);
         for (const auto& trigger : extra.triggers)
-            addTriggered(trigger, media, depth, out, warnings);
+            if ((trigger.flags & seg::TriggerItem::kMotif) == 0)
+                addTriggered(trigger, StartOf(trigger, extra.playMarkers), media, depth, out, warnings);
         if (!extra.mutes.empty()) {
             seg::ApplyMutes(extra.mutes, out.file);
             std::vector<seg::MuteItem> mutes = extra.mutes;
@@ -174,8 +180,43 @@ class Assembler {
         out.waves.push_back(std::move(w));
     }
 
-    void addTriggered(const seg::TriggerItem& trigger, const std::vector<seg::EmbeddedObject>& media, int depth,
-                      Assembled& out, formats::Diagnostics& warnings) {
+    // An item that waits for a play marker starts at the first one at or
+    // after its time; without one it starts at its time.
+    static std::int32_t StartOf(const seg::TriggerItem& item, const std::vector<std::int32_t>& playMarkers) {
+        if ((item.playFlags & seg::TriggerItem::kAtMarker) == 0) return item.time;
+        const auto it = std::lower_bound(playMarkers.begin(), playMarkers.end(), item.time);
+        return it == playMarkers.end() ? item.time : *it;
+    }
+
+    // The motif the item names, from the style it names or, failing that,
+    // the style in force at `at`, is added to what the segment composes.
+    void addMotif(const seg::TriggerItem& item, std::int32_t at, const std::vector<seg::EmbeddedObject>& media,
+                  seg::StyleTracks& tracks, formats::Diagnostics& warnings) {
+        formats::Diagnostics lookup;
+        std::shared_ptr<const formats::style::Style> style;
+        if (item.hasReference) style = seg::FindStyle(item.reference, media, resolver_, lookup);
+        int motif = style ? composer::FindMotif(*style, item.motif) : -1;
+        for (auto it = tracks.styles.rbegin(); motif < 0 && it != tracks.styles.rend(); ++it) {
+            if (it->time > at) continue;
+            style = it->style;
+            motif = composer::FindMotif(*style, item.motif);
+            break;
+        }
+        if (motif < 0) {
+            warnings.append(lookup);
+            const std::string from = item.hasReference ? " of style " + Describe(item.reference) : "";
+            warnings.add({formats::Severity::Warning,
+                          "motif '" + item.motif + "'",
+                          {},
+                          formats::kNoOffset,
+                          "motif '" + item.motif + "'" + from + " not played: not found"});
+            return;
+        }
+        tracks.motifs.push_back({std::move(style), motif, at});
+    }
+
+    void addTriggered(const seg::TriggerItem& trigger, std::int32_t at, const std::vector<seg::EmbeddedObject>& media,
+                      int depth, Assembled& out, formats::Diagnostics& warnings) {
         const std::string name = trigger.hasReference ? Describe(trigger.reference) : "(embedded)";
         if (depth >= kMaxTriggerDepth || loads_ >= kMaxTriggeredSegments) {
             warnings.push_back("segment " + name + " not triggered: triggers nested too deep");
@@ -204,7 +245,7 @@ class Assembler {
             warnings.push_back("segment " + name + " not triggered: " + error);
             return;
         }
-        merge(child, trigger.time, out);
+        merge(child, at, out);
         warnings.append(child.file.warnings, "in triggered segment " + name + ": ");
     }
 
@@ -324,7 +365,7 @@ bool LoadSegmentWithTracks(std::span<const std::uint8_t> bytes, const std::strin
     if (diagnostics) *diagnostics = std::move(notes);
     out = std::move(sequence);
 
-    const std::size_t composed = a.styles ? a.styles->tracks.styles.size() : 0;
+    const std::size_t composed = a.styles ? a.styles->trackCount() : 0;
     if (recompose && composed > 0 && a.composedAt + composed <= a.file.tracks.size()) {
         auto input = std::make_shared<ComposeInput>();
         const auto& h = a.file.header;

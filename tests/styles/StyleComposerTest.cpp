@@ -271,6 +271,39 @@ TEST(StyleComposerTest, VariationChoicesFollowTheChord) {
     EXPECT_NE(bits & 0x02000000u, 0u);
 }
 
+// A part that uses markers changes variation inside its pattern where the
+// chord changes to one its variation does not take: variation 0 (major on
+// V, key 60) gives way to variation 1 (minor on VI, key 72) when D minor
+// comes at beat 4, but only from the start marker of variation 1 at beat 6;
+// a marker that must align with a chord change lets it start only there.
+// Without markers the part keeps its variation to the end of the pattern.
+TEST(StyleComposerTest, APartThatUsesMarkersChangesVariationOnlyAtAStartMarker) {
+    std::vector<st::StyleNote> beats;
+    for (int beat = 0; beat < 8; ++beat) {
+        beats.push_back(Note(beat * 4, 60, 1, pm::kFixed));
+        beats.push_back(Note(beat * 4, 72, 2, pm::kFixed));
+    }
+    auto keys = [&](std::uint32_t flags, std::vector<st::StyleMarker> markers) {
+        st::Style style;
+        style.parts = {Part(1, pm::kFixed, beats, 2, 2)};
+        style.parts[0].variationChoices[0] = kDirectMusicRow | 1u << 4;
+        style.parts[0].variationChoices[1] = kDirectMusicRow | 1u << (7 + 5);
+        style.parts[0].flags = flags;
+        style.parts[0].markers = std::move(markers);
+        style.patterns = {PatternOf({Ref(1, 0)}, 2)};
+        Link(style);
+        return KeysOn(ComposeOver(style, TwoChords(), {}, 2), 0);
+    };
+    const st::StyleMarker start{24, 2, st::StyleMarker::kStart};
+    const st::StyleMarker aligned{24, 2, st::StyleMarker::kStart | st::StyleMarker::kChordAlign};
+    const st::StyleMarker atChange{16, 2, st::StyleMarker::kStart | st::StyleMarker::kChordAlign};
+    EXPECT_EQ(keys(st::StylePart::kUseMarkers, {start}), (std::vector<int>{60, 60, 60, 60, 60, 60, 72, 72}));
+    EXPECT_EQ(keys(st::StylePart::kUseMarkers, {aligned}), std::vector<int>(8, 60));
+    EXPECT_EQ(keys(st::StylePart::kUseMarkers, {aligned, atChange}),
+              (std::vector<int>{60, 60, 60, 60, 72, 72, 72, 72}));
+    EXPECT_EQ(keys(0, {start}), std::vector<int>(8, 60));
+}
+
 TEST(StyleComposerTest, CurvesGoToThePartsPChannelAtTheirGridTime) {
     st::Style style;
     auto part = Part(1, pm::kFixed, {});

@@ -63,6 +63,26 @@ TEST(StyleSegmentTest, ASegmentWithAnEmbeddedStyleComposesIntoItsSequence) {
     EXPECT_NEAR(sequence.tempos[0].microsecondsPerQuarter, 60000000.0 / 90.0, 1.0);
 }
 
+// A pattern track holds one pattern with its parts: it plays over the
+// segment's chords from start to end, whatever its kind and whatever the
+// command track asks, and takes no tempo of its own. Cut anywhere it loads
+// or fails cleanly.
+TEST(StyleSegmentTest, APatternTrackPlaysItsPatternOverTheSegmentsChords) {
+    st::Style pattern = BassAndChords();
+    pattern.patterns[0].embellishment = st::embellishment::kIntro;
+    pattern.patterns[0].grooveTop = 10;
+    const Bytes file = PatternTrackSegment(3 * std::int32_t(kMeasure), TwoChords(), pattern,
+                                           {{std::int32_t(kMeasure), 1, 0, st::command::kFill, 90, 0, 0}});
+    const auto loaded = Load(file);
+    ASSERT_TRUE(loaded);
+    using Notes = std::vector<std::pair<std::uint32_t, int>>;
+    EXPECT_EQ(NoteOns(*loaded, 2), (Notes{{0, 36}, {kMeasure, 38}, {2 * kMeasure, 38}}));
+    EXPECT_EQ(NoteOns(*loaded, 5), (Notes{{0, 64}, {kMeasure, 65}, {2 * kMeasure, 65}}));
+    EXPECT_TRUE(loaded->tempos.empty() || loaded->tempos[0].microsecondsPerQuarter == 500000u);
+    for (std::size_t n = 0; n < file.size(); n += 5)
+        Load(Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(n)));
+}
+
 TEST(StyleSegmentTest, ASegmentWithoutStyleTracksIsLeftAsItIs) {
     const Bytes file = Segment(kMeasure, {});
     seg::SegmentFile segment;

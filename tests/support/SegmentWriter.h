@@ -520,10 +520,15 @@ inline Bytes MuteTrack(const std::vector<Mute>& mutes) {
 
 struct Trigger {
     std::int32_t time = 0;
-    std::optional<Reference> segment;
-    Bytes embedded = {}; // a whole segment form instead of a reference
-    std::uint32_t flags = 0;
+    std::optional<Reference> segment; // or the style of a motif
+    Bytes embedded = {};              // a whole segment form instead of a reference
+    std::uint32_t flags = 0;          // 1: a motif
+    std::string motif = {};
+    std::uint32_t playFlags = 0;
 };
+
+// Trigger play flag: wait for the next play marker.
+inline constexpr std::uint32_t kAtMarker = 0x01000000;
 
 inline Bytes TriggerTrack(const std::vector<Trigger>& triggers) {
     Bytes sgth;
@@ -533,11 +538,12 @@ inline Bytes TriggerTrack(const std::vector<Trigger>& triggers) {
         Bytes sgih;
         PutU32(sgih, static_cast<std::uint32_t>(t.time));
         PutU32(sgih, static_cast<std::uint32_t>(t.time));
-        PutU32(sgih, 0);
+        PutU32(sgih, t.playFlags);
         PutU32(sgih, t.flags);
         Bytes lseg = Chunk("sgih", sgih);
         if (t.segment) Append(lseg, ReferenceList(*t.segment));
         Append(lseg, t.embedded);
+        if (!t.motif.empty()) Append(lseg, Chunk("snam", WideText(t.motif)));
         Append(items, List("lseg", lseg));
     }
     Bytes body = Chunk("sgth", sgth);
@@ -545,14 +551,28 @@ inline Bytes TriggerTrack(const std::vector<Trigger>& triggers) {
     return TrackForm(kTriggerTrack, nullptr, "segt", List("segt", body));
 }
 
+// A marker track: where the segment may be started, and where another
+// segment may start.
+inline Bytes MarkerTrack(const std::vector<std::int32_t>& validStarts, const std::vector<std::int32_t>& playMarkers) {
+    auto times = [](const std::vector<std::int32_t>& list) {
+        Bytes b;
+        PutU32(b, 4);
+        for (const std::int32_t t : list)
+            PutU32(b, static_cast<std::uint32_t>(t));
+        return b;
+    };
+    Bytes mark = Chunk("vals", times(validStarts));
+    Append(mark, Chunk("play", times(playMarkers)));
+    return TrackForm(kMarkerTrack, nullptr, "MARK", List("MARK", mark));
+}
+
 // Tracks that change nothing audible, with plausible content.
 inline Bytes QuietTracks() {
     Bytes lyric = Chunk("lyrh", Bytes(8, 0));
     Append(lyric, Chunk("lyrn", WideText("la la")));
     Bytes lyrics = List("lyrl", List("lyrE", lyric));
-    Bytes marker = Chunk("mrkh", Bytes(4, 0));
     Bytes out = TrackForm(kLyricsTrack, nullptr, "lyrt", List("lyrt", lyrics));
-    Append(out, TrackForm(kMarkerTrack, nullptr, "MARK", List("MARK", List("tmkl", marker))));
+    Append(out, MarkerTrack({0, 768}, {768}));
     Append(out, TrackForm(kParamTrack, nullptr, "prmt", List("prmt", List("prol", Chunk("proh", Bytes(40, 0))))));
     Append(out, TrackForm(kScriptTrack, nullptr, "scrt", List("scrt", List("scrl", Chunk("scrh", Bytes(28, 0))))));
     return out;

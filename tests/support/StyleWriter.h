@@ -132,10 +132,18 @@ inline Bytes PartList(const st::StylePart& p, const Sizes& s) {
         }
         children.push_back(Chunk("crve", curves.b));
     }
+    if (!p.markers.empty()) {
+        Out markers;
+        markers.u32(10);
+        for (const auto& m : p.markers)
+            markers.u32(static_cast<std::uint32_t>(m.gridStart)).u32(m.variations).u16(m.flags);
+        children.push_back(Chunk("mrkr", markers.b));
+    }
     return List("part", children);
 }
 
-inline Bytes PatternList(const st::Pattern& p, const Sizes& s) {
+// `parts` are written inside the pattern, as a pattern track holds them.
+inline Bytes PatternList(const st::Pattern& p, const Sizes& s, const std::vector<st::StylePart>& parts = {}) {
     Out h;
     TimeSig(h, p.timeSignature);
     h.u8(p.grooveBottom).u8(p.grooveTop).u16(p.embellishment).u16(p.measures);
@@ -149,6 +157,10 @@ inline Bytes PatternList(const st::Pattern& p, const Sizes& s) {
             r.u32(v);
         children.push_back(Chunk("rhtm", r.b));
     }
+    for (const auto& part : parts)
+        children.push_back(PartList(part, s));
+    if (p.embellishment & st::embellishment::kMotif)
+        children.push_back(Chunk("mtfs", Out{}.u32(p.motifRepeats).u32(0).u32(0).u32(p.lengthTicks()).u32(0).b));
     for (const auto& ref : p.partRefs) {
         Out r;
         r.guid(ref.partId).u16(ref.logicalPartId).u8(ref.variationLockId).u8(ref.subChordLevel);
@@ -174,6 +186,14 @@ inline Bytes StyleForm(const st::Style& style, const Sizes& s = {}, const std::v
     for (const auto& b : bands)
         children.push_back(b);
     return Riff("DMST", children);
+}
+
+// A pattern track's form: the style's header and its first pattern with
+// the style's parts inside it.
+inline Bytes PatternTrackForm(const st::Style& style, const Sizes& s = {}) {
+    Out h;
+    TimeSig(h, style.timeSignature).u32(0).f64(style.tempo);
+    return Riff("DMPT", {Chunk("styh", h.b), PatternList(style.patterns.at(0), s, style.parts)});
 }
 
 inline Bytes ChordTrackList(const st::ChordTrack& t, const Sizes& s = {}) {
@@ -244,6 +264,14 @@ inline Bytes Segment(std::int32_t length, const std::vector<Bytes>& tracks) {
     Out h;
     h.u32(0).u32(static_cast<std::uint32_t>(length)).u32(0).u32(0).u32(0).u32(0);
     return Riff("DMSG", {Chunk("segh", h.b), List("trkl", tracks)});
+}
+
+// A segment whose notes live in a pattern track, over its chord track.
+inline Bytes PatternTrackSegment(std::int32_t length, const st::ChordTrack& chords, const st::Style& pattern,
+                                 const std::vector<st::Command>& commands = {}) {
+    return Segment(length, {Track(0xD2AC288B, nullptr, "cord", ChordTrackList(chords)),
+                            Track(0xD2AC288C, "cmnd", nullptr, CommandChunk(commands)),
+                            Track(0xD2AC2897, nullptr, "DMPT", PatternTrackForm(pattern))});
 }
 
 inline Bytes StyleSegment(std::int32_t length, const st::ChordTrack& chords, const std::vector<st::Command>& commands,

@@ -6,6 +6,8 @@
 #include "platform/waves/WaveData.h"
 #include "tests/segments/TestSupport.h"
 #include "tests/support/SegmentWriter.h"
+#include "tests/support/StyleWriter.h"
+#include "tests/support/TestStyles.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +19,7 @@ namespace qorn::testtracks {
 namespace {
 
 namespace fs = std::filesystem;
+namespace st = formats::style;
 
 class TrackAssembly : public ::testing::Test {
   protected:
@@ -177,6 +180,64 @@ TEST_F(TrackAssembly, EmbeddedTriggeredSegmentPlays) {
     for (const auto& n : testseg::Notes(*seq))
         found = found || (n.channel == 3 && n.on == 768);
     EXPECT_TRUE(found);
+}
+
+std::vector<std::pair<std::uint32_t, int>> OnChannel(const music::Sequence& seq, int channel) {
+    std::vector<std::pair<std::uint32_t, int>> out;
+    for (const auto& n : testseg::Notes(seq))
+        if (n.channel == channel) out.push_back({n.on, n.key});
+    return out;
+}
+
+// A trigger item with the motif flag plays that motif of the style it
+// names, repeated as the motif says, over the chords of the segment that
+// holds the item (C major, then D minor from the second measure); in a
+// triggered segment without chords, over the key's chord. The style's
+// ordinary pattern does not play.
+TEST_F(TrackAssembly, MotifTriggerPlaysTheMotifOverTheChordsInForce) {
+    namespace sw = styles_test;
+    st::Style style;
+    style.parts = {sw::Part(1, st::playmode::kNormalChord, {sw::Note(0, 0x3000)}),
+                   sw::Part(2, st::playmode::kNormalChord, {sw::Note(0, 0x3000)})};
+    style.patterns = {sw::PatternOf({sw::Ref(2, 4)}),
+                      sw::PatternOf({sw::Ref(1, 3)}, 1, 1, 100, st::embellishment::kMotif)};
+    style.patterns[1].name = "Hook";
+    style.patterns[1].motifRepeats = 1;
+    write("fx.sty", sw::StyleForm(style));
+    const Guid styleClass = {0x8A, 0x28, 0xAC, 0xD2, 0x9B, 0xB3, 0xD1, 0x11,
+                             0x87, 0x04, 0x00, 0x60, 0x08, 0x93, 0xB1, 0xBD};
+    Bytes tracks = sw::Track(0xD2AC288B, nullptr, "cord", sw::ChordTrackList(sw::TwoChords()));
+    Append(tracks, TriggerTrack({{768, FileRef("FX.sty", styleClass), {}, 1, "Hook"},
+                                 {0, FileRef("fx.sty", styleClass), {}, 1, "Gone"}}));
+    const auto seq = load("motif.sgt", WithTracks(BuildSegment(TwoChannels()), tracks));
+    ASSERT_TRUE(seq);
+    using Keys = std::vector<std::pair<std::uint32_t, int>>;
+    EXPECT_EQ(OnChannel(*seq, 3), (Keys{{768, 36}, {768 + sw::kMeasure, 38}}));
+    EXPECT_TRUE(OnChannel(*seq, 4).empty());
+    EXPECT_TRUE(warned("motif 'Gone'"));
+
+    write("child.sgt",
+          WithTracks(BuildSegment(TwoChannels()), TriggerTrack({{0, FileRef("fx.sty", styleClass), {}, 1, "Hook"}})));
+    const auto nested = load("holder.sgt", WithTracks(BuildSegment(TwoChannels()),
+                                                      TriggerTrack({{768, FileRef("child.sgt", kSegmentClass)}})));
+    ASSERT_TRUE(nested);
+    EXPECT_EQ(OnChannel(*nested, 3), (Keys{{768, 36}, {768 + sw::kMeasure, 36}}));
+}
+
+// A trigger item that waits for a marker starts at the segment's next play
+// marker; one that does not starts at its time.
+TEST_F(TrackAssembly, TriggerWaitingForAMarkerStartsAtTheNextPlayMarker) {
+    SegmentSpec child;
+    child.header.length = 768;
+    child.notes = {{0, 100, 2, 84}};
+    write("child.sgt", BuildSegment(child));
+    Bytes tracks = MarkerTrack({0, 4 * 768}, {768, 5 * 768});
+    Append(tracks, TriggerTrack({{3 * 768, FileRef("child.sgt", kSegmentClass), {}, 0, "", kAtMarker},
+                                 {768 + 1, FileRef("child.sgt", kSegmentClass)}}));
+    const auto seq = load("marked.sgt", WithTracks(BuildSegment(TwoChannels()), tracks));
+    ASSERT_TRUE(seq);
+    using Keys = std::vector<std::pair<std::uint32_t, int>>;
+    EXPECT_EQ(OnChannel(*seq, 2), (Keys{{768 + 1, 84}, {5 * 768, 84}}));
 }
 
 TEST_F(TrackAssembly, SelfTriggeringSegmentsEndInBoundedTime) {

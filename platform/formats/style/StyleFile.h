@@ -90,7 +90,25 @@ struct StyleCurve {
     std::uint16_t paramType = 0;
 };
 
+// A place in a part where a variation may begin or end when the part
+// changes variation inside a pattern.
+struct StyleMarker {
+    static constexpr std::uint16_t kStart = 0x1;
+    static constexpr std::uint16_t kStop = 0x2;
+    // Only where the chord changes.
+    static constexpr std::uint16_t kChordAlign = 0x4;
+
+    std::int32_t gridStart = 0;
+    std::uint32_t variations = 0;
+    std::uint16_t flags = 0;
+};
+
 struct StylePart {
+    // The part changes variation inside a pattern, at its markers.
+    static constexpr std::uint32_t kUseMarkers = 0x1;
+    // ... and only where the chord changes.
+    static constexpr std::uint32_t kAlignToChords = 0x2;
+
     TimeSignature timeSignature;
     // Per variation: the chords it may play over (0 = variation unused).
     std::array<std::uint32_t, 32> variationChoices{};
@@ -102,6 +120,7 @@ struct StylePart {
     std::uint32_t flags = 0;
     std::vector<StyleNote> notes;
     std::vector<StyleCurve> curves;
+    std::vector<StyleMarker> markers;
 };
 
 // Variation order of a part reference.
@@ -140,6 +159,8 @@ struct Pattern {
     // One word per measure: the beats where chords may change.
     std::vector<std::uint32_t> rhythm;
     std::vector<PartRef> partRefs;
+    // A motif's repeats: the number of plays after the first.
+    std::uint32_t motifRepeats = 0;
 
     std::uint32_t lengthTicks() const;
 };

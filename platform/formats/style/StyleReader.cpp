@@ -25,6 +25,8 @@ constexpr std::uint32_t kPartList = fcc("part");
 constexpr std::uint32_t kPartHeader = fcc("prth");
 constexpr std::uint32_t kNotes = fcc("note");
 constexpr std::uint32_t kCurves = fcc("crve");
+constexpr std::uint32_t kMarkers = fcc("mrkr");
+constexpr std::uint32_t kMotifSettings = fcc("mtfs");
 constexpr std::uint32_t kPatternList = fcc("pttn");
 constexpr std::uint32_t kPatternHeader = fcc("ptnh");
 constexpr std::uint32_t kRhythm = fcc("rhtm");
@@ -41,6 +43,7 @@ constexpr std::uint32_t kReference = fcc("DMRF");
 constexpr std::size_t kPartHeaderMin = 153;   // through the lower inversion bound
 constexpr std::size_t kNoteMin = 22;          // through the play mode
 constexpr std::size_t kCurveMin = 28;         // through the flags
+constexpr std::size_t kMarkerMin = 10;        // through the marker flags
 constexpr std::size_t kPatternHeaderMin = 10; // through the length in measures
 constexpr std::size_t kPartRefMin = 20;       // through the subchord level
 constexpr std::size_t kChordMin = 36;         // name and time
@@ -159,6 +162,26 @@ void ReadCurves(const riff::Chunk& c, StylePart& part, Diagnostics& warnings) {
     }
 }
 
+void ReadMarkers(const riff::Chunk& c, StylePart& part, Diagnostics& warnings) {
+    riff::ArrayChunk items;
+    std::string error;
+    if (!items.open(c, kMarkerMin, &error)) {
+        warnings.push_back(error);
+        return;
+    }
+    part.markers.reserve(part.markers.size() + items.count());
+    for (std::size_t i = 0; i < items.count(); ++i) {
+        ByteReader r = items.item(i);
+        StyleMarker m;
+        std::uint32_t grid = 0;
+        r.readU32LE(grid);
+        r.readU32LE(m.variations);
+        r.readU16LE(m.flags);
+        m.gridStart = Signed(grid);
+        part.markers.push_back(m);
+    }
+}
+
 void ReadPart(const riff::Chunk& list, Style& style, Diagnostics& warnings) {
     StylePart part;
     bool haveHeader = false;
@@ -185,6 +208,8 @@ void ReadPart(const riff::Chunk& list, Style& style, Diagnostics& warnings) {
             ReadNotes(c, part, warnings);
         } else if (c.id == kCurves) {
             ReadCurves(c, part, warnings);
+        } else if (c.id == kMarkers) {
+            ReadMarkers(c, part, warnings);
         }
     }
     if (!chunks.error().empty()) warnings.push_back(chunks.error());
@@ -252,6 +277,12 @@ void ReadPattern(const riff::Chunk& list, Style& style, Diagnostics& warnings) {
             pattern.name = segment::ReadUnfoName(c);
         } else if (c.isForm(kPartRefList)) {
             ReadPartRef(c, pattern, warnings);
+        } else if (c.isForm(kPartList)) {
+            // The pattern of a pattern track carries its own parts.
+            ReadPart(c, style, warnings);
+        } else if (c.id == kMotifSettings) {
+            ByteReader r = c.body;
+            r.readU32LE(pattern.motifRepeats);
         }
     }
     if (!chunks.error().empty()) warnings.push_back(chunks.error());

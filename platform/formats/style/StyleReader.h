@@ -25,7 +25,11 @@ bool LooksLikeStyleFile(std::span<const std::uint8_t> bytes);
 // style or have no usable header.
 bool ReadStyleFile(std::span<const std::uint8_t> bytes, Style& out, Diagnostics& warnings, std::string* error);
 
-// The 'DMST' form itself, found inside another file.
+// A pattern track's form (RIFF 'DMPT'): a style header and one pattern
+// that carries its own parts, read as a style of that one pattern.
+inline constexpr std::uint32_t kPatternTrackForm = ByteReader::fourCC("DMPT");
+
+// The 'DMST' form itself, found inside another file, or a 'DMPT' form.
 bool ReadStyleForm(const riff::Chunk& form, Style& out, Diagnostics& warnings, std::string* error);
 
 void ReadChordTrack(const riff::Chunk& list, ChordTrack& out, Diagnostics& warnings);

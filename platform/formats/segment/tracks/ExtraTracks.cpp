@@ -33,6 +33,11 @@ bool IsSegmentTriggerTrack(const Track& track) {
            (track.header.classId == kSegmentTriggerTrackClass || RawKind(track) == kSegmentTriggerList);
 }
 
+bool IsMarkerTrack(const Track& track) {
+    return track.kind == Track::Kind::Unknown &&
+           (track.header.classId == kMarkerTrackClass || RawKind(track) == kMarkerList);
+}
+
 void ReadExtraTracks(const SegmentFile& segment, ExtraTracks& out, Diagnostics& warnings) {
     out = ExtraTracks{};
     for (const auto& track : segment.tracks) {
@@ -42,6 +47,8 @@ void ReadExtraTracks(const SegmentFile& segment, ExtraTracks& out, Diagnostics& 
             ReadMuteTrack(track.rawData, out.mutes, warnings);
         else if (IsSegmentTriggerTrack(track))
             ReadSegmentTriggerTrack(track.rawData, out.triggers, warnings);
+        else if (IsMarkerTrack(track))
+            ReadMarkerTrack(track.rawData, out.playMarkers, warnings);
     }
 }
 

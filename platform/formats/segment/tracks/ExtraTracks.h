@@ -1,7 +1,9 @@
-// Readers of the wave, mute and segment trigger tracks. The segment reader
-// keeps the data of track kinds it does not play (Track::rawData); these
-// turn that data into items. Lyrics, marker, parameter-control and script
-// tracks change nothing audible and are left as the reader kept them.
+// Readers of the wave, mute, segment trigger and marker tracks. The segment
+// reader keeps the data of track kinds it does not play (Track::rawData);
+// these turn that data into items. A marker track matters only to the
+// trigger items that wait for its play markers; lyrics, parameter-control
+// and script tracks change nothing audible and are left as the reader kept
+// them.
 #pragma once
 
 #include "platform/formats/common/Diagnostics.h"
@@ -40,7 +42,7 @@ struct MuteItem {
     std::uint32_t mapTo = 0;
 };
 
-// A segment started at `time` as a secondary segment.
+// A segment started at `time` as a secondary segment, or a style's motif.
 struct TriggerItem {
     std::int32_t time = 0;
     std::uint32_t playFlags = 0;
@@ -49,28 +51,37 @@ struct TriggerItem {
     ObjectReference reference;
     // A segment form stored in the item itself (the whole RIFF form), if any.
     std::vector<std::uint8_t> embedded;
+    // The motif's name, for an item with kMotif.
+    std::string motif;
 
-    // The item names a motif of a style, which this player does not compose.
+    // The reference names a style, and `motif` the motif of it that plays.
     static constexpr std::uint32_t kMotif = 0x1;
+    // Play flag: start at the next play marker of the segment, not before.
+    static constexpr std::uint32_t kAtMarker = 0x01000000;
 };
 
 struct ExtraTracks {
     std::vector<WaveTrackItem> waves;
     std::vector<MuteItem> mutes;
     std::vector<TriggerItem> triggers;
+    // Where the marker track lets another segment start, sorted.
+    std::vector<std::int32_t> playMarkers;
 };
 
 bool IsWaveTrack(const Track& track);
 bool IsMuteTrack(const Track& track);
 bool IsSegmentTriggerTrack(const Track& track);
+bool IsMarkerTrack(const Track& track);
 
 // `raw` is a track's kept data (the 'wavt', 'mute' or 'segt' chunk with
 // its header).
 void ReadWaveTrack(std::span<const std::uint8_t> raw, std::vector<WaveTrackItem>& out, Diagnostics& warnings);
 void ReadMuteTrack(std::span<const std::uint8_t> raw, std::vector<MuteItem>& out, Diagnostics& warnings);
 void ReadSegmentTriggerTrack(std::span<const std::uint8_t> raw, std::vector<TriggerItem>& out, Diagnostics& warnings);
+// The play markers of a marker track ('MARK'), appended to `out`.
+void ReadMarkerTrack(std::span<const std::uint8_t> raw, std::vector<std::int32_t>& out, Diagnostics& warnings);
 
-// All three kinds from the tracks of a read segment.
+// All four kinds from the tracks of a read segment.
 void ReadExtraTracks(const SegmentFile& segment, ExtraTracks& out, Diagnostics& warnings);
 
 // Applies the mute items to the notes and curves of the segment's sequence

@@ -32,6 +32,24 @@ std::shared_ptr<const st::Style> ReadStyle(std::span<const std::uint8_t> bytes, 
     return style;
 }
 
+// A pattern track's form becomes a style of its first pattern.
+void ReadPatternTrack(const riff::Chunk& form, StyleTracks& out, Diagnostics& warnings) {
+    auto style = std::make_shared<st::Style>();
+    std::string error;
+    if (!st::ReadStyleForm(form, *style, warnings, &error)) {
+        warnings.push_back(error);
+        return;
+    }
+    if (style->patterns.empty()) {
+        riff::Warn(warnings, "pattern track without a pattern skipped", form);
+        return;
+    }
+    style->patterns.resize(1);
+    out.patterns.push_back(std::move(style));
+}
+
+} // namespace
+
 std::shared_ptr<const st::Style> FindStyle(const ObjectReference& ref, const std::vector<EmbeddedObject>& embedded,
                                            const ReferenceResolver& resolver, Diagnostics& warnings) {
     if (const int e = MatchEmbedded(ref, kStyleFormType, embedded); e >= 0)
@@ -49,8 +67,6 @@ std::shared_ptr<const st::Style> FindStyle(const ObjectReference& ref, const std
     }
     return ReadStyle(*bytes, warnings);
 }
-
-} // namespace
 
 void ReadStyleTracks(std::span<const std::uint8_t> segmentBytes, const ReferenceResolver& resolver, StyleTracks& out,
                      Diagnostics& warnings) {
@@ -77,6 +93,8 @@ void ReadStyleTracks(std::span<const std::uint8_t> segmentBytes, const Reference
                     st::ReadCommandTrack(c, out.commands, warnings);
                 } else if (c.isForm(kStyleTrackList)) {
                     st::ReadStyleTrack(c, out.styles, warnings);
+                } else if (c.isForm(st::kPatternTrackForm)) {
+                    ReadPatternTrack(c, out, warnings);
                 }
             }
         }

@@ -30,5 +30,6 @@ inline constexpr platform::GUID kWaveClass = {
 inline constexpr std::uint32_t kWaveTrackList = ByteReader::fourCC("wavt");
 inline constexpr std::uint32_t kMuteChunk = ByteReader::fourCC("mute");
 inline constexpr std::uint32_t kSegmentTriggerList = ByteReader::fourCC("segt");
+inline constexpr std::uint32_t kMarkerList = ByteReader::fourCC("MARK");
 
 } // namespace qorn::formats::segment

@@ -1,9 +1,11 @@
 // Segment trigger track: LIST 'segt' holding a header 'sgth' (flags) and
 // LIST 'lsgl' of LIST 'lseg' items, each an item header 'sgih' (logical
 // time, physical time, play flags, flags), a reference to the segment
-// (LIST 'DMRF') or the segment itself, and for motifs their name 'snam'.
+// (LIST 'DMRF') or the segment itself; for a motif the reference names its
+// style, and 'snam' the motif.
 #include "ExtraTracks.h"
 #include "TrackClasses.h"
+#include "platform/formats/riff/RiffValues.h"
 
 namespace qorn::formats::segment {
 
@@ -31,6 +33,8 @@ void ReadItem(const riff::Chunk& list, std::span<const std::uint8_t> raw, std::v
             std::string error;
             item.hasReference = ReadObjectReference(c, item.reference, &error);
             if (!item.hasReference) warnings.push_back(error);
+        } else if (c.id == ByteReader::fourCC("snam")) {
+            item.motif = riff::ReadUtf16Text(c.body);
         } else if (c.id == riff::kRiff && c.type == kSegmentForm) {
             const std::size_t total = 12 + c.body.size();
             if (c.offset <= raw.size() && total <= raw.size() - c.offset) {
@@ -43,11 +47,11 @@ void ReadItem(const riff::Chunk& list, std::span<const std::uint8_t> raw, std::v
         riff::Warn(warnings, "segment trigger without a usable header skipped", list);
         return;
     }
-    if (item.flags & TriggerItem::kMotif) {
-        warnings.push_back("segment trigger of a style motif not played");
+    if ((item.flags & TriggerItem::kMotif) && item.motif.empty()) {
+        riff::Warn(warnings, "motif trigger that names no motif skipped", list);
         return;
     }
-    if (!item.hasReference && item.embedded.empty()) {
+    if (!item.hasReference && item.embedded.empty() && item.motif.empty()) {
         riff::Warn(warnings, "segment trigger that names no segment skipped", list);
         return;
     }
