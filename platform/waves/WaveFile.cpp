@@ -84,11 +84,14 @@ std::vector<float> DecodeAdpcm(ByteReader data, const Format& f, std::size_t max
             for (const int nibble : {byte >> 4, byte & 0xF}) {
                 State& s = st[c];
                 const int code = nibble >= 8 ? nibble - 16 : nibble;
-                const int predicted = ((s.sample1 * s.coef1 + s.sample2 * s.coef2) >> 8) + code * s.delta;
-                const int sample = std::clamp(predicted, -32768, 32767);
+                // Wide enough for any coefficients and step a file may hold.
+                const std::int64_t predicted =
+                    ((std::int64_t(s.sample1) * s.coef1 + std::int64_t(s.sample2) * s.coef2) >> 8) +
+                    std::int64_t(code) * s.delta;
+                const int sample = static_cast<int>(std::clamp<std::int64_t>(predicted, -32768, 32767));
                 s.sample2 = s.sample1;
                 s.sample1 = sample;
-                s.delta = std::max(kAdapt[nibble] * s.delta / 256, 16);
+                s.delta = std::clamp(kAdapt[nibble] * s.delta / 256, 16, 1 << 20);
                 out.push_back(static_cast<float>(sample) / 32768.0f);
                 c = (c + 1) % channels;
                 if (--left == 0) break;
