@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 using namespace qorn::platform;
 
@@ -332,6 +333,7 @@ bool TDMusicEngine::ToWide(const char* path, WCHAR* out, int outUnits) {
 }
 
 bool TDMusicEngine::LoadSegment(const char* path) {
+    LoadMessage[0] = '\0';
     if (!LoaderValid) return false;
 
     Stop();
@@ -352,6 +354,12 @@ bool TDMusicEngine::LoadSegment(const char* path) {
     Segment = static_cast<IDirectMusicSegment2*>(object);
     if (FAILED(loaded) || Segment == nullptr) {
         Segment = nullptr;
+        const std::string why = qorn::platform::TakeErrorInfoText();
+        std::size_t n = std::min<std::size_t>(why.size(), LoadMessageBytes - 1);
+        while (n > 0 && n < why.size() && (static_cast<unsigned char>(why[n]) & 0xC0) == 0x80)
+            --n; // not inside a character
+        std::memcpy(LoadMessage, why.data(), n);
+        LoadMessage[n] = '\0';
         return false;
     }
     SegmentValid = true;

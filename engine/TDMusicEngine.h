@@ -18,6 +18,7 @@ class TDMusicEngine {
     static constexpr int MaxPorts = 40;
     static constexpr int PortNameBytes = 128;
     static constexpr int ErrorBytes = 64;
+    static constexpr int LoadMessageBytes = 512;
 
     // Start-up: COM, DirectMusic object, performance, default port, port
     // table, loader, channel assignment. False with LastError set (except a
@@ -34,7 +35,8 @@ class TDMusicEngine {
     std::int32_t Play(std::int32_t portIndex, bool effects);
 
     // Loads the file at the NUL-terminated multibyte (UTF-8) `path` as the
-    // segment, dropping the previous one first. False on any failure.
+    // segment, dropping the previous one first. False on any failure, with
+    // LoadMessage set when the platform said why in words for the user.
     bool LoadSegment(const char* path);
     // Converts `path`, terminator included, into `out` of `outUnits` UTF-16
     // units. False (and `out` empty) when it does not fit.
@@ -76,6 +78,9 @@ class TDMusicEngine {
     std::int32_t SegmentRepeats;
     char PortNames[MaxPorts][PortNameBytes];
     char LastError[ErrorBytes];
+    // Why the last LoadSegment failed (a file that is not a piece, say),
+    // cut at a character to fit; empty when it succeeded or gave no reason.
+    char LoadMessage[LoadMessageBytes];
     std::int32_t PortCount;
     std::int32_t ActivePort;
 };

@@ -74,7 +74,8 @@ void OpenAndPlayFile(OpenFileHost& host, std::string path) {
         if (!loaded) {
             host.LastFileName().clear();
             host.LastFileSize() = 0;
-            EndWithFailure(host, "File Open Error");
+            // A file that is not a piece is told what it is.
+            EndWithFailure(host, DMEngine.LoadMessage[0] != '\0' ? DMEngine.LoadMessage : "File Open Error");
             return;
         }
     }

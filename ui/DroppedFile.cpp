@@ -25,7 +25,10 @@ bool HasPlayableExtension(std::string_view path) {
     std::string ending(path.substr(path.size() - 4));
     for (char& c : ending)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return ending == ".mid" || ending == ".sgp" || ending == ".sgt";
+    // Waves play as segments of one wave; scripts and containers are
+    // opened only to say which segments they hold.
+    return ending == ".mid" || ending == ".sgp" || ending == ".sgt" || ending == ".wav" || ending == ".spt" ||
+           ending == ".con";
 }
 
 } // namespace qorn::ui

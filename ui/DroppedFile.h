@@ -14,7 +14,8 @@ namespace qorn::ui {
 // UTF-8 survive); empty when the drop holds no local file.
 std::string FirstDroppedFile(const QMimeData& data);
 
-// ".mid", ".sgp" or ".sgt" at the end, the letters A to Z in any case.
+// ".mid", ".sgp", ".sgt", ".wav", ".spt" or ".con" at the end, the letters
+// A to Z in any case.
 bool HasPlayableExtension(std::string_view path);
 
 } // namespace qorn::ui

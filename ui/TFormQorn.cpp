@@ -140,7 +140,12 @@ void TFormQorn::SetTitles(const std::string& text) {
 }
 
 void TFormQorn::SetLabelFN(const std::string& text) {
-    LabelFN->setText(QString::fromStdString(text));
+    // A message longer than the panel ends in an ellipsis and is shown whole
+    // as the panel's tool tip.
+    const QString whole = QString::fromStdString(text);
+    const QString shown = LabelFN->fontMetrics().elidedText(whole, Qt::ElideRight, LabelFN->contentsRect().width());
+    LabelFN->setText(shown);
+    LabelFN->setToolTip(shown == whole ? QString() : whole);
 }
 
 void TFormQorn::SetLabelTime(const std::string& text) {

@@ -46,7 +46,7 @@ bool HasSound(const music::Sequence& sequence) {
 }
 
 music::Sequence UnrollPlay(const std::shared_ptr<const music::Sequence>& sequence, std::uint32_t repeats,
-                           double tempoFactor, formats::Diagnostics* warnings) {
+                           double tempoFactor, formats::Diagnostics* warnings, double maxSeconds) {
     music::Sequence out;
     if (!sequence) return out;
     const music::Sequence& in = *sequence;
@@ -102,14 +102,24 @@ music::Sequence UnrollPlay(const std::shared_ptr<const music::Sequence>& sequenc
     };
     player.advance(0, recorder);
     noteTempo();
+    // Seconds of the real play so far: a step never crosses a tempo change.
+    double played = 0.0;
     while (!player.finished()) {
         const double pos = player.positionTicks();
         auto next = std::upper_bound(stops.begin(), stops.end(), static_cast<std::uint32_t>(pos + 1e-6));
-        const double step = next == stops.end() ? 1.0 : std::max(double(*next) - pos, 1e-3);
+        double step = next == stops.end() ? 1.0 : std::max(double(*next) - pos, 1e-3);
+        const double secondsPerTick = tempo / 1e6 / out.ticksPerQuarter;
+        const bool cut = played + step * secondsPerTick >= maxSeconds;
+        if (cut) step = std::max(maxSeconds - played, 0.0) / secondsPerTick;
         // Messages sent during this step fall on its end, or on a joint it crosses.
         recorder.tick =
             static_cast<std::uint32_t>(std::llround((player.elapsedSeconds() + step * unit / 1e6) * 1e6 / unit));
         player.advance(step * unit / 1e6, recorder);
+        played += step * secondsPerTick;
+        if (cut) {
+            player.stop(recorder);
+            break;
+        }
         noteTempo();
     }
     out.lengthTicks = recorder.tick;

@@ -8,6 +8,7 @@
 #include "platform/music/Sequence.h"
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,10 +16,12 @@
 namespace qorn::render {
 
 // `repeats` of the loop region after the first pass (no endless play);
-// `tempoFactor` scales every tempo, as the player's tempo choice does.
+// `tempoFactor` scales every tempo, as the player's tempo choice does. A
+// play longer than `maxSeconds` is stopped there, as a render is.
 // Warnings name what a MIDI file cannot carry.
 music::Sequence UnrollPlay(const std::shared_ptr<const music::Sequence>& sequence, std::uint32_t repeats,
-                           double tempoFactor, formats::Diagnostics* warnings);
+                           double tempoFactor, formats::Diagnostics* warnings,
+                           double maxSeconds = std::numeric_limits<double>::infinity());
 
 // True when the piece has a note or a wave on the channels a port plays.
 bool HasSound(const music::Sequence& sequence);

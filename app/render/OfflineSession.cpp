@@ -133,6 +133,11 @@ OfflineSession::Play OfflineSession::playable() {
     return {play.sequence, play.repeats};
 }
 
+std::vector<std::string> OfflineSession::silentContent() {
+    Segment* own = Segment::From(segment_);
+    return own == nullptr ? std::vector<std::string>{} : own->silentContent;
+}
+
 void OfflineSession::setTempo(float factor) {
     performance_->SetGlobalParam(GUID_PerfMasterTempo, &factor, sizeof(factor));
 }

@@ -55,6 +55,8 @@ class OfflineSession {
         std::uint32_t repeats = 0;
     };
     Play playable();
+    // What the loaded piece holds that does not sound here, one entry per kind.
+    std::vector<std::string> silentContent();
     void setTempo(float factor);
     void setVolumePosition(int position);
     bool play();

@@ -15,6 +15,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,8 +33,32 @@ namespace {
 using namespace qorn::render;
 
 constexpr double kMaxTailSeconds = 10.0;
-// A bound on one render, so a piece that never ends cannot fill the disk.
+// A bound on one render, so a piece that never ends cannot fill the disk;
+// QORN_RENDER_MAX_SECONDS sets another.
 constexpr double kMaxRenderSeconds = 6 * 3600.0;
+
+double MaxRenderSeconds() {
+    const char* text = std::getenv("QORN_RENDER_MAX_SECONDS");
+    char* end = nullptr;
+    const double v = text != nullptr ? std::strtod(text, &end) : 0.0;
+    return text != nullptr && end != text && *end == '\0' && v >= 1.0 && v <= 1e7 ? v : kMaxRenderSeconds;
+}
+
+// "6 h", "1 h 30 min", "45 s".
+std::string FormatDuration(double seconds) {
+    const auto total = static_cast<long long>(std::llround(seconds));
+    const long long h = total / 3600, m = total % 3600 / 60, s = total % 60;
+    std::string text;
+    auto add = [&](long long v, const char* unit) {
+        if (v == 0) return;
+        if (!text.empty()) text += ' ';
+        text += std::to_string(v) + ' ' + unit;
+    };
+    add(h, "h");
+    add(m, "min");
+    add(s, "s");
+    return text.empty() ? "0 s" : text;
+}
 
 constexpr const char* kUsage = "usage: qorn-render [options] INPUT OUTPUT.{wav,flac,ogg,mid}\n"
                                "       qorn-render [options] -o DIR INPUT...\n";
@@ -49,7 +74,7 @@ constexpr const char* kHelp =
     "  --tempo F                 tempo factor, 0.5 to 2.0 (1.0)\n"
     "  --repeats N               repeats of the loop region (the file's own; once for an endless one)\n"
     "  --volume 0..127           the player's volume bar (88, 0 dB)\n"
-    "  --seed N                  fixes the choices of a piece composed from a style\n"
+    "  --seed N                  fixes the choices of styles and wave-track variations\n"
     "  --soundfont PATH          General MIDI SoundFont to play with\n"
     "  --threads N               synthesizer threads (one file: one per core)\n"
     "  -o DIR                    render every INPUT to DIR/<name>.<format>\n"
@@ -212,10 +237,33 @@ bool LoadPiece(OfflineSession& session, const Options& o, const std::string& inp
     if (o.seed) session.setCompositionSeed(static_cast<std::uint32_t>(*o.seed));
     play = session.playable();
     if (!play.sequence || !HasSound(*play.sequence)) {
-        fail("nothing in " + input + " can sound: it plays no note (is a style or segment it needs missing?)");
+        const std::vector<std::string> kinds = session.silentContent();
+        std::string held;
+        for (std::size_t i = 0; i < kinds.size(); ++i)
+            held += (i == 0 ? "" : i + 1 == kinds.size() ? " and " : ", ") + kinds[i];
+        if (held.empty())
+            fail("nothing in " + input + " can sound: it plays no note (is a style or segment it needs missing?)");
+        else
+            fail("nothing in " + input + " can sound: it holds no note or wave, only " + held + ", which " +
+                 (kinds.size() == 1 ? "does" : "do") + " not sound here");
         return false;
     }
     return true;
+}
+
+// The seconds a play is rendered for: all of it, or up to the limit, which
+// is then said.
+double PlayLimit(const Options& o, const std::string& input, const OfflineSession::Play& play) {
+    const double limit = MaxRenderSeconds();
+    const double seconds = PlaySeconds(*play.sequence, play.repeats, o.tempo);
+    if (seconds <= limit) return limit;
+    const std::string why = play.repeats > 0 ? "it repeats " + std::to_string(play.repeats) + " times"
+                                             : "it lasts " + FormatDuration(seconds);
+    qorn::formats::Diagnostics cut;
+    cut.warn("cut at " + FormatDuration(limit) + " (" + why + ")");
+    cut.setFile(input);
+    qorn::formats::Report(cut);
+    return limit;
 }
 
 int ExportMidi(const Options& o, const std::string& input, const std::string& output) {
@@ -224,8 +272,9 @@ int ExportMidi(const Options& o, const std::string& input, const std::string& ou
     if (!session) return fail(error);
     OfflineSession::Play play;
     if (!LoadPiece(*session, o, input, play)) return 1;
+    const double limit = PlayLimit(o, input, play);
     qorn::formats::Diagnostics warnings;
-    const qorn::music::Sequence flat = UnrollPlay(play.sequence, play.repeats, o.tempo, &warnings);
+    const qorn::music::Sequence flat = UnrollPlay(play.sequence, play.repeats, o.tempo, &warnings, limit);
     warnings.setFile(input);
     qorn::formats::Report(warnings);
     const std::vector<std::uint8_t> bytes = qorn::formats::WriteStandardMidiFile(flat);
@@ -253,15 +302,19 @@ int RenderAudio(const Options& o, const std::string& input, const std::string& o
     if (!writer) return fail(error);
     if (!session->play()) return fail("cannot start " + input);
 
-    const double expected = PlaySeconds(*play.sequence, play.repeats, o.tempo);
+    const double limit = PlayLimit(o, input, play);
+    const double expected = std::min(PlaySeconds(*play.sequence, play.repeats, o.tempo), limit);
     ProgressLine progress(o.child                   ? ProgressLine::Mode::Pipe
                           : (!o.quiet && isatty(2)) ? ProgressLine::Mode::Terminal
                                                     : ProgressLine::Mode::Off,
                           std::filesystem::path(input).filename().string(), expected);
     const double rate = double(o.rate);
+    // The last block is cut at the limit's frame, where the MIDI export stops too.
+    const auto limitFrames = static_cast<std::uint64_t>(std::llround(limit * rate));
     std::uint64_t frames = 0;
     const StreamedAudio audio =
-        RenderStream(*session, kMaxTailSeconds, kMaxRenderSeconds, [&](const float* l, const float* r, int n) {
+        RenderStream(*session, kMaxTailSeconds, limit, [&](const float* l, const float* r, int n) {
+            n = int(std::min<std::uint64_t>(std::uint64_t(n), limitFrames - std::min(frames, limitFrames)));
             frames += std::uint64_t(n);
             progress.update(double(frames) / rate);
             return writer->write(l, r, n);
@@ -272,8 +325,8 @@ int RenderAudio(const Options& o, const std::string& input, const std::string& o
     }
     progress.finish(true);
     if (!o.quiet && !o.child)
-        std::printf("Rendered %.3f s (music %.3f s) at %ld Hz to %s\n", double(audio.frames) / rate,
-                    double(audio.musicFrames) / rate, o.rate, output.c_str());
+        std::printf("Rendered %.3f s (music %.3f s) at %ld Hz to %s\n", double(frames) / rate,
+                    double(std::min(audio.musicFrames, frames)) / rate, o.rate, output.c_str());
     return 0;
 }
 

@@ -19,6 +19,7 @@ Registry& registry() {
 }
 
 thread_local int apartmentDepth = 0;
+thread_local std::string errorInfo;
 
 } // namespace
 
@@ -90,6 +91,14 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD /*clsContext*/, 
     HRESULT hr = factory(riid, ppv);
     if (FAILED(hr)) *ppv = nullptr;
     return hr;
+}
+
+void SetErrorInfoText(std::string text) {
+    errorInfo = std::move(text);
+}
+
+std::string TakeErrorInfoText() {
+    return std::exchange(errorInfo, std::string());
 }
 
 } // namespace qorn::platform

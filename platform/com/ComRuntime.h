@@ -6,6 +6,7 @@
 #include "ComTypes.h"
 
 #include <functional>
+#include <string>
 
 namespace qorn::platform {
 
@@ -36,5 +37,11 @@ HRESULT CoInitialize(void* reserved);
 // CLASS_E_NOAGGREGATION for a non-null outer object.
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD clsContext, REFIID riid, void** ppv);
 void CoUninitialize();
+
+// COM's error information, as text: an object whose call fails for a
+// reason the user should read sets it on the calling thread; the caller
+// takes it (which clears it). Empty when the failure left none.
+void SetErrorInfoText(std::string text);
+std::string TakeErrorInfoText();
 
 } // namespace qorn::platform

@@ -247,4 +247,23 @@ int VariationChooser::chooseOne(const st::Style& style, std::size_t patternIndex
     return pick(accepted, ref.randomVariation, memory_[{patternIndex, i}]);
 }
 
+void VariationChooser::choose(const std::vector<FreePart>& parts, std::vector<int>& out) {
+    // Kept apart from the memory of the patterns of a style.
+    constexpr std::size_t kFreeParts = static_cast<std::size_t>(-1);
+    out.assign(parts.size(), -1);
+    std::map<std::uint32_t, int> locked;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const FreePart& part = parts[i];
+        if (part.candidates == 0) continue;
+        if (part.lock != 0) {
+            if (auto it = locked.find(part.lock); it != locked.end()) {
+                out[i] = it->second;
+                continue;
+            }
+        }
+        out[i] = pick(part.candidates, part.order, memory_[{kFreeParts, i}]);
+        if (part.lock != 0) locked.emplace(part.lock, out[i]);
+    }
+}
+
 } // namespace qorn::composer

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <map>
 #include <utility>
+#include <vector>
 
 namespace qorn::composer {
 
@@ -47,6 +48,18 @@ class VariationChooser {
     int chooseOne(const formats::style::Style& style, std::size_t patternIndex, const formats::style::Pattern& pattern,
                   std::size_t ref, const formats::style::Chord& chord, const Harmony& key,
                   const formats::style::Chord* next = nullptr);
+
+    // Parts outside a style (the parts of a wave track): each chooses among
+    // its `candidates` in its `order`, remembering its earlier choices;
+    // parts with the same non-zero `lock` play the variation the first of
+    // them chose.
+    struct FreePart {
+        std::uint32_t candidates = 0;
+        std::uint8_t order = 0;
+        std::uint32_t lock = 0;
+    };
+    // `out[i]` is the variation of parts[i], -1 for a part without candidates.
+    void choose(const std::vector<FreePart>& parts, std::vector<int>& out);
 
   private:
     struct Memory {

@@ -1,9 +1,18 @@
 #include "platform/loader/FormatProbe.h"
 
+#include "platform/formats/segment/EmbeddedObjects.h"
+#include "platform/formats/segment/SegmentFile.h"
+#include "platform/formats/segment/SegmentGuids.h"
 #include "platform/formats/smf/StandardMidiFile.h"
+#include "platform/waves/WaveData.h"
+
+#include <cmath>
 
 namespace qorn::platform {
 namespace {
+
+namespace riff = formats::riff;
+using formats::ByteReader;
 
 bool readStandardMidiFile(std::span<const std::uint8_t> bytes, std::shared_ptr<const music::Sequence>& out,
                           std::string* error, formats::Diagnostics* warnings) {
@@ -13,13 +22,90 @@ bool readStandardMidiFile(std::span<const std::uint8_t> bytes, std::shared_ptr<c
     return true;
 }
 
+// The RIFF form type at the start of `bytes`, or 0.
+std::uint32_t RiffFormType(std::span<const std::uint8_t> bytes) {
+    ByteReader r(bytes);
+    std::uint32_t id = 0, size = 0, type = 0;
+    if (!r.readFourCC(id) || !r.readU32LE(size) || !r.readFourCC(type) || id != riff::kRiff) return 0;
+    return type;
+}
+
+bool LooksLikeWaveFile(std::span<const std::uint8_t> bytes) {
+    return RiffFormType(bytes) == formats::segment::kWaveForm;
+}
+
+// A wave file is a segment of one wave, as long as the wave, played once.
+bool readWaveFile(std::span<const std::uint8_t> bytes, std::shared_ptr<const music::Sequence>& out, std::string* error,
+                  formats::Diagnostics*) {
+    auto wave = std::make_shared<waves::WaveData>();
+    if (!waves::ReadWaveFile(bytes, *wave, error)) return false;
+    if (wave->frames() == 0) {
+        if (error) *error = "the wave holds no sound";
+        return false;
+    }
+    auto sequence = std::make_shared<music::Sequence>();
+    sequence->ticksPerQuarter = formats::segment::kTicksPerQuarter;
+    // At the default tempo of 120 beats a minute a tick lasts 1/1536 s.
+    const double seconds = double(wave->frames()) / wave->sampleRate;
+    sequence->lengthTicks = static_cast<std::uint32_t>(std::ceil(seconds * 2.0 * formats::segment::kTicksPerQuarter));
+    music::WaveItem item{};
+    item.gain = 1.0f;
+    sequence->waves.push_back(item);
+    sequence->waveData.push_back(std::move(wave));
+    out = std::move(sequence);
+    return true;
+}
+
 } // namespace
 
 const std::vector<FormatProbe>& FormatProbes() {
     static const std::vector<FormatProbe> probes = {
         {"Standard MIDI File", &formats::LooksLikeStandardMidiFile, &readStandardMidiFile},
+        {"wave file", &LooksLikeWaveFile, &readWaveFile},
     };
     return probes;
+}
+
+std::string DescribeNonPiece(std::span<const std::uint8_t> bytes) {
+    struct Kind {
+        const char* form;
+        const char* what;
+    };
+    static constexpr Kind kKinds[] = {
+        {"DMSC", "a script"}, {"DMCN", "a container"}, {"DMAP", "an audiopath configuration"},     {"DMST", "a style"},
+        {"DMBD", "a band"},   {"DMPR", "a chordmap"},  {"DLS ", "an instrument collection (DLS)"},
+    };
+    const std::uint32_t type = RiffFormType(bytes);
+    const Kind* kind = nullptr;
+    for (const Kind& k : kKinds)
+        if (type == ByteReader::fourCC(k.form)) kind = &k;
+    if (kind == nullptr) return {};
+    std::string text = std::string(kind->what) + ", not a piece";
+
+    // Scripts and containers hold segments: those are what can be played.
+    const std::uint32_t container = ByteReader::fourCC("DMCN");
+    if (type != container && type != ByteReader::fourCC("DMSC")) return text + ": open a segment that uses it";
+    riff::ChunkReader top{ByteReader(bytes)};
+    riff::Chunk root;
+    top.next(root);
+    std::vector<formats::segment::ContainerEntry> entries;
+    if (type == container) {
+        entries = formats::segment::ReadContainerEntries(root, bytes);
+    } else {
+        riff::ChunkReader chunks = riff::ChunkReader::childrenOf(root);
+        riff::Chunk c;
+        while (chunks.next(c))
+            if (c.isForm(container)) entries = formats::segment::ReadContainerEntries(c, bytes);
+    }
+    std::string segments;
+    std::size_t count = 0;
+    for (const auto& e : entries) {
+        if (!e.hasClass || e.classId != formats::segment::kSegmentClass) continue;
+        segments += (count++ == 0 ? "" : ", ") + (e.name.empty() ? std::string("(unnamed)") : e.name);
+    }
+    if (count == 0) return text + ": it holds no segment";
+    return text + ": it holds the segment" + (count == 1 ? " " : "s ") + segments + "; open " +
+           (count == 1 ? "that" : "one of those");
 }
 
 } // namespace qorn::platform

@@ -27,4 +27,9 @@ struct FormatProbe {
 
 const std::vector<FormatProbe>& FormatProbes();
 
+// What a file of DirectMusic's own that is not a piece (a script, a
+// container, a style, ...) is, and for a script or container the segments
+// it holds, in words for the user; empty for any other file.
+std::string DescribeNonPiece(std::span<const std::uint8_t> bytes);
+
 } // namespace qorn::platform

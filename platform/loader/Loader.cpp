@@ -1,5 +1,6 @@
 #include "platform/loader/Loader.h"
 
+#include "platform/com/ComRuntime.h"
 #include "platform/com/Guids.h"
 #include "platform/formats/common/FileBytes.h"
 #include "platform/formats/segment/SegmentGuids.h"
@@ -32,6 +33,7 @@ HRESULT Loader::fail(HRESULT hr, std::string why) {
 
 HRESULT Loader::GetObject(DMUS_OBJECTDESC* desc, REFIID riid, void** object) {
     lastDiagnostics_.clear();
+    TakeErrorInfoText();
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
     if (desc == nullptr) return E_POINTER;
@@ -61,15 +63,18 @@ HRESULT Loader::GetObject(DMUS_OBJECTDESC* desc, REFIID riid, void** object) {
         // Segments need the file's folder and the cache to find what they reference.
         std::shared_ptr<const music::Sequence> sequence;
         std::shared_ptr<const ComposeInput> recompose;
+        std::vector<std::string> silent;
         std::string why;
         // Segments that name a style are composed here, at load, and keep
         // what they need to compose every pass of a play anew; triggered
         // segments and waves are gathered in too.
         const bool loaded =
-            LoadSegmentWithTracks(span, path, objectCache_, sequence, &why, &lastDiagnostics_, 0, &recompose);
+            LoadSegmentWithTracks(span, path, objectCache_, sequence, &why, &lastDiagnostics_, 0, &recompose, &silent);
         formats::Report(lastDiagnostics_);
         if (!loaded) return fail(LOADER_E_DAMAGED, "unreadable segment file: " + why);
-        *object = static_cast<IDirectMusicSegment2*>(new Segment(std::move(sequence), std::move(recompose)));
+        auto* segment = new Segment(std::move(sequence), std::move(recompose));
+        segment->silentContent = std::move(silent);
+        *object = static_cast<IDirectMusicSegment2*>(segment);
         lastError_.clear();
         return S_OK;
     }
@@ -85,6 +90,11 @@ HRESULT Loader::GetObject(DMUS_OBJECTDESC* desc, REFIID riid, void** object) {
         *object = static_cast<IDirectMusicSegment2*>(new Segment(std::move(sequence)));
         lastError_.clear();
         return S_OK;
+    }
+    if (std::string what = DescribeNonPiece(span); !what.empty()) {
+        // The file is sound, it is just not music: the caller shows why.
+        SetErrorInfoText(what);
+        return fail(LOADER_E_NOT_A_PIECE, std::move(what));
     }
     return fail(LOADER_E_UNSUPPORTED, "not a file this player can play");
 }

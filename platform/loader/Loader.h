@@ -23,6 +23,9 @@ inline constexpr HRESULT LOADER_E_UNSUPPORTED = static_cast<HRESULT>(0x88781171u
 inline constexpr HRESULT LOADER_E_NO_FILE_NAME = static_cast<HRESULT>(0x88781172u);
 inline constexpr HRESULT LOADER_E_TOO_LARGE = static_cast<HRESULT>(0x88781173u);
 inline constexpr HRESULT LOADER_E_DAMAGED = static_cast<HRESULT>(0x88781174u);
+// A file of DirectMusic's own that is not a piece (a script, a container, a
+// style): the error information says what it is.
+inline constexpr HRESULT LOADER_E_NOT_A_PIECE = static_cast<HRESULT>(0x88781175u);
 
 // Reads a whole regular file of at most `maxBytes`; the result says why not.
 HRESULT ReadWholeFile(const std::string& path, std::uint64_t maxBytes, std::vector<std::uint8_t>& out);

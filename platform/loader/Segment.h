@@ -10,6 +10,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace qorn::platform {
 
@@ -32,6 +34,9 @@ class Segment final : public RefCounted<IDirectMusicSegment2> {
     DWORD repeats() const { return repeats_; }
     // The play that started last (0: never started); kept by the performance.
     std::uint64_t lastPlay = 0;
+    // What the piece holds that does not sound here, one entry per kind
+    // ("parameter control (effect settings)"), to say why a piece is silent.
+    std::vector<std::string> silentContent;
 
     bool composesAnew() const { return recompose_ != nullptr; }
     // The base seed of the passes a play composes; the load's seed until

@@ -1,6 +1,7 @@
 #include "platform/loader/SegmentAssembly.h"
 
 #include "platform/composer/StyleSegment.h"
+#include "platform/composer/VariationChooser.h"
 #include "platform/formats/segment/EmbeddedObjects.h"
 #include "platform/formats/segment/FolderReferenceResolver.h"
 #include "platform/formats/segment/SegmentReader.h"
@@ -10,6 +11,7 @@
 #include "platform/waves/WaveData.h"
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <cmath>
 #include <limits>
@@ -31,16 +33,28 @@ struct PlacedWave {
     std::uint32_t loopEnd = 0;
     std::uint32_t startFrame = 0;
     std::uint32_t pchannel = 0;
+    // Its part among the segment's wave parts (kNoPart: it always plays)
+    // and the variations of that part it belongs to.
+    std::size_t part = kNoPart;
+    std::uint32_t variations = 0;
+
+    static constexpr std::size_t kNoPart = static_cast<std::size_t>(-1);
 };
+
+using WavePart = composer::VariationChooser::FreePart;
 
 struct Assembled {
     seg::SegmentFile file;
     std::vector<PlacedWave> waves;
+    // The parts of its wave tracks, of which one variation each plays.
+    std::vector<WavePart> waveParts;
     // What the segment's own style composition was made from, the place of
     // its tracks in `file` and the mutes they went through.
     std::shared_ptr<const composer::StyleComposeInput> styles;
     std::size_t composedAt = 0;
     std::vector<seg::MuteItem> mutes;
+    // What it holds that does not sound here, one entry per kind.
+    std::vector<std::string> silent;
 };
 
 std::string Describe(const seg::ObjectReference& ref) {
@@ -78,6 +92,61 @@ std::int32_t Shift(std::int64_t time, std::int64_t by) {
 
 using EmbeddedWaves = std::map<const std::uint8_t*, std::shared_ptr<const waves::WaveData>>;
 
+// The wave parts as the chooser sees them: a part that names no variations
+// of its own chooses among those its items belong to.
+std::vector<WavePart> WavePartsOf(const seg::ExtraTracks& extra) {
+    std::vector<WavePart> parts;
+    for (const auto& p : extra.waveParts)
+        parts.push_back({p.variations, p.order, p.lock});
+    for (const auto& item : extra.waves)
+        if (item.part < parts.size() && extra.waveParts[item.part].variations == 0)
+            parts[item.part].candidates |= item.variations;
+    return parts;
+}
+
+// Items of a track timed in clock time, in music time under the segment's tempo.
+void ToMusicTime(std::vector<seg::WaveTrackItem>& items, const seg::SegmentFile& file) {
+    std::vector<music::TempoChange> tempos;
+    for (auto& item : items) {
+        if (!item.clockTime) continue;
+        if (tempos.empty()) tempos = seg::SegmentTempoMap(file);
+        const std::uint32_t start = seg::ClockTimeToTicks(tempos, seg::kTicksPerQuarter, item.time);
+        if (item.duration > 0)
+            item.duration = seg::ClockTimeToTicks(tempos, seg::kTicksPerQuarter, item.time + item.duration) - start;
+        item.time = start;
+        item.clockTime = false;
+    }
+}
+
+// Chooses the variations of wave parts play after play, with numbers of
+// its own, so that the music composed from styles does not change with it.
+class WaveVariations {
+  public:
+    WaveVariations(const std::vector<WavePart>& parts, std::uint32_t seed)
+        : parts_(parts), random_(seed ^ 0x5741u), chooser_(random_) {}
+    // Variation of each part for the next play (-1: none of its items).
+    std::vector<int> next() {
+        std::vector<int> chosen;
+        chooser_.choose(parts_, chosen);
+        return chosen;
+    }
+
+  private:
+    const std::vector<WavePart>& parts_;
+    composer::SeededRandom random_;
+    composer::VariationChooser chooser_;
+};
+
+bool Chosen(const PlacedWave& w, const std::vector<int>& chosen) {
+    if (w.part >= chosen.size()) return true;
+    return chosen[w.part] >= 0 && ((w.variations >> chosen[w.part]) & 1u) != 0;
+}
+
+// Whether the parts sound otherwise from one play to the next.
+bool VariesFromPlayToPlay(const std::vector<WavePart>& parts) {
+    return std::any_of(parts.begin(), parts.end(), [](const WavePart& p) { return std::popcount(p.candidates) > 1; });
+}
+
 class Assembler {
   public:
     Assembler(const seg::ReferenceResolver& resolver, std::uint32_t seed) : resolver_(resolver), seed_(seed) {}
@@ -90,7 +159,10 @@ class Assembler {
         seg::ReadStyleTracks(bytes, resolver_, styleTracks, warnings);
         seg::ExtraTracks extra;
         seg::ReadExtraTracks(out.file, extra, warnings);
+        ToMusicTime(extra.waves, out.file);
+        out.waveParts = WavePartsOf(extra);
         out.mutes = extra.mutes;
+        out.silent = extra.silent;
         std::vector<seg::EmbeddedObject> media;
         if (!extra.waves.empty() || !extra.triggers.empty()) seg::IndexEmbeddedObjects(bytes, media);
         // Motifs are composed with the segment's own styles, so that every
@@ -177,6 +249,8 @@ class Assembler {
         const double startFrame = double(item.startOffset) * data->sampleRate / 1e7;
         w.startFrame = static_cast<std::uint32_t>(std::min(startFrame, double(waves::kMaxFrames)));
         w.pchannel = item.pchannel;
+        w.part = item.part;
+        w.variations = item.variations;
         out.waves.push_back(std::move(w));
     }
 
@@ -231,11 +305,15 @@ class Assembler {
         } else if ((file = resolver_.findFileBytes(trigger.reference))) {
             bytes = *file;
         } else {
-            warnings.add({formats::Severity::Warning,
-                          "segment " + name,
-                          {},
-                          formats::kNoOffset,
-                          "segment " + name + " not triggered: not found"});
+            // Named once however often it is triggered.
+            const formats::Diagnostic missing{formats::Severity::Warning,
+                                              "segment " + name,
+                                              {},
+                                              formats::kNoOffset,
+                                              "segment " + name + " not triggered: not found"};
+            if (std::none_of(warnings.begin(), warnings.end(),
+                             [&](const formats::Diagnostic& d) { return d.message == missing.message; }))
+                warnings.add(missing);
             return;
         }
         ++loads_;
@@ -245,6 +323,12 @@ class Assembler {
             warnings.push_back("segment " + name + " not triggered: " + error);
             return;
         }
+        // A triggered segment plays its waves as chosen when it is read.
+        const std::vector<int> chosen =
+            WaveVariations(child.waveParts, seed_ + static_cast<std::uint32_t>(loads_)).next();
+        std::erase_if(child.waves, [&](const PlacedWave& w) { return !Chosen(w, chosen); });
+        for (auto& w : child.waves)
+            w.part = PlacedWave::kNoPart;
         merge(child, at, out);
         warnings.append(child.file.warnings, "in triggered segment " + name + ": ");
     }
@@ -303,11 +387,14 @@ double SecondsPerTick(const music::Sequence& s) {
     return us / 1e6 / std::max<std::uint32_t>(s.ticksPerQuarter, 1);
 }
 
-void AddWaves(const Assembled& a, music::Sequence& seq) {
+// The waves of `a` that play with the variations `chosen` of its parts.
+void AddWaves(const Assembled& a, music::Sequence& seq, const std::vector<int>& chosen) {
     const auto& h = a.file.header;
     const std::int64_t playStart = h.length > 0 ? std::clamp<std::int64_t>(h.playStart, 0, h.length) : 0;
     const bool open = seq.lengthTicks == 0; // no length of its own: the waves give it one
     std::map<const waves::WaveData*, std::uint32_t> index;
+    // Every variation's waves are listed and give an open segment its length,
+    // so that the passes of a play agree on both.
     for (const auto& w : a.waves) {
         const std::int64_t tick = w.time - playStart;
         if (tick < 0 || tick > std::numeric_limits<std::int32_t>::max()) continue;
@@ -326,7 +413,7 @@ void AddWaves(const Assembled& a, music::Sequence& seq) {
         item.loopStart = w.loopStart;
         item.loopEnd = w.loopEnd;
         item.startFrame = w.startFrame;
-        seq.waves.push_back(item);
+        if (Chosen(w, chosen)) seq.waves.push_back(item);
         if (open) {
             const double seconds = w.data->sampleRate ? double(w.data->frames()) / w.data->sampleRate : 0.0;
             const double end = item.endTick ? item.endTick : tick + std::ceil(seconds / SecondsPerTick(seq));
@@ -350,7 +437,7 @@ struct ComposeInput {
 bool LoadSegmentWithTracks(std::span<const std::uint8_t> bytes, const std::string& path, seg::ObjectCache& cache,
                            std::shared_ptr<const music::Sequence>& out, std::string* error,
                            formats::Diagnostics* diagnostics, std::uint32_t seed,
-                           std::shared_ptr<const ComposeInput>* recompose) {
+                           std::shared_ptr<const ComposeInput>* recompose, std::vector<std::string>* silent) {
     if (recompose) recompose->reset();
     seg::FolderReferenceResolver resolver(path, cache);
     Assembler assembler(resolver, seed);
@@ -360,13 +447,16 @@ bool LoadSegmentWithTracks(std::span<const std::uint8_t> bytes, const std::strin
     formats::Diagnostics notes = std::move(a.file.warnings);
     a.file.warnings.clear();
     seg::BuildSegmentSequence(a.file, *sequence, &notes);
-    AddWaves(a, *sequence);
+    // The load plays what the first pass of a play with its seed plays.
+    AddWaves(a, *sequence, WaveVariations(a.waveParts, seed).next());
     notes.setFile(path);
     if (diagnostics) *diagnostics = std::move(notes);
+    if (silent) *silent = a.silent;
     out = std::move(sequence);
 
     const std::size_t composed = a.styles ? a.styles->trackCount() : 0;
-    if (recompose && composed > 0 && a.composedAt + composed <= a.file.tracks.size()) {
+    const bool varies = composed > 0 || VariesFromPlayToPlay(a.waveParts);
+    if (recompose && varies && a.composedAt + composed <= a.file.tracks.size()) {
         auto input = std::make_shared<ComposeInput>();
         const auto& h = a.file.header;
         input->playStart = std::clamp<std::int64_t>(h.playStart, 0, std::max(h.length, 0));
@@ -388,6 +478,7 @@ std::vector<std::shared_ptr<const music::Sequence>> ComposePasses(const ComposeI
                                                                   const std::vector<TickSpan>& spans) {
     std::vector<std::shared_ptr<const music::Sequence>> out;
     composer::SegmentStyleComposer composer(input.base.styles, seed);
+    WaveVariations variations(input.base.waveParts, seed);
     constexpr std::int64_t kMaxTime = std::numeric_limits<std::int32_t>::max();
     auto segmentTime = [&](std::uint32_t tick) {
         return static_cast<std::int32_t>(std::min<std::int64_t>(input.playStart + tick, kMaxTime));
@@ -411,7 +502,7 @@ std::vector<std::shared_ptr<const music::Sequence>> ComposePasses(const ComposeI
                                 std::make_move_iterator(tracks.begin()), std::make_move_iterator(tracks.end()));
         auto sequence = std::make_shared<music::Sequence>();
         seg::BuildSegmentSequence(pass.file, *sequence, nullptr);
-        AddWaves(pass, *sequence);
+        AddWaves(pass, *sequence, variations.next());
         out.push_back(std::move(sequence));
     }
     return out;

@@ -34,11 +34,15 @@ struct ComposeInput;
 // missing or skipped goes to `diagnostics`, each report naming `path` as
 // its file. `seed` makes style composition repeatable. With `recompose`, a
 // segment whose own style track composes its music hands out what it takes
-// to compose it again (null for any other).
+// to compose it again (null for any other); so does a segment whose wave
+// parts choose among variations, for each play to choose anew. `silent`
+// receives what the segment holds that does not sound here, one entry per
+// kind.
 bool LoadSegmentWithTracks(std::span<const std::uint8_t> bytes, const std::string& path,
                            formats::segment::ObjectCache& cache, std::shared_ptr<const music::Sequence>& out,
                            std::string* error, formats::Diagnostics* diagnostics = nullptr, std::uint32_t seed = 0,
-                           std::shared_ptr<const ComposeInput>* recompose = nullptr);
+                           std::shared_ptr<const ComposeInput>* recompose = nullptr,
+                           std::vector<std::string>* silent = nullptr);
 
 // The seed the load composed with.
 std::uint32_t LoadSeedOf(const ComposeInput& input);

@@ -7,6 +7,8 @@
 #include "tests/support/StyleWriter.h"
 #include "tests/support/TestStyles.h"
 
+#include <QLabel>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -105,6 +107,21 @@ TEST_F(SegmentFaultTest, SegmentsNamingThemselvesEachOtherOrNothingStillPlay) {
         SCOPED_TRACE(c.name);
         EXPECT_TRUE(OpenAndSee(Folder() + "/" + c.name)) << FileLabel();
     }
+}
+
+// A wave dropped on the window plays as a segment; a script is no piece,
+// and the window says what it is and which segments it holds.
+TEST_F(SegmentFaultTest, WaveFilesPlayAndScriptsNameTheirSegments) {
+    Drop(Write("chime.wav", testtracks::WaveFile(std::vector<float>(22050, 0.2f), 22050, 1)));
+    EXPECT_TRUE(Playing()) << FileLabel();
+    form->StopPlayback();
+    Embedded song{{}, Reference{testtracks::kSegmentClass, std::nullopt, "", "C:\\Music\\Song.sgt"}};
+    song.classId = testtracks::kSegmentClass;
+    Drop(Write("game.spt", BuildScript({song})));
+    EXPECT_FALSE(Playing());
+    const QString shown = form->LabelFN->toolTip().isEmpty() ? form->LabelFN->text() : form->LabelFN->toolTip();
+    EXPECT_EQ(shown.toStdString(), "a script, not a piece: it holds the segment Song.sgt; open that");
+    ExpectIdleAndUsable();
 }
 
 TEST_F(SegmentFaultTest, StyleSegmentWhoseStyleIsMissingOrIsTheSegmentItself) {

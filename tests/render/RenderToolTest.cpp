@@ -446,6 +446,74 @@ TEST_F(RenderTool, ComposedSegmentExportWithASeedPlaysTheRenderedNotes) {
     EXPECT_GT(keys.size(), 2u);
 }
 
+// A piece that repeats past the render's limit: one line says so, and the
+// audio and the MIDI export both stop at the limit, a note cut there.
+TEST_F(RenderTool, ACutRenderSaysSoAndItsExportStopsAtTheSamePoint) {
+    testseg::SegmentSpec piece;
+    piece.header.length = 3 * 768; // a second and a half at 120 bpm, played 101 times
+    piece.header.repeats = 100;
+    piece.notes = {{0, 2000, 0, 60}};
+    const fs::path sgt = write("long.sgt", testseg::BuildSegment(piece));
+    const std::string tool = std::string("QORN_RENDER_MAX_SECONDS=5 ") + QORN_RENDER_TOOL + " --rate 11025 ";
+    for (const char* output : {"long.wav", "long.mid"}) {
+        const Outcome r = Shell(tool + q(sgt) + " " + q(dir_ / output));
+        EXPECT_EQ(r.status, 0) << r.out;
+        const std::string line = "qorn-render: warning: " + sgt.string() + ": cut at 5 s (it repeats 100 times)\n";
+        EXPECT_NE(r.out.find(line), std::string::npos) << r.out;
+    }
+    EXPECT_EQ(ReadAudio(dir_ / "long.wav").samples.size(), 5u * 11025 * 2);
+    const music::Sequence back = ReadMidi(dir_ / "long.mid");
+    const std::vector<Played> notes = NotesOf(back);
+    ASSERT_EQ(notes.size(), 4u);
+    EXPECT_EQ(notes.back().tick + notes.back().length, 5u * 1536); // cut in the fourth pass
+}
+
+// A wave file plays as a segment of that one wave (here in Microsoft
+// ADPCM); a segment that holds nothing that sounds here, and a script,
+// say what they hold.
+TEST_F(RenderTool, WaveFilesPlayAndFilesWithNothingToSoundSayWhatTheyHold) {
+    std::vector<float> tone(2 * 11025);
+    for (std::size_t i = 0; i < tone.size(); ++i)
+        tone[i] = 0.3f * static_cast<float>(std::sin(2.0 * 3.14159265358979 * 441.0 * double(i / 2) / 22050.0));
+    const fs::path wav = write("tone.wav", testtracks::AdpcmWaveFile(tone, 22050, 2));
+    const Outcome played = Tool("-q --rate 22050 --no-effects " + q(wav) + " " + q(dir_ / "out.wav"));
+    ASSERT_EQ(played.status, 0) << played.out;
+    const Audio out = ReadAudio(dir_ / "out.wav");
+    ASSERT_GE(out.samples.size(), tone.size());
+    double error = 0, signal = 0;
+    for (std::size_t i = 0; i < tone.size(); ++i) {
+        const double heard = out.samples[i] / 32768.0;
+        error += (heard - tone[i]) * (heard - tone[i]);
+        signal += double(tone[i]) * tone[i];
+    }
+    EXPECT_LT(error, 0.01 * signal);
+
+    const fs::path sgt =
+        write("effects.sgt", testtracks::WithTracks(testseg::BuildSegment({}), testtracks::QuietTracks()));
+    const Outcome silent = Tool(q(sgt) + " " + q(dir_ / "effects.wav"));
+    EXPECT_EQ(silent.status, 1);
+    EXPECT_NE(silent.out.find("nothing in " + sgt.string() +
+                              " can sound: it holds no note or wave, only parameter control (effect "
+                              "settings) and a script track, which do not sound here"),
+              std::string::npos)
+        << silent.out;
+
+    auto named = [](const std::string& file) {
+        testseg::Embedded e{{}, testseg::Reference{testtracks::kSegmentClass, std::nullopt, "", file}};
+        if (file.ends_with(".sgt")) e.classId = testtracks::kSegmentClass;
+        return e;
+    };
+    const fs::path spt =
+        write("game.spt", testseg::BuildScript({named("Intro.sgt"), named("Groove.sty"), named("Song.sgt")}));
+    const Outcome script = Tool(q(spt) + " " + q(dir_ / "game.wav"));
+    EXPECT_EQ(script.status, 1);
+    EXPECT_NE(script.out.find("cannot load " + spt.string() +
+                              ": a script, not a piece: it holds the segments Intro.sgt, Song.sgt; open "
+                              "one of those\n"),
+              std::string::npos)
+        << script.out;
+}
+
 // One segment whose style is missing (nothing of it can sound) and one file
 // that is no music among good ones.
 TEST_F(RenderTool, BatchGoesOnPastBadFilesAndCountsThem) {

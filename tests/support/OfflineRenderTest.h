@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <numbers>
+#include <optional>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -53,6 +54,7 @@ struct PlayOptions {
     int volumePosition = -1;     // -1: unchanged
     double tailSeconds = 1.0;
     double limitSeconds = 60.0;
+    std::optional<std::uint32_t> seed = std::nullopt; // the choices of variations
 };
 
 class OfflineRenderTest : public ::testing::Test {
@@ -82,6 +84,7 @@ class OfflineRenderTest : public ::testing::Test {
         EXPECT_TRUE(session_->load(path, &error)) << error;
         if (options.repeats != 0) session_->setRepeats(options.repeats);
         if (options.volumePosition >= 0) session_->setVolumePosition(options.volumePosition);
+        if (options.seed) session_->setCompositionSeed(*options.seed);
         EXPECT_TRUE(session_->play());
         return render::RenderToEnd(*session_, options.tailSeconds, options.limitSeconds);
     }

@@ -1,7 +1,8 @@
 // A small writer of segment files for tests: a header of any known size,
 // sequence, tempo, time-signature, system-exclusive and band tracks,
-// references to collections, a container with embedded collections, and
-// chunks and tracks a reader must skip. Record sizes can be made larger
+// references to collections, a container with embedded collections (or a
+// container or script file of its own), and chunks and tracks a reader
+// must skip. Record sizes can be made larger
 // than the ones a reader knows. Then (qorn::testtracks) the track kinds
 // beyond notes and bands: wave, mute, segment trigger, lyrics, marker,
 // parameter-control and script tracks, and wave files for them to play.
@@ -112,9 +113,10 @@ struct Band {
 };
 
 struct Embedded {
-    Bytes form = {}; // a whole RIFF form (a collection or a band)
+    Bytes form = {}; // a whole RIFF form (a collection or a band); none: only named
     std::optional<Reference> description = std::nullopt;
     std::string alias = {};
+    Guid classId = {}; // the class the entry's header names (none: zeros)
 };
 
 struct SegmentSpec {
@@ -164,7 +166,9 @@ inline Bytes ReferenceList(const Reference& r) {
     return List("DMRF", body);
 }
 
-inline Bytes TrackForm(const Guid& cls, const char* ckid, const char* fccType, const Bytes& data) {
+// `config`: the track's play flags ('trkx'), none when 0.
+inline Bytes TrackForm(const Guid& cls, const char* ckid, const char* fccType, const Bytes& data,
+                       std::uint32_t config = 0) {
     Bytes trkh = cls;
     PutU32(trkh, 0);
     PutU32(trkh, 1);
@@ -173,6 +177,12 @@ inline Bytes TrackForm(const Guid& cls, const char* ckid, const char* fccType, c
     for (int i = 0; i < 4; ++i)
         trkh.push_back(fccType ? static_cast<std::uint8_t>(fccType[i]) : 0);
     Bytes body = Chunk("trkh", trkh);
+    if (config != 0) {
+        Bytes trkx;
+        PutU32(trkx, config);
+        PutU32(trkx, 0);
+        Append(body, Chunk("trkx", trkx));
+    }
     Append(body, data);
     return Form("DMTK", body);
 }
@@ -202,6 +212,36 @@ inline Bytes BandForm(const Band& band, const SegmentSpec& plan) {
     Bytes body = List("UNFO", Chunk("UNAM", WideText("Band")));
     Append(body, List("lbil", items));
     return Form("DMBD", body);
+}
+
+// A container ('DMCN'), as a segment or a script carries it or as a file.
+inline Bytes ContainerForm(const std::vector<Embedded>& entries) {
+    Bytes cosl;
+    for (const auto& e : entries) {
+        Bytes cobl;
+        if (!e.alias.empty()) Append(cobl, Chunk("coba", WideText(e.alias)));
+        Bytes cobh = e.classId.empty() ? Bytes(16, 0) : e.classId;
+        cobh.resize(24, 0);
+        Append(cobl, Chunk("cobh", cobh));
+        if (e.description) Append(cobl, ReferenceList(*e.description));
+        Append(cobl, e.form);
+        Append(cosl, List("cobl", cobl));
+    }
+    Bytes conh;
+    PutU32(conh, 0);
+    Bytes dmcn = Chunk("conh", conh);
+    Append(dmcn, List("cosl", cosl));
+    return Form("DMCN", dmcn);
+}
+
+// A script ('DMSC') whose container holds `entries`, with a line of source.
+inline Bytes BuildScript(const std::vector<Embedded>& entries) {
+    Bytes schd;
+    PutU32(schd, 3);
+    Bytes body = Chunk("schd", schd);
+    Append(body, ContainerForm(entries));
+    Append(body, Chunk("scsr", WideText("dim x")));
+    return Form("DMSC", body);
 }
 
 inline Bytes BuildSegment(const SegmentSpec& plan) {
@@ -308,23 +348,7 @@ inline Bytes BuildSegment(const SegmentSpec& plan) {
     if (plan.guid) Append(body, Chunk("guid", *plan.guid));
     Append(body, List("UNFO", Chunk("UNAM", WideText("Test segment"))));
     if (plan.unknownChunks) Append(body, Chunk("what", Bytes(3, 9)));
-    if (!plan.container.empty()) {
-        Bytes cosl;
-        for (const auto& e : plan.container) {
-            Bytes cobl;
-            if (!e.alias.empty()) Append(cobl, Chunk("coba", WideText(e.alias)));
-            Bytes cobh(24, 0);
-            Append(cobl, Chunk("cobh", cobh));
-            if (e.description) Append(cobl, ReferenceList(*e.description));
-            Append(cobl, e.form);
-            Append(cosl, List("cobl", cobl));
-        }
-        Bytes conh;
-        PutU32(conh, 0);
-        Bytes dmcn = Chunk("conh", conh);
-        Append(dmcn, List("cosl", cosl));
-        Append(body, Form("DMCN", dmcn));
-    }
+    if (!plan.container.empty()) Append(body, ContainerForm(plan.container));
     Append(body, List("trkl", tracks));
     return Form("DMSG", body);
 }
@@ -440,6 +464,63 @@ inline Bytes WaveFile(const std::vector<float>& samples, std::uint32_t rate, std
     return Form("WAVE", body);
 }
 
+// The same as Microsoft ADPCM (mono or stereo, blocks of `blockBytes`),
+// each block predicting from the last sample only.
+inline Bytes AdpcmWaveFile(const std::vector<float>& samples, std::uint32_t rate, std::uint16_t channels,
+                           std::uint16_t blockBytes = 256) {
+    static constexpr int kAdapt[16] = {230, 230, 230, 230, 307, 409, 512, 614, 768, 614, 512, 409, 307, 230, 230, 230};
+    const std::size_t framesPerBlock = (blockBytes - 7u * channels) * 2u / channels + 2;
+    const std::size_t frames = samples.size() / channels;
+    auto at = [&](std::size_t frame, std::size_t c) {
+        return frame < frames ? int(std::lround(std::clamp(samples[frame * channels + c], -1.0f, 1.0f) * 32767.0f)) : 0;
+    };
+    Bytes data;
+    for (std::size_t first = 0; first < frames; first += framesPerBlock) {
+        int delta[2] = {16, 16}, s1[2] = {}, s2[2] = {};
+        for (std::size_t c = 0; c < channels; ++c)
+            data.push_back(0); // predictor (1, 0)
+        for (std::size_t c = 0; c < channels; ++c)
+            PutU16(data, 16);
+        for (std::size_t c = 0; c < channels; ++c)
+            PutU16(data, static_cast<std::uint16_t>(s1[c] = at(first + 1, c)));
+        for (std::size_t c = 0; c < channels; ++c)
+            PutU16(data, static_cast<std::uint16_t>(s2[c] = at(first, c)));
+        std::vector<int> codes;
+        for (std::size_t f = first + 2; f < first + framesPerBlock; ++f)
+            for (std::size_t c = 0; c < channels; ++c) {
+                const int code = std::clamp(int(std::lround(double(at(f, c) - s1[c]) / delta[c])), -8, 7);
+                s2[c] = s1[c];
+                s1[c] = std::clamp(s1[c] + code * delta[c], -32768, 32767);
+                delta[c] = std::max(kAdapt[code & 0xF] * delta[c] / 256, 16);
+                codes.push_back(code & 0xF);
+            }
+        for (std::size_t i = 0; i < codes.size(); i += 2)
+            data.push_back(static_cast<std::uint8_t>(codes[i] << 4 | (i + 1 < codes.size() ? codes[i + 1] : 0)));
+    }
+    static constexpr std::int16_t kCoefficients[7][2] = {{256, 0}, {512, -256}, {0, 0},     {192, 64},
+                                                         {240, 0}, {460, -208}, {392, -232}};
+    Bytes fmt;
+    PutU16(fmt, 2);
+    PutU16(fmt, channels);
+    PutU32(fmt, rate);
+    PutU32(fmt, rate * blockBytes / std::uint32_t(framesPerBlock));
+    PutU16(fmt, blockBytes);
+    PutU16(fmt, 4);
+    PutU16(fmt, 32);
+    PutU16(fmt, static_cast<std::uint16_t>(framesPerBlock));
+    PutU16(fmt, 7);
+    for (const auto& pair : kCoefficients) {
+        PutU16(fmt, static_cast<std::uint16_t>(pair[0]));
+        PutU16(fmt, static_cast<std::uint16_t>(pair[1]));
+    }
+    Bytes fact;
+    PutU32(fact, static_cast<std::uint32_t>(frames));
+    Bytes body = Chunk("fmt ", fmt);
+    Append(body, Chunk("fact", fact));
+    Append(body, Chunk("data", data));
+    return Form("WAVE", body);
+}
+
 // Wave item flag: play the wave once even where it has a loop.
 inline constexpr std::uint32_t kIgnoreLoops = 0x20;
 
@@ -451,15 +532,27 @@ struct WaveItem {
     std::uint32_t flags = 0;
     std::int64_t startOffset = 0; // 100 ns
     Reference wave;
+    std::uint32_t variations = 0xFFFFFFFFu;
 };
 
 struct WavePart {
     std::int32_t volume = 0;
     std::uint32_t pchannel = 0;
     std::vector<WaveItem> items;
+    std::uint32_t variations = 0xFFFFFFFFu;
+    std::uint32_t lock = 0;
+    std::uint32_t order = 0; // 0 sequential, 1 random, 2 random start, 3 no repeat, 4 random row
 };
 
-inline Bytes WaveTrack(const std::vector<WavePart>& parts, std::int32_t trackVolume = 0) {
+struct WaveTrackStyle {
+    // The item record of the later tools (72 bytes, with volume and pitch
+    // ranges); false: the 64 bytes of the first ones.
+    bool itemRanges = true;
+    // Times and durations in 100 ns units.
+    bool clockTime = false;
+};
+
+inline Bytes WaveTrack(const std::vector<WavePart>& parts, std::int32_t trackVolume = 0, WaveTrackStyle style = {}) {
     Bytes wath;
     PutU32(wath, static_cast<std::uint32_t>(trackVolume));
     PutU32(wath, 0);
@@ -467,17 +560,17 @@ inline Bytes WaveTrack(const std::vector<WavePart>& parts, std::int32_t trackVol
     for (const auto& part : parts) {
         Bytes waph;
         PutU32(waph, static_cast<std::uint32_t>(part.volume));
-        PutU32(waph, 0xFFFFFFFFu);
+        PutU32(waph, part.variations);
         PutU32(waph, part.pchannel);
-        PutU32(waph, 0);
-        PutU32(waph, 0);
+        PutU32(waph, part.lock);
+        PutU32(waph, part.order);
         PutU32(waph, 0);
         Bytes items;
         for (const auto& it : part.items) {
             Bytes waih;
             PutU32(waih, static_cast<std::uint32_t>(it.volume));
             PutU32(waih, 0);
-            PutU32(waih, 0xFFFFFFFFu);
+            PutU32(waih, it.variations);
             PutU32(waih, 0); // alignment of the 64-bit times
             PutU64(waih, it.time);
             PutU64(waih, it.startOffset);
@@ -487,9 +580,11 @@ inline Bytes WaveTrack(const std::vector<WavePart>& parts, std::int32_t trackVol
             PutU32(waih, it.loopStart);
             PutU32(waih, it.loopEnd);
             PutU32(waih, it.flags);
-            PutU16(waih, 0);
-            PutU16(waih, 0);
-            PutU32(waih, 0);
+            if (style.itemRanges) {
+                PutU16(waih, 0);
+                PutU16(waih, 0);
+                PutU32(waih, 0);
+            }
             Bytes wave = Chunk("waih", waih);
             Append(wave, ReferenceList(it.wave));
             Append(items, List("wave", wave));
@@ -498,7 +593,7 @@ inline Bytes WaveTrack(const std::vector<WavePart>& parts, std::int32_t trackVol
         Append(wavp, List("wavi", items));
         Append(body, List("wavp", wavp));
     }
-    return TrackForm(kWaveTrack, nullptr, "wavt", List("wavt", body));
+    return TrackForm(kWaveTrack, nullptr, "wavt", List("wavt", body), 0x10 | (style.clockTime ? 0x40 : 0));
 }
 
 struct Mute {

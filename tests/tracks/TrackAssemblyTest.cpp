@@ -2,6 +2,7 @@
 // way the loader loads them, checked in the Sequence they become.
 #include "platform/formats/segment/SegmentReader.h"
 #include "platform/formats/segment/tracks/ExtraTracks.h"
+#include "platform/loader/Segment.h"
 #include "platform/loader/SegmentAssembly.h"
 #include "platform/waves/WaveData.h"
 #include "tests/segments/TestSupport.h"
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
@@ -46,11 +48,12 @@ class TrackAssembly : public ::testing::Test {
         EXPECT_TRUE(platform::LoadSegmentWithTracks(bytes, path, cache_, seq, &error, &warnings_)) << error;
         return seq;
     }
-    bool warned(const std::string& part) const {
-        for (const auto& w : warnings_)
-            if (w.message.find(part) != std::string::npos) return true;
-        return false;
+    std::size_t warnings(const std::string& part) const {
+        return std::size_t(std::count_if(warnings_.begin(), warnings_.end(), [&](const formats::Diagnostic& w) {
+            return w.message.find(part) != std::string::npos;
+        }));
     }
+    bool warned(const std::string& part) const { return warnings(part) > 0; }
 
     fs::path dir_;
     formats::segment::ObjectCache cache_;
@@ -126,6 +129,47 @@ TEST_F(TrackAssembly, WavesAloneGiveTheSegmentItsLength) {
     EXPECT_NEAR(double(seq->lengthTicks), 768 + 1536, 2); // the wave ends a second after it starts
 }
 
+TEST_F(TrackAssembly, EachPassPlaysTheNextVariationOfASequentialPart) {
+    write("short.wav", WaveFile(std::vector<float>(100, 0.5f), 8000, 1));
+    write("long.wav", WaveFile(std::vector<float>(200, 0.5f), 8000, 1));
+    WaveItem a{0, 0, 0, 0, 0, 0, 0, FileRef("short.wav", kWaveClass)};
+    WaveItem b{0, 0, 0, 0, 0, 0, 0, FileRef("long.wav", kWaveClass)};
+    a.variations = 1;
+    b.variations = 2;
+    SegmentSpec plan;
+    plan.header.length = 768;
+    const Bytes bytes = WithTracks(BuildSegment(plan), WaveTrack({{0, 0, {a, b}, 3, 0, 0}}));
+    std::shared_ptr<const music::Sequence> seq;
+    std::shared_ptr<const platform::ComposeInput> recompose;
+    std::string error;
+    ASSERT_TRUE(
+        platform::LoadSegmentWithTracks(bytes, write("seq.sgt", bytes), cache_, seq, &error, nullptr, 0, &recompose));
+    ASSERT_TRUE(recompose); // each play chooses again
+    auto* segment = new platform::Segment(seq, recompose);
+    segment->SetRepeats(3);
+    const auto play = segment->playable().sequence;
+    std::vector<std::pair<std::uint32_t, std::size_t>> heard; // tick, frames of the wave
+    for (const auto& w : play->waves)
+        heard.emplace_back(w.tick, play->waveData[w.wave]->frames());
+    EXPECT_EQ(heard,
+              (std::vector<std::pair<std::uint32_t, std::size_t>>{{0, 100}, {768, 200}, {1536, 100}, {2304, 200}}));
+    segment->Release();
+}
+
+TEST_F(TrackAssembly, ClockTimeWaveTrackIsPlacedInSeconds) {
+    write("c.wav", WaveFile(std::vector<float>(8000, 0.5f), 8000, 1));
+    SegmentSpec plan;
+    plan.header.length = 8 * 768;
+    plan.tempos = {{0, 60.0}};                                                               // a second a beat
+    const WaveItem item{15'000'000, 5'000'000, 0, 0, 0, 0, 0, FileRef("c.wav", kWaveClass)}; // 1.5 s, for 0.5 s
+    const auto seq =
+        load("clock.sgt", WithTracks(BuildSegment(plan), WaveTrack({{0, 0, {item}}}, 0, {.clockTime = true})));
+    ASSERT_TRUE(seq);
+    ASSERT_EQ(seq->waves.size(), 1u);
+    EXPECT_EQ(seq->waves[0].tick, 1152u);
+    EXPECT_EQ(seq->waves[0].endTick, 1152u + 384);
+}
+
 TEST_F(TrackAssembly, MuteTrackSilencesAndRemapsPChannels) {
     const Bytes mutes = MuteTrack({{2 * 768, 1}, {4 * 768, 1, 1}, {6 * 768, 0, 5}});
     const auto seq = load("mute.sgt", WithTracks(BuildSegment(TwoChannels()), mutes));
@@ -148,7 +192,8 @@ TEST_F(TrackAssembly, TriggeredSegmentPlaysAtItsTime) {
     primary.tempos = {{0, 100.0}};
     const Bytes triggers = TriggerTrack({{3 * 768, FileRef("child.sgt", kSegmentClass)},
                                          {7 * 768, FileRef("child.sgt", kSegmentClass)},
-                                         {0, FileRef("absent.sgt", kSegmentClass)}});
+                                         {0, FileRef("absent.sgt", kSegmentClass)},
+                                         {768, FileRef("absent.sgt", kSegmentClass)}});
     const auto seq = load("primary.sgt", WithTracks(BuildSegment(primary), triggers));
     ASSERT_TRUE(seq);
     std::vector<testseg::NoteEvent> child2;
@@ -163,7 +208,7 @@ TEST_F(TrackAssembly, TriggeredSegmentPlaysAtItsTime) {
     EXPECT_EQ(child2[2].key, 84);
     ASSERT_EQ(seq->tempos.size(), 1u);
     EXPECT_EQ(seq->tempos[0].microsecondsPerQuarter, 600000u);
-    EXPECT_TRUE(warned("absent.sgt"));
+    EXPECT_EQ(warnings("absent.sgt"), 1u); // once, however often it is triggered
 }
 
 TEST_F(TrackAssembly, EmbeddedTriggeredSegmentPlays) {
@@ -266,8 +311,14 @@ TEST_F(TrackAssembly, SelfTriggeringSegmentsEndInBoundedTime) {
 
 TEST_F(TrackAssembly, QuietTracksLeaveThePieceAsItWas) {
     const auto plain = load("plain.sgt", BuildSegment(TwoChannels()));
-    const auto quiet = load("quiet.sgt", WithTracks(BuildSegment(TwoChannels()), QuietTracks()));
+    Bytes twice = QuietTracks();
+    Append(twice, QuietTracks());
+    const auto quiet = load("quiet.sgt", WithTracks(BuildSegment(TwoChannels()), twice));
     ASSERT_TRUE(plain && quiet);
+    // What would sound through effects or scripts is named once; lyrics and markers not at all.
+    EXPECT_EQ(warnings("parameter-control track"), 1u);
+    EXPECT_EQ(warnings("script track"), 1u);
+    EXPECT_EQ(warnings_.size(), 2u);
     EXPECT_EQ(testseg::Notes(*quiet), testseg::Notes(*plain));
     EXPECT_EQ(quiet->lengthTicks, plain->lengthTicks);
     EXPECT_TRUE(quiet->waves.empty());

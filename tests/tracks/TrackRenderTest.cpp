@@ -1,6 +1,7 @@
 // Wave, mute and trigger tracks heard through the real stack (loader,
 // performance, synthesizer) rendered offline: a wave lines up with its time
-// to the frame, with its volume, its loop and the master volume; a muted
+// to the frame, with its volume, its loop and the master volume, every time
+// it is placed, one variation of its part at a time; a muted
 // channel is silent; a triggered segment's notes come in at their times.
 #include "app/render/OfflineSession.h"
 #include "tests/support/OfflineRenderTest.h"
@@ -13,6 +14,7 @@
 #include <fstream>
 #include <numbers>
 #include <random>
+#include <set>
 #include <unistd.h>
 
 namespace qorn::testtracks {
@@ -62,9 +64,10 @@ std::pair<std::size_t, double> BestMatch(const render::RenderedAudio& a, const s
 
 class TrackRender : public test::OfflineRenderTest {
   protected:
-    render::RenderedAudio play(const std::string& path, int volumePosition = -1) {
-        return OfflineRenderTest::play(path,
-                                       {.volumePosition = volumePosition, .tailSeconds = 0.5, .limitSeconds = 30.0});
+    render::RenderedAudio play(const std::string& path, int volumePosition = -1,
+                               std::optional<std::uint32_t> seed = std::nullopt) {
+        return OfflineRenderTest::play(
+            path, {.volumePosition = volumePosition, .tailSeconds = 0.5, .limitSeconds = 30.0, .seed = seed});
     }
 };
 
@@ -90,6 +93,61 @@ TEST_F(TrackRender, WaveIsHeardAtItsTimeWithItsVolume) {
         RecordProperty("lag_error_frames_" + std::to_string(tick), std::to_string(double(lag) - double(expected)));
         EXPECT_NEAR(value, level, 0.05 * level);
     }
+}
+
+TEST_F(TrackRender, WavePlacedAgainAndAgainSoundsEveryTime) {
+    // Items of the first authoring tools: 64 bytes, no volume and pitch ranges.
+    const auto burst = Noise(2205, 0.4f, 5);
+    write("again.wav", WaveFile(burst, kRate, 1));
+    SegmentSpec plan;
+    plan.header.length = 4 * 768;
+    WavePart part;
+    for (std::int64_t i = 0; i < 3; ++i)
+        part.items.push_back({i * 768 + 50, 384, 0, 0, 0, 0, 0, FileRef("again.wav", kWaveClass)});
+    const auto audio =
+        play(write("again.sgt", WithTracks(BuildSegment(plan), WaveTrack({part}, 0, {.itemRanges = false}))));
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE("placing " + std::to_string(i));
+        const std::size_t expected = FrameOf(i * 768 + 50);
+        const auto [lag, value] = BestMatch(audio, burst, expected - 200, expected + 200);
+        EXPECT_NEAR(double(lag), double(expected), 2.0);
+        EXPECT_NEAR(value, 1.0, 0.05);
+    }
+}
+
+TEST_F(TrackRender, WavePartPlaysOneVariationAndTheSeedChoosesIt) {
+    // A part of two variations picked at random, and a part locked to it
+    // that answers each with a wave of its own a beat later.
+    std::vector<std::vector<float>> bursts;
+    for (unsigned i = 0; i < 4; ++i) {
+        bursts.push_back(Noise(2205, 0.4f, 20 + i));
+        write("v" + std::to_string(i) + ".wav", WaveFile(bursts.back(), kRate, 1));
+    }
+    auto item = [](int wave, std::uint32_t variations, std::int64_t time) {
+        WaveItem w{time, 0, 0, 0, 0, 0, 0, FileRef("v" + std::to_string(wave) + ".wav", kWaveClass)};
+        w.variations = variations;
+        return w;
+    };
+    const WavePart lead{0, 0, {item(0, 1, 0), item(1, 2, 0)}, 3, 7, 1};
+    const WavePart follower{0, 0, {item(2, 1, 768), item(3, 2, 768)}, 3, 7, 1};
+    SegmentSpec plan;
+    plan.header.length = 2 * 768;
+    const std::string path = write("vary.sgt", WithTracks(BuildSegment(plan), WaveTrack({lead, follower})));
+    std::set<bool> firstChosen;
+    for (std::uint32_t seed = 1; seed <= 6; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        const auto audio = play(path, -1, seed);
+        const std::size_t beat = FrameOf(768);
+        const double a = BestMatch(audio, bursts[0], 0, 20).second, b = BestMatch(audio, bursts[1], 0, 20).second;
+        const double c = BestMatch(audio, bursts[2], beat - 20, beat + 20).second;
+        const double d = BestMatch(audio, bursts[3], beat - 20, beat + 20).second;
+        EXPECT_NEAR(std::max(a, b), 1.0, 0.05); // one of them, whole
+        EXPECT_LT(std::min(a, b), 0.1);         // and not the other
+        EXPECT_NEAR(std::max(c, d), 1.0, 0.05);
+        EXPECT_EQ(a > b, c > d); // the locked part follows
+        firstChosen.insert(a > b);
+    }
+    EXPECT_EQ(firstChosen.size(), 2u);
 }
 
 TEST_F(TrackRender, WaveFollowsMasterVolume) {

@@ -118,7 +118,7 @@ TEST_F(DropTest, ExtensionDecidesWhetherADropIsTaken) {
         bool taken;
     };
     const Case cases[] = {{"song.mid", true},   {"SONG.MID", true},  {"Tune.Sgt", true},  {"a.SGP", true},
-                          {"song.midi", false}, {"song.rmi", false}, {"song.wav", false}, {"mid", false},
+                          {"song.midi", false}, {"song.rmi", false}, {"song.WAV", true},  {"mid", false},
                           {"songmid", false},   {"song.m1d", false}, {"x.sgt.txt", false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -38,11 +38,21 @@ bool Describe(const riff::Chunk& form, std::span<const std::uint8_t> file, Embed
     return true;
 }
 
-// The entries of a 'DMCN' container: each carries an object, the
-// reference that describes it and an alias file name.
-void IndexContainer(const riff::Chunk& form, std::span<const std::uint8_t> file, std::vector<EmbeddedObject>& objects,
-                    Diagnostics& warnings) {
-    riff::ChunkReader chunks = riff::ChunkReader::childrenOf(form);
+// One entry of a 'DMCN' container as stored: the class its header names,
+// an alias file name, the reference that describes it, and the object
+// itself when the entry carries it.
+struct RawEntry {
+    bool hasClass = false;
+    platform::GUID classId{};
+    std::string alias;
+    ObjectReference description;
+    bool described = false;
+    riff::Chunk form;
+    bool carried = false;
+};
+
+template <typename F> void ForEachEntry(const riff::Chunk& container, Diagnostics& warnings, F&& take) {
+    riff::ChunkReader chunks = riff::ChunkReader::childrenOf(container);
     riff::Chunk c;
     while (chunks.next(c)) {
         if (!c.isForm(ByteReader::fourCC("cosl"))) continue;
@@ -50,38 +60,49 @@ void IndexContainer(const riff::Chunk& form, std::span<const std::uint8_t> file,
         riff::Chunk entry;
         while (entries.next(entry)) {
             if (!entry.isForm(ByteReader::fourCC("cobl"))) continue;
-            std::string alias;
-            ObjectReference description;
-            bool described = false;
-            EmbeddedObject obj;
-            bool haveObject = false;
+            RawEntry raw;
             riff::ChunkReader parts = riff::ChunkReader::childrenOf(entry);
             riff::Chunk p;
             while (parts.next(p)) {
-                if (p.id == ByteReader::fourCC("coba")) {
-                    alias = riff::ReadUtf16Text(p.body);
+                if (p.id == ByteReader::fourCC("cobh")) {
+                    ByteReader r = p.body;
+                    raw.hasClass = riff::ReadGuid(r, raw.classId);
+                } else if (p.id == ByteReader::fourCC("coba")) {
+                    raw.alias = riff::ReadUtf16Text(p.body);
                 } else if (p.isForm(ByteReader::fourCC("DMRF"))) {
-                    described = ReadObjectReference(p, description, nullptr);
-                } else if (!haveObject && Describe(p, file, obj)) {
-                    haveObject = true;
+                    raw.described = ReadObjectReference(p, raw.description, nullptr);
+                } else if (!raw.carried && p.id == riff::kRiff) {
+                    raw.form = p;
+                    raw.carried = true;
                 }
             }
             parts.reportTo(warnings);
-            if (!haveObject) continue; // only named, not carried: found like any other reference
-            if (described) {
-                if (!obj.hasGuid && description.hasObject) {
-                    obj.hasGuid = true;
-                    obj.guid = description.object;
-                }
-                if (obj.name.empty()) obj.name = description.name;
-                obj.file = description.file;
-            }
-            if (obj.file.empty()) obj.file = alias;
-            objects.push_back(std::move(obj));
+            take(raw);
         }
         entries.reportTo(warnings);
     }
     chunks.reportTo(warnings);
+}
+
+// The objects a 'DMCN' container carries, each with the name and file its
+// reference or alias gives it.
+void IndexContainer(const riff::Chunk& form, std::span<const std::uint8_t> file, std::vector<EmbeddedObject>& objects,
+                    Diagnostics& warnings) {
+    ForEachEntry(form, warnings, [&](const RawEntry& raw) {
+        EmbeddedObject obj;
+        // Only named, not carried: found like any other reference.
+        if (!raw.carried || !Describe(raw.form, file, obj)) return;
+        if (raw.described) {
+            if (!obj.hasGuid && raw.description.hasObject) {
+                obj.hasGuid = true;
+                obj.guid = raw.description.object;
+            }
+            if (obj.name.empty()) obj.name = raw.description.name;
+            obj.file = raw.description.file;
+        }
+        if (obj.file.empty()) obj.file = raw.alias;
+        objects.push_back(std::move(obj));
+    });
 }
 
 } // namespace
@@ -136,6 +157,27 @@ int MatchEmbedded(const ObjectReference& ref, std::uint32_t formType, const std:
     if (found < 0 && !ref.name.empty())
         found = find([&](const EmbeddedObject& o) { return !o.name.empty() && o.name == ref.name; });
     return found;
+}
+
+std::vector<ContainerEntry> ReadContainerEntries(const riff::Chunk& container, std::span<const std::uint8_t> file) {
+    std::vector<ContainerEntry> out;
+    Diagnostics ignored; // what is listed is named, not played
+    ForEachEntry(container, ignored, [&](const RawEntry& raw) {
+        ContainerEntry e;
+        e.hasClass = raw.hasClass;
+        e.classId = raw.classId;
+        e.carried = raw.carried;
+        EmbeddedObject obj;
+        if (raw.carried && Describe(raw.form, file, obj)) e.name = obj.name;
+        if (raw.described && !raw.description.file.empty())
+            e.name = BaseFileName(raw.description.file);
+        else if (!raw.alias.empty())
+            e.name = BaseFileName(raw.alias);
+        else if (e.name.empty() && raw.described)
+            e.name = raw.description.name;
+        out.push_back(std::move(e));
+    });
+    return out;
 }
 
 } // namespace qorn::formats::segment

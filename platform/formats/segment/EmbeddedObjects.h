@@ -26,6 +26,18 @@ void IndexEmbeddedObjects(const riff::Chunk& root, std::span<const std::uint8_t>
 // The same for a whole segment file; nothing when it is not one.
 void IndexEmbeddedObjects(std::span<const std::uint8_t> segmentFile, std::vector<EmbeddedObject>& objects);
 
+// An entry of a 'DMCN' container (a container file, or the one a script
+// carries), carried in it or only named by it.
+struct ContainerEntry {
+    bool hasClass = false;
+    platform::GUID classId{}; // the class of object it holds
+    // Its file name (or, lacking one, its own name).
+    std::string name;
+    bool carried = false;
+};
+// The entries of the container form `container` of the file `file`.
+std::vector<ContainerEntry> ReadContainerEntries(const riff::Chunk& container, std::span<const std::uint8_t> file);
+
 // The object a reference names among `objects` (of the given form type),
 // by GUID, then file name (without case or folders), then name; -1 if none.
 int MatchEmbedded(const ObjectReference& ref, std::uint32_t formType, const std::vector<EmbeddedObject>& objects);

@@ -44,6 +44,11 @@ struct TrackHeader {
     std::uint32_t groups = 0;
     std::uint32_t chunkId = 0;
     std::uint32_t formType = 0;
+    // How the track plays ('trkx' flags; 0 when the file has none).
+    std::uint32_t config = 0;
+
+    static constexpr std::uint32_t kPlaysInClockTime = 0x40;
+    bool playsInClockTime() const { return (config & kPlaysInClockTime) != 0; }
 };
 
 // A note or other MIDI message of a sequence track.
@@ -181,6 +186,8 @@ struct SegmentFile {
     std::vector<Track> tracks;
     // Collections the bands use (deduplicated), embedded or referenced.
     std::vector<std::shared_ptr<const dls::Collection>> collections;
+    // The segment carries an audiopath configuration ('DMAP' form).
+    bool holdsAudioPathConfig = false;
     // Problems that did not stop the read (skipped chunks, references not
     // found), one line each.
     Diagnostics warnings;

@@ -102,6 +102,10 @@ void ReadTrack(const riff::Chunk& form, std::span<const std::uint8_t> file, Segm
                      r.readFourCC(track.header.formType);
         break;
     }
+    for (const auto& p : parts) {
+        ByteReader r = p.body;
+        if (p.id == ByteReader::fourCC("trkx") && r.readU32LE(track.header.config)) break;
+    }
     if (!haveHeader) {
         riff::Warn(seg.warnings, "track without a usable 'trkh' header skipped", form);
         return;
@@ -288,6 +292,8 @@ bool ReadSegmentFile(std::span<const std::uint8_t> bytes, SegmentFile& out, cons
             seg.hasGuid = riff::ReadGuid(r, seg.guid);
         } else if (c.isForm(ByteReader::fourCC("UNFO"))) {
             seg.name = ReadUnfoName(c);
+        } else if (c.id == riff::kRiff && c.type == ByteReader::fourCC("DMAP")) {
+            seg.holdsAudioPathConfig = true;
         } else if (c.isForm(ByteReader::fourCC("trkl"))) {
             riff::ChunkReader tracks = riff::ChunkReader::childrenOf(c);
             riff::Chunk t;

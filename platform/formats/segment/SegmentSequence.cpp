@@ -113,26 +113,12 @@ class Builder {
         if (warnings_) warnings_->push_back(std::move(text));
     }
 
-    void buildTempoMap() {
-        std::vector<TempoItem> items;
-        for (const auto& track : seg_.tracks)
-            if (track.kind == Track::Kind::Tempo) items.insert(items.end(), track.tempos.begin(), track.tempos.end());
-        std::stable_sort(items.begin(), items.end(), [](auto& a, auto& b) { return a.time < b.time; });
-        for (const auto& t : items) {
-            const double bpm = std::clamp(t.beatsPerMinute, 1.0, 1000.0);
-            tempos_.push_back({std::max<std::int64_t>(t.time, 0), static_cast<std::uint32_t>(std::lround(60e6 / bpm))});
-        }
-    }
+    void buildTempoMap() { tempos_ = SegmentTempoMap(seg_); }
 
     void computeLength() {
         const auto& h = seg_.header;
         std::int64_t length = h.length;
-        if (h.lengthIsClockTime()) {
-            std::vector<music::TempoChange> map;
-            for (const auto& t : tempos_)
-                map.push_back({static_cast<std::uint32_t>(std::min<std::int64_t>(t.tick, UINT32_MAX)), t.usPerQuarter});
-            length = ClockTimeToTicks(map, kTicksPerQuarter, h.clockLength);
-        }
+        if (h.lengthIsClockTime()) length = ClockTimeToTicks(tempos_, kTicksPerQuarter, h.clockLength);
         length_ = std::clamp<std::int64_t>(length, 0, std::numeric_limits<std::int32_t>::max());
         playStart_ = std::clamp<std::int64_t>(h.playStart, 0, length_);
         if (length_ == 0) {
@@ -442,12 +428,12 @@ class Builder {
         }
 
         for (const auto& t : tempos_) {
-            const auto tick = static_cast<std::uint32_t>(std::max<std::int64_t>(t.tick - playStart_, 0));
+            const auto tick = static_cast<std::uint32_t>(std::max<std::int64_t>(std::int64_t(t.tick) - playStart_, 0));
             if (tick >= length && tick > 0) break;
             if (!out_.tempos.empty() && out_.tempos.back().tick == tick)
-                out_.tempos.back().microsecondsPerQuarter = t.usPerQuarter;
+                out_.tempos.back().microsecondsPerQuarter = t.microsecondsPerQuarter;
             else
-                out_.tempos.push_back({tick, t.usPerQuarter});
+                out_.tempos.push_back({tick, t.microsecondsPerQuarter});
         }
 
         out_.lengthTicks = static_cast<std::uint32_t>(length);
@@ -468,15 +454,10 @@ class Builder {
         out_.collections = seg_.collections;
     }
 
-    struct Tempo {
-        std::int64_t tick;
-        std::uint32_t usPerQuarter;
-    };
-
     const SegmentFile& seg_;
     music::Sequence& out_;
     Diagnostics* warnings_;
-    std::vector<Tempo> tempos_;
+    std::vector<music::TempoChange> tempos_; // segment time
     std::int64_t length_ = 0;
     std::int64_t playStart_ = 0;
     std::vector<Pending> pending_;
@@ -490,6 +471,20 @@ class Builder {
 };
 
 } // namespace
+
+std::vector<music::TempoChange> SegmentTempoMap(const SegmentFile& segment) {
+    std::vector<TempoItem> items;
+    for (const auto& track : segment.tracks)
+        if (track.kind == Track::Kind::Tempo) items.insert(items.end(), track.tempos.begin(), track.tempos.end());
+    std::stable_sort(items.begin(), items.end(), [](auto& a, auto& b) { return a.time < b.time; });
+    std::vector<music::TempoChange> map;
+    for (const auto& t : items) {
+        const double bpm = std::clamp(t.beatsPerMinute, 1.0, 1000.0);
+        map.push_back(
+            {static_cast<std::uint32_t>(std::max(t.time, 0)), static_cast<std::uint32_t>(std::lround(60e6 / bpm))});
+    }
+    return map;
+}
 
 std::uint32_t ClockTimeToTicks(const std::vector<music::TempoChange>& tempos, std::uint32_t ticksPerQuarter,
                                std::int64_t clockTime) {

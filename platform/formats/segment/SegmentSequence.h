@@ -14,6 +14,9 @@ namespace qorn::formats::segment {
 // (events past the end, damaged loop points) are added to `warnings`.
 void BuildSegmentSequence(const SegmentFile& segment, music::Sequence& out, Diagnostics* warnings);
 
+// The tempo changes of the segment's tempo tracks, in segment time.
+std::vector<music::TempoChange> SegmentTempoMap(const SegmentFile& segment);
+
 // Ticks reached after `clockTime` (100 ns units) under the tempo map.
 std::uint32_t ClockTimeToTicks(const std::vector<music::TempoChange>& tempos, std::uint32_t ticksPerQuarter,
                                std::int64_t clockTime);

@@ -1,7 +1,8 @@
 // Wave track: LIST 'wavt' holding the track header 'wath' (volume, flags)
 // and one LIST 'wavp' per part: 'waph' (volume, variations, PChannel, lock,
 // flags, index) and LIST 'wavi' of LIST 'wave' items, each an item header
-// 'waih' and a reference (LIST 'DMRF') to its wave.
+// 'waih' and a reference (LIST 'DMRF') to its wave. A part plays one of
+// its variations at a time: the items of that variation.
 #include "ExtraTracks.h"
 #include "TrackClasses.h"
 
@@ -30,16 +31,21 @@ bool ReadI64(ByteReader& r, std::int64_t& v) {
 }
 
 // Volume, pitch, variations, then four 64-bit times (start, start offset,
-// reserved, duration), logical time, loop start and end, flags. Writers
-// align the times to 8 bytes (a 72-byte record); a packed record is 68.
+// reserved, duration), logical time, loop start and end, flags, and in
+// later versions the ranges of volume and pitch. Writers align the times
+// to 8 bytes, so a record whose size is a multiple of 8 (64 bytes, 72 with
+// the ranges) has 4 bytes of padding before them; a packed one (60, 68)
+// has none.
+constexpr std::size_t kItemHeaderMin = 60;
+
 bool ReadItemHeader(const riff::Chunk& c, WaveTrackItem& item) {
     ByteReader r = c.body;
-    if (r.size() < 64) return false;
-    std::uint32_t volume = 0, pitch = 0, variations = 0;
+    if (r.size() < kItemHeaderMin) return false;
+    std::uint32_t volume = 0, pitch = 0;
     r.readU32LE(volume);
     r.readU32LE(pitch);
-    r.readU32LE(variations);
-    if (r.size() >= 72) r.skip(4);
+    r.readU32LE(item.variations);
+    if (r.size() % 8 == 0) r.skip(4);
     std::int64_t time = 0, offset = 0, reserved = 0, duration = 0;
     std::uint32_t logical = 0;
     ReadI64(r, time);
@@ -51,13 +57,20 @@ bool ReadItemHeader(const riff::Chunk& c, WaveTrackItem& item) {
     r.readU32LE(item.loopEnd);
     r.readU32LE(item.flags);
     item.volume = static_cast<std::int32_t>(volume);
-    item.time = time;
+    item.time = std::max<std::int64_t>(time, 0);
     item.startOffset = std::max<std::int64_t>(offset, 0);
     item.duration = std::max<std::int64_t>(duration, 0);
     return true;
 }
 
-void ReadItem(const riff::Chunk& list, std::int32_t baseVolume, std::uint32_t pchannel, std::vector<WaveTrackItem>& out,
+struct PartContext {
+    std::int32_t volume = 0;
+    std::uint32_t pchannel = 0;
+    std::size_t part = 0;
+    bool clockTime = false;
+};
+
+void ReadItem(const riff::Chunk& list, const PartContext& part, std::vector<WaveTrackItem>& out,
               Diagnostics& warnings) {
     WaveTrackItem item;
     bool header = false;
@@ -80,39 +93,49 @@ void ReadItem(const riff::Chunk& list, std::int32_t baseVolume, std::uint32_t pc
         riff::Warn(warnings, "wave item that names no wave skipped", list);
         return;
     }
-    item.pchannel = pchannel;
+    item.pchannel = part.pchannel;
+    item.part = part.part;
+    item.clockTime = part.clockTime;
     item.volume =
-        static_cast<std::int32_t>(std::clamp<std::int64_t>(std::int64_t(item.volume) + baseVolume, -9600, 9600));
+        static_cast<std::int32_t>(std::clamp<std::int64_t>(std::int64_t(item.volume) + part.volume, -9600, 9600));
     out.push_back(std::move(item));
 }
 
-void ReadPart(const riff::Chunk& part, std::int32_t trackVolume, std::vector<WaveTrackItem>& out,
-              Diagnostics& warnings) {
-    std::int32_t volume = trackVolume;
-    std::uint32_t pchannel = 0;
-    riff::ChunkReader chunks = riff::ChunkReader::childrenOf(part);
+// Header: volume, variations, PChannel, lock, flags (the order of choice in
+// the low four bits), index.
+void ReadPart(const riff::Chunk& list, std::int32_t trackVolume, bool clockTime, std::vector<WaveTrackPart>& parts,
+              std::vector<WaveTrackItem>& out, Diagnostics& warnings) {
+    WaveTrackPart part;
+    PartContext context{trackVolume, 0, parts.size(), clockTime};
+    const std::size_t first = out.size();
+    riff::ChunkReader chunks = riff::ChunkReader::childrenOf(list);
     riff::Chunk c;
     while (chunks.next(c)) {
         if (c.id == ByteReader::fourCC("waph")) {
             ByteReader r = c.body;
-            std::uint32_t v = 0, variations = 0;
-            if (r.readU32LE(v) && r.readU32LE(variations) && r.readU32LE(pchannel))
-                volume = static_cast<std::int32_t>(
+            std::uint32_t v = 0, flags = 0;
+            if (r.readU32LE(v) && r.readU32LE(part.variations) && r.readU32LE(part.pchannel)) {
+                context.volume = static_cast<std::int32_t>(
                     std::clamp<std::int64_t>(std::int64_t(trackVolume) + static_cast<std::int32_t>(v), -9600, 9600));
+                context.pchannel = part.pchannel;
+            }
+            if (r.readU32LE(part.lock) && r.readU32LE(flags)) part.order = static_cast<std::uint8_t>(flags & 0xF);
         } else if (c.isForm(kItemList)) {
             riff::ChunkReader items = riff::ChunkReader::childrenOf(c);
             riff::Chunk item;
             while (items.next(item))
-                if (item.isForm(kItem)) ReadItem(item, volume, pchannel, out, warnings);
+                if (item.isForm(kItem)) ReadItem(item, context, out, warnings);
             items.reportTo(warnings);
         }
     }
     chunks.reportTo(warnings);
+    if (out.size() > first) parts.push_back(part);
 }
 
 } // namespace
 
-void ReadWaveTrack(std::span<const std::uint8_t> raw, std::vector<WaveTrackItem>& out, Diagnostics& warnings) {
+void ReadWaveTrack(std::span<const std::uint8_t> raw, bool clockTime, std::vector<WaveTrackPart>& parts,
+                   std::vector<WaveTrackItem>& out, Diagnostics& warnings) {
     riff::ChunkReader top{ByteReader(raw)};
     riff::Chunk form;
     if (!top.next(form) || !form.isForm(kWaveTrackList)) {
@@ -126,7 +149,7 @@ void ReadWaveTrack(std::span<const std::uint8_t> raw, std::vector<WaveTrackItem>
         if (c.id == ByteReader::fourCC("wath"))
             volume = ReadVolume(c);
         else if (c.isForm(kPartList))
-            ReadPart(c, volume, out, warnings);
+            ReadPart(c, volume, clockTime, parts, out, warnings);
     }
     chunks.reportTo(warnings);
 }
