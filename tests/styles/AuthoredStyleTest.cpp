@@ -161,6 +161,27 @@ TEST(AuthoredStyleTest, ChordRootsCountFromCAndNotesInvertIntoTheBounds) {
     }
 }
 
+// A four-note voicing in always-play over triads, within inversion bounds as
+// the sample styles write it: the fourth position, above the chord's tones,
+// is placed by the scale (B over C, G over A minor), so no key of the chord
+// is struck twice.
+TEST(AuthoredStyleTest, AlwaysPlayPlacesNotesAboveTheChordByTheScale) {
+    st::Style style;
+    std::vector<st::StyleNote> voicing;
+    for (int position = 0; position < 4; ++position)
+        voicing.push_back(Note(0, static_cast<std::uint16_t>(0x5000 | position << 8)));
+    auto pad = Part(1, pm::kAlwaysPlay, voicing);
+    pad.invertLower = 55;
+    pad.invertUpper = 70;
+    style.parts = {pad};
+    style.patterns = {PatternOf({Ref(1, 3)})};
+    const Performed p = Play(SegmentOf(style, InC({ChordAt(0, 12, 0x91), ChordAt(1, 21, 0x89)}), {}, 2), 1);
+    ASSERT_EQ(p.count(3), 1u);
+    EXPECT_EQ(p.at(3).size(), 8u);
+    EXPECT_EQ(KeysInMeasure(p, 3, 0), (std::set<int>{59, 60, 64, 67}));
+    EXPECT_EQ(KeysInMeasure(p, 3, 1), (std::set<int>{60, 64, 67, 69}));
+}
+
 // Variation rows restrict a variation to chords and to where the chord leads.
 // Newer layout: variation 0 only leads to I, 1 only to V, 2 anywhere (its
 // "other destination" bit makes the bit count in this part). Older layout:
