@@ -96,22 +96,51 @@ TEST(References, EmbeddedCollectionIsFoundByGuidFileOrNameWithoutTheDisk) {
     }
 }
 
-TEST(References, MissingCollectionFallsBackToGeneralMidiAndTheRestPlays) {
-    TempFolder folder;
-    const fs::path seg =
-        folder.write("piece.sgt", BuildSegment(BandSpec(CollectionRef("absent.dls", kCollectionGuid))));
-    ObjectCache cache;
-    const Loaded l = LoadFile(seg, cache);
-    ASSERT_TRUE(l.ok) << l.error;
-    EXPECT_TRUE(l.sequence.collections.empty());
-    ASSERT_EQ(l.sequence.patches.size(), 2u);
-    EXPECT_EQ(l.sequence.patches[0].collection, PatchSelect::kNoCollection);
-    EXPECT_EQ(l.sequence.patches[0].program, 1);
-    EXPECT_EQ(Notes(l.sequence), MelodyNotes());
-    bool warned = false;
-    for (const auto& w : l.warnings)
-        warned |= w.message.find("absent.dls") != std::string::npos;
-    EXPECT_TRUE(warned);
+// A program number of a collection names its author's own instrument: when
+// the collection is missing, that channel stays silent (no program, no note,
+// so nothing left sounding) and says so; an entry that names a General MIDI
+// instrument falls back to the General MIDI set. Other channels play.
+TEST(References, MissingCollectionSilencesItsOwnInstrumentAndGeneralMidiEntriesFallBack) {
+    constexpr std::uint32_t kGeneralMidi = 0x100;
+    for (const bool generalMidi : {false, true}) {
+        SCOPED_TRACE(generalMidi ? "General MIDI entry" : "the collection's own instrument");
+        TempFolder folder;
+        SegmentSpec plan = BandSpec(CollectionRef("absent.dls", kCollectionGuid));
+        if (generalMidi) plan.bands[0].instruments[0].flags |= kGeneralMidi;
+        plan.notes.push_back({0, 300, 9, 36, 100});
+        ObjectCache cache;
+        const Loaded l = LoadFile(folder.write("piece.sgt", BuildSegment(plan)), cache);
+        ASSERT_TRUE(l.ok) << l.error;
+        EXPECT_TRUE(l.sequence.collections.empty());
+        std::vector<NoteEvent> melody, drums;
+        for (const auto& n : Notes(l.sequence))
+            (n.channel == 0 ? melody : drums).push_back(n);
+        EXPECT_EQ(drums.size(), 1u);
+        int channelZeroPatches = 0;
+        for (const auto& p : l.sequence.patches)
+            if (p.channel == 0) {
+                ++channelZeroPatches;
+                EXPECT_EQ(p.collection, PatchSelect::kNoCollection);
+                EXPECT_EQ(p.program, 1);
+            }
+        int channelZeroMessages = 0;
+        for (const auto& e : l.sequence.events)
+            channelZeroMessages += (e.status & 0x0F) == 0 && (e.status & 0xE0) == 0x80;
+        const std::string expected = generalMidi ? "collection 'absent.dls' not found: channel 0 plays General MIDI"
+                                                 : "collection 'absent.dls' not found: channel 0 is silent";
+        int said = 0;
+        for (const auto& w : l.warnings)
+            said += w.message == expected;
+        EXPECT_EQ(said, 1);
+        if (generalMidi) {
+            EXPECT_EQ(melody, MelodyNotes());
+            EXPECT_EQ(channelZeroPatches, 1);
+        } else {
+            EXPECT_TRUE(melody.empty());
+            EXPECT_EQ(channelZeroPatches, 0);
+            EXPECT_EQ(channelZeroMessages, 0) << "no note-on or note-off on the silent channel";
+        }
+    }
 }
 
 TEST(References, CollectionInTheFolderIsFoundIgnoringCaseAndCachedForTheNextLoad) {
@@ -167,6 +196,7 @@ TEST(References, ChangedFileIsReadAgainDespiteTheCache) {
 TEST(References, SegmentNamingItselfDoesNotLoop) {
     TempFolder folder;
     SegmentSpec plan = BandSpec(CollectionRef("SELF.SGT"));
+    plan.bands[0].instruments[0].flags |= 0x100; // a General MIDI instrument: it plays without the collection
     plan.bands.push_back({768, {}, Reference{kBandClass, std::nullopt, "", "self.sgt"}});
     const fs::path seg = folder.write("self.sgt", BuildSegment(plan));
     ObjectCache cache;
