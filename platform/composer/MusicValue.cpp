@@ -71,27 +71,25 @@ std::optional<int> MusicValueToMidi(std::uint16_t value, std::uint8_t playMode, 
     const int scaleRoot = chord.scalePattern != 0 ? chord.scaleRoot : harmony.keyRoot;
 
     int key = root + 12 * p.octave;
+    int tones[24];
+    int count = 0;
     if (chordIntervals) {
-        int tones[24];
-        int count = 0;
         for (int i = 0; i < 24; ++i)
             if ((chord.chordPattern >> i) & 1u) tones[count++] = i;
         if (count == 0) {
             tones[0] = 0; // an empty chord sounds its root
             count = 1;
         }
-        int position = p.chordPosition;
-        if (position >= count) {
-            if (!scaleIntervals) return std::nullopt; // over the chord: not played
-            // Always-play: continue the chord an octave up.
-            key += 12 * (position / count);
-            position %= count;
-        }
-        key += tones[position];
-        key = StepUpScale(key, p.scaleSteps, scaleRoot, scalePattern);
-    } else {
-        // Scale intervals only: a chord position is a third, two scale steps.
+    }
+    if (chordIntervals && p.chordPosition < count) {
+        key = StepUpScale(key + tones[p.chordPosition], p.scaleSteps, scaleRoot, scalePattern);
+    } else if (scaleIntervals) {
+        // Scale intervals (melodic), also where always-play finds the
+        // position above the chord's tones: a chord position is a third,
+        // two scale steps.
         key = StepUpScale(key, 2 * p.chordPosition + p.scaleSteps, scaleRoot, scalePattern);
+    } else {
+        return std::nullopt; // over the chord: not played
     }
     key += p.accidental;
     return ClampByOctaves(key);

@@ -31,8 +31,9 @@ struct MusicValueParts {
 MusicValueParts SplitMusicValue(std::uint16_t value);
 
 // The key, or nothing when the note has no place in the chord (a chord
-// position beyond the chord's tones outside always-play mode). Keys are
-// moved by octaves into 0..127.
+// position beyond the chord's tones; always-play mode places such a note by
+// the scale instead, as melodic mode does). Keys are moved by octaves into
+// 0..127.
 std::optional<int> MusicValueToMidi(std::uint16_t value, std::uint8_t playMode, const Harmony& harmony);
 
 // The subchord a part at `level` plays: the first whose level bits name it,

@@ -4,6 +4,7 @@
 #include "platform/formats/segment/SegmentReader.h"
 
 #include <algorithm>
+#include <set>
 #include <string>
 
 namespace qorn::composer {
@@ -92,25 +93,16 @@ void AddStyleBand(const st::Style& style, std::int32_t time, const seg::Referenc
     // A style's band names its collections like a segment's band does:
     // resolve them the same way (the segment's folder, then what the
     // loader already holds); a part whose collection is missing plays
-    // from the General MIDI set.
-    std::vector<std::string> missing;
+    // as a segment's band would have it play.
+    std::set<std::string> said;
     for (auto& inst : band.bands.back().instruments) {
         inst.collection = -1;
         if (!inst.hasReference) continue;
         auto collection = resolver.findCollection(inst.reference);
         if (!collection) {
-            // Said once for each collection, however many parts use it.
             const auto& ref = inst.reference;
-            const std::string name = "'" + (ref.file.empty() ? ref.name : ref.file) + "'";
-            if (std::find(missing.begin(), missing.end(), name) == missing.end()) {
-                missing.push_back(name);
-                segment.warnings.add(
-                    {formats::Severity::Warning,
-                     "collection " + name,
-                     {},
-                     formats::kNoOffset,
-                     "instrument collection " + name + " of the style's band not found: its parts play General MIDI"});
-            }
+            inst.collection = seg::MissingCollection(inst, "'" + (ref.file.empty() ? ref.name : ref.file) + "'",
+                                                     segment.warnings, said);
             continue;
         }
         auto it = std::find(segment.collections.begin(), segment.collections.end(), collection);

@@ -72,9 +72,14 @@ constexpr std::uint32_t kDestBits = kDestTo1 | kDestTo5 | kDestOther;
 constexpr std::uint32_t kDirectMusicMode = 0x20000000;
 constexpr std::uint32_t kDirectMusicModeEx = 0x80000000;
 
-// The older layout, low 16 bits: degree I..VII of the root in the major key
-// (bits 0-6) or an altered root (bit 7); triad major, minor, other (8-10);
-// simple, complex (11-12); leading to I, to V (13-14).
+// The older layout of the first authoring tools, which later tools still
+// write for a row switched to it (no mode bit), low 16 bits: degree I..VII
+// of the root in the key's major scale (bits 0-6) or a root outside it (bit
+// 7); triad major, minor, other (8-10); simple (up to four notes), complex
+// (11-12); leading to I, to V (13-14).
+// Bit 15 is no criterion. Authored rows set one button of a group per
+// variation (0xB902: II, major, leading to I), which the newer layout's
+// kind x 7 + degree would read as a scatter of minor degrees.
 constexpr std::uint32_t kOldDegreeBits = 0x00FF;
 constexpr std::uint32_t kOldQualityBits = 0x0700;
 constexpr std::uint32_t kOldRichnessBits = 0x1800;

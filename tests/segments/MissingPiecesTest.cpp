@@ -32,6 +32,7 @@ Bytes SegmentMissingItsPieces() {
     Reference collection;
     collection.file = "gone.dls";
     Instrument piano;
+    piano.flags |= 0x100; // General MIDI's piano: it plays without its collection
     piano.collection = collection;
     plan.bands = {{0, {piano}}};
     Bytes tracks = styles_test::Track(0xD2AC288D, nullptr, "sttr", styles_test::StyleTrackList(0, "gone.sty"));

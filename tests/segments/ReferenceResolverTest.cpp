@@ -6,6 +6,7 @@
 #include "platform/formats/dls/DlsCollection.h"
 #include "platform/formats/segment/FolderReferenceResolver.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -96,22 +97,33 @@ TEST(References, EmbeddedCollectionIsFoundByGuidFileOrNameWithoutTheDisk) {
     }
 }
 
-TEST(References, MissingCollectionFallsBackToGeneralMidiAndTheRestPlays) {
-    TempFolder folder;
-    const fs::path seg =
-        folder.write("piece.sgt", BuildSegment(BandSpec(CollectionRef("absent.dls", kCollectionGuid))));
-    ObjectCache cache;
-    const Loaded l = LoadFile(seg, cache);
-    ASSERT_TRUE(l.ok) << l.error;
-    EXPECT_TRUE(l.sequence.collections.empty());
-    ASSERT_EQ(l.sequence.patches.size(), 2u);
-    EXPECT_EQ(l.sequence.patches[0].collection, PatchSelect::kNoCollection);
-    EXPECT_EQ(l.sequence.patches[0].program, 1);
-    EXPECT_EQ(Notes(l.sequence), MelodyNotes());
-    bool warned = false;
-    for (const auto& w : l.warnings)
-        warned |= w.message.find("absent.dls") != std::string::npos;
-    EXPECT_TRUE(warned);
+// A program number of a collection names its author's own instrument: when
+// the collection is missing, that channel stays silent (no program, no note,
+// so nothing left sounding) and says so; an entry that names a General MIDI
+// instrument falls back to the General MIDI set. Other channels play.
+TEST(References, MissingCollectionSilencesItsOwnInstrumentAndGeneralMidiEntriesFallBack) {
+    for (const bool generalMidi : {false, true}) {
+        SCOPED_TRACE(generalMidi ? "General MIDI entry" : "the collection's own instrument");
+        TempFolder folder;
+        SegmentSpec plan = BandSpec(CollectionRef("absent.dls", kCollectionGuid));
+        if (generalMidi) plan.bands[0].instruments[0].flags |= 0x100;
+        plan.notes.push_back({0, 300, 9, 36, 100});
+        ObjectCache cache;
+        const Loaded l = LoadFile(folder.write("piece.sgt", BuildSegment(plan)), cache);
+        ASSERT_TRUE(l.ok) << l.error;
+        // Program changes and notes (on and off) on channel 0, notes elsewhere.
+        std::size_t patches = 0, messages = 0, others = 0;
+        for (const auto& p : l.sequence.patches)
+            patches += p.channel == 0 && p.collection == PatchSelect::kNoCollection && p.program == 1;
+        for (const auto& e : l.sequence.events)
+            ((e.status & 0x0F) == 0 ? messages : others) += (e.status & 0xE0) == 0x80;
+        EXPECT_EQ(patches, generalMidi ? 1u : 0u);
+        EXPECT_EQ(messages, generalMidi ? 2 * MelodyNotes().size() : 0u);
+        EXPECT_EQ(others, 2u) << "the drum plays";
+        const std::string said = generalMidi ? "collection 'absent.dls' not found: channel 0 plays General MIDI"
+                                             : "collection 'absent.dls' not found: channel 0 is silent";
+        EXPECT_EQ(std::count_if(l.warnings.begin(), l.warnings.end(), [&](auto& w) { return w.message == said; }), 1);
+    }
 }
 
 TEST(References, CollectionInTheFolderIsFoundIgnoringCaseAndCachedForTheNextLoad) {
@@ -167,6 +179,7 @@ TEST(References, ChangedFileIsReadAgainDespiteTheCache) {
 TEST(References, SegmentNamingItselfDoesNotLoop) {
     TempFolder folder;
     SegmentSpec plan = BandSpec(CollectionRef("SELF.SGT"));
+    plan.bands[0].instruments[0].flags |= 0x100; // a General MIDI instrument: it plays without the collection
     plan.bands.push_back({768, {}, Reference{kBandClass, std::nullopt, "", "self.sgt"}});
     const fs::path seg = folder.write("self.sgt", BuildSegment(plan));
     ObjectCache cache;

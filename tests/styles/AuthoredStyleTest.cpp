@@ -161,6 +161,27 @@ TEST(AuthoredStyleTest, ChordRootsCountFromCAndNotesInvertIntoTheBounds) {
     }
 }
 
+// A four-note voicing in always-play over triads, within inversion bounds as
+// the sample styles write it: the fourth position, above the chord's tones,
+// is placed by the scale (B over C, G over A minor), so no key of the chord
+// is struck twice.
+TEST(AuthoredStyleTest, AlwaysPlayPlacesNotesAboveTheChordByTheScale) {
+    st::Style style;
+    std::vector<st::StyleNote> voicing;
+    for (int position = 0; position < 4; ++position)
+        voicing.push_back(Note(0, static_cast<std::uint16_t>(0x5000 | position << 8)));
+    auto pad = Part(1, pm::kAlwaysPlay, voicing);
+    pad.invertLower = 55;
+    pad.invertUpper = 70;
+    style.parts = {pad};
+    style.patterns = {PatternOf({Ref(1, 3)})};
+    const Performed p = Play(SegmentOf(style, InC({ChordAt(0, 12, 0x91), ChordAt(1, 21, 0x89)}), {}, 2), 1);
+    ASSERT_EQ(p.count(3), 1u);
+    EXPECT_EQ(p.at(3).size(), 8u);
+    EXPECT_EQ(KeysInMeasure(p, 3, 0), (std::set<int>{59, 60, 64, 67}));
+    EXPECT_EQ(KeysInMeasure(p, 3, 1), (std::set<int>{60, 64, 67, 69}));
+}
+
 // Variation rows restrict a variation to chords and to where the chord leads.
 // Newer layout: variation 0 only leads to I, 1 only to V, 2 anywhere (its
 // "other destination" bit makes the bit count in this part). Older layout:
@@ -208,6 +229,44 @@ TEST(AuthoredStyleTest, VariationRowsRestrictChordsAndDestinations) {
         }
         EXPECT_EQ(seenOff[std::size_t(m)], std::set<int>{60});
     }
+}
+
+// Rows without a mode bit as the sample styles write them: one button per
+// criterion group (degree or altered root, chord quality, leading to I or V),
+// so each variation covers one kind of chord. Read in the layout of the
+// authoring tools' older format they choose a single variation per measure
+// here; read as the newer layout's degrees (kind x 7 + degree), the same
+// bits would accept nearly every chord and never the altered one.
+TEST(AuthoredStyleTest, OlderRowsChooseByQualityDestinationAndAlteredRoot) {
+    const std::vector<std::uint32_t> rows = {
+        0xBD7F, // major or other, leading to I
+        0xDD7F, // major or other, leading to V
+        0xBA7F, // minor, leading to I
+        0xDA7F, // minor, leading to V
+        0xBD80, // a root outside the major scale, major or other, leading to I
+    };
+    std::vector<st::StyleNote> notes;
+    for (std::size_t v = 0; v < rows.size(); ++v)
+        notes.push_back(Note(0, static_cast<std::uint16_t>(60 + v), 1u << v, pm::kFixed));
+    auto part = Part(1, pm::kFixed, notes, 1, 0);
+    for (std::size_t v = 0; v < rows.size(); ++v)
+        part.variationChoices[v] = rows[v];
+    st::Style style;
+    style.parts = {part};
+    style.patterns = {PatternOf({Ref(1, 0)})};
+    // Dm -> G -> C -> Am -> Bb -> C (the end).
+    const auto chords = InC({ChordAt(0, 14, 0x89), ChordAt(1, 7, 0x91), ChordAt(2, 12, 0x91), ChordAt(3, 21, 0x89),
+                             ChordAt(4, 10, 0x91), ChordAt(5, 12, 0x91)});
+    const std::vector<std::set<int>> expected = {{63}, {60}, {60, 61}, {62, 63}, {64}, {60, 61}};
+    std::vector<std::set<int>> seen(expected.size());
+    for (std::uint32_t seed = 1; seed <= 24; ++seed) {
+        const Performed p = Play(SegmentOf(style, chords, {}, int(expected.size())), seed);
+        for (std::size_t m = 0; m < expected.size(); ++m)
+            for (int k : KeysInMeasure(p, 0, int(m)))
+                seen[m].insert(k);
+    }
+    for (std::size_t m = 0; m < expected.size(); ++m)
+        EXPECT_EQ(seen[m], expected[m]) << "measure " << m;
 }
 
 } // namespace

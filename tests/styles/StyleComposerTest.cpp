@@ -66,7 +66,8 @@ TEST(StyleComposerTest, MusicValuesFollowThePlayModeOverTwoChords) {
         {"scale intervals: a chord position is a third", pm::kMelodic, MV(5, 1, 1), {65, 67}},
         {"scale intervals from the key root", pm::kPedalPoint, MV(5, 0, 2), {69, 69}},
         {"over the chord: dropped", pm::kNormalChord, MV(5, 3, 0), {}},
-        {"over the chord in always-play: next octave", pm::kAlwaysPlay, MV(5, 3, 0), {72, 74}},
+        {"over the chord in always-play: by the scale", pm::kAlwaysPlay, MV(5, 3, 0), {70, 72}},
+        {"within the chord in always-play: chord intervals", pm::kAlwaysPlay, MV(5, 2, 1), {69, 70}},
         {"chord intervals from the key root", pm::kPedalPointChord, MV(5, 1, 0), {69, 68}},
     };
     for (const auto& c : cases) {

@@ -57,8 +57,9 @@ TEST_F(StyleRender, ComposedNotesSoundAtTheChordsPitches) {
 }
 
 // The style's band names a collection next to the segment: its part plays
-// that collection's sine (no third harmonic); with the collection gone the
-// part falls back to the General MIDI square lead (strong third harmonic).
+// that collection's sine (no third harmonic). With the collection gone, an
+// entry marked General MIDI falls back to that set's square lead (strong third
+// harmonic); the collection's own instrument is silent.
 TEST_F(StyleRender, TheStylesBandPlaysItsCollection) {
     st::Style style;
     style.tempo = 120.0;
@@ -67,8 +68,8 @@ TEST_F(StyleRender, TheStylesBandPlaysItsCollection) {
     style.parts = {Part(1, st::playmode::kNormalChord, {note})};
     style.patterns = {PatternOf({Ref(1, 0)})};
     const testseg::Reference tones{testseg::kCollectionClass, std::nullopt, "", "tones.dls"};
-    auto styleWithPatch = [&](std::uint32_t patch) {
-        const testseg::Band band{0, {{0, patch, 0x1 | 0x2 | 0x40, 64, 127, 0, 2, tones}}};
+    auto styleWithPatch = [&](std::uint32_t patch, std::uint32_t flags = 0) {
+        const testseg::Band band{0, {{0, patch, 0x1 | 0x2 | 0x40 | flags, 64, 127, 0, 2, tones}}};
         return StyleForm(style, {}, {testseg::BandForm(band, testseg::SegmentSpec{})});
     };
     auto song = [&](const std::string& styleFile) {
@@ -87,11 +88,15 @@ TEST_F(StyleRender, TheStylesBandPlaysItsCollection) {
 
     // Program 80 with the collection gone: the General MIDI square lead.
     std::filesystem::remove(dir_ / "tones.dls");
-    write("lead.sty", styleWithPatch(80));
+    write("lead.sty", styleWithPatch(80, 0x100));
     audio = play(write("lead.sgt", song("lead.sty")));
     const double lead = Power(audio, from, to, c4);
     EXPECT_GT(lead, 0.0);
     EXPECT_GT(Power(audio, from, to, 3.0 * c4), 0.01 * lead) << "General MIDI square lead";
+
+    write("own.sty", styleWithPatch(80));
+    audio = play(write("own.sgt", song("own.sty")));
+    EXPECT_LT(Rms(audio, 0, audio.left.size()), 1e-4) << "the collection's own instrument";
 }
 
 // A part that takes its two variations in turn: the root (60) on one pass,

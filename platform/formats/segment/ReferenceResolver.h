@@ -3,7 +3,7 @@
 // resolver to turn those into collections; everything else is looked up
 // through the resolver (the loader implements it over the segment's folder
 // and the objects it already holds). Lookups that fail answer null: the
-// part then plays from the General MIDI set.
+// part then plays from the General MIDI set or not at all (MissingCollection).
 #pragma once
 
 #include "ObjectReference.h"

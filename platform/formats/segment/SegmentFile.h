@@ -147,8 +147,16 @@ struct BandInstrument {
 
     bool hasReference = false;
     ObjectReference reference;
-    // Index into SegmentFile::collections, -1 for the General MIDI set.
+    // Index into SegmentFile::collections, -1 for the General MIDI set,
+    // kSilent for an instrument of the author's own whose collection could
+    // not be loaded: its channel plays nothing.
+    static constexpr int kSilent = -2;
     int collection = -1;
+
+    // The entry names an instrument of a standard set (General MIDI, GS,
+    // XG) or asks for the default set, which the General MIDI set plays; any
+    // other program number names an instrument of its collection.
+    bool standardSet() const { return (flags & (kGm | kGs | kXg | kUseDefaultGmSet)) != 0; }
 
     std::uint8_t program() const { return static_cast<std::uint8_t>(patch & 0x7F); }
     std::uint8_t bankLsb() const { return static_cast<std::uint8_t>((patch >> 8) & 0x7F); }

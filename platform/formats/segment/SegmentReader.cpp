@@ -182,6 +182,7 @@ class CollectionBinder {
     CollectionBinder(SegmentFile& seg, const std::vector<EmbeddedObject>& embedded, const ReferenceResolver& resolver)
         : seg_(seg), embedded_(embedded), resolver_(resolver) {}
 
+    // The collection's index, -1 when it could not be found.
     int bind(const ObjectReference& ref) {
         const std::string key = KeyOf(ref);
         if (auto it = bound_.find(key); it != bound_.end()) return it->second;
@@ -192,13 +193,7 @@ class CollectionBinder {
         else
             collection = resolver_.findCollection(ref);
         int index = -1;
-        if (!collection) {
-            seg_.warnings.add({Severity::Warning,
-                               "collection " + Describe(ref),
-                               {},
-                               kNoOffset,
-                               "instrument collection " + Describe(ref) + " not found: its parts play General MIDI"});
-        } else {
+        if (collection) {
             auto it = std::find(seg_.collections.begin(), seg_.collections.end(), collection);
             index = static_cast<int>(it - seg_.collections.begin());
             if (it == seg_.collections.end()) seg_.collections.push_back(std::move(collection));
@@ -312,17 +307,30 @@ bool ReadSegmentFile(std::span<const std::uint8_t> bytes, SegmentFile& out, cons
     IndexEmbeddedObjects(root, bytes, embedded, seg.warnings);
     ResolveBandReferences(seg, pendingBands, embedded, resolver);
     CollectionBinder binder(seg, embedded, resolver);
+    std::set<std::string> said;
     for (auto& track : seg.tracks)
         for (auto& band : track.bands)
             for (auto& inst : band.instruments)
                 if (inst.hasReference && NamesCollection(inst.reference) &&
-                    (inst.flags & BandInstrument::kUseDefaultGmSet) == 0)
+                    (inst.flags & BandInstrument::kUseDefaultGmSet) == 0) {
                     inst.collection = binder.bind(inst.reference);
+                    if (inst.collection < 0)
+                        inst.collection = MissingCollection(inst, Describe(inst.reference), seg.warnings, said);
+                }
     for (const auto& track : seg.tracks)
         for (const auto& band : track.bands)
             CheckBandPatches(band, seg.collections, seg.warnings);
     out = std::move(seg);
     return true;
+}
+
+int MissingCollection(const BandInstrument& inst, const std::string& name, Diagnostics& warnings,
+                      std::set<std::string>& said) {
+    const bool silent = (inst.flags & BandInstrument::kPatch) && !inst.standardSet();
+    const std::string message = "collection " + name + " not found: channel " + std::to_string(inst.pchannel) +
+                                (silent ? " is silent" : " plays General MIDI");
+    if (said.insert(message).second) warnings.add({Severity::Warning, "collection " + name, {}, kNoOffset, message});
+    return silent ? BandInstrument::kSilent : -1;
 }
 
 void CheckBandPatches(const Band& band, const std::vector<std::shared_ptr<const dls::Collection>>& collections,

@@ -1,12 +1,14 @@
 // Reading segment files (RIFF 'DMSG', the .sgt and .sgp files) into a
-// SegmentFile. Unknown chunks and track classes are skipped; a reference
-// that cannot be resolved leaves its part on the General MIDI set.
+// SegmentFile. Unknown chunks and track classes are skipped; a band entry
+// whose collection cannot be found plays General MIDI or nothing (see
+// MissingCollection).
 #pragma once
 
 #include "ReferenceResolver.h"
 #include "SegmentFile.h"
 
 #include <cstdint>
+#include <set>
 #include <span>
 #include <string>
 
@@ -25,6 +27,14 @@ bool ReadSegmentFile(std::span<const std::uint8_t> bytes, SegmentFile& out, cons
 // General MIDI when the collection has none.
 void CheckBandPatches(const Band& band, const std::vector<std::shared_ptr<const dls::Collection>>& collections,
                       Diagnostics& warnings);
+
+// What a band entry plays when the collection it names (`name`, as the
+// reports show it) could not be loaded: the General MIDI set (-1) for an
+// entry of a standard set, else nothing (BandInstrument::kSilent), since a
+// General MIDI program would stand in for the author's own instrument with an
+// unrelated sound. Said once for each name and channel; `said` remembers.
+int MissingCollection(const BandInstrument& inst, const std::string& name, Diagnostics& warnings,
+                      std::set<std::string>& said);
 
 // Reads a band file (RIFF 'DMBD') on its own.
 bool ReadBandFile(std::span<const std::uint8_t> bytes, Band& out, Diagnostics& warnings);

@@ -83,6 +83,7 @@ struct Transposition {
 struct KeyRange {
     std::int64_t tick;
     std::bitset<128> keys;
+    bool silent = false; // the instrument could not be loaded: no key plays
 };
 
 class Builder {
@@ -153,7 +154,8 @@ class Builder {
             for (const auto& inst : band.instruments) {
                 std::uint8_t group = 0, channel = 0;
                 if (!MapPChannel(inst.pchannel, group, channel)) continue;
-                if (inst.flags & BandInstrument::kPatch) {
+                const bool silent = (inst.flags & BandInstrument::kPatch) && inst.collection == BandInstrument::kSilent;
+                if ((inst.flags & BandInstrument::kPatch) && !silent) {
                     PatchSelect p{};
                     p.tick = 0;
                     p.group = group;
@@ -182,7 +184,7 @@ class Builder {
                     pushController(tick, kBandSetup, group, channel, 101, 127);
                     pushController(tick, kBandSetup, group, channel, 100, 127);
                 }
-                keyRanges_[inst.pchannel].push_back({tick, keysPlayed(inst)});
+                keyRanges_[inst.pchannel].push_back({tick, silent ? std::bitset<128>{} : keysPlayed(inst), silent});
                 if (inst.flags & BandInstrument::kChannelPriority) rankChannel(group, channel, inst.priority);
                 if (inst.flags & BandInstrument::kTranspose) {
                     // A drum kit's keys choose instruments, so transposing them would swap sounds.
@@ -207,15 +209,16 @@ class Builder {
         out_.priorities.push_back({group, channel, priority});
     }
 
-    bool keyPlays(std::uint32_t pchannel, std::int64_t tick, int key) const {
+    // The band instrument in force on `pchannel` at `tick`, null for none.
+    const KeyRange* rangeAt(std::uint32_t pchannel, std::int64_t tick) const {
         auto it = keyRanges_.find(pchannel);
-        if (it == keyRanges_.end()) return true;
-        bool plays = true;
+        if (it == keyRanges_.end()) return nullptr;
+        const KeyRange* range = nullptr;
         for (const auto& r : it->second) {
             if (r.tick > tick) break;
-            plays = r.keys[std::size_t(key)];
+            range = &r;
         }
-        return plays;
+        return range;
     }
 
     // A band's instrument is downloaded only with the regions that hold a
@@ -271,8 +274,8 @@ class Builder {
             if (kind == 0x90 && d2 > 0) {
                 const int key = d1 + transposeAt(e.pchannel, tick);
                 if (key < 0 || key > 127) continue;
-                if (!keyPlays(e.pchannel, tick, key)) {
-                    ++outOfRange_;
+                if (const KeyRange* range = rangeAt(e.pchannel, tick); range && !range->keys[std::size_t(key)]) {
+                    if (!range->silent) ++outOfRange_;
                     continue;
                 }
                 if (tick < playStart_) continue; // a note begun before the start is not heard
