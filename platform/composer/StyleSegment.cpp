@@ -1,6 +1,7 @@
 #include "StyleSegment.h"
 
 #include "StyleComposer.h"
+#include "platform/formats/dls/DlsReader.h"
 #include "platform/formats/segment/SegmentReader.h"
 
 #include <algorithm>
@@ -80,25 +81,31 @@ bool AddStyleComposition(StyleTracks styleTracks, const seg::ReferenceResolver& 
         for (auto& inst : band.bands.back().instruments) {
             inst.collection = -1;
             if (!inst.hasReference) continue;
-            auto collection = resolver.findCollection(inst.reference);
+            std::string damage;
+            auto collection = resolver.findCollection(inst.reference, &damage);
+            const auto& ref = inst.reference;
+            const std::string name = "'" + (ref.file.empty() ? ref.name : ref.file) + "'";
             if (!collection) {
                 // Said once for each collection, however many parts use it.
-                const auto& ref = inst.reference;
-                const std::string name = "'" + (ref.file.empty() ? ref.name : ref.file) + "'";
                 if (std::find(missing.begin(), missing.end(), name) == missing.end()) {
                     missing.push_back(name);
+                    const std::string problem =
+                        damage.empty() ? "instrument collection " + name + " of the style's band not found"
+                                       : "collection " + name + " of the style's band is damaged: " + damage;
                     segment.warnings.add({formats::Severity::Warning,
                                           "collection " + name,
                                           {},
                                           formats::kNoOffset,
-                                          "instrument collection " + name +
-                                              " of the style's band not found: its parts play General MIDI"});
+                                          problem + ": its parts play General MIDI"});
                 }
                 continue;
             }
             auto it = std::find(segment.collections.begin(), segment.collections.end(), collection);
             inst.collection = static_cast<int>(it - segment.collections.begin());
-            if (it == segment.collections.end()) segment.collections.push_back(std::move(collection));
+            if (it == segment.collections.end()) {
+                dls::NoteCollection(*collection, name, segment.warnings);
+                segment.collections.push_back(std::move(collection));
+            }
         }
         seg::CheckBandPatches(band.bands.back(), segment.collections, segment.warnings);
         segment.tracks.push_back(std::move(band));

@@ -1,6 +1,7 @@
 #include "SegmentReader.h"
 
 #include "platform/formats/dls/DlsCollection.h"
+#include "platform/formats/dls/DlsReader.h"
 
 #include "BandReader.h"
 #include "EmbeddedObjects.h"
@@ -182,22 +183,28 @@ class CollectionBinder {
         const std::string key = KeyOf(ref);
         if (auto it = bound_.find(key); it != bound_.end()) return it->second;
         std::shared_ptr<const dls::Collection> collection;
+        std::string damage;
         const int e = MatchEmbedded(ref, kDls, embedded_);
         if (e >= 0)
-            collection = resolver_.embeddedCollection(embedded_[static_cast<std::size_t>(e)]);
+            collection = resolver_.embeddedCollection(embedded_[static_cast<std::size_t>(e)], &damage);
         else
-            collection = resolver_.findCollection(ref);
+            collection = resolver_.findCollection(ref, &damage);
         int index = -1;
         if (!collection) {
+            const std::string problem = damage.empty() ? "instrument collection " + Describe(ref) + " not found"
+                                                       : "collection " + Describe(ref) + " is damaged: " + damage;
             seg_.warnings.add({Severity::Warning,
                                "collection " + Describe(ref),
                                {},
                                kNoOffset,
-                               "instrument collection " + Describe(ref) + " not found: its parts play General MIDI"});
+                               problem + ": its parts play General MIDI"});
         } else {
             auto it = std::find(seg_.collections.begin(), seg_.collections.end(), collection);
             index = static_cast<int>(it - seg_.collections.begin());
-            if (it == seg_.collections.end()) seg_.collections.push_back(std::move(collection));
+            if (it == seg_.collections.end()) {
+                dls::NoteCollection(*collection, Describe(ref), seg_.warnings);
+                seg_.collections.push_back(std::move(collection));
+            }
         }
         bound_.emplace(key, index);
         return index;
