@@ -395,6 +395,10 @@ bool AddModulator(VoiceParameters& p, const Modulator& m) {
 
 // One connection into `p`; false when the voice cannot play it.
 bool ApplyConnection(Connection c, bool level2, VoiceParameters& p) {
+    // Reserved destinations mean nothing to a player (some writers keep
+    // copies of pan and sustain there for themselves).
+    if (c.destination == kDstReserved || c.destination == kDstEg1Reserved || c.destination == kDstEg2Reserved)
+        return true;
     const Transform t = Decode(c.transform, level2);
     if (t.output != kCurveNone) return false;
     Mapping sourceMapping = t.source;
