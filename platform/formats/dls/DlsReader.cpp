@@ -109,10 +109,14 @@ class Parser {
         switch (riff::ReadChunkCut(parent, 0, chunk, claimed)) {
         case riff::ChunkStatus::Read:
             if (chunk.truncated) {
-                const bool fileEnd = chunk.body.fileOffset() + chunk.body.remaining() >= bytes_.size();
-                // Names come last: a lie in their size loses only names.
+                const bool fileEnd = EndsFile(chunk);
+                // Names come last: a lie in their size loses only names. An
+                // instrument, region or wave whose size lies swallows those
+                // after it, which are then read as its siblings.
+                const bool siblingsKept = !fileEnd && (chunk.isForm(kIns) || chunk.isForm(kRgn) ||
+                                                       chunk.isForm(kRgn2) || chunk.isForm(kWave));
                 Damage(chunk, fileEnd ? "runs past the end of the file" : "runs past its container",
-                       !chunk.isForm(kInfo));
+                       !chunk.isForm(kInfo) && !siblingsKept);
             }
             return true;
         case riff::ChunkStatus::CutHeader:
@@ -122,6 +126,11 @@ class Parser {
         default:
             return false;
         }
+    }
+
+    // Whether the chunk, as read, goes on to the end of the file.
+    bool EndsFile(const Chunk& chunk) const {
+        return chunk.body.fileOffset() + chunk.body.remaining() >= bytes_.size();
     }
 
     bool Parse() {
@@ -242,6 +251,8 @@ class Parser {
     // instruments after it: those are read as the siblings they are.
     void ReadInstrument(Chunk& list, int depth) {
         const int before = faults_;
+        // Cut short by the end of the file, it has lost its own end.
+        if (list.truncated && EndsFile(list)) ++faults_;
         ++instrumentsSeen_;
         const std::size_t slot = instruments_.size();
         instruments_.emplace_back();
