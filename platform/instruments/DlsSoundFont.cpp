@@ -235,11 +235,13 @@ bool DlsSoundFont::Build() {
                     rv.loopEndOffset = static_cast<int>(end - baseEnd);
                 }
             }
-            for (const dls::Modulator& m : rv.params.modulators) {
-                rv.modulators.push_back(NewModulator(m));
-                if (!rv.modulators.back()) return false;
-            }
             preset->regions.push_back(std::move(rv));
+            // Kept by the region as they are made, so the destructor frees them.
+            RegionVoice& kept = preset->regions.back();
+            for (const dls::Modulator& m : kept.params.modulators) {
+                kept.modulators.push_back(NewModulator(m));
+                if (!kept.modulators.back()) return false;
+            }
         }
         preset->preset = new_fluid_preset(sfont_, &PresetName, &PresetBank, &PresetNumber, &PresetNoteOn, &PresetFree);
         if (!preset->preset) return false;
@@ -254,10 +256,10 @@ DlsSoundFont::~DlsSoundFont() {
         if (preset->preset) delete_fluid_preset(preset->preset);
         for (RegionVoice& r : preset->regions)
             for (fluid_mod_t* mod : r.modulators)
-                delete_fluid_mod(mod);
+                if (mod) delete_fluid_mod(mod);
     }
     for (fluid_mod_t* mod : cancelledDefaults_)
-        delete_fluid_mod(mod);
+        if (mod) delete_fluid_mod(mod);
     for (fluid_sample_t* sample : samples_)
         if (sample) delete_fluid_sample(sample);
     if (sfont_) {

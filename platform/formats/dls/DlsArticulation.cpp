@@ -428,7 +428,8 @@ bool ApplyConnection(Connection c, bool level2, VoiceParameters& p) {
         }
         if (c.control == kSrcNone) {
             double* field = DepthField(depth.generator, p);
-            if (field) *field = std::clamp(amount, -12000.0, 12000.0);
+            const double limit = depth.generator == gen::kModLfoToVolume ? 960.0 : 12000.0;
+            if (field) *field = std::clamp(amount, -limit, limit);
             return field != nullptr;
         }
         return AddModulator(p, Modulator{control, {}, depth.generator, amount});
