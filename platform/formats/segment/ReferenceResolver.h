@@ -70,5 +70,4 @@ class EmbeddedOnlyResolver : public ReferenceResolver {
 // the bytes hold no usable collection.
 std::shared_ptr<const dls::Collection> ReadCollectionBytes(std::span<const std::uint8_t> bytes, std::string* error);
 
-
 } // namespace qorn::formats::segment
