@@ -1,6 +1,7 @@
 // The process entry: one copy per user session, the application, the main
 // window, the event loop; the guard goes before the window is torn down.
-// A file named on the command line is played as if dropped on the window;
+// `qorn [--soundfont PATH] [FILE]`: FILE is played as if dropped on the
+// window, PATH (a SoundFont or a DLS collection) is the General MIDI set;
 // a second copy hands its file to the first and ends.
 #include "app/FileHandOff.h"
 #include "app/InstanceGuard.h"
@@ -19,37 +20,67 @@
 #include <QIcon>
 #include <QTimer>
 
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
 // How long a second copy tries to reach the first (which may be starting).
 constexpr int HandOffTimeoutMs = 3000;
 
-// The file named on the command line: the one argument that is no option.
-std::string FileArgument(int argc, char* argv[]) {
-    for (int i = 1; i < argc; ++i)
-        if (argv[i][0] != '-' && argc == i + 1) return argv[i];
-    return {};
+struct Arguments {
+    std::string file;      // the last argument, when it is no option
+    std::string soundFont; // --soundfont PATH or --soundfont=PATH
+    bool missingValue = false;
+};
+
+Arguments ReadArguments(const std::vector<std::string>& args) {
+    Arguments a;
+    const std::string option = "--soundfont";
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == option) {
+            if (i + 1 == args.size())
+                a.missingValue = true;
+            else
+                a.soundFont = args[++i];
+        } else if (args[i].rfind(option + "=", 0) == 0) {
+            a.soundFont = args[i].substr(option.size() + 1);
+        } else if (i + 1 == args.size() && !args[i].empty() && args[i][0] != '-') {
+            a.file = args[i];
+        }
+    }
+    return a;
 }
 
 } // namespace
 
 int main(int argc, char* argv[]) {
+    const Arguments arguments = ReadArguments(std::vector<std::string>(argv, argv + argc));
+    if (arguments.missingValue) {
+        std::fputs("qorn: --soundfont needs the path of a SoundFont (.sf2) or a DLS collection (.dls)\n", stderr);
+        return 2;
+    }
     qorn::app::HoldTerminationSignals();
     qorn::app::InstanceGuard guard(qorn::app::GuardName);
     const std::string socketPath = qorn::app::HandOffSocketPath(qorn::app::GuardName);
     if (guard.OpenExisting()) {
         guard.Close();
-        if (const std::string file = FileArgument(argc, argv); !file.empty()) {
+        // The running copy keeps the General MIDI set it started with.
+        if (!arguments.soundFont.empty())
+            std::fputs("qorn: a copy is already running; --soundfont applies only to a copy it starts\n", stderr);
+        if (!arguments.file.empty()) {
             QCoreApplication hand(argc, argv);
-            qorn::app::HandFileToRunningCopy(socketPath, file, HandOffTimeoutMs);
+            qorn::app::HandFileToRunningCopy(socketPath, arguments.file, HandOffTimeoutMs);
         }
         return -1;
     }
+    // Read where the synthesizer is made, as QORN_SOUNDFONT is.
+    if (!arguments.soundFont.empty()) setenv("QORN_SOUNDFONT", arguments.soundFont.c_str(), 1);
     // A guard that could not be made does not stop the program.
     guard.Create();
 
@@ -74,9 +105,12 @@ int main(int argc, char* argv[]) {
         mpris->Register();
         form->show();
         // Qt has taken its own options out of the arguments by now.
-        const QStringList args = QCoreApplication::arguments();
-        if (args.size() == 2 && !args[1].startsWith(QLatin1Char('-'))) {
-            const std::string file = QFile::encodeName(QFileInfo(args[1]).absoluteFilePath()).toStdString();
+        std::vector<std::string> args;
+        for (const QString& arg : QCoreApplication::arguments())
+            args.push_back(QFile::encodeName(arg).toStdString());
+        if (const std::string named = ReadArguments(args).file; !named.empty()) {
+            const std::string file =
+                QFile::encodeName(QFileInfo(QFile::decodeName(named.c_str())).absoluteFilePath()).toStdString();
             QTimer::singleShot(0, window, [window, file] { window->OpenDroppedFile(file); });
         }
         QApplication::exec();

@@ -1,7 +1,12 @@
-// libFuzzer target for the DLS instrument collection reader: any bytes must
-// read or fail with a reason, and a collection read must be consistent and
-// no larger than the file could describe.
+// libFuzzer target for the DLS instrument collection, on the road the
+// player takes: the loader's collection read, the warnings a collection in
+// use gives, and the articulation its voices are built from. Any bytes must
+// read or fail with a reason; a collection read must be consistent, no
+// larger than the file could describe, and when damaged keep only whole
+// instruments.
+#include "platform/formats/dls/DlsArticulation.h"
 #include "platform/formats/dls/DlsReader.h"
+#include "platform/formats/segment/ReferenceResolver.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,15 +22,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace qorn::dls;
     const std::span<const std::uint8_t> bytes(data, size);
     const bool looksLike = LooksLikeDlsCollection(bytes);
-    const DlsReadResult result = ReadDlsCollection(bytes);
-    if (result.ok() && !looksLike) Broken("read what the probe rejected");
-    if (result.ok() == result.error.has_value()) Broken("neither a collection nor an error, or both");
-    if (!result.ok()) {
-        if (result.error->message.empty()) Broken("failed without a reason");
-        if (result.error->offset > size) Broken("error offset outside the file");
+    std::string why;
+    const auto read = qorn::formats::segment::ReadCollectionBytes(bytes, &why);
+    if (read && !looksLike) Broken("read what the probe rejected");
+    if (!read) {
+        if (why.empty()) Broken("failed without a reason");
+        const DlsReadResult result = ReadDlsCollection(bytes);
+        if (result.ok() || !result.error || result.error->offset > size) Broken("a refusal out of place");
         return 0;
     }
-    const Collection& c = *result.collection;
+    const Collection& c = *read;
+    if (c.damage && c.damage->reason.empty()) Broken("damaged without a reason");
     std::size_t samples = 0;
     for (const Wave& w : c.waves) {
         samples += w.samples.size();
@@ -38,9 +45,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (i.program > 127 || i.bankMsb > 127 || i.bankLsb > 127) Broken("patch number out of range");
         for (const Region& r : i.regions) {
             if (r.waveIndex != Region::kNoWave && r.waveIndex >= c.waves.size()) Broken("region names no wave");
-            (void)EffectiveSample(c, r);
+            if (c.damage && r.waveIndex == Region::kNoWave) Broken("a damaged collection kept a part instrument");
+            const VoiceParameters v = DeriveVoiceParameters(i, r, EffectiveSample(c, r));
+            if (v.modulators.size() > 64) Broken("more modulators than a voice holds");
         }
         (void)FindInstrument(c, i.bankMsb, i.bankLsb, i.program, i.drums);
     }
+    qorn::formats::Diagnostics warnings;
+    NoteCollection(c, "'fuzz.dls'", warnings);
     return 0;
 }

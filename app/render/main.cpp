@@ -75,7 +75,7 @@ constexpr const char* kHelp =
     "  --repeats N               repeats of the loop region (the file's own; once for an endless one)\n"
     "  --volume 0..127           the player's volume bar (88, 0 dB)\n"
     "  --seed N                  fixes the choices of styles and wave-track variations\n"
-    "  --soundfont PATH          General MIDI SoundFont to play with\n"
+    "  --soundfont PATH          General MIDI set: a SoundFont (.sf2) or a DLS collection (.dls)\n"
     "  --threads N               synthesizer threads (one file: one per core)\n"
     "  -o DIR                    render every INPUT to DIR/<name>.<format>\n"
     "  --format wav|flac|ogg|mid output format with -o (wav)\n"

@@ -1,6 +1,7 @@
 #include "StyleSegment.h"
 
 #include "StyleComposer.h"
+#include "platform/formats/dls/DlsReader.h"
 #include "platform/formats/segment/SegmentReader.h"
 
 #include <algorithm>
@@ -98,16 +99,20 @@ void AddStyleBand(const st::Style& style, std::int32_t time, const seg::Referenc
     for (auto& inst : band.bands.back().instruments) {
         inst.collection = -1;
         if (!inst.hasReference) continue;
-        auto collection = resolver.findCollection(inst.reference);
+        std::string damage;
+        auto collection = resolver.findCollection(inst.reference, &damage);
+        const auto& ref = inst.reference;
+        const std::string name = "'" + (ref.file.empty() ? ref.name : ref.file) + "'";
         if (!collection) {
-            const auto& ref = inst.reference;
-            inst.collection = seg::MissingCollection(inst, "'" + (ref.file.empty() ? ref.name : ref.file) + "'",
-                                                     segment.warnings, said);
+            inst.collection = seg::MissingCollection(inst, name, damage, segment.warnings, said);
             continue;
         }
         auto it = std::find(segment.collections.begin(), segment.collections.end(), collection);
         inst.collection = static_cast<int>(it - segment.collections.begin());
-        if (it == segment.collections.end()) segment.collections.push_back(std::move(collection));
+        if (it == segment.collections.end()) {
+            dls::NoteCollection(*collection, name, segment.warnings);
+            segment.collections.push_back(std::move(collection));
+        }
     }
     seg::CheckBandPatches(band.bands.back(), segment.collections, segment.warnings);
     segment.tracks.push_back(std::move(band));

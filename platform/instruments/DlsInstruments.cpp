@@ -65,15 +65,25 @@ int CollectionBankNumber(std::uint8_t bankMsb, std::uint8_t bankLsb, bool drums)
     return (drums ? 0x4000 : 0) | ((bankMsb & 0x7F) << 7) | (bankLsb & 0x7F);
 }
 
-int AddCollectionToSynth(fluid_synth_t* synth, std::shared_ptr<const dls::Collection> collection) {
+namespace {
+int AddToSynth(fluid_synth_t* synth, std::shared_ptr<const dls::Collection> collection, DlsSoundFont::Role role) {
     if (!synth || !collection) return -1;
     ReleaseUnusedCollections(synth);
-    std::unique_ptr<DlsSoundFont> font = DlsSoundFont::Create(std::move(collection));
+    std::unique_ptr<DlsSoundFont> font = DlsSoundFont::Create(std::move(collection), role);
     if (!font) return -1;
     const int id = fluid_synth_add_sfont(synth, font->sfont());
     if (id == FLUID_FAILED) return -1;
     font.release(); // the synth owns it now and frees it through the SoundFont's callback
     return id;
+}
+} // namespace
+
+int AddCollectionToSynth(fluid_synth_t* synth, std::shared_ptr<const dls::Collection> collection) {
+    return AddToSynth(synth, std::move(collection), DlsSoundFont::Role::Band);
+}
+
+int AddGeneralMidiSetToSynth(fluid_synth_t* synth, std::shared_ptr<const dls::Collection> collection) {
+    return AddToSynth(synth, std::move(collection), DlsSoundFont::Role::GeneralMidi);
 }
 
 int FindCollectionOnSynth(fluid_synth_t* synth, const dls::Collection* collection) {

@@ -24,6 +24,13 @@ namespace qorn::instruments {
 // adding.
 int AddCollectionToSynth(fluid_synth_t* synth, std::shared_ptr<const dls::Collection> collection);
 
+// Puts `collection` on the synth's stack as its General MIDI set: it
+// answers plain bank selects and program changes as a General MIDI
+// SoundFont does (melodic patches by bank MSB, drum kits on drum channels),
+// and a GS variation it lacks falls back, as FluidSynth falls back, to the
+// capital tone at bank 0. Returns its SoundFont id, or -1.
+int AddGeneralMidiSetToSynth(fluid_synth_t* synth, std::shared_ptr<const dls::Collection> collection);
+
 // The SoundFont id under which `collection` is loaded on this synth (and
 // not unloaded), or -1: lets a band's instruments be downloaded once.
 int FindCollectionOnSynth(fluid_synth_t* synth, const dls::Collection* collection);

@@ -20,6 +20,9 @@ constexpr int kNoLoop = 0;
 constexpr int kLoopContinuously = 1;
 constexpr int kLoopUntilRelease = 3;
 
+// FluidSynth's bank for drum channels.
+constexpr int kDrumBank = 128;
+
 // The SoundFonts of ours alive in the process, so a fluid_sfont_t found on a
 // synth's stack can be recognised before its data is trusted.
 std::mutex& RegistryMutex() {
@@ -53,12 +56,83 @@ std::uint8_t Clamp7(std::uint16_t v) {
     return static_cast<std::uint8_t>(std::min<std::uint16_t>(v, 127));
 }
 
+// The articulation names generators by their SoundFont numbers, which
+// FluidSynth's follow.
+static_assert(GEN_MODLFOTOPITCH == dls::gen::kModLfoToPitch && GEN_VIBLFOTOPITCH == dls::gen::kVibLfoToPitch &&
+              GEN_MODENVTOPITCH == dls::gen::kModEnvToPitch && GEN_FILTERFC == dls::gen::kFilterCutoff &&
+              GEN_FILTERQ == dls::gen::kFilterQ && GEN_MODLFOTOFILTERFC == dls::gen::kModLfoToFilterCutoff &&
+              GEN_MODENVTOFILTERFC == dls::gen::kModEnvToFilterCutoff && GEN_MODLFOTOVOL == dls::gen::kModLfoToVolume &&
+              GEN_CHORUSSEND == dls::gen::kChorusSend && GEN_REVERBSEND == dls::gen::kReverbSend &&
+              GEN_PAN == dls::gen::kPan && GEN_MODLFODELAY == dls::gen::kModLfoDelay &&
+              GEN_MODLFOFREQ == dls::gen::kModLfoFrequency && GEN_VIBLFODELAY == dls::gen::kVibLfoDelay &&
+              GEN_VIBLFOFREQ == dls::gen::kVibLfoFrequency && GEN_MODENVDELAY == dls::gen::kModEnvDelay &&
+              GEN_MODENVATTACK == dls::gen::kModEnvAttack && GEN_MODENVHOLD == dls::gen::kModEnvHold &&
+              GEN_MODENVDECAY == dls::gen::kModEnvDecay && GEN_MODENVSUSTAIN == dls::gen::kModEnvSustain &&
+              GEN_MODENVRELEASE == dls::gen::kModEnvRelease && GEN_VOLENVDELAY == dls::gen::kVolEnvDelay &&
+              GEN_VOLENVATTACK == dls::gen::kVolEnvAttack && GEN_VOLENVHOLD == dls::gen::kVolEnvHold &&
+              GEN_VOLENVDECAY == dls::gen::kVolEnvDecay && GEN_VOLENVSUSTAIN == dls::gen::kVolEnvSustain &&
+              GEN_VOLENVRELEASE == dls::gen::kVolEnvRelease && GEN_ATTENUATION == dls::gen::kAttenuation &&
+              GEN_FINETUNE == dls::gen::kFineTune && GEN_SCALETUNE == dls::gen::kScaleTuning &&
+              GEN_PITCH == dls::gen::kPitch);
+
+void SetSource(fluid_mod_t* mod, const dls::ModSource& s, bool first) {
+    using Kind = dls::ModSource::Kind;
+    int source = FLUID_MOD_NONE;
+    int flags = FLUID_MOD_GC;
+    switch (s.kind) {
+    case Kind::None:
+        break;
+    case Kind::Velocity:
+        source = FLUID_MOD_VELOCITY;
+        break;
+    case Kind::KeyNumber:
+        source = FLUID_MOD_KEY;
+        break;
+    case Kind::PolyPressure:
+        source = FLUID_MOD_KEYPRESSURE;
+        break;
+    case Kind::ChannelPressure:
+        source = FLUID_MOD_CHANNELPRESSURE;
+        break;
+    case Kind::PitchWheel:
+        source = FLUID_MOD_PITCHWHEEL;
+        break;
+    case Kind::PitchWheelRange:
+        source = FLUID_MOD_PITCHWHEELSENS;
+        break;
+    case Kind::Controller:
+        source = s.controller;
+        flags = FLUID_MOD_CC;
+        break;
+    }
+    if (s.kind != Kind::None) {
+        constexpr int kCurves[] = {FLUID_MOD_LINEAR, FLUID_MOD_CONCAVE, FLUID_MOD_CONVEX, FLUID_MOD_SWITCH};
+        flags |= kCurves[static_cast<int>(s.curve)] | (s.bipolar ? FLUID_MOD_BIPOLAR : FLUID_MOD_UNIPOLAR) |
+                 (s.negative ? FLUID_MOD_NEGATIVE : FLUID_MOD_POSITIVE);
+    }
+    if (first)
+        fluid_mod_set_source1(mod, source, flags);
+    else
+        fluid_mod_set_source2(mod, source, flags);
+}
+
+fluid_mod_t* NewModulator(const dls::Modulator& m) {
+    fluid_mod_t* mod = new_fluid_mod();
+    if (!mod) return nullptr;
+    SetSource(mod, m.source, true);
+    SetSource(mod, m.control, false);
+    fluid_mod_set_dest(mod, m.destination);
+    fluid_mod_set_amount(mod, m.amount);
+    return mod;
+}
+
 } // namespace
 
-std::unique_ptr<DlsSoundFont> DlsSoundFont::Create(std::shared_ptr<const dls::Collection> collection) {
+std::unique_ptr<DlsSoundFont> DlsSoundFont::Create(std::shared_ptr<const dls::Collection> collection, Role role) {
     if (!collection) return nullptr;
     std::unique_ptr<DlsSoundFont> font(new DlsSoundFont());
     font->collection_ = std::move(collection);
+    font->role_ = role;
     font->tag_ = NextTag();
     if (!font->Build()) return nullptr;
     return font;
@@ -74,6 +148,19 @@ bool DlsSoundFont::Build() {
     {
         std::lock_guard lock(RegistryMutex());
         Registry().insert(sfont_);
+    }
+
+    // SoundFont voices darken soft notes (velocity to filter cutoff) and
+    // take the mod wheel's vibrato from the vibrato LFO; DLS voices do
+    // neither unless their articulation says so.
+    using Kind = dls::ModSource::Kind;
+    dls::ModSource velocity{Kind::Velocity}, switched{Kind::Velocity}, wheel{Kind::Controller, 1};
+    velocity.negative = true;
+    switched.curve = dls::ModSource::Curve::Switch;
+    for (const dls::Modulator& m :
+         {dls::Modulator{velocity, switched, GEN_FILTERFC, 0}, dls::Modulator{wheel, {}, GEN_VIBLFOTOPITCH, 0}}) {
+        cancelledDefaults_.push_back(NewModulator(m));
+        if (!cancelledDefaults_.back()) return false;
     }
 
     // One FluidSynth sample per wave, pitched and looped as the wave says;
@@ -99,7 +186,9 @@ bool DlsSoundFont::Build() {
         auto preset = std::make_unique<Preset>();
         preset->font = this;
         preset->info = PresetInfo{instrument.bankMsb, instrument.bankLsb, instrument.program, instrument.drums};
-        preset->bank = CollectionBankNumber(instrument.bankMsb, instrument.bankLsb, instrument.drums);
+        preset->bank = role_ == Role::GeneralMidi
+                           ? (instrument.drums ? kDrumBank : instrument.bankMsb)
+                           : CollectionBankNumber(instrument.bankMsb, instrument.bankLsb, instrument.drums);
         preset->name = instrument.name;
         for (const dls::Region& region : instrument.regions) {
             if (region.waveIndex >= samples_.size() || !samples_[region.waveIndex]) continue;
@@ -146,7 +235,13 @@ bool DlsSoundFont::Build() {
                     rv.loopEndOffset = static_cast<int>(end - baseEnd);
                 }
             }
-            preset->regions.push_back(rv);
+            preset->regions.push_back(std::move(rv));
+            // Kept by the region as they are made, so the destructor frees them.
+            RegionVoice& kept = preset->regions.back();
+            for (const dls::Modulator& m : kept.params.modulators) {
+                kept.modulators.push_back(NewModulator(m));
+                if (!kept.modulators.back()) return false;
+            }
         }
         preset->preset = new_fluid_preset(sfont_, &PresetName, &PresetBank, &PresetNumber, &PresetNoteOn, &PresetFree);
         if (!preset->preset) return false;
@@ -157,8 +252,14 @@ bool DlsSoundFont::Build() {
 }
 
 DlsSoundFont::~DlsSoundFont() {
-    for (auto& preset : presets_)
+    for (auto& preset : presets_) {
         if (preset->preset) delete_fluid_preset(preset->preset);
+        for (RegionVoice& r : preset->regions)
+            for (fluid_mod_t* mod : r.modulators)
+                if (mod) delete_fluid_mod(mod);
+    }
+    for (fluid_mod_t* mod : cancelledDefaults_)
+        if (mod) delete_fluid_mod(mod);
     for (fluid_sample_t* sample : samples_)
         if (sample) delete_fluid_sample(sample);
     if (sfont_) {
@@ -215,8 +316,9 @@ fluid_preset_t* DlsSoundFont::FindPreset(int bank, int program) const {
 }
 
 fluid_preset_t* DlsSoundFont::SfontPreset(fluid_sfont_t* sfont, int bank, int program) {
-    if (t_explicitSelects == 0) return nullptr;
-    return static_cast<DlsSoundFont*>(fluid_sfont_get_data(sfont))->FindPreset(bank, program);
+    auto* font = static_cast<DlsSoundFont*>(fluid_sfont_get_data(sfont));
+    if (t_explicitSelects == 0 && font->role_ != Role::GeneralMidi) return nullptr;
+    return font->FindPreset(bank, program);
 }
 
 void DlsSoundFont::SfontIterStart(fluid_sfont_t* sfont) {
@@ -275,8 +377,6 @@ int DlsSoundFont::PresetNoteOn(fluid_preset_t* preset, fluid_synth_t* synth, int
         set(GEN_VOLENVDECAY, v.volEnvDecay);
         set(GEN_VOLENVSUSTAIN, v.volEnvSustain);
         set(GEN_VOLENVRELEASE, v.volEnvRelease);
-        set(GEN_KEYTOVOLENVHOLD, v.keyToVolEnvHold);
-        set(GEN_KEYTOVOLENVDECAY, v.keyToVolEnvDecay);
         set(GEN_MODENVDELAY, v.modEnvDelay);
         set(GEN_MODENVATTACK, v.modEnvAttack);
         set(GEN_MODENVHOLD, v.modEnvHold);
@@ -297,7 +397,15 @@ int DlsSoundFont::PresetNoteOn(fluid_preset_t* preset, fluid_synth_t* synth, int
         set(GEN_ATTENUATION, v.attenuation);
         set(GEN_FILTERFC, v.filterCutoff);
         set(GEN_FILTERQ, v.filterQ);
+        set(GEN_SCALETUNE, v.scaleTuning);
+        set(GEN_CHORUSSEND, v.chorusSend);
+        set(GEN_REVERBSEND, v.reverbSend);
         set(GEN_SAMPLEID, p->font->tag_);
+        // Copied into the voice: nothing is allocated here.
+        for (fluid_mod_t* mod : p->font->cancelledDefaults_)
+            fluid_voice_add_mod(voice, mod, FLUID_VOICE_OVERWRITE);
+        for (fluid_mod_t* mod : r.modulators)
+            fluid_voice_add_mod(voice, mod, FLUID_VOICE_OVERWRITE);
         fluid_synth_start_voice(synth, voice);
     }
     return FLUID_OK;

@@ -20,10 +20,21 @@ namespace qorn::instruments {
 
 class DlsSoundFont {
   public:
+    enum class Role {
+        // A band's collection: reached only through ExplicitSelect, under
+        // CollectionBankNumber's bank numbers.
+        Band,
+        // The General MIDI set: answers every look-up, melodic patches under
+        // their bank MSB (as General MIDI and GS bank selects give it) and
+        // drum kits under FluidSynth's drum bank.
+        GeneralMidi
+    };
+
     // Builds the SoundFont; null if FluidSynth refused an allocation. The
     // returned object owns the fluid_sfont_t; once that is on a synth's
     // stack, the synth frees both through the SoundFont's free callback.
-    static std::unique_ptr<DlsSoundFont> Create(std::shared_ptr<const dls::Collection> collection);
+    static std::unique_ptr<DlsSoundFont> Create(std::shared_ptr<const dls::Collection> collection,
+                                                Role role = Role::Band);
     ~DlsSoundFont();
     DlsSoundFont(const DlsSoundFont&) = delete;
     DlsSoundFont& operator=(const DlsSoundFont&) = delete;
@@ -36,8 +47,8 @@ class DlsSoundFont {
     // Unloaded: answers no patch and starts no voice.
     void Retire() { retired_.store(true, std::memory_order_release); }
     bool retired() const { return retired_.load(std::memory_order_acquire); }
-    // Our preset for a bank number (CollectionBankNumber) and program, or
-    // null; none once retired.
+    // Our preset for a bank number (as the role numbers banks) and program,
+    // or null; none once retired.
     fluid_preset_t* FindPreset(int bank, int program) const;
 
     // While one of these lives on a thread, our SoundFonts answer FluidSynth's
@@ -74,6 +85,7 @@ class DlsSoundFont {
         int loopStartOffset, loopEndOffset;
         int exclusiveClass;
         dls::VoiceParameters params;
+        std::vector<fluid_mod_t*> modulators; // owned, from params.modulators
     };
     struct Preset {
         DlsSoundFont* font = nullptr;
@@ -99,7 +111,11 @@ class DlsSoundFont {
     static void PresetFree(fluid_preset_t* preset);
 
     std::shared_ptr<const dls::Collection> collection_;
+    Role role_ = Role::Band;
     fluid_sfont_t* sfont_ = nullptr;
+    // FluidSynth's own default modulators that DLS instruments do not
+    // have, at depth zero: put over the defaults of each of our voices.
+    std::vector<fluid_mod_t*> cancelledDefaults_;
     std::string name_;
     // Marks our voices (in a generator FluidSynth leaves alone once a voice
     // has its sample) so an unload can tell when the last one has ended.

@@ -19,7 +19,8 @@ struct SynthConfig {
 // are written back into *params); E_INVALIDARG for a record too short.
 HRESULT ResolveSynthConfig(DMUS_PORTPARAMS* params, SynthConfig& config);
 
-// The General MIDI SoundFont: QORN_SOUNDFONT when set, else the system's default.
+// The General MIDI set, a SoundFont or a DLS collection: QORN_SOUNDFONT when
+// set, else the system's default SoundFont.
 std::string SoundFontPath();
 
 // Threads the synthesizer renders its voices on: QORN_SYNTH_THREADS when

@@ -1,6 +1,7 @@
 #include "platform/synth/SynthPort.h"
 
 #include "platform/instruments/DlsInstruments.h"
+#include "platform/instruments/GeneralMidiSet.h"
 #include "platform/synth/AutoDownload.h"
 #include "platform/waves/WaveVoices.h"
 
@@ -123,12 +124,12 @@ SynthPort* SynthPort::Create(const SynthConfig& config, std::string* error) {
         if (error) *error = "cannot create the synthesizer";
         return nullptr;
     }
-    const std::string path = SoundFontPath();
-    const int font = fluid_synth_sfload(synth, path.c_str(), 1);
-    if (font == FLUID_FAILED) {
+    formats::Diagnostics warnings;
+    const int font = instruments::LoadGeneralMidiSet(synth, SoundFontPath(), warnings, error);
+    formats::Report(warnings);
+    if (font < 0) {
         delete_fluid_synth(synth);
         delete_fluid_settings(settings);
-        if (error) *error = "cannot load the SoundFont " + path;
         return nullptr;
     }
     auto* port = new SynthPort(config, settings, synth, font);

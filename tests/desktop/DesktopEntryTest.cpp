@@ -1,6 +1,7 @@
 // The player as the desktop starts it: `qorn FILE` from the file manager, a
 // second copy handing its file to the running one, and the media controls
 // on the session bus (this program runs on a private one).
+#include "tests/support/DlsWriter.h"
 #include "tests/support/MidiFileWriter.h"
 
 #include <QCoreApplication>
@@ -141,6 +142,29 @@ TEST_F(DesktopEntryTest, MediaControlsStartAndStopTheFileNamedOnTheCommandLine) 
     EXPECT_TRUE(WaitFor([] { return Status() == QStringLiteral("Stopped"); }));
     Call(QStringLiteral("Play"));
     EXPECT_TRUE(WaitFor([] { return Status() == QStringLiteral("Playing"); }));
+}
+
+// `qorn --soundfont gm.dls FILE`: the player starts with a DLS collection
+// as its General MIDI set and plays FILE; a second copy given the option
+// still hands its file over, and says the option stays with the copy it
+// would have started.
+TEST_F(DesktopEntryTest, AGeneralMidiSetOnTheCommandLineAndASecondCopy) {
+    const QString set = dir.path() + QStringLiteral("/gm.dls");
+    const auto bytes = qorn::testdls::BuildDls(qorn::testdls::TestCollection());
+    std::ofstream(set.toStdString(), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    StartFirst({QStringLiteral("--soundfont"), set, file});
+    ASSERT_TRUE(WaitFor([] { return Status() == QStringLiteral("Playing"); })) << "it did not play with the set";
+    Call(QStringLiteral("Stop"));
+    ASSERT_TRUE(WaitFor([] { return Status() == QStringLiteral("Stopped"); }));
+
+    QProcess second;
+    second.setProcessEnvironment(env);
+    second.start(QStringLiteral(QORN_EXECUTABLE), {QStringLiteral("--soundfont=") + set, file});
+    ASSERT_TRUE(second.waitForFinished(30000));
+    EXPECT_EQ(second.exitCode(), 255);
+    EXPECT_TRUE(second.readAllStandardError().contains("--soundfont applies only to a copy it starts"));
+    EXPECT_TRUE(WaitFor([] { return Status() == QStringLiteral("Playing"); })) << "the first copy did not play it";
 }
 
 } // namespace

@@ -169,6 +169,180 @@ TEST(DlsPlayback, PatchesSoundWithTheirOwnPitchAndTimbre) {
     }
 }
 
+// Level 2 articulation as a listener hears it: each case plays the square
+// (odd harmonics of its key) with and without the connections under test
+// and compares what the two sound like.
+namespace heard {
+
+constexpr std::int32_t Cents(double v) {
+    return static_cast<std::int32_t>(v * 65536);
+}
+// Absolute cents of a frequency, as filter cutoffs and LFO rates are given.
+std::int32_t AbsCents(double hz) {
+    return Cents(6900 + 1200 * std::log2(hz / 440.0));
+}
+
+std::vector<float> Slice(const std::vector<float>& s, double from, double to) {
+    return {s.begin() + std::ptrdiff_t(from * kRate), s.begin() + std::ptrdiff_t(to * kRate)};
+}
+double KeyHz(int key) {
+    return 440.0 * std::pow(2.0, (key - 69) / 12.0);
+}
+// Power of the 5th to 11th harmonics over the fundamental's.
+double HighBand(const std::vector<float>& s, double f) {
+    double high = 0;
+    for (int h : {5, 7, 9, 11})
+        high += PowerAt(s, h * f);
+    return high / PowerAt(s, f);
+}
+// The strongest frequency between `low` and `high`, to a quarter hertz.
+double Pitch(const std::vector<float>& s, double low, double high) {
+    double best = 0, at = low;
+    for (double x = low; x < high; x += 0.25)
+        if (const double p = PowerAt(s, x); p > best) best = p, at = x;
+    return at;
+}
+
+struct Play {
+    int key = 69, velocity = 100, wheel = 0;
+    double seconds = 1.2;
+};
+std::vector<float> Note(Synth& s, const Play& p) {
+    fluid_synth_cc(s.synth, 1, 1, p.wheel);
+    fluid_synth_noteon(s.synth, 1, p.key, p.velocity);
+    auto out = s.Render(p.seconds);
+    fluid_synth_noteoff(s.synth, 1, p.key);
+    s.Render(0.5);
+    return out;
+}
+
+using Measure = double (*)(Synth&);
+double Darkness(Synth& s) {
+    return 1.0 / HighBand(Slice(Note(s, {}), 0.3, 0.7), 440);
+}
+double Resonance(Synth& s) {
+    const auto steady = Slice(Note(s, {}), 0.3, 0.7);
+    return PowerAt(steady, 5 * 440.0) / PowerAt(steady, 3 * 440.0);
+}
+double SweptShut(Synth& s) {
+    const auto note = Note(s, {});
+    return HighBand(Slice(note, 0.0, 0.1), 440) / HighBand(Slice(note, 1.0, 1.2), 440);
+}
+double Swing(Synth& s) {
+    const auto note = Note(s, {});
+    double lo = 1e30, hi = 0;
+    for (double t = 0.2; t + 0.05 <= 1.2; t += 0.05) {
+        const double b = HighBand(Slice(note, t, t + 0.05), 440);
+        lo = std::min(lo, b), hi = std::max(hi, b);
+    }
+    return hi / lo;
+}
+double KeyTilt(Synth& s) {
+    auto third = [&](int key) {
+        const auto steady = Slice(Note(s, {key}), 0.3, 0.7);
+        return PowerAt(steady, 3 * KeyHz(key)) / PowerAt(steady, KeyHz(key));
+    };
+    return third(81) / third(57);
+}
+double SoftDarkness(Synth& s) {
+    return HighBand(Slice(Note(s, {69, 127}), 0.3, 0.7), 440) / HighBand(Slice(Note(s, {69, 30}), 0.3, 0.7), 440);
+}
+double Wobble(Synth& s, int wheel) {
+    const auto note = Note(s, {69, 100, wheel});
+    double lo = 1e9, hi = 0;
+    for (double t = 0.4; t + 0.05 <= 1.2; t += 0.025) {
+        const double f = Pitch(Slice(note, t, t + 0.05), 360, 540);
+        lo = std::min(lo, f), hi = std::max(hi, f);
+    }
+    return 1200 * std::log2(hi / lo) + 1; // cents, and 1 so a steady note divides
+}
+double Vibrato(Synth& s) {
+    return Wobble(s, 0);
+}
+double WheelVibrato(Synth& s) {
+    return Wobble(s, 127);
+}
+double Bend(Synth& s) {
+    const auto note = Note(s, {});
+    return Pitch(Slice(note, 0.0, 0.05), 300, 1000) / Pitch(Slice(note, 1.0, 1.1), 300, 1000);
+}
+
+} // namespace heard
+
+TEST(DlsPlayback, LevelTwoArticulationIsHeard) {
+    using C = testdls::ConnectionSpec;
+    using heard::AbsCents, heard::Cents;
+    const std::int32_t decay = Cents(1200 * std::log2(0.3)); // 0.3 s
+    struct Case {
+        const char* what;
+        std::vector<C> base, tested;
+        heard::Measure measure;
+        double factor; // tested / base at least this
+        bool level2 = true;
+    };
+    const Case cases[] = {
+        {"a lowpass darkens", {}, {{0, 0, 0x0500, 0, AbsCents(700)}}, heard::Darkness, 30},
+        {"resonance lifts the cutoff",
+         {{0, 0, 0x0500, 0, AbsCents(2200)}},
+         {{0, 0, 0x0500, 0, AbsCents(2200)}, {0, 0, 0x0501, 0, Cents(180)}},
+         heard::Resonance,
+         3},
+        {"the second envelope sweeps the filter shut",
+         {},
+         {{0, 0, 0x0500, 0, AbsCents(300)},
+          {0x0005, 0, 0x0500, 0, Cents(4800)},
+          {0, 0, 0x030B, 0, decay},
+          {0, 0, 0x030E, 0, 0}},
+         heard::SweptShut,
+         30},
+        {"the LFO sweeps the filter",
+         {{0, 0, 0x0500, 0, AbsCents(600)}},
+         {{0, 0, 0x0500, 0, AbsCents(600)}, {0, 0, 0x0104, 0, AbsCents(3)}, {0x0001, 0, 0x0500, 0, Cents(2400)}},
+         heard::Swing,
+         10},
+        {"the key number opens the filter",
+         {{0, 0, 0x0500, 0, AbsCents(800)}},
+         {{0, 0, 0x0500, 0, Cents(2000)}, {0x0003, 0, 0x0500, 0, Cents(12800)}},
+         heard::KeyTilt,
+         20},
+        {"velocity opens the filter",
+         {{0, 0, 0x0500, 0, AbsCents(600)}},
+         {{0, 0, 0x0500, 0, AbsCents(600)}, {0x0002, 0, 0x0500, 0, Cents(4800)}},
+         heard::SoftDarkness,
+         8},
+        {"the vibrato LFO wobbles",
+         {},
+         {{0, 0, 0x0114, 0, AbsCents(4)}, {0x0009, 0, 0x0003, 0, Cents(50)}},
+         heard::Vibrato,
+         15},
+        {"the mod wheel deepens the LFO's vibrato, Level 1",
+         {{0, 0, 0x0104, 0, AbsCents(4)}, {0x0001, 0x0081, 0x0003, 0, 0}},
+         {{0, 0, 0x0104, 0, AbsCents(4)}, {0x0001, 0x0081, 0x0003, 0, Cents(80)}},
+         heard::WheelVibrato,
+         15,
+         false},
+        {"the second envelope bends the pitch",
+         {},
+         {{0x0005, 0, 0x0003, 0, Cents(1200)}, {0, 0, 0x030B, 0, decay}, {0, 0, 0x030E, 0, 0}},
+         heard::Bend,
+         1.5},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        double measured[2] = {};
+        for (int tested = 0; tested < 2; ++tested) {
+            testdls::CollectionSpec plan = testdls::TestCollection(k.level2);
+            for (const C& c : tested ? k.tested : k.base)
+                plan.instruments[1].articulation.push_back(c);
+            Synth s;
+            const int id = AddCollectionToSynth(s.synth, Load(plan));
+            ASSERT_TRUE(SelectCollectionPatch(s.synth, 1, id, 0, 0, 1, false));
+            measured[tested] = k.measure(s);
+        }
+        EXPECT_GT(measured[1], k.factor * measured[0]) << measured[0] << " -> " << measured[1];
+    }
+}
+
 TEST(DlsPlayback, DrumKeysWithoutRegionsAreSilent) {
     Synth s;
     const int id = AddCollectionToSynth(s.synth, Load(testdls::TestCollection()));

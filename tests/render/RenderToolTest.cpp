@@ -23,6 +23,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <numbers>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <tuple>
@@ -516,6 +517,65 @@ TEST_F(RenderTool, WaveFilesPlayAndFilesWithNothingToSoundSayWhatTheyHold) {
 
 // One segment whose style is missing (nothing of it can sound) and one file
 // that is no music among good ones.
+// A DLS collection shaped like the gm.dls DirectMusic plays with, given as
+// the General MIDI set: plain program changes reach its melodic programs,
+// channel 10 its drum kit, and a GS variation bank it lacks plays the
+// program's capital tone at bank 0. Each note is judged by its pitch and
+// by whether it is the sine or the square of the collection.
+TEST_F(RenderTool, ADlsGeneralMidiSetPlaysProgramsDrumsAndFallsBackToBankZero) {
+    const fs::path set = write("gm.dls", testdls::BuildDls(testdls::TestCollection()));
+    struct Note {
+        const char* what;
+        int channel, bankMsb, program, key;
+        double hz;
+        bool square;
+    };
+    const Note notes[] = {
+        {"program 1: the square", 0, 0, 1, 69, 440, true},
+        {"bank 8 lacks program 0: bank 0's sine", 1, 8, 0, 69, 440, false},
+        {"bank 5 holds its own program 0: a square", 2, 5, 0, 69, 440, true},
+        {"drum key 36: an 880 Hz sine", 9, 0, 0, 36, 880, false},
+        {"drum key 38: a 220 Hz square", 9, 0, 0, 38, 220, true},
+    };
+    testing::TrackWriter tempo;
+    tempo.tempo(0, 500000).endOfTrack();
+    testing::TrackWriter track;
+    for (const Note& n : notes) {
+        const auto ch = static_cast<std::uint8_t>(n.channel);
+        track.event(0, {std::uint8_t(0xB0 | ch), 0, std::uint8_t(n.bankMsb)})
+            .event(0, {std::uint8_t(0xC0 | ch), std::uint8_t(n.program)});
+        track.noteOn(0, n.channel, n.key, 110).noteOff(480, n.channel, n.key);
+        track.event(480, {0xFF, 0x01, 0x00}); // half a second between notes
+    }
+    track.endOfTrack();
+    const fs::path song = write("gm.mid", testing::MidiFile(1, 480, {tempo, track}));
+    const Outcome run = Tool("--soundfont " + q(set) + " --no-effects -q " + q(song) + " " + q(dir_ / "gm.wav"));
+    ASSERT_EQ(run.status, 0) << run.out;
+    const Audio a = ReadAudio(dir_ / "gm.wav");
+    auto power = [&](double from, double hz) { // Goertzel over a tenth of a second of the mix
+        const double c = 2 * std::cos(2 * std::numbers::pi * hz / a.rate);
+        double s1 = 0, s2 = 0;
+        for (auto i = std::size_t(from * a.rate); i < std::size_t((from + 0.1) * a.rate); ++i) {
+            const double s0 = a.samples[2 * i] + a.samples[2 * i + 1] + c * s1 - s2;
+            s2 = s1, s1 = s0;
+        }
+        return s1 * s1 + s2 * s2 - c * s1 * s2;
+    };
+    for (std::size_t i = 0; i < std::size(notes); ++i) {
+        const Note& n = notes[i];
+        SCOPED_TRACE(n.what);
+        const double at = 1.0 * double(i) + 0.2;
+        const double fundamental = power(at, n.hz);
+        EXPECT_GT(fundamental, 100.0 * power(at, n.hz * 1.5)) << "pitch";
+        EXPECT_GT(fundamental, 100.0 * power(at + 0.5, n.hz)) << "it sounds, and stops";
+        if (n.square) {
+            EXPECT_GT(power(at, 3 * n.hz), 0.03 * fundamental);
+        } else {
+            EXPECT_LT(power(at, 3 * n.hz), 0.001 * fundamental);
+        }
+    }
+}
+
 TEST_F(RenderTool, BatchGoesOnPastBadFilesAndCountsThem) {
     using namespace styles_test;
     const fs::path a = write("a.mid", Scale(3));

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -131,6 +132,46 @@ TEST_F(SegmentRender, BandsPlayTheChosenInstrument) {
             EXPECT_LT(third, 0.001 * fundamental);
         }
     }
+}
+
+std::vector<std::string> g_reports;
+void Keep(const formats::Diagnostic& d) {
+    g_reports.push_back(d.text());
+}
+std::size_t Reported(const std::string& text) {
+    return std::size_t(std::count_if(g_reports.begin(), g_reports.end(),
+                                     [&](const std::string& r) { return r.find(text) != std::string::npos; }));
+}
+
+// A band's collection broken off inside its last wave (the drum kit's):
+// the sine whose wave came before the cut plays, and the load says once
+// that the collection is damaged, where, and what it lost, and once what of
+// its articulation the synthesizer cannot play.
+TEST_F(SegmentRender, ATruncatedCollectionPlaysItsWholeInstrumentsAndSaysItIsDamaged) {
+    testdls::CollectionSpec collection = testdls::TestCollection();
+    collection.name.clear();                                                // the wave pool ends the file
+    collection.instruments[0].articulation.push_back({0, 0, 0x020D, 0, 0}); // EG1 shutdown time
+    const Bytes full = testdls::BuildDls(collection);
+    write("cut.dls", testdls::Truncated(full, 1000));
+    SegmentSpec plan;
+    plan.header.length = 2 * 768;
+    plan.tempos = {{0, 120.0}};
+    const Reference ref{kCollectionClass, std::nullopt, "", "cut.dls"};
+    plan.bands = {{0, {{0, 0, 0x1 | 0x2 | 0x40, 64, 127, 0, 2, ref}, {1, 0, 0x1 | 0x2 | 0x40, 64, 127, 0, 2, ref}}}};
+    plan.notes = {{0, 768, 0, 69, 120}};
+    g_reports.clear();
+    formats::SetDiagnosticReporter(&Keep);
+    const auto audio = play(write("cut.sgt", BuildSegment(plan)));
+    formats::SetDiagnosticReporter(nullptr);
+    const std::size_t from = kRate / 10, to = kRate / 3;
+    const double fundamental = Power(audio, from, to, 440);
+    EXPECT_GT(Rms(audio, from, to), 0.01);
+    EXPECT_LT(Power(audio, from, to, 3 * 440.0), 0.001 * fundamental) << "the collection's sine, not General MIDI";
+    EXPECT_EQ(Reported("collection 'cut.dls' is damaged: chunk 'LIST' at byte "), 1u);
+    EXPECT_EQ(Reported("runs past the end of the file; 3 of 4 instruments play, lost: 'Kit'"), 1u);
+    EXPECT_EQ(Reported("collection 'cut.dls': the synthesizer cannot play this articulation: EG1 shutdown time "
+                       "(1 region)"),
+              1u);
 }
 
 // The loader recognises a segment by its content whatever its name, and its

@@ -4,6 +4,7 @@
 // embed collections in their own fixtures.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <numbers>
@@ -238,6 +239,13 @@ inline Bytes BuildDls(const CollectionSpec& plan) {
     Append(body, List("wvpl", pool));
     if (!plan.name.empty()) Append(body, InfoList(plan.name));
     return Chunk("RIFF", body);
+}
+
+// A copy broken off `lost` bytes before its end. With the collection's
+// name left out, the wave pool ends the file and the cut falls in its last
+// wave.
+inline Bytes Truncated(const Bytes& dls, std::size_t lost) {
+    return Bytes(dls.begin(), dls.end() - static_cast<std::ptrdiff_t>(std::min(lost, dls.size())));
 }
 
 // --- Generated waves ---

@@ -6,6 +6,7 @@
 
 #include "platform/com/ComTypes.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -85,6 +86,17 @@ struct Instrument {
     std::vector<Articulation> articulations; // apply to every region without its own
 };
 
+// What the reader could not keep of a damaged file: the instruments that
+// lost a part of themselves or of their waves are left out whole.
+struct Damage {
+    // The first fault: "chunk 'LIST' at byte 45178 runs past its container".
+    std::string reason;
+    // The instruments left out, by name or patch.
+    std::vector<std::string> lost;
+    // Instruments the collection's header counts that the file never reached.
+    std::size_t unread = 0;
+};
+
 struct Collection {
     std::optional<qorn::platform::GUID> guid; // `dlid`
     std::string name;                         // INFO `INAM`
@@ -92,6 +104,7 @@ struct Collection {
     std::uint32_t versionLs = 0;
     std::vector<Instrument> instruments;
     std::vector<Wave> waves;
+    std::optional<Damage> damage; // set when the file was damaged
 };
 
 // The instrument answering a patch, or nullptr. When two instruments claim

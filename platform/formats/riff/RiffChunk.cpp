@@ -91,6 +91,10 @@ ChunkStatus ReadChunk(ByteReader& body, int depth, Chunk& out, std::uint32_t& cl
     return Step(body, depth, out, claimed, true);
 }
 
+ChunkStatus ReadChunkCut(ByteReader& body, int depth, Chunk& out, std::uint32_t& claimed) {
+    return Step(body, depth, out, claimed, false);
+}
+
 bool ChunkReader::next(Chunk& out) {
     std::uint32_t claimed = 0;
     Chunk c;

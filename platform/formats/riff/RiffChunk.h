@@ -75,6 +75,10 @@ enum class ChunkStatus { Read, End, CutHeader, PastParent, NoListType };
 // (`claimed` is then the size read) or a list without its type is not
 // read. ChunkReader::next is the forgiving form of the same step.
 ChunkStatus ReadChunk(ByteReader& body, int depth, Chunk& out, std::uint32_t& claimed);
+// The forgiving step for readers that keep what a damaged chunk holds: a
+// size past the parent is cut to what the parent holds (`out.truncated`
+// tells, `claimed` is the size read) and the chunk is read.
+ChunkStatus ReadChunkCut(ByteReader& body, int depth, Chunk& out, std::uint32_t& claimed);
 
 // Message text "<what> in 'abcd' at offset N".
 std::string ChunkError(const std::string& what, const Chunk& chunk);

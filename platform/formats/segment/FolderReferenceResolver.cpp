@@ -79,23 +79,23 @@ fs::path FolderReferenceResolver::locate(const ObjectReference& ref) const {
     return found;
 }
 
-std::shared_ptr<const dls::Collection> FolderReferenceResolver::embeddedCollection(const EmbeddedObject& object) const {
+std::shared_ptr<const dls::Collection> FolderReferenceResolver::embeddedCollection(const EmbeddedObject& object,
+                                                                                   std::string* damage) const {
     const std::string key = segmentKey_ + '@' + std::to_string(object.fileOffset);
     if (auto hit = cache_.collectionByKey(key)) return hit;
-    std::string error;
-    auto collection = ReadCollectionBytes(object.bytes, &error);
+    auto collection = ReadCollectionBytes(object.bytes, damage);
     cache_.addCollection(key, object.hasGuid ? &object.guid : nullptr, object.name, collection);
     return collection;
 }
 
-std::shared_ptr<const dls::Collection> FolderReferenceResolver::findCollection(const ObjectReference& ref) const {
+std::shared_ptr<const dls::Collection> FolderReferenceResolver::findCollection(const ObjectReference& ref,
+                                                                               std::string* damage) const {
     if (!IsCollectionReference(ref)) return nullptr;
     if (const fs::path path = locate(ref); !path.empty()) {
         const std::string key = FileIdentity(path);
         if (auto hit = cache_.collectionByKey(key)) return hit;
         if (auto bytes = ReadWholeFile(path, kMaxReferencedFileBytes)) {
-            std::string error;
-            if (auto collection = ReadCollectionBytes(*bytes, &error)) {
+            if (auto collection = ReadCollectionBytes(*bytes, damage)) {
                 // Known by its own GUID and name, else by those of the reference.
                 const platform::GUID* guid =
                     collection->guid ? &*collection->guid : (ref.hasObject ? &ref.object : nullptr);

@@ -22,8 +22,10 @@ class FolderReferenceResolver : public ReferenceResolver {
     // reference back to it is refused.
     FolderReferenceResolver(std::filesystem::path segmentPath, ObjectCache& cache);
 
-    std::shared_ptr<const dls::Collection> embeddedCollection(const EmbeddedObject& object) const override;
-    std::shared_ptr<const dls::Collection> findCollection(const ObjectReference& ref) const override;
+    std::shared_ptr<const dls::Collection> embeddedCollection(const EmbeddedObject& object,
+                                                              std::string* damage) const override;
+    std::shared_ptr<const dls::Collection> findCollection(const ObjectReference& ref,
+                                                          std::string* damage) const override;
     std::shared_ptr<const std::vector<std::uint8_t>> findFileBytes(const ObjectReference& ref) const override;
 
     // The file a reference names in the segment's folder ('\' separated

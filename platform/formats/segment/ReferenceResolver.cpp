@@ -5,17 +5,14 @@
 namespace qorn::formats::segment {
 
 std::shared_ptr<const dls::Collection> ReadCollectionBytes(std::span<const std::uint8_t> bytes, std::string* error) {
-    if (!dls::LooksLikeDlsCollection(bytes)) {
-        if (error) *error = "not an instrument collection";
-        return nullptr;
-    }
     dls::DlsReadResult result = dls::ReadDlsCollection(bytes);
-    if (!result.ok() && error && result.error) *error = result.error->text();
+    if (!result.ok() && error && result.error) *error = result.error->message;
     return result.collection;
 }
 
-std::shared_ptr<const dls::Collection> EmbeddedOnlyResolver::embeddedCollection(const EmbeddedObject& object) const {
-    return ReadCollectionBytes(object.bytes, nullptr);
+std::shared_ptr<const dls::Collection> EmbeddedOnlyResolver::embeddedCollection(const EmbeddedObject& object,
+                                                                                std::string* damage) const {
+    return ReadCollectionBytes(object.bytes, damage);
 }
 
 } // namespace qorn::formats::segment

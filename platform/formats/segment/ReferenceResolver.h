@@ -2,8 +2,10 @@
 // references against objects stored inside the segment first and asks the
 // resolver to turn those into collections; everything else is looked up
 // through the resolver (the loader implements it over the segment's folder
-// and the objects it already holds). Lookups that fail answer null: the
-// part then plays from the General MIDI set or not at all (MissingCollection).
+// and the objects it already holds). Lookups that fail answer null, and say
+// in `damage` what is wrong with a collection that was found but cannot be
+// used (empty when there was none to find): the part then plays from the
+// General MIDI set or not at all (MissingCollection).
 #pragma once
 
 #include "ObjectReference.h"
@@ -42,9 +44,11 @@ class ReferenceResolver {
 
     // A collection stored inside the segment; may be answered from a cache
     // (by the collection's GUID) without reading the bytes again.
-    virtual std::shared_ptr<const dls::Collection> embeddedCollection(const EmbeddedObject& object) const = 0;
+    virtual std::shared_ptr<const dls::Collection> embeddedCollection(const EmbeddedObject& object,
+                                                                      std::string* damage) const = 0;
     // A collection outside the segment, or null.
-    virtual std::shared_ptr<const dls::Collection> findCollection(const ObjectReference& ref) const = 0;
+    virtual std::shared_ptr<const dls::Collection> findCollection(const ObjectReference& ref,
+                                                                  std::string* damage) const = 0;
     // The bytes of another file a reference names (a band file), or null.
     virtual std::shared_ptr<const std::vector<std::uint8_t>> findFileBytes(const ObjectReference& ref) const = 0;
 };
@@ -53,14 +57,18 @@ class ReferenceResolver {
 // collection reader, without caching.
 class EmbeddedOnlyResolver : public ReferenceResolver {
   public:
-    std::shared_ptr<const dls::Collection> embeddedCollection(const EmbeddedObject& object) const override;
-    std::shared_ptr<const dls::Collection> findCollection(const ObjectReference&) const override { return nullptr; }
+    std::shared_ptr<const dls::Collection> embeddedCollection(const EmbeddedObject& object,
+                                                              std::string* damage) const override;
+    std::shared_ptr<const dls::Collection> findCollection(const ObjectReference&, std::string*) const override {
+        return nullptr;
+    }
     std::shared_ptr<const std::vector<std::uint8_t>> findFileBytes(const ObjectReference&) const override {
         return nullptr;
     }
 };
 
-// Reads a collection with the DLS reader; null (and a message) on failure.
+// Reads a collection with the DLS reader; null (and what is wrong) when
+// the bytes hold no usable collection.
 std::shared_ptr<const dls::Collection> ReadCollectionBytes(std::span<const std::uint8_t> bytes, std::string* error);
 
 } // namespace qorn::formats::segment

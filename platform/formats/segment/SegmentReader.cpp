@@ -1,6 +1,7 @@
 #include "SegmentReader.h"
 
 #include "platform/formats/dls/DlsCollection.h"
+#include "platform/formats/dls/DlsReader.h"
 
 #include "BandReader.h"
 #include "EmbeddedObjects.h"
@@ -182,23 +183,31 @@ class CollectionBinder {
     CollectionBinder(SegmentFile& seg, const std::vector<EmbeddedObject>& embedded, const ReferenceResolver& resolver)
         : seg_(seg), embedded_(embedded), resolver_(resolver) {}
 
-    // The collection's index, -1 when it could not be found.
-    int bind(const ObjectReference& ref) {
+    // The collection's index, -1 when it could not be found or used;
+    // `damage` then says what is wrong with one that was found.
+    int bind(const ObjectReference& ref, std::string& damage) {
         const std::string key = KeyOf(ref);
-        if (auto it = bound_.find(key); it != bound_.end()) return it->second;
+        if (auto it = bound_.find(key); it != bound_.end()) {
+            damage = it->second.damage;
+            return it->second.index;
+        }
         std::shared_ptr<const dls::Collection> collection;
+        damage.clear();
         const int e = MatchEmbedded(ref, kDls, embedded_);
         if (e >= 0)
-            collection = resolver_.embeddedCollection(embedded_[static_cast<std::size_t>(e)]);
+            collection = resolver_.embeddedCollection(embedded_[static_cast<std::size_t>(e)], &damage);
         else
-            collection = resolver_.findCollection(ref);
+            collection = resolver_.findCollection(ref, &damage);
         int index = -1;
         if (collection) {
             auto it = std::find(seg_.collections.begin(), seg_.collections.end(), collection);
             index = static_cast<int>(it - seg_.collections.begin());
-            if (it == seg_.collections.end()) seg_.collections.push_back(std::move(collection));
+            if (it == seg_.collections.end()) {
+                dls::NoteCollection(*collection, Describe(ref), seg_.warnings);
+                seg_.collections.push_back(std::move(collection));
+            }
         }
-        bound_.emplace(key, index);
+        bound_.emplace(key, Bound{index, collection ? std::string() : damage});
         return index;
     }
 
@@ -213,7 +222,11 @@ class CollectionBinder {
     SegmentFile& seg_;
     const std::vector<EmbeddedObject>& embedded_;
     const ReferenceResolver& resolver_;
-    std::map<std::string, int> bound_;
+    struct Bound {
+        int index;
+        std::string damage;
+    };
+    std::map<std::string, Bound> bound_;
 };
 
 bool NamesCollection(const ObjectReference& ref) {
@@ -313,9 +326,10 @@ bool ReadSegmentFile(std::span<const std::uint8_t> bytes, SegmentFile& out, cons
             for (auto& inst : band.instruments)
                 if (inst.hasReference && NamesCollection(inst.reference) &&
                     (inst.flags & BandInstrument::kUseDefaultGmSet) == 0) {
-                    inst.collection = binder.bind(inst.reference);
+                    std::string damage;
+                    inst.collection = binder.bind(inst.reference, damage);
                     if (inst.collection < 0)
-                        inst.collection = MissingCollection(inst, Describe(inst.reference), seg.warnings, said);
+                        inst.collection = MissingCollection(inst, Describe(inst.reference), damage, seg.warnings, said);
                 }
     for (const auto& track : seg.tracks)
         for (const auto& band : track.bands)
@@ -324,11 +338,15 @@ bool ReadSegmentFile(std::span<const std::uint8_t> bytes, SegmentFile& out, cons
     return true;
 }
 
-int MissingCollection(const BandInstrument& inst, const std::string& name, Diagnostics& warnings,
-                      std::set<std::string>& said) {
+int MissingCollection(const BandInstrument& inst, const std::string& name, const std::string& damage,
+                      Diagnostics& warnings, std::set<std::string>& said) {
     const bool silent = (inst.flags & BandInstrument::kPatch) && !inst.standardSet();
-    const std::string message = "collection " + name + " not found: channel " + std::to_string(inst.pchannel) +
-                                (silent ? " is silent" : " plays General MIDI");
+    // What is wrong with a damaged one is said once, before its channels.
+    if (!damage.empty() && said.insert("damaged " + name).second)
+        warnings.add(
+            {Severity::Warning, "collection " + name, {}, kNoOffset, "collection " + name + " is damaged: " + damage});
+    const std::string message = "collection " + name + (damage.empty() ? " not found" : " is damaged") + ": channel " +
+                                std::to_string(inst.pchannel) + (silent ? " is silent" : " plays General MIDI");
     if (said.insert(message).second) warnings.add({Severity::Warning, "collection " + name, {}, kNoOffset, message});
     return silent ? BandInstrument::kSilent : -1;
 }

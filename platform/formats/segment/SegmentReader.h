@@ -32,9 +32,11 @@ void CheckBandPatches(const Band& band, const std::vector<std::shared_ptr<const 
 // reports show it) could not be loaded: the General MIDI set (-1) for an
 // entry of a standard set, else nothing (BandInstrument::kSilent), since a
 // General MIDI program would stand in for the author's own instrument with an
-// unrelated sound. Said once for each name and channel; `said` remembers.
-int MissingCollection(const BandInstrument& inst, const std::string& name, Diagnostics& warnings,
-                      std::set<std::string>& said);
+// unrelated sound. `damage` is what is wrong with a collection that was found
+// but refused, empty when none was found. Said once for each name and
+// channel; `said` remembers.
+int MissingCollection(const BandInstrument& inst, const std::string& name, const std::string& damage,
+                      Diagnostics& warnings, std::set<std::string>& said);
 
 // Reads a band file (RIFF 'DMBD') on its own.
 bool ReadBandFile(std::span<const std::uint8_t> bytes, Band& out, Diagnostics& warnings);
