@@ -15,7 +15,7 @@ constexpr std::uint8_t kDrumChannel = 9;
 // Refused PChannels named one by one in the message; a hostile file could name thousands.
 constexpr std::size_t kNamedRefused = 8;
 
-enum Use : std::uint8_t { kSetsUp = 1, kNotes = 2, kDrums = 4 };
+enum Use : std::uint8_t { kSetsUp = 1, kNotes = 2, kDrums = 4, kMayPlay = 8 };
 // How much a channel of the port is taken by its own PChannel.
 enum Level : std::uint8_t { kFree, kSetUpOnly, kPlaying };
 
@@ -42,11 +42,11 @@ PChannelMap::PChannelMap(const SegmentFile& segment, std::span<const std::uint32
         }
     }
     for (const std::uint32_t p : alsoPlaying)
-        mark(p, kNotes);
+        mark(p, kMayPlay);
 
     std::array<std::uint8_t, kPortChannels> level{};
     for (std::uint32_t c = 0; c < kPortChannels; ++c)
-        level[c] = (use[c] & kNotes) ? kPlaying : (use[c] & kSetsUp) ? kSetUpOnly : kFree;
+        level[c] = (use[c] & (kNotes | kMayPlay)) ? kPlaying : (use[c] & kSetsUp) ? kSetUpOnly : kFree;
     // A channel where only a band or a controller was set is taken only when
     // no untouched one is left; its settings then give way. A drum kit goes
     // to the drum channel where it can, so that external devices play it as
@@ -59,17 +59,21 @@ PChannelMap::PChannelMap(const SegmentFile& segment, std::span<const std::uint32
                 if (c != kDrumChannel && level[c] == wanted) return int(c);
         return -1;
     };
-    for (std::uint32_t p = kPortChannels; p < kPChannels; ++p) {
-        if ((use[p] & kNotes) == 0) continue;
-        const int c = choose((use[p] & kDrums) != 0);
-        if (c < 0) {
-            refused_.push_back(p);
-            continue;
+    // What plays now first, then what later music may play.
+    for (const std::uint8_t playing : {kNotes, kMayPlay}) {
+        for (std::uint32_t p = kPortChannels; p < kPChannels; ++p) {
+            if ((use[p] & playing) == 0 || (playing == kMayPlay && (use[p] & kNotes))) continue;
+            const int c = choose((use[p] & kDrums) != 0);
+            if (c < 0) {
+                refused_.push_back(p);
+                continue;
+            }
+            if (level[std::size_t(c)] == kSetUpOnly) displaced_.set(std::size_t(c));
+            level[std::size_t(c)] = kPlaying;
+            given_.push_back({p, static_cast<std::uint8_t>(c)});
         }
-        if (level[std::size_t(c)] == kSetUpOnly) displaced_.set(std::size_t(c));
-        level[std::size_t(c)] = kPlaying;
-        given_.push_back({p, static_cast<std::uint8_t>(c)});
     }
+    std::sort(refused_.begin(), refused_.end());
 }
 
 bool PChannelMap::channelOf(std::uint32_t pchannel, std::uint8_t& group, std::uint8_t& channel) const {
