@@ -434,10 +434,11 @@ seg::PChannelMap MapPChannels(const Assembled& a) {
     std::sort(later.begin(), later.end());
     later.erase(std::unique(later.begin(), later.end()), later.end());
     // The mute track may move what is composed later to other PChannels.
-    const std::size_t composed = later.size();
-    for (std::size_t i = 0; i < composed; ++i)
-        for (const auto& m : a.mutes)
-            if (m.pchannel == later[i] && m.mapTo != seg::MuteItem::kMuted) later.push_back(m.mapTo);
+    std::vector<std::uint32_t> moved;
+    for (const auto& m : a.mutes)
+        if (m.mapTo != seg::MuteItem::kMuted && std::binary_search(later.begin(), later.end(), m.pchannel))
+            moved.push_back(m.mapTo);
+    later.insert(later.end(), moved.begin(), moved.end());
     return seg::PChannelMap(a.file, later);
 }
 
