@@ -76,6 +76,28 @@ std::vector<seg::Track> SegmentStyleComposer::compose(std::int32_t start, std::i
     return tracks;
 }
 
+std::vector<std::uint32_t> ComposedPChannels(const StyleComposeInput& input) {
+    std::vector<std::uint32_t> out;
+    auto add = [&](const st::Style& style, const st::Pattern& pattern) {
+        for (const auto& ref : pattern.partRefs)
+            if (ref.part >= 0 && std::size_t(ref.part) < style.parts.size() &&
+                !style.parts[std::size_t(ref.part)].notes.empty())
+                out.push_back(ref.pchannel);
+    };
+    for (const auto& s : input.tracks.styles)
+        if (s.style)
+            for (const auto& pattern : s.style->patterns)
+                add(*s.style, pattern);
+    for (const auto& style : input.tracks.patterns)
+        if (style)
+            for (const auto& pattern : style->patterns)
+                add(*style, pattern);
+    for (const auto& m : input.tracks.motifs)
+        if (m.style && m.pattern >= 0 && std::size_t(m.pattern) < m.style->patterns.size())
+            add(*m.style, m.style->patterns[std::size_t(m.pattern)]);
+    return out;
+}
+
 int FindMotif(const st::Style& style, const std::string& name) {
     for (std::size_t i = 0; i < style.patterns.size(); ++i) {
         const auto& p = style.patterns[i];

@@ -29,6 +29,10 @@ struct StyleComposeInput {
     std::size_t trackCount() const { return tracks.styles.size() + tracks.patterns.size() + tracks.motifs.size(); }
 };
 
+// The PChannels a composition of `input` may play notes on, whichever
+// patterns and variations it chooses; unsorted, with repeats.
+std::vector<std::uint32_t> ComposedPChannels(const StyleComposeInput& input);
+
 // Composes the styles of one segment span after span (see SpanComposer):
 // one sequence track per style, in the order of the style track, then one
 // per pattern track and one per motif.

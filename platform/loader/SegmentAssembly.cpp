@@ -388,7 +388,8 @@ double SecondsPerTick(const music::Sequence& s) {
 }
 
 // The waves of `a` that play with the variations `chosen` of its parts.
-void AddWaves(const Assembled& a, music::Sequence& seq, const std::vector<int>& chosen) {
+void AddWaves(const Assembled& a, const seg::PChannelMap& channels, music::Sequence& seq,
+              const std::vector<int>& chosen) {
     const auto& h = a.file.header;
     const std::int64_t playStart = h.length > 0 ? std::clamp<std::int64_t>(h.playStart, 0, h.length) : 0;
     const bool open = seq.lengthTicks == 0; // no length of its own: the waves give it one
@@ -409,7 +410,7 @@ void AddWaves(const Assembled& a, music::Sequence& seq, const std::vector<int>& 
         item.wave = it->second;
         item.gain = w.gain;
         item.loop = w.loop;
-        item.group = static_cast<std::uint8_t>(w.pchannel < 256u * 16u ? w.pchannel / 16 : 0);
+        item.group = channels.groupOf(w.pchannel);
         item.loopStart = w.loopStart;
         item.loopEnd = w.loopEnd;
         item.startFrame = w.startFrame;
@@ -424,11 +425,29 @@ void AddWaves(const Assembled& a, music::Sequence& seq, const std::vector<int>& 
     std::stable_sort(seq.waves.begin(), seq.waves.end(), [](auto& x, auto& y) { return x.tick < y.tick; });
 }
 
+// Where the PChannels of the piece play: the same for the load and every
+// pass, so that the passes of a play agree with each other and a band's
+// choice reaches the notes it was made for.
+seg::PChannelMap MapPChannels(const Assembled& a) {
+    std::vector<std::uint32_t> later;
+    if (a.styles) later = composer::ComposedPChannels(*a.styles);
+    std::sort(later.begin(), later.end());
+    later.erase(std::unique(later.begin(), later.end()), later.end());
+    // The mute track may move what is composed later to other PChannels.
+    std::vector<std::uint32_t> moved;
+    for (const auto& m : a.mutes)
+        if (m.mapTo != seg::MuteItem::kMuted && std::binary_search(later.begin(), later.end(), m.pchannel))
+            moved.push_back(m.mapTo);
+    later.insert(later.end(), moved.begin(), moved.end());
+    return seg::PChannelMap(a.file, later);
+}
+
 } // namespace
 
 // The assembled segment without its own composed tracks, and where they go.
 struct ComposeInput {
     Assembled base;
+    seg::PChannelMap channels;
     std::uint32_t loadSeed = 0;
     // Segment time of the piece's first tick.
     std::int64_t playStart = 0;
@@ -446,9 +465,10 @@ bool LoadSegmentWithTracks(std::span<const std::uint8_t> bytes, const std::strin
     auto sequence = std::make_shared<music::Sequence>();
     formats::Diagnostics notes = std::move(a.file.warnings);
     a.file.warnings.clear();
-    seg::BuildSegmentSequence(a.file, *sequence, &notes);
+    seg::PChannelMap channels = MapPChannels(a);
+    seg::BuildSegmentSequence(a.file, channels, *sequence, &notes);
     // The load plays what the first pass of a play with its seed plays.
-    AddWaves(a, *sequence, WaveVariations(a.waveParts, seed).next());
+    AddWaves(a, channels, *sequence, WaveVariations(a.waveParts, seed).next());
     notes.setFile(path);
     if (diagnostics) *diagnostics = std::move(notes);
     if (silent) *silent = a.silent;
@@ -465,6 +485,7 @@ bool LoadSegmentWithTracks(std::span<const std::uint8_t> bytes, const std::strin
         const auto at = tracks.begin() + static_cast<std::ptrdiff_t>(a.composedAt);
         tracks.erase(at, at + static_cast<std::ptrdiff_t>(composed));
         input->base = std::move(a);
+        input->channels = std::move(channels);
         *recompose = std::move(input);
     }
     return true;
@@ -501,8 +522,8 @@ std::vector<std::shared_ptr<const music::Sequence>> ComposePasses(const ComposeI
         pass.file.tracks.insert(pass.file.tracks.begin() + static_cast<std::ptrdiff_t>(at),
                                 std::make_move_iterator(tracks.begin()), std::make_move_iterator(tracks.end()));
         auto sequence = std::make_shared<music::Sequence>();
-        seg::BuildSegmentSequence(pass.file, *sequence, nullptr);
-        AddWaves(pass, *sequence, variations.next());
+        seg::BuildSegmentSequence(pass.file, input.channels, *sequence, nullptr);
+        AddWaves(pass, input.channels, *sequence, variations.next());
         out.push_back(std::move(sequence));
     }
     return out;

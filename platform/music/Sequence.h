@@ -24,7 +24,9 @@ struct SeqEvent {
     std::uint8_t status;
     std::uint8_t data1;
     std::uint8_t data2;
-    // Channel block of the performance channel: pchannel = group * 16 + (status & 0x0F).
+    // Channel group of the port: 0 is the 16 channels the port plays; a
+    // segment's PChannel above 15 is either given one of them or keeps its
+    // own group (pchannel = group * 16 + (status & 0x0F)).
     std::uint8_t group;
 };
 static_assert(sizeof(SeqEvent) == 8);

@@ -97,6 +97,7 @@ void PortPlayback::applyCommands(MidiSink& sink, PortControls* controls) {
         switch (c.kind) {
         case Command::Start:
             retire(sink);
+            if (controls != nullptr) controls->playStarting();
             current_ = c.player;
             currentId_ = c.id;
             fresh_ = true;

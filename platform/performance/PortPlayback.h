@@ -22,6 +22,8 @@ class PortControls {
   public:
     virtual ~PortControls() = default;
     virtual void setGain(float linearGain) = 0;
+    // A new play is about to send its first message (the last one is silenced).
+    virtual void playStarting() {}
 };
 
 class PortPlayback {

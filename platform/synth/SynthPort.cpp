@@ -43,12 +43,15 @@ void quietFluidLogging() {
 // synthesizer, else the General MIDI preset through ordinary messages.
 class SynthPatchTarget : public PatchTarget {
   public:
-    SynthPatchTarget(fluid_synth_t* synth, std::vector<int> collectionFonts)
-        : synth_(synth), fonts_(std::move(collectionFonts)) {}
+    SynthPatchTarget(fluid_synth_t* synth, std::vector<int> collectionFonts, std::uint16_t& drumChannels)
+        : synth_(synth), fonts_(std::move(collectionFonts)), drumChannels_(drumChannels) {}
 
     void selectPatch(const music::PatchSelect& p, MidiSink& sink) override {
+        // A drum kit plays drums on whatever channel its PChannel was given.
         const int ch = p.channel & 0x0F;
         fluid_synth_set_channel_type(synth_, ch, p.drums ? CHANNEL_TYPE_DRUM : CHANNEL_TYPE_MELODIC);
+        const auto bit = static_cast<std::uint16_t>(1u << ch);
+        drumChannels_ = static_cast<std::uint16_t>(p.drums ? drumChannels_ | bit : drumChannels_ & ~bit);
         if (p.collection < fonts_.size() && fonts_[p.collection] >= 0 &&
             instruments::SelectCollectionPatch(synth_, ch, fonts_[p.collection], p.bankMsb, p.bankLsb, p.program,
                                                p.drums))
@@ -62,6 +65,7 @@ class SynthPatchTarget : public PatchTarget {
   private:
     fluid_synth_t* synth_;
     std::vector<int> fonts_;
+    std::uint16_t& drumChannels_; // the port's, on the same thread
 };
 
 // The waves of one play: owned by its player, so they live exactly as long
@@ -208,7 +212,8 @@ void SynthPort::prepare(const music::Sequence& sequence, SequencePlayer& player,
     if (!sequence.waves.empty())
         player.setWaveTarget(std::make_unique<SynthWaveTarget>(sequence, static_cast<int>(config_.sampleRate)));
     std::vector<int> fonts = loadCollections(sequence);
-    if (!sequence.patches.empty()) player.setPatchTarget(std::make_unique<SynthPatchTarget>(synth_, std::move(fonts)));
+    if (!sequence.patches.empty())
+        player.setPatchTarget(std::make_unique<SynthPatchTarget>(synth_, std::move(fonts), drumChannels_));
 }
 
 std::vector<int> SynthPort::loadCollections(const music::Sequence& sequence) {
@@ -250,6 +255,21 @@ std::vector<int> SynthPort::loadCollections(const music::Sequence& sequence) {
 void SynthPort::setGain(float linearGain) {
     waveGain_.store(linearGain, std::memory_order_relaxed);
     fluid_synth_set_gain(synth_, static_cast<float>(kBaseGain * linearGain));
+}
+
+void SynthPort::playStarting() {
+    // A band's drum kit on another channel, or its instrument on the drum
+    // channel, was for its own piece: the next one finds each channel as a
+    // fresh synthesizer has it, with the first instrument of its kind (kept
+    // loaded, so nothing is read here).
+    const auto usual = static_cast<std::uint16_t>(1u << kDrumChannel);
+    for (int ch = 0; ch < 16; ++ch) {
+        if (((drumChannels_ ^ usual) >> ch & 1u) == 0) continue;
+        fluid_synth_set_channel_type(synth_, ch, ch == kDrumChannel ? CHANNEL_TYPE_DRUM : CHANNEL_TYPE_MELODIC);
+        fluid_synth_bank_select(synth_, ch, 0);
+        fluid_synth_program_change(synth_, ch, 0);
+    }
+    drumChannels_ = usual;
 }
 
 void SynthPort::renderCallback(void* context, float* left, float* right, int frames) {

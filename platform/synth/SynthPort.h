@@ -25,6 +25,8 @@ class SynthPort final : public RefCounted<MusicPort>, private PortControls {
   public:
     // Frames FluidSynth renders at a time; events take effect on this grid.
     static constexpr int kBlockFrames = 64;
+    // The channel a fresh synthesizer plays drums on, as General MIDI has it.
+    static constexpr int kDrumChannel = 9;
 
     // Loads the SoundFont; null with the reason in *error when it cannot.
     static SynthPort* Create(const SynthConfig& config, std::string* error);
@@ -63,6 +65,7 @@ class SynthPort final : public RefCounted<MusicPort>, private PortControls {
     void render(float* left, float* right, int frames);
     void renderBlock();
     void setGain(float linearGain) override;
+    void playStarting() override;
     // GUI thread: puts the piece's instrument collections on the synthesizer;
     // their SoundFont ids by collection index.
     std::vector<int> loadCollections(const music::Sequence& sequence);
@@ -88,6 +91,8 @@ class SynthPort final : public RefCounted<MusicPort>, private PortControls {
     PeakLimiter<kBlockFrames> limiter_;
     int blockPos_ = kBlockFrames;
     std::uint64_t frame_ = 0;
+    // Real-time side: the channels a band has set to play drums, a bit each.
+    std::uint16_t drumChannels_ = std::uint16_t{1} << kDrumChannel;
     // Master volume as a factor, for the waves mixed after the synthesizer.
     std::atomic<float> waveGain_{1.0f};
 };

@@ -4,12 +4,14 @@
 #include "PlayerFixture.h"
 
 #include "engine/TDMusicEngine.h"
+#include "tests/support/SegmentWriter.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 namespace qorn::hardening {
@@ -112,6 +114,30 @@ TEST_F(DeviceFaultTest, UnpluggedPortWhilePlayingNeverFreezesAndTheNextStartSays
     form->ComPlayClick();
     EXPECT_TRUE(Playing()) << FileLabel();
     form->ComPlayClick();
+}
+
+// A piece written for an audiopath (a flute on PChannel 50, a kit on PChannel
+// 41 beside the one on the drum channel) reaches a MIDI port on the channels
+// the synthesizer plays it on, each with its band's program.
+TEST_F(DeviceFaultTest, APieceForAnAudiopathReachesAMidiPortOnTheChannelsItWasGiven) {
+    alsaPorts = {{24, 0, "Sound Module", "Port 1"}};
+    StartPlayer();
+    ASSERT_TRUE(form->EngineReady()) << FileLabel();
+    form->CoBInst->setCurrentIndex(0);
+    testseg::SegmentSpec plan;
+    plan.header.length = 768;
+    plan.bands = {{0, {{9, 0x80000000u, 0x1}, {41, 0x80000000u | 25, 0x1}, {50, 73, 0x1 | 0x2}}}};
+    plan.notes = {{0, 300, 9, 38}, {0, 300, 41, 36}, {0, 300, 50, 72}};
+    Open(Write("audiopath.sgt", testseg::BuildSegment(plan)));
+    ASSERT_TRUE(Playing()) << FileLabel();
+    QElapsedTimer clock;
+    clock.start();
+    while (Playing() && clock.elapsed() < 10000)
+        RunEvents(50);
+    const auto got = sequencer->received(24, 0);
+    for (const std::vector<std::uint8_t>& sent : std::vector<std::vector<std::uint8_t>>{
+             {0x99, 38, 100}, {0xC0, 25}, {0x90, 36, 100}, {0xC1, 73}, {0x91, 72, 100}})
+        EXPECT_NE(std::find(got.begin(), got.end(), sent), got.end()) << int(sent[0]) << " " << int(sent[1]);
 }
 
 } // namespace

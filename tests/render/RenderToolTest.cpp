@@ -312,7 +312,9 @@ TEST_F(RenderTool, AFailedWriteLeavesNoFileAndFails) {
 
 // A sequence-based segment: its notes, their lengths and the band's programs
 // come back from the MIDI file as the segment holds them, those of a DLS
-// instrument too, with a warning that the instrument itself stays behind.
+// instrument too, with a warning that the instrument itself stays behind,
+// and a second drum kit on the channel it plays on, with a warning that it
+// is not the drum channel.
 TEST_F(RenderTool, SegmentExportReadsBackAsTheSegmentPlays) {
     testseg::SegmentSpec piece;
     piece.header.length = 4 * 768;
@@ -322,11 +324,19 @@ TEST_F(RenderTool, SegmentExportReadsBackAsTheSegmentPlays) {
     // Channel 5 plays an instrument of a DLS collection beside the segment.
     write("tones.dls", testdls::BuildDls(testdls::TestCollection()));
     const testseg::Reference tones{testseg::kCollectionClass, std::nullopt, "", "tones.dls"};
-    piece.bands = {{0, {{0, 24, 0x1 | 0x2}, {3, 0x010000 | 41, 0x1 | 0x2}, {5, 0, 0x1 | 0x2, 64, 100, 0, 2, tones}}}};
+    piece.bands = {{0,
+                    {{0, 24, 0x1 | 0x2},
+                     {3, 0x010000 | 41, 0x1 | 0x2},
+                     {5, 0, 0x1 | 0x2, 64, 100, 0, 2, tones},
+                     {9, 0x80000000u, 0x1},
+                     {40, 0x80000000u | 25, 0x1}}}};
+    piece.notes.push_back({0, 300, 9, 38});
+    piece.notes.push_back({384, 300, 40, 36});
     const fs::path sgt = write("song.sgt", testseg::BuildSegment(piece));
     const Outcome r = Tool(q(sgt) + " " + q(dir_ / "song.mid"));
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("warning: " + sgt.string() + ": the piece plays DLS instruments"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(": the piece plays drum kits on channels other than 10"), std::string::npos) << r.out;
 
     std::string error;
     auto session = render::OfflineSession::CreateWithoutSound(&error);
@@ -335,7 +345,7 @@ TEST_F(RenderTool, SegmentExportReadsBackAsTheSegmentPlays) {
     const music::Sequence back = ReadMidi(dir_ / "song.mid");
     EXPECT_EQ(back.ticksPerQuarter, 768u);
     EXPECT_EQ(NotesOf(back), NotesOf(*own));
-    EXPECT_EQ(NotesOf(back).size(), 8u);
+    EXPECT_EQ(NotesOf(back).size(), 10u);
     ASSERT_EQ(back.tempos.size(), own->tempos.size());
     for (std::size_t i = 0; i < back.tempos.size(); ++i)
         EXPECT_EQ(back.tempos[i].tick, own->tempos[i].tick);
@@ -346,7 +356,7 @@ TEST_F(RenderTool, SegmentExportReadsBackAsTheSegmentPlays) {
         if ((e.status & 0xF0) == 0xB0 && e.data1 == 32) std::get<1>(programs[ch]) = e.data2;
         if ((e.status & 0xF0) == 0xC0) std::get<2>(programs[ch]) = e.data1;
     }
-    ASSERT_EQ(own->patches.size(), 3u);
+    ASSERT_EQ(own->patches.size(), 5u);
     for (const auto& p : own->patches)
         EXPECT_EQ(programs[p.channel], std::make_tuple(int(p.bankMsb), int(p.bankLsb), int(p.program)));
 }

@@ -5,6 +5,7 @@
 #include "platform/com/Guids.h"
 #include "platform/loader/Loader.h"
 #include "platform/loader/Segment.h"
+#include "tests/support/MidiWriter.h"
 #include "tests/support/OfflineRenderTest.h"
 #include "tests/support/SegmentWriter.h"
 
@@ -255,6 +256,43 @@ TEST_F(SegmentRender, ChannelsRankedHighKeepTheirVoicesWhenVoicesRunOut) {
             EXPECT_LT(crowded, 0.05 * alone);
         }
     }
+}
+
+// A piece written for an audiopath sounds as if its PChannels had channels
+// of their own: a flute on PChannel 50 and a kick of the General MIDI kit on
+// PChannel 41, beside a snare on the drum channel, sound as the same notes
+// on PChannels 5 and 9. The piece played next finds the channel the kit was
+// given melodic again: its flute is the flute it is on a fresh synthesizer.
+TEST_F(SegmentRender, PChannelsAboveFifteenSoundAsOnChannelsOfTheirOwn) {
+    auto piece = [](std::uint32_t flute, std::uint32_t kick) {
+        SegmentSpec plan;
+        plan.header.length = 4 * 768;
+        plan.tempos = {{0, 120.0}};
+        plan.bands = {{0, {{9, 0x80000000u, 0x1 | 0x40}, {flute, 73, 0x1 | 0x2 | 0x40}}}};
+        if (kick != 9) plan.bands[0].instruments.push_back({kick, 0x80000000u, 0x1 | 0x40});
+        plan.notes = {{0, 384, 9, 38, 110}, {768, 700, flute, 72, 110}, {1536, 384, kick, 36, 120}};
+        return BuildSegment(plan);
+    };
+    testing::TrackWriter track;
+    track.event(0, {0xC0, 73}).noteOn(0, 0, 72, 110).noteOff(480, 0, 72).endOfTrack();
+    const std::string next = write("next.mid", testing::MidiFile(0, 480, {track}));
+    auto difference = [](const render::RenderedAudio& a, const render::RenderedAudio& b) {
+        const std::size_t n = std::min(a.left.size(), b.left.size());
+        double sum = 0;
+        for (std::size_t i = 0; i < n; ++i)
+            sum += std::pow(a.left[i] - b.left[i], 2) + std::pow(a.right[i] - b.right[i], 2);
+        return std::sqrt(sum / double(2 * std::max<std::size_t>(n, 1)));
+    };
+
+    const auto fresh = play(next);
+    const auto own = play(write("own.sgt", piece(5, 9)));
+    const auto folded = play(write("folded.sgt", piece(50, 41)));
+    const auto after = play(next);
+    EXPECT_GT(Rms(own, kRate / 2, kRate * 3 / 4), 0.01); // the flute
+    EXPECT_GT(Rms(own, kRate, kRate * 5 / 4), 0.01);     // the kick
+    EXPECT_LT(difference(own, folded), 0.02 * Rms(own, 0, kRate * 2));
+    EXPECT_GT(Rms(fresh, 0, kRate / 2), 0.01);
+    EXPECT_LT(difference(fresh, after), 0.02 * Rms(fresh, 0, kRate / 2));
 }
 
 } // namespace

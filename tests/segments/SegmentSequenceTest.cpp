@@ -5,6 +5,7 @@
 #include "platform/formats/dls/DlsCollection.h"
 
 #include <array>
+#include <map>
 
 namespace qorn::testseg {
 namespace {
@@ -93,18 +94,72 @@ TEST(SegmentSequence, NotesOutsideTheBandsNoteRangesAreNotPlayed) {
     EXPECT_EQ(l.file.tracks.back().bands.at(1).instruments.at(0).priority, 0xC0000000u);
 }
 
-TEST(SegmentSequence, PChannelsBeyondSixteenGoToHigherGroups) {
+// A segment written for an audiopath: PChannels 0-15 keep their channels,
+// and a flute on PChannel 50 and a drum kit on PChannel 41 play with their
+// bands' programs on channels those leave free: one nothing uses, then one
+// only a band set up. The kit goes to the drum channel when that is free.
+TEST(SegmentSequence, PChannelsAboveFifteenPlayOnChannelsTheFirstSixteenLeaveFree) {
+    for (const bool nineFree : {false, true}) {
+        SCOPED_TRACE(nineFree ? "drum channel free" : "drum channel taken");
+        SegmentSpec plan;
+        plan.header.length = 768;
+        Band band;
+        // PChannels 0-13 play (9 a kit unless it is left free), 14 only has a band.
+        for (std::uint32_t p = 0; p < 15; ++p) {
+            if (nineFree && p == 9) continue;
+            band.instruments.push_back({p, p == 9 ? 0x80000000u : p, 0x1 | 0x2});
+            if (p < 14) plan.notes.push_back({0, 100, p, 60});
+        }
+        band.instruments.push_back({50, 73, 0x1 | 0x2});
+        band.instruments.push_back({41, 0x80000000u | 25, 0x1});
+        plan.bands = {band};
+        plan.notes.push_back({0, 100, 50, 72});
+        plan.notes.push_back({0, 100, 41, 36});
+        plan.notes.push_back({0, 100, 0xFFFFFFFDu, 62}); // broadcast: nowhere
+        const Loaded l = Load(BuildSegment(plan));
+        ASSERT_TRUE(l.ok);
+        EXPECT_TRUE(l.warnings.empty());
+        const int kit = nineFree ? 9 : 15, flute = nineFree ? 15 : 14;
+        std::map<int, int> keyOn, program;
+        for (const auto& n : Notes(l.sequence)) {
+            EXPECT_EQ(n.group, 0);
+            EXPECT_TRUE(keyOn.emplace(n.channel, n.key).second) << "two parts on channel " << int(n.channel);
+        }
+        for (const auto& p : l.sequence.patches) {
+            EXPECT_EQ(p.group, 0);
+            EXPECT_EQ(p.drums, p.channel == kit || p.channel == 9);
+            EXPECT_TRUE(program.emplace(p.channel, p.program).second) << "two bands on channel " << int(p.channel);
+        }
+        for (int c = 0; c < 14; ++c) {
+            if (nineFree && c == 9) continue;
+            EXPECT_EQ(keyOn[c], 60) << c;
+            EXPECT_EQ(program[c], c == 9 ? 0 : c) << c;
+        }
+        EXPECT_EQ(keyOn[flute], 72);
+        EXPECT_EQ(program[flute], 73);
+        EXPECT_EQ(keyOn[kit], 36);
+        EXPECT_EQ(program[kit], 25);
+        EXPECT_EQ(keyOn.size(), nineFree ? 15u : 16u);
+    }
+}
+
+// Seventeen PChannels that play: the one left over is named once and not played.
+TEST(SegmentSequence, PChannelsBeyondTheFreeChannelsAreNamedAndNotPlayed) {
     SegmentSpec plan;
     plan.header.length = 768;
-    plan.notes = {{0, 100, 3, 60}, {0, 100, 17, 61}, {0, 100, 0xFFFFFFFDu, 62}};
+    for (std::uint32_t p = 0; p < 16; ++p)
+        plan.notes.push_back({0, 100, p, 60});
+    plan.notes.push_back({0, 100, 50, 72});
+    plan.notes.push_back({384, 100, 50, 74});
+    plan.bands = {{0, {{50, 73, 0x1 | 0x2}}}};
     const Loaded l = Load(BuildSegment(plan));
     ASSERT_TRUE(l.ok);
-    const auto notes = Notes(l.sequence);
-    ASSERT_EQ(notes.size(), 2u); // the broadcast channel has no place in the sequence
-    EXPECT_EQ(notes[0].channel, 3);
-    EXPECT_EQ(notes[0].group, 0);
-    EXPECT_EQ(notes[1].channel, 1);
-    EXPECT_EQ(notes[1].group, 1);
+    ASSERT_EQ(l.warnings.size(), 1u);
+    EXPECT_EQ(l.warnings[0].message, "channel 50 not played: the port has no free channel left for it");
+    for (const auto& n : Notes(l.sequence))
+        EXPECT_TRUE(n.group != 0 || n.key == 60) << n;
+    for (const auto& p : l.sequence.patches)
+        EXPECT_NE(p.group, 0);
 }
 
 struct CurveCase {

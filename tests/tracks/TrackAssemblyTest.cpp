@@ -91,7 +91,7 @@ TEST_F(TrackAssembly, WaveItemsBecomeWavesOfTheSequence) {
     const auto& a = seq->waves[0];
     EXPECT_EQ(a.tick, 768u);
     EXPECT_NEAR(a.gain, std::pow(10.0, -9.0 / 20.0), 1e-4); // item, part and track volumes add up
-    EXPECT_EQ(a.group, 2);                                  // PChannel 35
+    EXPECT_EQ(a.group, 0);                                  // PChannel 35: a wave needs no channel
     EXPECT_TRUE(a.loop);                                    // the file's loop
     EXPECT_EQ(a.endTick, 0u);
     const auto& b = seq->waves[1];

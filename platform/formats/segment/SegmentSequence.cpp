@@ -34,13 +34,6 @@ struct Pending {
     SeqEvent event;
 };
 
-bool MapPChannel(std::uint32_t pchannel, std::uint8_t& group, std::uint8_t& channel) {
-    if (pchannel >= 256u * 16u) return false; // broadcast and out-of-range channels: nowhere to send them
-    group = static_cast<std::uint8_t>(pchannel / 16);
-    channel = static_cast<std::uint8_t>(pchannel % 16);
-    return true;
-}
-
 // Calls send(status, data1, data2) with the messages that set a curve's
 // controller, pitch bend or pressure to `value` (in the kind's range);
 // `select` first selects the parameter of an RPN or NRPN curve.
@@ -88,8 +81,8 @@ struct KeyRange {
 
 class Builder {
   public:
-    Builder(const SegmentFile& seg, music::Sequence& out, Diagnostics* warnings)
-        : seg_(seg), out_(out), warnings_(warnings) {}
+    Builder(const SegmentFile& seg, const PChannelMap& channels, music::Sequence& out, Diagnostics* warnings)
+        : seg_(seg), channels_(channels), out_(out), warnings_(warnings) {}
 
     void build() {
         out_ = music::Sequence{};
@@ -153,7 +146,7 @@ class Builder {
             const std::int64_t tick = std::max<std::int64_t>(band.time, 0);
             for (const auto& inst : band.instruments) {
                 std::uint8_t group = 0, channel = 0;
-                if (!MapPChannel(inst.pchannel, group, channel)) continue;
+                if (!channels_.channelOf(inst.pchannel, group, channel)) continue;
                 const bool silent = (inst.flags & BandInstrument::kPatch) && inst.collection == BandInstrument::kSilent;
                 if ((inst.flags & BandInstrument::kPatch) && !silent) {
                     PatchSelect p{};
@@ -265,7 +258,7 @@ class Builder {
     void addEvents(const Track& track) {
         for (const auto& e : track.events) {
             std::uint8_t group = 0, channel = 0;
-            if (!MapPChannel(e.pchannel, group, channel)) continue;
+            if (!channels_.channelOf(e.pchannel, group, channel)) continue;
             const std::uint8_t kind = e.status & 0xF0;
             if (kind < 0x80 || kind == 0xF0) continue;
             const std::int64_t tick = std::int64_t(e.time) + e.offset;
@@ -319,7 +312,7 @@ class Builder {
         for (const CurveItem* item : curves) {
             CurveItem k = *item;
             std::uint8_t group = 0, channel = 0;
-            if (!MapPChannel(k.pchannel, group, channel)) continue;
+            if (!channels_.channelOf(k.pchannel, group, channel)) continue;
             const auto kind = static_cast<CurveKind>(k.kind);
             if (kind < CurveKind::PitchBend || kind > CurveKind::Nrpn) continue;
             const std::int64_t start = std::int64_t(k.start) + k.offset;
@@ -363,8 +356,7 @@ class Builder {
 
     void addSysEx(const Track& track) {
         for (const auto& s : track.sysex) {
-            std::uint8_t group = 0, channel = 0;
-            if (!MapPChannel(s.pchannel, group, channel)) group = 0;
+            const std::uint8_t group = channels_.groupOf(s.pchannel);
             const std::int64_t tick = std::max<std::int64_t>(s.time, 0) - playStart_;
             if (tick < 0 || tick >= length_) continue;
             if (out_.sysexBytes.size() + s.bytes.size() > std::numeric_limits<std::uint32_t>::max()) break;
@@ -410,6 +402,7 @@ class Builder {
         if (dropped > 0) warn(std::to_string(dropped) + " events after the end of the segment not played");
         if (outOfRange_ > 0)
             warn(std::to_string(outOfRange_) + " notes outside their band instrument's note ranges not played");
+        if (!channels_.refused().empty()) warn(channels_.refusedMessage());
 
         std::stable_sort(resets_.begin(), resets_.end(),
                          [](auto& a, auto& b) { return std::get<0>(a) < std::get<0>(b); });
@@ -458,6 +451,7 @@ class Builder {
     }
 
     const SegmentFile& seg_;
+    const PChannelMap& channels_;
     music::Sequence& out_;
     Diagnostics* warnings_;
     std::vector<music::TempoChange> tempos_; // segment time
@@ -508,8 +502,13 @@ std::uint32_t ClockTimeToTicks(const std::vector<music::TempoChange>& tempos, st
     return static_cast<std::uint32_t>(std::min(std::llround(tick), static_cast<long long>(INT32_MAX)));
 }
 
+void BuildSegmentSequence(const SegmentFile& segment, const PChannelMap& channels, music::Sequence& out,
+                          Diagnostics* warnings) {
+    Builder(segment, channels, out, warnings).build();
+}
+
 void BuildSegmentSequence(const SegmentFile& segment, music::Sequence& out, Diagnostics* warnings) {
-    Builder(segment, out, warnings).build();
+    BuildSegmentSequence(segment, PChannelMap(segment, {}), out, warnings);
 }
 
 } // namespace qorn::formats::segment

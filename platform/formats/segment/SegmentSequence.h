@@ -5,13 +5,18 @@
 // region and repeats are applied.
 #pragma once
 
+#include "PChannelMap.h"
 #include "SegmentFile.h"
 #include "platform/music/Sequence.h"
 
 namespace qorn::formats::segment {
 
 // Never fails for a SegmentFile that ReadSegmentFile produced; problems
-// (events past the end, damaged loop points) are added to `warnings`.
+// (events past the end, damaged loop points, PChannels left without a
+// channel) are added to `warnings`. The PChannels play where `channels`
+// puts them; without it, where the segment's own map puts them.
+void BuildSegmentSequence(const SegmentFile& segment, const PChannelMap& channels, music::Sequence& out,
+                          Diagnostics* warnings);
 void BuildSegmentSequence(const SegmentFile& segment, music::Sequence& out, Diagnostics* warnings);
 
 // The tempo changes of the segment's tempo tracks, in segment time.
