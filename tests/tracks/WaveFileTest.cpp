@@ -79,7 +79,7 @@ TEST(WaveFile, RefusesWhatItCannotPlay) {
     };
     const Case cases[] = {
         {"compressed", withFormat(2, 1, 8000, 4)},
-        {"24-bit", withFormat(1, 1, 8000, 24)},
+        {"12-bit", withFormat(1, 1, 8000, 12)},
         {"no channels", withFormat(1, 0, 8000, 16)},
         {"six channels", withFormat(1, 6, 8000, 16)},
         {"zero rate", withFormat(1, 1, 0, 16)},
