@@ -7,7 +7,6 @@
 #include "platform/formats/wave/WaveDecoder.h"
 
 #include <algorithm>
-#include <cmath>
 #include <unordered_map>
 #include <utility>
 
@@ -533,26 +532,17 @@ class Parser {
     // False when the collection's samples would pass their bound.
     bool DecodeSamples(const codec::Format& format, const codec::Extras& extras, std::span<const std::uint8_t> data,
                        Wave& out) {
-        codec::Samples decoded;
+        codec::MonoSamples decoded;
         const std::size_t bound = std::min(limits::kMaxWaveFrames, sampleBudget_);
-        const codec::Decoded result = codec::Decode(format, data, extras, bound + 1, decoded);
+        const codec::Decoded result = codec::DecodeMono16(format, data, extras, bound + 1, decoded);
         if (result != codec::Decoded::Ok) {
             CountSilent(format.tag, result == codec::Decoded::Unsupported);
             return true;
         }
-        const std::size_t frames = decoded.frames();
-        if (frames > bound) return false;
-        sampleBudget_ -= frames;
+        if (decoded.samples.size() > bound) return false;
+        sampleBudget_ -= decoded.samples.size();
         out.sampleRate = decoded.rate;
-        out.samples.resize(frames);
-        const float* p = decoded.samples.data();
-        for (std::int16_t& sample : out.samples) {
-            float sum = 0;
-            for (unsigned c = 0; c < decoded.channels; ++c)
-                sum += *p++;
-            const float mono = sum / static_cast<float>(decoded.channels) * 32768.0f;
-            sample = static_cast<std::int16_t>(std::clamp(std::lround(mono), -32768L, 32767L));
-        }
+        out.samples = std::move(decoded.samples);
         return true;
     }
 

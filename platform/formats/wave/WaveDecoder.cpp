@@ -6,6 +6,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace qorn::formats::wave {
@@ -233,6 +234,34 @@ Decoded Decode(const Format& format, std::span<const std::uint8_t> data, const E
     default:
         return Decoded::Unsupported;
     }
+}
+
+Decoded DecodeMono16(const Format& format, std::span<const std::uint8_t> data, const Extras& extras,
+                     std::size_t maxFrames, MonoSamples& out) {
+    out = MonoSamples{};
+    if (format.tag == kPcm && format.bits == 16 && format.channels == 1 && format.rate != 0 &&
+        std::endian::native == std::endian::little) {
+        // The common case, already in the form kept.
+        out.rate = format.rate;
+        out.samples.resize(std::min(data.size() / 2, maxFrames));
+        std::memcpy(out.samples.data(), data.data(), out.samples.size() * 2);
+        return Decoded::Ok;
+    }
+    Samples decoded;
+    const Decoded result = Decode(format, data, extras, maxFrames, decoded);
+    if (result != Decoded::Ok) return result;
+    out.rate = decoded.rate;
+    out.samples.resize(decoded.frames());
+    const float* p = decoded.samples.data();
+    const float scale = 32768.0f / static_cast<float>(decoded.channels);
+    for (std::int16_t& sample : out.samples) {
+        float sum = 0;
+        for (unsigned c = 0; c < decoded.channels; ++c)
+            sum += *p++;
+        const float v = std::clamp(sum * scale, -32768.0f, 32767.0f);
+        sample = static_cast<std::int16_t>(v < 0 ? v - 0.5f : v + 0.5f);
+    }
+    return Decoded::Ok;
 }
 
 std::string FormatTagText(std::uint16_t tag) {

@@ -78,6 +78,15 @@ struct Samples {
 Decoded Decode(const Format& format, std::span<const std::uint8_t> data, const Extras& extras, std::size_t maxFrames,
                Samples& out);
 
+// The same as mono 16-bit samples (the channels averaged), the form a DLS
+// collection keeps; plain 16-bit mono is taken as it is.
+struct MonoSamples {
+    std::uint32_t rate = 0;
+    std::vector<std::int16_t> samples;
+};
+Decoded DecodeMono16(const Format& format, std::span<const std::uint8_t> data, const Extras& extras,
+                     std::size_t maxFrames, MonoSamples& out);
+
 // "0x0055", for messages.
 std::string FormatTagText(std::uint16_t tag);
 
