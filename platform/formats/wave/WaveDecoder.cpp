@@ -244,7 +244,7 @@ Decoded DecodeMono16(const Format& format, std::span<const std::uint8_t> data, c
         // The common case, already in the form kept.
         out.rate = format.rate;
         out.samples.resize(std::min(data.size() / 2, maxFrames));
-        std::memcpy(out.samples.data(), data.data(), out.samples.size() * 2);
+        if (!out.samples.empty()) std::memcpy(out.samples.data(), data.data(), out.samples.size() * 2);
         return Decoded::Ok;
     }
     Samples decoded;
