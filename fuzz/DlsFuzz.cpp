@@ -1,9 +1,10 @@
 // libFuzzer target for the DLS instrument collection, on the road the
 // player takes: the loader's collection read, the warnings a collection in
-// use gives, and the articulation its voices are built from. Any bytes must
-// read or fail with a reason; a collection read must be consistent, no
-// larger than the file could describe, and when damaged keep only whole
-// instruments.
+// use gives, and the articulation its voices are built from (waves decoded
+// on the way, MPEG audio included). Any bytes must read or fail with a
+// reason; a collection read must be consistent, within its bounds, and when
+// damaged keep only whole instruments.
+#include "platform/formats/common/Limits.h"
 #include "platform/formats/dls/DlsArticulation.h"
 #include "platform/formats/dls/DlsReader.h"
 #include "platform/formats/segment/ReferenceResolver.h"
@@ -38,8 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         samples += w.samples.size();
         if (w.sampleRate == 0 && !w.samples.empty()) Broken("a wave without a sample rate");
     }
-    // At least one byte of the file per mono sample.
-    if (samples > size) Broken("more samples than the file holds");
+    // Compressed waves expand, within the collection's bound.
+    if (samples > qorn::limits::kMaxCollectionSamples) Broken("more samples than a collection may hold");
     if (c.instruments.size() > size / 8 + 1) Broken("more instruments than the file holds");
     for (const Instrument& i : c.instruments) {
         if (i.program > 127 || i.bankMsb > 127 || i.bankLsb > 127) Broken("patch number out of range");

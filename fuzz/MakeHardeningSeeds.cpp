@@ -1,6 +1,7 @@
 // Writes the seed corpora of the information-reader, DLS and style fuzzers,
 // and the style-based seeds of the segment fuzzer, from the tests' own writers:
 //   qorn_make_hardening_seeds FUZZ_CORPUS_DIR   (fills midiinfo/ dls/ style/ segment/)
+#include "tests/support/CompressedWaves.h"
 #include "tests/support/DlsWriter.h"
 #include "tests/support/SegmentWriter.h"
 #include "tests/support/StyleWriter.h"
@@ -57,6 +58,13 @@ void DlsSeeds(const fs::path& dir) {
     variants.waves[1].channels = 2;
     if (variants.waves[0].sample) variants.waves[0].sample->extraHeaderBytes = 4;
     Write(dir, "variants.dls", BuildDls(variants));
+    // Waves as DirectX collections compress them: a few MPEG frames, and
+    // one in a format there is no decoder for.
+    CollectionSpec compressed = full;
+    compressed.waves[0] = Mp3Wave(SineWave(440, 8000, 400), 8000);
+    compressed.waves[0].sample = full.waves[0].sample;
+    compressed.waves[1].encoded = WaveSpec::Encoded{0x0160, {}, Bytes(16, 0x11), 32, {}};
+    Write(dir, "compressed.dls", BuildDls(compressed));
 }
 
 namespace st = qorn::formats::style;

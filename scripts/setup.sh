@@ -8,7 +8,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools
   libfluidsynth-dev fluidsynth fluid-soundfont-gm
-  libasound2-dev libsndfile1-dev
+  libasound2-dev libsndfile1-dev libmpg123-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-ipafont-gothic fonts-ipafont-mincho fonts-liberation
   xvfb xauth pulseaudio pulseaudio-utils libpulse-dev libxtst-dev dbus-daemon dpkg-dev

@@ -26,8 +26,6 @@ constexpr int kChunk = SynthPort::kBlockFrames;
 // Most frames rendered at once (93 ms at 44.1 kHz): FluidSynth's threads
 // meet once a call, so the fewer calls the better.
 constexpr int kRun = 64 * kChunk;
-// Below this the tail counts as silent (about -90 dB of full scale).
-constexpr float kSilence = 3e-5f;
 
 } // namespace
 

@@ -23,6 +23,10 @@ namespace qorn::render {
 // The player's volume curve, from the engine.
 using engine::VolumeForPosition;
 
+// Below this the output counts as silent (about -90 dB of full scale; the
+// reverb keeps a tiny offset in its loops).
+inline constexpr float kSilence = 3e-5f;
+
 class OfflineSession {
   public:
     ~OfflineSession();

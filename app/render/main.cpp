@@ -10,6 +10,7 @@
 #include "app/render/TempFile.h"
 #include "platform/formats/common/Diagnostics.h"
 #include "platform/formats/smf/SmfWriter.h"
+#include "platform/synth/SynthPort.h"
 
 #include <algorithm>
 #include <cctype>
@@ -312,13 +313,24 @@ int RenderAudio(const Options& o, const std::string& input, const std::string& o
     // The last block is cut at the limit's frame, where the MIDI export stops too.
     const auto limitFrames = static_cast<std::uint64_t>(std::llround(limit * rate));
     std::uint64_t frames = 0;
+    bool heard = false;
     const StreamedAudio audio =
         RenderStream(*session, kMaxTailSeconds, limit, [&](const float* l, const float* r, int n) {
             n = int(std::min<std::uint64_t>(std::uint64_t(n), limitFrames - std::min(frames, limitFrames)));
             frames += std::uint64_t(n);
+            for (int i = 0; i < n && !heard; ++i)
+                heard = std::fabs(l[i]) >= kSilence || std::fabs(r[i]) >= kSilence;
             progress.update(double(frames) / rate);
             return writer->write(l, r, n);
         });
+    // Notes played, none started a voice and nothing else sounded: silence
+    // is not a render.
+    const qorn::platform::SynthPort& port = session->port();
+    if (!audio.stopped && !heard && port.notesPlayed() > 0 && !port.anyNoteSounded()) {
+        progress.finish(false);
+        return fail("nothing in " + input + " can sound: each of its " + std::to_string(port.notesPlayed()) +
+                    " notes falls on an instrument that is silent here");
+    }
     if (audio.stopped || !writer->finish()) {
         progress.finish(false);
         return fail(writer->error());

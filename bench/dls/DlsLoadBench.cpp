@@ -1,11 +1,13 @@
 // Reads a generated 10 MB DLS collection into the model and puts it on a
-// FluidSynth synthesizer, printing the time of each step; then loads the
-// same collection from a file as the General MIDI set, as a synthesizer
-// port does (`qorn_bench_dls_load GM.DLS` times your own gm.dls instead).
-// Prints figures only.
+// FluidSynth synthesizer, printing the time of each step; reads a collection
+// of MPEG Layer 3 waves, as DirectX collections hold them; then loads the
+// first collection from a file as the General MIDI set, as a synthesizer
+// port does (`qorn_bench_dls_load GM.DLS` times your own gm.dls instead, or
+// any other collection). Prints figures only.
 #include "platform/formats/dls/DlsReader.h"
 #include "platform/instruments/DlsInstruments.h"
 #include "platform/instruments/GeneralMidiSet.h"
+#include "tests/support/CompressedWaves.h"
 #include "tests/support/DlsWriter.h"
 
 #include <algorithm>
@@ -66,6 +68,21 @@ qorn::testdls::Bytes TenMegabyteCollection() {
         kit.regions.push_back(region);
     }
     plan.instruments.push_back(std::move(kit));
+    return qorn::testdls::BuildDls(plan);
+}
+
+// Twenty waves of 1.5 s at 22,050 Hz in MPEG Layer 3, one instrument each:
+// the size of the larger DirectX collections.
+qorn::testdls::Bytes Mp3Collection() {
+    qorn::testdls::CollectionSpec plan;
+    for (int w = 0; w < 20; ++w) {
+        plan.waves.push_back(qorn::testdls::Mp3Wave(qorn::testdls::SineWave(110.0 * (1 + w % 8), 22050, 33075), 22050));
+        qorn::testdls::InstrumentSpec ins;
+        ins.program = static_cast<std::uint8_t>(w);
+        ins.regions.push_back(qorn::testdls::RegionSpec{});
+        ins.regions.back().wave = static_cast<std::uint32_t>(w);
+        plan.instruments.push_back(std::move(ins));
+    }
     return qorn::testdls::BuildDls(plan);
 }
 
@@ -140,6 +157,16 @@ int main(int argc, char** argv) {
     std::printf("unload (deferred free):     %7.2f ms\n", Median(remove));
     delete_fluid_synth(synth);
     delete_fluid_settings(settings);
+
+    const auto mp3 = Mp3Collection();
+    std::vector<double> decode;
+    for (int i = 0; i < kRuns; ++i) {
+        const auto t0 = Clock::now();
+        const auto result = qorn::dls::ReadDlsCollection(mp3);
+        decode.push_back(Ms(Clock::now() - t0));
+    }
+    std::printf("MP3 collection (%.0f kB, 30 s of sound) read: %7.2f ms\n", double(mp3.size()) / 1024.0,
+                Median(decode));
 
     if (argc > 1) {
         GeneralMidiSetLoad(argv[1]);

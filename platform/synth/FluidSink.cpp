@@ -15,7 +15,7 @@ void FluidSink::shortMessage(std::uint8_t status, std::uint8_t data1, std::uint8
         if (data2 == 0)
             fluid_synth_noteoff(synth_, ch, data1);
         else
-            fluid_synth_noteon(synth_, ch, data1, data2);
+            noteOn(ch, data1, data2);
         break;
     case 0xA0:
         fluid_synth_key_pressure(synth_, ch, data1, data2);
@@ -35,6 +35,13 @@ void FluidSink::shortMessage(std::uint8_t status, std::uint8_t data1, std::uint8
     default:
         break;
     }
+}
+
+void FluidSink::noteOn(int channel, std::uint8_t key, std::uint8_t velocity) {
+    fluid_synth_noteon(synth_, channel, key, velocity);
+    ++notes_;
+    // A voice is counted the moment it starts.
+    if (!voiced_) voiced_ = fluid_synth_get_active_voice_count(synth_) > 0;
 }
 
 void FluidSink::sysEx(const std::uint8_t* data, std::size_t length) {

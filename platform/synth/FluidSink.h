@@ -26,12 +26,20 @@ class FluidSink : public MidiSink {
     }
     // The frame the next messages take effect at.
     void setFrame(std::uint64_t frame) { frame_ = frame; }
+    // Note-ons that reached the synthesizer, and whether any of them found
+    // an instrument that started a voice (read once rendering is over).
+    std::uint64_t notes() const { return notes_; }
+    bool voiced() const { return voiced_; }
 
   private:
+    void noteOn(int channel, std::uint8_t key, std::uint8_t velocity);
+
     _fluid_synth_t* synth_;
     SynthEventProbe probe_ = nullptr;
     void* probeContext_ = nullptr;
     std::uint64_t frame_ = 0;
+    std::uint64_t notes_ = 0;
+    bool voiced_ = false;
 };
 
 } // namespace qorn::platform

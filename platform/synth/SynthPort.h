@@ -56,6 +56,11 @@ class SynthPort final : public RefCounted<MusicPort>, private PortControls {
     std::uint64_t framesRendered() const { return frame_; }
     // Sees every message reach the synthesizer (set before playing).
     void setEventProbe(SynthEventProbe probe, void* context) { sink_.setProbe(probe, context); }
+    // Offline, once a play is over: the notes that reached the synthesizer,
+    // and whether any of them sounded (a note on an instrument whose waves
+    // are all silent starts no voice).
+    std::uint64_t notesPlayed() const { return sink_.notes(); }
+    bool anyNoteSounded() const { return sink_.voiced(); }
 
   private:
     SynthPort(const SynthConfig& config, _fluid_hashtable_t* settings, _fluid_synth_t* synth, int soundFont);

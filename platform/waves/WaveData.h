@@ -30,8 +30,8 @@ struct WaveData {
     std::size_t frames() const { return channels == 0 ? 0 : samples.size() / channels; }
 };
 
-// Whole file; false with a reason when it is not PCM of 8 or 16 bits,
-// 32-bit float or Microsoft ADPCM, mono or stereo.
+// Whole file; false with a reason when it is not mono or stereo, or not in
+// a format the wave decoder knows (PCM, float, Microsoft ADPCM, MPEG audio).
 bool ReadWaveFile(std::span<const std::uint8_t> bytes, WaveData& out, std::string* error);
 // A 'WAVE' form already found in a larger file.
 bool ReadWaveForm(const formats::riff::Chunk& form, WaveData& out, std::string* error);

@@ -3,6 +3,7 @@
 // spectrum, sustain and release from the level.
 #include "platform/formats/dls/DlsReader.h"
 #include "platform/instruments/DlsInstruments.h"
+#include "tests/support/CompressedWaves.h"
 #include "tests/support/DlsWriter.h"
 
 #include <gtest/gtest.h>
@@ -403,6 +404,71 @@ TEST(DlsPlayback, LoopSustainsAShortSampleWhileTheNoteIsHeld) {
             EXPECT_LT(late, 1e-4);
         }
     }
+}
+
+// DirectX collections hold MPEG Layer 3 waves: the note sounds its tone
+// from the note-on (the decoder's leading frames dropped), as loud as the
+// plain wave, and the loop still lands on the tone.
+TEST(DlsPlayback, AnMp3WavePlaysItsToneFromTheNoteOnAndLoops) {
+    // Half a second of 441 Hz (50 frames a cycle), looped over its last 100 cycles.
+    const auto sine = testdls::SineWave(441, kRate, kRate / 2);
+    std::vector<float> heard[2];
+    for (bool compressed : {false, true}) {
+        testdls::CollectionSpec plan = testdls::TestCollection();
+        testdls::WaveSpec& wave = plan.waves[0];
+        wave = testdls::Mp3Wave(sine, kRate);
+        if (!compressed) wave.encoded.reset(), wave.samples = sine;
+        wave.sample = testdls::SampleInfo{};
+        wave.sample->unityNote = 69;
+        wave.sample->loop = testdls::Loop{std::uint32_t(sine.size()) - 5000, 5000, 0};
+        Synth s;
+        const int id = AddCollectionToSynth(s.synth, Load(plan));
+        ASSERT_TRUE(SelectCollectionPatch(s.synth, 0, id, 0, 0, 0, false));
+        fluid_synth_noteon(s.synth, 0, 69, 100);
+        heard[compressed] = s.Render(1.5);
+    }
+    const std::vector<float>& mp3 = heard[1];
+    const double steady = Rms(mp3, kRate / 10, kRate / 5);
+    EXPECT_NEAR(steady, Rms(heard[0], kRate / 10, kRate / 5), 0.1 * steady);
+    const Spectrum sp = Analyse(mp3);
+    EXPECT_NEAR(sp.fundamental, 441, 3);
+    EXPECT_LT(sp.thirdHarmonicRatio, 0.01);
+    // Sounding within 5 ms of the note-on, not after 50 ms of the decoder's silence.
+    EXPECT_GT(Rms(mp3, kRate / 200, kRate / 100), 0.5 * steady);
+    // Held past the wave's end, the loop sustains the tone.
+    EXPECT_GT(Rms(mp3, kRate, 3 * kRate / 2), 0.8 * steady);
+    EXPECT_NEAR(Analyse({mp3.begin() + kRate, mp3.end()}).fundamental, 441, 3);
+}
+
+// Waves the player cannot decode are silent, and the collection in use says
+// so once for each kind; the rest of it plays.
+TEST(DlsPlayback, WavesThatDoNotDecodeAreSilentAndNamed) {
+    testdls::CollectionSpec plan = testdls::TestCollection();
+    // The squares in a format there is no decoder for; the drum kit's
+    // 880 Hz wave as MPEG audio that is not.
+    for (std::size_t i : {1u, 3u}) {
+        plan.waves[i].encoded = testdls::WaveSpec::Encoded{0x0160, {}, testdls::Bytes(64, 0x11), 44000, {}};
+    }
+    plan.waves[2] = testdls::Mp3Wave(testdls::SineWave(880, kRate, kRate), kRate);
+    plan.waves[2].encoded->data.assign(400, 0x5A);
+    const auto collection = Load(plan);
+    formats::Diagnostics warnings;
+    dls::NoteCollection(*collection, "'x.dls'", warnings);
+    std::vector<std::string> said;
+    for (const auto& d : warnings)
+        said.push_back(d.message);
+    EXPECT_EQ(said, (std::vector<std::string>{
+                        "collection 'x.dls': 2 waves in a format this player cannot decode (tag 0x0160) are silent",
+                        "collection 'x.dls': 1 wave of format 0x0055 that does not decode is silent"}));
+
+    Synth s;
+    const int id = AddCollectionToSynth(s.synth, collection);
+    ASSERT_TRUE(SelectCollectionPatch(s.synth, 0, id, 0, 0, 1, false));
+    EXPECT_LT(Rms(PlayNote(s, 0, 69)), 1e-4);
+    ASSERT_TRUE(SelectCollectionPatch(s.synth, 9, id, 0, 0, 0, true));
+    EXPECT_LT(Rms(PlayNote(s, 9, 36)), 1e-4);
+    ASSERT_TRUE(SelectCollectionPatch(s.synth, 0, id, 0, 0, 0, false));
+    EXPECT_NEAR(Analyse(PlayNote(s, 0, 69)).fundamental, 440, 4);
 }
 
 TEST(DlsPlayback, RegionsSplitByVelocity) {

@@ -586,6 +586,32 @@ TEST_F(RenderTool, ADlsGeneralMidiSetPlaysProgramsDrumsAndFallsBackToBankZero) {
     }
 }
 
+// Notes that all fall on instruments whose waves cannot sound make no
+// render: the waves are named, then the silence, and no file is left.
+TEST_F(RenderTool, NotesThatAllFallOnSilentInstrumentsFail) {
+    testdls::CollectionSpec plan = testdls::TestCollection();
+    for (auto& wave : plan.waves)
+        wave.encoded = testdls::WaveSpec::Encoded{0x0160, {}, Bytes(64, 0x11), 44000, {}};
+    const fs::path set = write("silent.dls", testdls::BuildDls(plan));
+    testing::TrackWriter track;
+    track.event(0, {0xC0, 0});
+    for (int i = 0; i < 3; ++i)
+        track.noteOn(0, 0, 60 + i, 90).noteOff(240, 0, 60 + i);
+    track.endOfTrack();
+    const fs::path song = write("song.mid", testing::MidiFile(0, 480, {track}));
+    const Outcome run = Tool("--soundfont " + q(set) + " -q " + q(song) + " " + q(dir_ / "song.wav"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("collection 'silent.dls': 4 waves in a format this player cannot decode (tag 0x0160) "
+                           "are silent"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("nothing in " + song.string() +
+                           " can sound: each of its 3 notes falls on an instrument that is silent here"),
+              std::string::npos)
+        << run.out;
+    EXPECT_FALSE(fs::exists(dir_ / "song.wav"));
+}
+
 TEST_F(RenderTool, BatchGoesOnPastBadFilesAndCountsThem) {
     using namespace styles_test;
     const fs::path a = write("a.mid", Scale(3));

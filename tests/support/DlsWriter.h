@@ -75,6 +75,16 @@ struct WaveSpec {
     std::uint16_t channels = 1; // 2 writes each sample on both channels
     std::optional<SampleInfo> sample;
     std::string name;
+    // A compressed wave, written instead of `samples` (mono).
+    struct Encoded {
+        std::uint16_t formatTag = 0;
+        Bytes formatFields; // 'fmt ' after its size of extra fields
+        Bytes data;
+        std::uint32_t frames = 0; // 'fact'
+        // 'wavu': the frames a decoder's output starts with that are not the wave.
+        std::optional<std::uint32_t> leadingFrames;
+    };
+    std::optional<Encoded> encoded;
 };
 
 struct RegionSpec {
@@ -148,7 +158,42 @@ inline Bytes InfoList(const std::string& name) {
     return List("INFO", Chunk("INAM", text));
 }
 
+// The chunks of a compressed wave: 'fmt ', 'fact', 'wavu' and 'data'.
+inline Bytes EncodedWaveChunks(const WaveSpec& w) {
+    const WaveSpec::Encoded& e = *w.encoded;
+    Bytes fmt;
+    PutU16(fmt, e.formatTag);
+    PutU16(fmt, 1);
+    PutU32(fmt, w.sampleRate);
+    PutU32(fmt, w.sampleRate / 8); // bytes a second: any plausible figure
+    PutU16(fmt, 1);
+    PutU16(fmt, 0);
+    PutU16(fmt, static_cast<std::uint16_t>(e.formatFields.size()));
+    Append(fmt, e.formatFields);
+    Bytes fact;
+    PutU32(fact, e.frames);
+    Bytes chunks = Chunk("fmt ", fmt);
+    Append(chunks, Chunk("fact", fact));
+    if (e.leadingFrames) {
+        // Flags (compressed), the uncompressed format, the frames to drop.
+        Bytes wavu = {1, 1};
+        PutU16(wavu, 1);
+        PutU16(wavu, 1);
+        PutU32(wavu, w.sampleRate);
+        PutU32(wavu, w.sampleRate * 2);
+        PutU16(wavu, 2);
+        PutU16(wavu, 16);
+        PutU16(wavu, 0);
+        PutU32(wavu, *e.leadingFrames);
+        Append(chunks, Chunk("wavu", wavu));
+    }
+    if (w.sample) Append(chunks, WsmpChunk(*w.sample));
+    Append(chunks, Chunk("data", e.data));
+    return chunks;
+}
+
 inline Bytes WaveList(const WaveSpec& w, bool unknownChunks) {
+    if (w.encoded) return List("wave", EncodedWaveChunks(w));
     Bytes fmt;
     const std::uint16_t bytesPerSample = w.bits / 8;
     PutU16(fmt, 1);

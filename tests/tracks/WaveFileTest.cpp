@@ -1,7 +1,8 @@
 // Wave files as a wave track meets them: PCM of 8 and 16 bits, mono and
-// stereo, loops from 'wsmp' or 'smpl', and damaged or unsupported files
-// refused with a reason instead of read as noise.
+// stereo, MPEG Layer 3, loops from 'wsmp' or 'smpl', and damaged or
+// unsupported files refused with a reason instead of read as noise.
 #include "platform/waves/WaveData.h"
+#include "tests/support/CompressedWaves.h"
 #include "tests/support/SegmentWriter.h"
 
 #include <gtest/gtest.h>
@@ -32,6 +33,25 @@ TEST(WaveFile, ReadsPcmFormats) {
             EXPECT_NEAR(w.samples[i], samples[i], c.tolerance) << i;
         EXPECT_FALSE(w.hasLoop);
     }
+}
+
+// The decoder the DLS collections use: the sound starts at the wave's first
+// frame, as it was before encoding.
+TEST(WaveFile, ReadsMpegLayer3InStep) {
+    const auto sine = testdls::SineWave(441, 22050, 4410);
+    waves::WaveData w;
+    std::string error;
+    ASSERT_TRUE(waves::ReadWaveFile(Form("WAVE", testdls::EncodedWaveChunks(testdls::Mp3Wave(sine, 22050))), w, &error))
+        << error;
+    EXPECT_EQ(w.sampleRate, 22050u);
+    EXPECT_EQ(w.channels, 1u);
+    ASSERT_GE(w.frames(), sine.size());
+    double together = 0, alone = 0;
+    for (std::size_t i = 1000; i < 4000; ++i) {
+        together += w.samples[i] * sine[i] / 32768.0;
+        alone += sine[i] / 32768.0 * sine[i] / 32768.0;
+    }
+    EXPECT_GT(together, 0.9 * alone);
 }
 
 TEST(WaveFile, ReadsLoopsOfBothChunkKinds) {
@@ -79,7 +99,7 @@ TEST(WaveFile, RefusesWhatItCannotPlay) {
     };
     const Case cases[] = {
         {"compressed", withFormat(2, 1, 8000, 4)},
-        {"24-bit", withFormat(1, 1, 8000, 24)},
+        {"12-bit", withFormat(1, 1, 8000, 12)},
         {"no channels", withFormat(1, 0, 8000, 16)},
         {"six channels", withFormat(1, 6, 8000, 16)},
         {"zero rate", withFormat(1, 1, 0, 16)},

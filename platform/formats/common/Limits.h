@@ -39,5 +39,8 @@ inline constexpr std::uint32_t kMaxUnrolledPasses = 17;
 inline constexpr std::size_t kMaxUnrolledEvents = std::size_t(1) << 21;
 // Sample frames of one wave (about 25 minutes at 44.1 kHz).
 inline constexpr std::size_t kMaxWaveFrames = std::size_t(1) << 26;
+// Mono samples of all the waves of one collection (256 MiB at 16 bits, what
+// the largest file holds as plain samples): compressed waves expand.
+inline constexpr std::size_t kMaxCollectionSamples = std::size_t(1) << 27;
 
 } // namespace qorn::limits

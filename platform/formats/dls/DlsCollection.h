@@ -97,6 +97,15 @@ struct Damage {
     std::size_t unread = 0;
 };
 
+// Waves of one format left silent because their samples do not decode.
+struct SilentWaves {
+    std::uint16_t formatTag = 0;
+    // True for a format the player has no decoder for; false for one it
+    // decodes, whose samples here do not.
+    bool unknownFormat = true;
+    std::size_t count = 0;
+};
+
 struct Collection {
     std::optional<qorn::platform::GUID> guid; // `dlid`
     std::string name;                         // INFO `INAM`
@@ -105,6 +114,7 @@ struct Collection {
     std::vector<Instrument> instruments;
     std::vector<Wave> waves;
     std::optional<Damage> damage; // set when the file was damaged
+    std::vector<SilentWaves> silentWaves;
 };
 
 // The instrument answering a patch, or nullptr. When two instruments claim

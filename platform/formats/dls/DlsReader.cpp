@@ -4,10 +4,9 @@
 #include "platform/formats/common/Limits.h"
 #include "platform/formats/dls/DlsArticulation.h"
 #include "platform/formats/riff/RiffChunk.h"
+#include "platform/formats/wave/WaveDecoder.h"
 
 #include <algorithm>
-#include <bit>
-#include <cstring>
 #include <unordered_map>
 #include <utility>
 
@@ -17,6 +16,7 @@ namespace {
 
 using formats::ByteReader;
 namespace riff = formats::riff;
+namespace codec = formats::wave;
 
 constexpr std::uint32_t FourCC(const char (&s)[5]) {
     return ByteReader::fourCC(std::string_view(s, 4));
@@ -52,16 +52,12 @@ constexpr std::uint32_t kInam = FourCC("INAM");
 // The form nests five lists deep; the reader follows only the lists it knows.
 constexpr int kMaxDepth = limits::kMaxRiffDepth;
 
-constexpr std::uint16_t kFormatPcm = 1;
-constexpr std::uint16_t kFormatFloat = 3;
-constexpr std::uint16_t kFormatExtensible = 0xFFFE;
-
 using riff::Chunk;
 using riff::FourCCText;
 
 class Parser {
   public:
-    explicit Parser(std::span<const std::uint8_t> bytes) : bytes_(bytes), sampleBudget_(bytes.size()) {}
+    explicit Parser(std::span<const std::uint8_t> bytes) : bytes_(bytes), byteBudget_(bytes.size()) {}
 
     DlsReadResult Run() {
         DlsReadResult result;
@@ -487,7 +483,8 @@ class Parser {
         whole_.push_back(false);
         waveOffsets_.emplace(poolOffset, static_cast<std::uint32_t>(slot));
         Wave wave;
-        std::uint16_t formatTag = 0;
+        codec::Format format;
+        codec::Extras extras;
         bool haveFormat = false;
         bool haveData = false;
         std::span<const std::uint8_t> data;
@@ -495,29 +492,15 @@ class Parser {
         if (depth > kMaxDepth) Damage(list, "is nested too deeply");
         while (depth <= kMaxDepth && Next(list.body, chunk)) {
             if (chunk.id == kFmt) {
-                ByteReader& r = chunk.body;
-                std::uint32_t rate = 0, avgBytes = 0;
-                if (r.remaining() < 16) {
+                if (!codec::ReadFormat(chunk.body, format)) {
                     Damage(chunk, "is shorter than 16 bytes");
                     continue;
                 }
-                r.readU16LE(formatTag);
-                r.readU16LE(wave.channels);
-                r.readU32LE(rate);
-                r.readU32LE(avgBytes);
-                r.skip(2); // block align: derived from channels and bits instead
-                r.readU16LE(wave.bitsPerSample);
-                wave.sampleRate = rate;
-                if (formatTag == kFormatExtensible) {
-                    // cbSize, valid bits, channel mask, then the sub-format GUID
-                    // whose first two bytes are the real format tag.
-                    std::uint16_t extra = 0, valid = 0, subFormat = 0;
-                    std::uint32_t mask = 0;
-                    if (r.readU16LE(extra) && extra >= 22 && r.readU16LE(valid) && r.readU32LE(mask) &&
-                        r.readU16LE(subFormat))
-                        formatTag = subFormat;
-                }
+                wave.channels = format.channels;
+                wave.bitsPerSample = format.bits;
+                wave.sampleRate = format.rate;
                 haveFormat = true;
+            } else if (codec::ReadExtra(chunk.id, chunk.body, extras)) {
             } else if (chunk.id == kData) {
                 data = chunk.body.rest();
                 haveData = true;
@@ -535,57 +518,41 @@ class Parser {
         }
         if (!haveFormat && faults_ == before) Damage(list, "is a wave without a 'fmt ' chunk");
         if (!haveData && faults_ == before) Damage(list, "is a wave without a 'data' chunk");
-        bool whole = faultsWhenRead == before;
+        bool whole = faultsWhenRead == before && data.size() <= byteBudget_;
         if (whole) {
-            ConvertSamples(formatTag, wave, data);
-            whole = wave.samples.size() <= sampleBudget_;
-            if (whole) sampleBudget_ -= wave.samples.size();
+            byteBudget_ -= data.size();
+            whole = DecodeSamples(format, extras, data, wave);
         }
         if (whole) waves_[slot] = std::move(wave);
         whole_[slot] = whole;
     }
 
-    // To mono 16-bit; a format we cannot play leaves the wave silent rather
-    // than losing the rest of the collection.
-    static void ConvertSamples(std::uint16_t formatTag, Wave& wave, std::span<const std::uint8_t> data) {
-        const unsigned bits = wave.bitsPerSample;
-        const unsigned channels = wave.channels;
-        const bool pcm = formatTag == kFormatPcm && (bits == 8 || bits == 16 || bits == 24 || bits == 32);
-        const bool fp = formatTag == kFormatFloat && bits == 32;
-        if ((!pcm && !fp) || channels == 0 || channels > 8 || wave.sampleRate == 0) return;
-        const std::size_t bytesPerSample = bits / 8;
-        const std::size_t frameSize = bytesPerSample * channels;
-        const std::size_t frames = data.size() / frameSize;
-        if (frames == 0) return;
-        wave.samples.resize(frames);
-        if (pcm && bits == 16 && channels == 1 && std::endian::native == std::endian::little) {
-            // The common case, already in the form we keep.
-            std::memcpy(wave.samples.data(), data.data(), frames * 2);
-            return;
+    // To mono 16-bit. A wave whose samples do not decode stays silent rather
+    // than losing the rest of the collection, and is counted to be named.
+    // False when the collection's samples would pass their bound.
+    bool DecodeSamples(const codec::Format& format, const codec::Extras& extras, std::span<const std::uint8_t> data,
+                       Wave& out) {
+        codec::MonoSamples decoded;
+        const std::size_t bound = std::min(limits::kMaxWaveFrames, sampleBudget_);
+        const codec::Decoded result = codec::DecodeMono16(format, data, extras, bound + 1, decoded);
+        if (result != codec::Decoded::Ok) {
+            CountSilent(format.tag, result == codec::Decoded::Unsupported);
+            return true;
         }
-        const std::uint8_t* p = data.data();
-        for (std::size_t f = 0; f < frames; ++f) {
-            std::int32_t sum = 0;
-            for (unsigned c = 0; c < channels; ++c, p += bytesPerSample) {
-                std::int32_t v = 0;
-                if (fp) {
-                    const std::uint32_t u = std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) |
-                                            (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24);
-                    float x = std::bit_cast<float>(u);
-                    if (!(x == x)) x = 0; // NaN
-                    x = std::clamp(x, -1.0f, 1.0f);
-                    v = static_cast<std::int32_t>(x * 32767.0f);
-                } else if (bits == 8) {
-                    v = (static_cast<std::int32_t>(p[0]) - 128) * 256;
-                } else {
-                    // Top 16 bits of a signed little-endian sample.
-                    v = static_cast<std::int16_t>(
-                        static_cast<std::uint16_t>(p[bytesPerSample - 2] | (p[bytesPerSample - 1] << 8)));
-                }
-                sum += v;
-            }
-            wave.samples[f] = static_cast<std::int16_t>(sum / static_cast<std::int32_t>(channels));
-        }
+        if (decoded.samples.size() > bound) return false;
+        sampleBudget_ -= decoded.samples.size();
+        out.sampleRate = decoded.rate;
+        out.samples = std::move(decoded.samples);
+        return true;
+    }
+
+    void CountSilent(std::uint16_t tag, bool unknownFormat) {
+        auto& silent = collection_->silentWaves;
+        auto it = std::find_if(silent.begin(), silent.end(), [&](const SilentWaves& s) {
+            return s.formatTag == tag && s.unknownFormat == unknownFormat;
+        });
+        if (it == silent.end()) it = silent.insert(silent.end(), SilentWaves{tag, unknownFormat, 0});
+        ++it->count;
     }
 
     // The wave a pool table offset points at. Offsets count from the byte
@@ -655,10 +622,11 @@ class Parser {
     std::vector<Wave> waves_; // in file order; empty where damaged
     std::vector<bool> whole_;
     std::unordered_map<std::uint32_t, std::uint32_t> waveOffsets_; // pool offset -> index in waves_
-    // Mono samples the file can hold (one byte each at the least): waves
-    // found again through the pool table may not read the same bytes twice
-    // over.
-    std::size_t sampleBudget_ = 0;
+    // Bytes of samples the file holds: waves found again through the pool
+    // table may not read the same bytes twice over.
+    std::size_t byteBudget_ = 0;
+    // Mono samples all waves may decode to (compressed ones expand).
+    std::size_t sampleBudget_ = limits::kMaxCollectionSamples;
 };
 
 } // namespace
@@ -691,6 +659,20 @@ void NoteCollection(const Collection& collection, const std::string& name, forma
             if (d.unread > 0) text += (d.lost.empty() ? ", lost: " : " and ") + std::to_string(d.unread) + " unread";
         }
         warnings.add({formats::Severity::Warning, what, {}, formats::kNoOffset, text});
+    }
+    for (const SilentWaves& silent : collection.silentWaves) {
+        const bool one = silent.count == 1;
+        const std::string waves = std::to_string(silent.count) + (one ? " wave" : " waves");
+        const std::string tag = codec::FormatTagText(silent.formatTag);
+        warnings.add(
+            {formats::Severity::Warning,
+             what,
+             {},
+             formats::kNoOffset,
+             what + ": " +
+                 (silent.unknownFormat ? waves + " in a format this player cannot decode (tag " + tag + ")"
+                                       : waves + " of format " + tag + " that do" + (one ? "es" : "") + " not decode") +
+                 (one ? " is silent" : " are silent")});
     }
     if (const UnplayedConnections unplayed = UnplayedArticulation(collection); !unplayed.empty())
         warnings.add({formats::Severity::Warning,
