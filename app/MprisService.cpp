@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPushButton>
+#include <QTimer>
 #include <QUrl>
 
 namespace qorn::app {
@@ -16,8 +17,6 @@ namespace {
 
 const QString ServiceName = QStringLiteral("org.mpris.MediaPlayer2.qorn");
 const QString ObjectPath = QStringLiteral("/org/mpris/MediaPlayer2");
-// Often enough that a desktop's controls follow at once, cheap when idle.
-constexpr int PollMs = 200;
 
 bool Playing(const TFormQorn& form) {
     // The window is playing while its end check runs.
@@ -26,13 +25,11 @@ bool Playing(const TFormQorn& form) {
 
 } // namespace
 
-MprisService::MprisService(TFormQorn& form) : form_(form) {
-    poll_.setInterval(PollMs);
-    connect(&poll_, &QTimer::timeout, this, [this] { Poll(); });
-}
+MprisService::MprisService(TFormQorn& form) : form_(form) {}
 
 MprisService::~MprisService() {
     if (!registered_) return;
+    form_.StateChanged = nullptr;
     QDBusConnection bus = QDBusConnection::sessionBus();
     bus.unregisterObject(ObjectPath);
     bus.unregisterService(ServiceName);
@@ -51,7 +48,7 @@ bool MprisService::Register() {
     registered_ = true;
     lastStatus_ = PlaybackStatus();
     lastMetadata_ = Metadata();
-    poll_.start();
+    form_.StateChanged = [this] { Poll(); };
     return true;
 }
 

@@ -1,24 +1,28 @@
 // The real window with the real synthesizer, heard through a private
 // PulseAudio null sink.
-//   qorn_desktop_bench latency       Play -> first sound, volume and tempo
-//                                    changes -> heard, dropouts meanwhile
+//   qorn_desktop_bench latency       Play -> first sound (also from a player
+//                                    resting after 2 s stopped), volume and
+//                                    tempo changes -> heard, dropouts meanwhile
+//   qorn_desktop_bench rest          what the player and the server use while
+//                                    nothing plays: CPU and wake-ups over 10 s,
+//                                    after start-up and after a Stop
 //   qorn_desktop_bench soak SECONDS  random open/drop/play/stop/tempo/volume/
 //                                    port/File Info. on files our writers
 //                                    make (damaged ones too); exit status 0
 //                                    when nothing took over 2 s, every Stop
 //                                    fell silent (or died away) from 300 ms
 //                                    on, and memory did not grow by 10 %.
-#include "bench/desktop/PrivatePulse.h"
-
 #include "platform/MusicPlatform.h"
 #include "platform/audio/PulseAudioOutput.h"
 #include "tests/support/MidiFileWriter.h"
+#include "tests/support/PrivatePulse.h"
 #include "ui/PortComboBox.h"
 #include "ui/TFormQorn.h"
 #include "ui/TRadioGroup.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
 #include <QMimeData>
@@ -40,17 +44,17 @@
 
 namespace {
 
-using qorn::bench::Block;
-using qorn::bench::Recorder;
 using qorn::test::BuildMidiFile;
 using qorn::test::TestPiece;
+using qorn::testing::Block;
+using qorn::testing::Recorder;
 
 constexpr float Sounding = 0.01f; // -40 dBFS
 constexpr double BeatSeconds = 0.25;
 
 void Pump(double seconds) {
-    const auto end = qorn::bench::Clock::now() + std::chrono::duration<double>(seconds);
-    while (qorn::bench::Clock::now() < end) {
+    const auto end = qorn::testing::Clock::now() + std::chrono::duration<double>(seconds);
+    while (qorn::testing::Clock::now() < end) {
         QApplication::processEvents(QEventLoop::AllEvents, 5);
         usleep(1000);
     }
@@ -103,13 +107,30 @@ long ResidentKiB() {
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
+// Sleeps so far of this process's threads called `name`.
+long long SleepsOf(const std::string& name) {
+    long long sleeps = 0;
+    std::error_code ec;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", ec)) {
+        std::string comm;
+        std::getline(std::ifstream(task.path() / "comm"), comm);
+        if (comm != name) continue;
+        std::ifstream status(task.path() / "status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0) sleeps += std::atoll(line.c_str() + 24);
+    }
+    return sleeps;
+}
+
 struct Harness {
-    qorn::bench::PrivatePulse pulse;
+    qorn::testing::PrivatePulse pulse;
     std::unique_ptr<Recorder> recorder;
     std::unique_ptr<TFormQorn> form;
     std::filesystem::path dir;
 
-    bool Start() {
+    // Without `record` nothing listens to the sink, so that the server's
+    // own work can be measured.
+    bool Start(bool record = true) {
         if (!pulse.Running()) {
             std::fprintf(stderr, "cannot start pulseaudio\n");
             return false;
@@ -117,8 +138,8 @@ struct Harness {
         setenv("PULSE_SERVER", pulse.Server().c_str(), 1);
         // Our own client unless another driver is asked for, to compare.
         setenv("QORN_AUDIO_DRIVER", qorn::platform::kPulseNativeDriver, 0);
-        recorder = std::make_unique<Recorder>(pulse.Server());
-        if (!recorder->Running()) {
+        if (record) recorder = std::make_unique<Recorder>(pulse.Server());
+        if (record && !recorder->Running()) {
             std::fprintf(stderr, "cannot record the null sink\n");
             return false;
         }
@@ -138,6 +159,16 @@ struct Harness {
         if (!dir.empty()) std::filesystem::remove_all(dir, ignored);
     }
     bool Playing() const { return form->TimCheck->isActive(); }
+    // Until the sound server's client thread has not woken for half a
+    // second (its stream closed): the player rests. False after `limit`.
+    bool WaitRest(double limit) {
+        for (double waited = 0; waited < limit; waited += 0.5) {
+            const long long before = SleepsOf("qorn-pulse");
+            Pump(0.5);
+            if (SleepsOf("qorn-pulse") == before) return true;
+        }
+        return false;
+    }
     void WaitSilence() {
         for (int i = 0; i < 200; ++i) {
             const double now = recorder->Now();
@@ -172,6 +203,23 @@ int Latency() {
         const auto blocks = h.recorder->Blocks();
         if (const Block* b = FirstAfter(blocks, t0, [](const Block& x) { return x.peak >= Sounding; }))
             play.push_back((b->start - t0) * 1000);
+    }
+
+    // Play -> first sound from a player that has rested: stopped for 2 s
+    // or more, its output closed.
+    std::vector<double> fromRest;
+    int rested = 0;
+    for (int trial = 0; trial < 6; ++trial) {
+        if (h.Playing()) h.form->ComPlay->click();
+        Pump(2.0);
+        rested += h.WaitRest(8.0);
+        const double t0 = h.recorder->Now();
+        h.form->ComPlay->click();
+        Pump(0.4);
+        h.recorder->WaitUntil(t0 + 0.4);
+        const auto blocks = h.recorder->Blocks();
+        if (const Block* b = FirstAfter(blocks, t0, [](const Block& x) { return x.peak >= Sounding; }))
+            fromRest.push_back((b->start - t0) * 1000);
     }
 
     // Volume 88 -> 20 (about -20 dB) while the organ holds: heard when the
@@ -212,7 +260,7 @@ int Latency() {
     const auto organBlocks = h.recorder->Blocks();
     for (std::size_t i = 1; i + 1 < organBlocks.size(); ++i) {
         const Block& b = organBlocks[i];
-        if (b.peak >= Sounding) heard += double(Recorder::BlockFrames) / qorn::bench::PrivatePulse::Rate;
+        if (b.peak >= Sounding) heard += double(Recorder::BlockFrames) / qorn::testing::PrivatePulse::Rate;
         if (b.gap && organBlocks[i - 1].peak >= Sounding && organBlocks[i + 1].peak >= Sounding) ++dropouts;
     }
 
@@ -250,10 +298,90 @@ int Latency() {
     std::printf("play_to_sound_ms median %.1f (n=%zu, min %.1f, max %.1f)\n", Median(play), play.size(),
                 play.empty() ? 0 : *std::min_element(play.begin(), play.end()),
                 play.empty() ? 0 : *std::max_element(play.begin(), play.end()));
+    std::printf("play_from_rest_ms median %.1f (n=%zu, max %.1f; rested before %d of them)\n", Median(fromRest),
+                fromRest.size(), fromRest.empty() ? 0 : *std::max_element(fromRest.begin(), fromRest.end()), rested);
     std::printf("volume_heard_ms median %.1f (n=%zu)\n", Median(volume), volume.size());
     std::printf("tempo_heard_ms median %.1f (n=%zu)\n", Median(tempo), tempo.size());
     std::printf("dropouts %d in %.1f s of sound; server underruns %lld (driver %s)\n", dropouts, heard,
                 qorn::platform::PulseAudioUnderruns(), std::getenv("QORN_AUDIO_DRIVER"));
+    return 0;
+}
+
+// CPU time and sleeps (each ends in a wake-up) of a process's threads.
+struct Usage {
+    double cpuSeconds = 0;
+    long long sleeps = 0;
+};
+
+Usage UsageOf(pid_t pid) {
+    Usage usage;
+    std::error_code ec;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+        std::ifstream sched(task.path() / "schedstat");
+        unsigned long long ns = 0;
+        sched >> ns;
+        usage.cpuSeconds += double(ns) * 1e-9;
+        std::ifstream status(task.path() / "status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0) usage.sleeps += std::atoll(line.c_str() + 24);
+    }
+    return usage;
+}
+
+// Counts what the window paints.
+class PaintCounter : public QObject {
+  public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) ++paints;
+        return false;
+    }
+};
+
+// Lets the event loop run undisturbed (no polling of our own) for `seconds`.
+void Idle(double seconds) {
+    QEventLoop loop;
+    QTimer::singleShot(static_cast<int>(seconds * 1000), &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+void MeasureRest(const Harness& h, const char* when, double seconds) {
+    PaintCounter painted;
+    QApplication::instance()->installEventFilter(&painted);
+    const auto t0 = qorn::testing::Clock::now();
+    const Usage player0 = UsageOf(getpid()), server0 = UsageOf(h.pulse.Pid());
+    Idle(seconds);
+    const Usage player1 = UsageOf(getpid()), server1 = UsageOf(h.pulse.Pid());
+    const double t = std::chrono::duration<double>(qorn::testing::Clock::now() - t0).count();
+    QApplication::instance()->removeEventFilter(&painted);
+    std::printf("rest %s, %.0f s: player %.2f %% of a core, %.1f wake-ups/s, %d repaints; "
+                "server %.2f %% of a core, %.1f wake-ups/s\n",
+                when, t, 100 * (player1.cpuSeconds - player0.cpuSeconds) / t,
+                double(player1.sleeps - player0.sleeps) / t, painted.paints,
+                100 * (server1.cpuSeconds - server0.cpuSeconds) / t, double(server1.sleeps - server0.sleeps) / t);
+}
+
+int Rest() {
+    Harness h;
+    if (!h.Start(false)) return 2;
+    const std::string organ = WriteFile(h.dir, "organ.mid", BuildMidiFile(Organ(600)));
+    // Right after start-up, with no file. (The waits for the rest poll;
+    // the measurements do not.)
+    std::printf("after start-up the player %s\n", h.WaitRest(10.0) ? "rested" : "did NOT rest");
+    MeasureRest(h, "after start-up", 10.0);
+    // After two seconds of music and a Stop.
+    h.form->OpenDroppedFile(organ);
+    Idle(2.0);
+    if (!h.Playing()) {
+        std::fprintf(stderr, "the organ did not play\n");
+        return 1;
+    }
+    h.form->ComPlay->click();
+    const auto stopped = qorn::testing::Clock::now();
+    const bool rests = h.WaitRest(10.0);
+    std::printf("after the stop the player %s after %.1f s\n", rests ? "rested" : "did NOT rest",
+                std::chrono::duration<double>(qorn::testing::Clock::now() - stopped).count());
+    MeasureRest(h, "after a stop", 10.0);
     return 0;
 }
 
@@ -436,7 +564,8 @@ int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "latency";
     QApplication app(argc, argv);
     if (mode == "latency") return Latency();
+    if (mode == "rest") return Rest();
     if (mode == "soak") return Soak(argc > 2 ? std::atof(argv[2]) : 600.0);
-    std::fprintf(stderr, "usage: %s latency | soak SECONDS\n", argv[0]);
+    std::fprintf(stderr, "usage: %s latency | rest | soak SECONDS\n", argv[0]);
     return 2;
 }

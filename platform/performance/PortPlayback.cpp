@@ -23,7 +23,11 @@ bool PortPlayback::send(const Command& c) {
     // The consumer drains the queue every few milliseconds; a queue that
     // stays full means it is stuck, so give up rather than wait for ever.
     for (int attempt = 0; attempt < 20; ++attempt) {
-        if (commands_.push(c)) return true;
+        if (commands_.push(c)) {
+            wakeRealTime();
+            if (controls_ != nullptr) controls_->wake();
+            return true;
+        }
         collectGarbage();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -73,6 +77,11 @@ void PortPlayback::setGain(float linearGain) {
 
 bool PortPlayback::isPlaying(std::uint64_t id) const {
     return id != 0 && id <= lastSent_ && id > finishedId_.load(std::memory_order_acquire);
+}
+
+void PortPlayback::wakeRealTime() {
+    posted_.fetch_add(1, std::memory_order_release);
+    posted_.notify_all();
 }
 
 void PortPlayback::collectGarbage() {

@@ -22,6 +22,9 @@ class PortControls {
   public:
     virtual ~PortControls() = default;
     virtual void setGain(float linearGain) = 0;
+    // GUI thread, after a command was queued: a real-time side that rests
+    // (its output paused) must run again to take it.
+    virtual void wake() {}
 };
 
 class PortPlayback {
@@ -51,6 +54,8 @@ class PortPlayback {
     void drain(MidiSink& sink, PortControls* controls);
     // Frees players the real-time side has let go of.
     void collectGarbage();
+    // Ends a waitForCommands() (also done for every command queued).
+    void wakeRealTime();
     // When the real-time side is not running (port inactive, or rendering
     // offline on the caller's thread), the caller drives it itself: then it
     // may call the real-time functions below from the GUI thread.
@@ -71,6 +76,11 @@ class PortPlayback {
     SequencePlayer* current() const { return current_; }
     // Stops the current play at once (port going away).
     void stopNow(MidiSink& sink);
+    // For a real-time side with nothing to play: read posted() before
+    // applyCommands(), then waitForCommands() with that value sleeps until
+    // a command comes that applyCommands() did not see yet.
+    std::uint32_t posted() const { return posted_.load(std::memory_order_acquire); }
+    void waitForCommands(std::uint32_t seen) const { posted_.wait(seen, std::memory_order_acquire); }
 
   private:
     struct Command {
@@ -88,6 +98,7 @@ class PortPlayback {
     bool running_ = false;       // GUI side
     PortControls* controls_ = nullptr;
     std::atomic<std::uint64_t> finishedId_{0};
+    std::atomic<std::uint32_t> posted_{0};
     // Real-time side.
     SequencePlayer* current_ = nullptr;
     std::uint64_t currentId_ = 0;
