@@ -7,6 +7,7 @@
 #include <QDBusObjectPath>
 #include <QFile>
 #include <QFileInfo>
+#include <QMetaMethod>
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
@@ -38,9 +39,24 @@ MprisService::~MprisService() {
 bool MprisService::Register() {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) return false;
-    new MprisRoot(this);
-    new MprisPlayer(this);
+    QDBusAbstractAdaptor* adaptors[] = {new MprisRoot(this), new MprisPlayer(this)};
     if (!bus.registerObject(ObjectPath, this)) return false;
+    // `dbus-send` without --print-reply, as scripts and key bindings use it,
+    // sends the call as a signal addressed to the player: every method
+    // answers that too.
+    for (QDBusAbstractAdaptor* adaptor : adaptors) {
+        const QMetaObject* meta = adaptor->metaObject();
+        const QString interface =
+            QString::fromLatin1(meta->classInfo(meta->indexOfClassInfo("D-Bus Interface")).value());
+        for (int i = meta->methodOffset(); i < meta->methodCount(); ++i) {
+            const QMetaMethod method = meta->method(i);
+            if (method.methodType() != QMetaMethod::Slot || method.access() != QMetaMethod::Public) continue;
+            // The slot as SLOT() spells it.
+            const QByteArray slot = QByteArray::number(QSLOT_CODE) + method.methodSignature();
+            bus.connect(QString(), ObjectPath, interface, QString::fromLatin1(method.name()), adaptor,
+                        slot.constData());
+        }
+    }
     if (!bus.registerService(ServiceName)) {
         bus.unregisterObject(ObjectPath);
         return false;

@@ -8,6 +8,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusInterface>
+#include <QDBusMessage>
 #include <QDBusReply>
 #include <QDBusVariant>
 #include <QProcess>
@@ -140,6 +141,19 @@ TEST_F(DesktopEntryTest, MediaControlsStartAndStopTheFileNamedOnTheCommandLine) 
     Call(QStringLiteral("Stop"));
     EXPECT_TRUE(WaitFor([] { return Status() == QStringLiteral("Stopped"); }));
     Call(QStringLiteral("Play"));
+    EXPECT_TRUE(WaitFor([] { return Status() == QStringLiteral("Playing"); }));
+}
+
+TEST_F(DesktopEntryTest, MediaControlsActWhenNoReplyIsAskedFor) {
+    StartFirst({file});
+    ASSERT_TRUE(WaitFor([] { return Status() == QStringLiteral("Playing"); })) << "qorn FILE did not play it";
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    // What `dbus-send` sends without --print-reply: the call as a signal
+    // addressed to the player.
+    bus.send(QDBusMessage::createTargetedSignal(Service, Path, PlayerInterface, QStringLiteral("Stop")));
+    EXPECT_TRUE(WaitFor([] { return Status() == QStringLiteral("Stopped"); }));
+    // A method call marked "no reply expected".
+    bus.send(QDBusMessage::createMethodCall(Service, Path, PlayerInterface, QStringLiteral("Play")));
     EXPECT_TRUE(WaitFor([] { return Status() == QStringLiteral("Playing"); }));
 }
 
