@@ -21,9 +21,20 @@ constexpr double kBaseGain = 0.2;
 constexpr int kDrumBank = 128;
 constexpr int kReverbDepth = 91;
 constexpr int kDefaultReverbSend = 40;
-constexpr double kReverbRoomSize = 0.6;
 constexpr double kReverbDamp = 0.3;
 constexpr double kImportantChannelWeight = 50000;
+
+// A hall of about a second, like the reverb DirectMusic pieces were written
+// for (FluidSynth's default room is much smaller): a tail that falls about
+// 28 dB a second. FluidSynth keeps its reverb's delay lines as many samples
+// long at every rate up to 44100 Hz, so the same room size rings longer at
+// lower rates (16 dB a second at 11025 Hz); these sizes give every port the
+// decay of the 44100 Hz one.
+double ReverbRoomSize(int sampleRate) {
+    if (sampleRate <= 11025) return 0.33;
+    if (sampleRate <= 22050) return 0.49;
+    return 0.6;
+}
 // The output may rest once nothing has played for a second and nothing has
 // been heard for a tenth (the longest period of a low note): the voices'
 // release is over and the reverb below -80 dBFS, under any room's noise at
@@ -113,9 +124,7 @@ SynthPort* SynthPort::Create(const SynthConfig& config, std::string* error) {
     // allows for a marked channel, only notes begun in the last 20 ms outrank
     // it (at its default, those of the last 0.2 s).
     fluid_settings_setnum(settings, "synth.overflow.important", kImportantChannelWeight);
-    // A hall of about a second, like the reverb DirectMusic pieces were
-    // written for; FluidSynth's default room is much smaller.
-    fluid_settings_setnum(settings, "synth.reverb.room-size", kReverbRoomSize);
+    fluid_settings_setnum(settings, "synth.reverb.room-size", ReverbRoomSize(config.sampleRate));
     fluid_settings_setnum(settings, "synth.reverb.damp", kReverbDamp);
     fluid_settings_setnum(settings, "synth.reverb.width", 1.0);
     // One thread touches the synthesizer at a time (the gate sees to it), so
