@@ -103,10 +103,12 @@ class PulseAudioOutput final : public AudioOutput {
         if (loop_ == nullptr) return;
         pa_threaded_mainloop_lock(loop_);
         if (resting_) {
+            // A fresh stream: one whose close is still pending would not ask
+            // again for what it asked for while resting, and a new one starts
+            // empty, so the new sound is not queued behind anything.
             resting_ = false;
-            // A fresh stream starts empty: the new sound is not queued behind
-            // anything.
-            if (stream_ == nullptr && !lost_.load(std::memory_order_relaxed) && server_ != nullptr &&
+            closeStream();
+            if (!lost_.load(std::memory_order_relaxed) && server_ != nullptr &&
                 pa_context_get_state(server_) == PA_CONTEXT_READY && !openStream())
                 retryLater();
         }
@@ -248,8 +250,9 @@ class PulseAudioOutput final : public AudioOutput {
         const pa_context_state_t state = pa_context_get_state(server);
         if (!PA_CONTEXT_IS_GOOD(state)) {
             self->serverLost();
-        } else if (state == PA_CONTEXT_READY && self->lost_.load(std::memory_order_relaxed)) {
-            // Back after a loss: a stream of its own, handed the music once ready.
+        } else if (state == PA_CONTEXT_READY && self->started_ && self->stream_ == nullptr) {
+            // Back after a loss or a failed try: a stream of its own, handed
+            // the music once ready.
             if (!self->openStream()) self->retryLater();
         }
     }

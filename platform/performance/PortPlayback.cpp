@@ -48,12 +48,14 @@ void PortPlayback::start(std::unique_ptr<SequencePlayer> player, std::uint64_t i
     if (send(c)) {
         player.release();
         lastSent_ = id;
+        startUnseen_ = true;
     } else {
         finishedId_.store(id, std::memory_order_release);
     }
 }
 
 void PortPlayback::stop(std::uint64_t id) {
+    startUnseen_ = false;
     Command c;
     c.kind = Command::Stop;
     c.id = id;
@@ -76,7 +78,12 @@ void PortPlayback::setGain(float linearGain) {
 }
 
 bool PortPlayback::isPlaying(std::uint64_t id) const {
-    return id != 0 && id <= lastSent_ && id > finishedId_.load(std::memory_order_acquire);
+    if (id == 0 || id > lastSent_) return false;
+    if (id == lastSent_ && startUnseen_) {
+        startUnseen_ = false;
+        return true;
+    }
+    return id > finishedId_.load(std::memory_order_acquire);
 }
 
 void PortPlayback::wakeRealTime() {

@@ -42,7 +42,9 @@ class PortPlayback {
     void stop(std::uint64_t id);
     void setMasterTempo(float factor);
     void setGain(float linearGain);
-    // True from start(id) until that play ended or was stopped.
+    // True from start(id) until that play ended or was stopped. A play the
+    // real-time side took counts as playing at least until first asked
+    // about: a piece that ends at once was still seen to start.
     bool isPlaying(std::uint64_t id) const;
     // Whether the real-time side runs. While it does not, nothing starts
     // (a play on a port that is not running ends at once).
@@ -94,8 +96,9 @@ class PortPlayback {
 
     SpscQueue<Command, 256> commands_;
     SpscQueue<SequencePlayer*, 256> garbage_;
-    std::uint64_t lastSent_ = 0; // GUI side
-    bool running_ = false;       // GUI side
+    std::uint64_t lastSent_ = 0;       // GUI side
+    bool running_ = false;             // GUI side
+    mutable bool startUnseen_ = false; // GUI side
     PortControls* controls_ = nullptr;
     std::atomic<std::uint64_t> finishedId_{0};
     std::atomic<std::uint32_t> posted_{0};
