@@ -191,37 +191,33 @@ int Latency() {
     const std::string organ = WriteFile(h.dir, "organ.mid", BuildMidiFile(Organ(600)));
     const std::string pulses = WriteFile(h.dir, "pulses.mid", BuildMidiFile(Pulses(600)));
 
-    // Play -> first sound.
+    // Play -> first sound, in ms (none when not heard within 0.4 s).
+    const auto playToSound = [&h](std::vector<double>& times) {
+        const double t0 = h.recorder->Now();
+        h.form->ComPlay->click();
+        Pump(0.4);
+        h.recorder->WaitUntil(t0 + 0.4);
+        const auto blocks = h.recorder->Blocks();
+        if (const Block* b = FirstAfter(blocks, t0, [](const Block& x) { return x.peak >= Sounding; }))
+            times.push_back((b->start - t0) * 1000);
+    };
     std::vector<double> play;
     h.form->OpenDroppedFile(organ);
     Pump(1.0);
     for (int trial = 0; trial < 15; ++trial) {
         if (h.Playing()) h.form->ComPlay->click();
         h.WaitSilence();
-        const double t0 = h.recorder->Now();
-        h.form->ComPlay->click();
-        Pump(0.4);
-        h.recorder->WaitUntil(t0 + 0.4);
-        const auto blocks = h.recorder->Blocks();
-        if (const Block* b = FirstAfter(blocks, t0, [](const Block& x) { return x.peak >= Sounding; }))
-            play.push_back((b->start - t0) * 1000);
+        playToSound(play);
     }
-
-    // Play -> first sound from a player that has rested: stopped for 2 s
-    // or more, its output closed.
+    // ... and from a player that has rested: stopped for 2 s or more, its
+    // output closed.
     std::vector<double> fromRest;
     int rested = 0;
     for (int trial = 0; trial < 6; ++trial) {
         if (h.Playing()) h.form->ComPlay->click();
         Pump(2.0);
         rested += h.WaitRest(8.0);
-        const double t0 = h.recorder->Now();
-        h.form->ComPlay->click();
-        Pump(0.4);
-        h.recorder->WaitUntil(t0 + 0.4);
-        const auto blocks = h.recorder->Blocks();
-        if (const Block* b = FirstAfter(blocks, t0, [](const Block& x) { return x.peak >= Sounding; }))
-            fromRest.push_back((b->start - t0) * 1000);
+        playToSound(fromRest);
     }
 
     // Volume 88 -> 20 (about -20 dB) while the organ holds: heard when the
