@@ -109,19 +109,29 @@ long ResidentKiB() {
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
-// Sleeps so far of this process's threads called `name`.
-long long SleepsOf(const std::string& name) {
+// CPU time and sleeps (each ends in a wake-up) of a process's threads, or
+// of those called `thread` only.
+struct Usage {
+    double cpuSeconds = 0;
     long long sleeps = 0;
+};
+
+Usage UsageOf(pid_t pid, const std::string& thread = {}) {
+    Usage usage;
     std::error_code ec;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", ec)) {
-        std::string comm;
-        std::getline(std::ifstream(task.path() / "comm"), comm);
-        if (comm != name) continue;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+        std::string name;
+        std::getline(std::ifstream(task.path() / "comm"), name);
+        if (!thread.empty() && name != thread) continue;
+        std::ifstream sched(task.path() / "schedstat");
+        unsigned long long ns = 0;
+        sched >> ns;
+        usage.cpuSeconds += double(ns) * 1e-9;
         std::ifstream status(task.path() / "status");
         for (std::string line; std::getline(status, line);)
-            if (line.rfind("voluntary_ctxt_switches:", 0) == 0) sleeps += std::atoll(line.c_str() + 24);
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0) usage.sleeps += std::atoll(line.c_str() + 24);
     }
-    return sleeps;
+    return usage;
 }
 
 struct Harness {
@@ -161,13 +171,19 @@ struct Harness {
         if (!dir.empty()) std::filesystem::remove_all(dir, ignored);
     }
     bool Playing() const { return form->TimCheck->isActive(); }
-    // Until the sound server's client thread has not woken for half a
-    // second (its stream closed): the player rests. False after `limit`.
+    // Until the player's sound-server client thread has not woken for a
+    // while, nor the server (unless it records): the player rests, its
+    // stream closed. A null sink nobody records serves a new stream only at
+    // the end of its idle block (2 s): the wait outlasts that. False after
+    // `limit`.
     bool WaitRest(double limit) {
-        for (double waited = 0; waited < limit; waited += 0.5) {
-            const long long before = SleepsOf("qorn-pulse");
-            Pump(0.5);
-            if (SleepsOf("qorn-pulse") == before) return true;
+        const double step = recorder ? 0.5 : 2.5;
+        for (double waited = 0; waited < limit; waited += step) {
+            const Usage client = UsageOf(getpid(), "qorn-pulse"), server = UsageOf(pulse.Pid());
+            Pump(step);
+            if (UsageOf(getpid(), "qorn-pulse").sleeps == client.sleeps &&
+                (recorder || UsageOf(pulse.Pid()).sleeps - server.sleeps <= 2))
+                return true;
         }
         return false;
     }
@@ -303,27 +319,6 @@ int Latency() {
     std::printf("dropouts %d in %.1f s of sound; server underruns %lld (driver %s)\n", dropouts, heard,
                 qorn::platform::PulseAudioUnderruns(), std::getenv("QORN_AUDIO_DRIVER"));
     return 0;
-}
-
-// CPU time and sleeps (each ends in a wake-up) of a process's threads.
-struct Usage {
-    double cpuSeconds = 0;
-    long long sleeps = 0;
-};
-
-Usage UsageOf(pid_t pid) {
-    Usage usage;
-    std::error_code ec;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
-        std::ifstream sched(task.path() / "schedstat");
-        unsigned long long ns = 0;
-        sched >> ns;
-        usage.cpuSeconds += double(ns) * 1e-9;
-        std::ifstream status(task.path() / "status");
-        for (std::string line; std::getline(status, line);)
-            if (line.rfind("voluntary_ctxt_switches:", 0) == 0) usage.sleeps += std::atoll(line.c_str() + 24);
-    }
-    return usage;
 }
 
 // Counts what the window paints.
