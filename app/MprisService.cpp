@@ -7,7 +7,9 @@
 #include <QDBusObjectPath>
 #include <QFile>
 #include <QFileInfo>
+#include <QMetaMethod>
 #include <QPushButton>
+#include <QTimer>
 #include <QUrl>
 
 namespace qorn::app {
@@ -16,8 +18,6 @@ namespace {
 
 const QString ServiceName = QStringLiteral("org.mpris.MediaPlayer2.qorn");
 const QString ObjectPath = QStringLiteral("/org/mpris/MediaPlayer2");
-// Often enough that a desktop's controls follow at once, cheap when idle.
-constexpr int PollMs = 200;
 
 bool Playing(const TFormQorn& form) {
     // The window is playing while its end check runs.
@@ -26,13 +26,11 @@ bool Playing(const TFormQorn& form) {
 
 } // namespace
 
-MprisService::MprisService(TFormQorn& form) : form_(form) {
-    poll_.setInterval(PollMs);
-    connect(&poll_, &QTimer::timeout, this, [this] { Poll(); });
-}
+MprisService::MprisService(TFormQorn& form) : form_(form) {}
 
 MprisService::~MprisService() {
     if (!registered_) return;
+    form_.StateChanged = nullptr;
     QDBusConnection bus = QDBusConnection::sessionBus();
     bus.unregisterObject(ObjectPath);
     bus.unregisterService(ServiceName);
@@ -41,9 +39,24 @@ MprisService::~MprisService() {
 bool MprisService::Register() {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) return false;
-    new MprisRoot(this);
-    new MprisPlayer(this);
+    QDBusAbstractAdaptor* adaptors[] = {new MprisRoot(this), new MprisPlayer(this)};
     if (!bus.registerObject(ObjectPath, this)) return false;
+    // `dbus-send` without --print-reply, as scripts and key bindings use it,
+    // sends the call as a signal addressed to the player: every method
+    // answers that too.
+    for (QDBusAbstractAdaptor* adaptor : adaptors) {
+        const QMetaObject* meta = adaptor->metaObject();
+        const QString interface =
+            QString::fromLatin1(meta->classInfo(meta->indexOfClassInfo("D-Bus Interface")).value());
+        for (int i = meta->methodOffset(); i < meta->methodCount(); ++i) {
+            const QMetaMethod method = meta->method(i);
+            if (method.methodType() != QMetaMethod::Slot || method.access() != QMetaMethod::Public) continue;
+            // The slot as SLOT() spells it.
+            const QByteArray slot = QByteArray::number(QSLOT_CODE) + method.methodSignature();
+            bus.connect(QString(), ObjectPath, interface, QString::fromLatin1(method.name()), adaptor,
+                        slot.constData());
+        }
+    }
     if (!bus.registerService(ServiceName)) {
         bus.unregisterObject(ObjectPath);
         return false;
@@ -51,7 +64,7 @@ bool MprisService::Register() {
     registered_ = true;
     lastStatus_ = PlaybackStatus();
     lastMetadata_ = Metadata();
-    poll_.start();
+    form_.StateChanged = [this] { Poll(); };
     return true;
 }
 

@@ -1,14 +1,14 @@
 // Desktop media controls: the window offered on the session bus as an MPRIS
 // player. Play, Pause, PlayPause and Stop press the Play/Stop button; the
-// status and the file's names are read from the window on a short timer,
-// and changes are announced. Without a session bus nothing is offered.
+// status and the file's names are read from the window whenever it reports
+// a change, and changes are announced. Without a session bus nothing is
+// offered.
 #pragma once
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusObjectPath>
 #include <QObject>
 #include <QStringList>
-#include <QTimer>
 #include <QVariantMap>
 
 #include <optional>
@@ -38,7 +38,6 @@ class MprisService : public QObject {
     void Poll();
 
     TFormQorn& form_;
-    QTimer poll_;
     QString lastStatus_;
     QVariantMap lastMetadata_;
     bool registered_ = false;

@@ -11,7 +11,7 @@ PACKAGES=(
   libasound2-dev libsndfile1-dev libmpg123-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-ipafont-gothic fonts-ipafont-mincho fonts-liberation
-  xvfb xauth pulseaudio pulseaudio-utils libpulse-dev libxtst-dev dbus-daemon dpkg-dev
+  xvfb xauth pulseaudio pulseaudio-utils libpulse-dev libxtst-dev dbus-daemon dpkg-dev file
   clang libclang-rt-14-dev
 )
 

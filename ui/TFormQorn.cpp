@@ -137,6 +137,7 @@ void TFormQorn::SetTitles(const std::string& text) {
     const QString title = QString::fromStdString(text);
     setWindowTitle(title);
     qorn::ui::SetApplicationTitle(title);
+    if (StateChanged) StateChanged();
 }
 
 void TFormQorn::SetLabelFN(const std::string& text) {

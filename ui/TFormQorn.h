@@ -85,6 +85,9 @@ class TFormQorn : public QWidget, public qorn::fileinfo::OpenFileHost {
     // Runs the open dialog; true when the user chose a file. Replaceable so
     // that tests never block in a modal dialog.
     std::function<bool(QFileDialog&)> OpenDialogRunner;
+    // Told after playback started or stopped and after the titles changed
+    // (a file opened), for watchers such as the desktop's media controls.
+    std::function<void()> StateChanged;
 
     // OpenFileHost: what the open-file workflow reads and writes.
     const std::string& AppName() const override { return appName_; }

@@ -74,6 +74,7 @@ int TFormQorn::StartPlayback() {
     }
     TBVolume->setEnabled(true);
     RGTempo->setEnabled(true);
+    if (StateChanged) StateChanged();
     return result;
 }
 
@@ -98,6 +99,7 @@ void TFormQorn::StopPlayback() {
     RGLoop->setEnabled(true);
     CoBInst->setEnabled(true);
     ChBEffect->setEnabled(true);
+    if (StateChanged) StateChanged();
 }
 
 void TFormQorn::ApplyVolume() {

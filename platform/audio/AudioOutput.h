@@ -9,8 +9,10 @@
 namespace qorn::platform {
 
 // Called on the audio thread: fill `frames` frames of each channel. Must not
-// block, lock or allocate.
-using AudioRenderFn = void (*)(void* context, float* left, float* right, int frames);
+// block, lock or allocate. Returns false when there is nothing to hear and
+// nothing to do: the output may then rest (stop calling it, and let the
+// sound server rest too) until wake().
+using AudioRenderFn = bool (*)(void* context, float* left, float* right, int frames);
 
 class AudioOutput {
   public:
@@ -19,6 +21,11 @@ class AudioOutput {
     virtual void stop() = 0;
     // Which output is in use, e.g. "pulseaudio" or "silent".
     virtual std::string name() const = 0;
+    // Any thread but the audio thread: there is something to render again;
+    // a resting output calls the render function again at once. Call it
+    // after handing the render side its work, so that a rest decided before
+    // the work arrived still ends.
+    virtual void wake() {}
 };
 
 // Starts audio at `sampleRate`, calling `render(context, ...)` from the audio

@@ -115,6 +115,7 @@ class FluidAudioOutput final : public AudioOutput {
     static int callback(void* data, int len, int /*nfx*/, float* /*fx*/[], int nout, float* out[]) {
         auto* self = static_cast<FluidAudioOutput*>(data);
         if (nout < 2 || out == nullptr || len <= 0) return FLUID_OK;
+        // FluidSynth's drivers cannot pause: they are fed silence at rest.
         if (self->render_ != nullptr) self->render_(self->context_, out[0], out[1], len);
         return FLUID_OK;
     }

@@ -30,6 +30,8 @@ constexpr double kRequestMs = 2.0;
 constexpr int kChunkFrames = 1024;
 constexpr int kRealtimePriority = 60;
 constexpr auto kConnectLimit = std::chrono::seconds(2);
+// How often a lost server is looked for again.
+constexpr pa_usec_t kRetryUsec = 500'000;
 
 double MsFromEnvironment(const char* name, double fallback) {
     if (const char* text = std::getenv(name); text != nullptr) {
@@ -50,34 +52,26 @@ class PulseAudioOutput final : public AudioOutput {
         loop_ = pa_threaded_mainloop_new();
         if (loop_ == nullptr) return false;
         pa_threaded_mainloop_set_name(loop_, "qorn-pulse");
-        pa_proplist* props = pa_proplist_new();
-        pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Qor_n");
-        pa_proplist_sets(props, PA_PROP_APPLICATION_ICON_NAME, "qorn");
-        pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
-        server_ = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_), "Qor_n", props);
-        if (server_ == nullptr) {
-            pa_proplist_free(props);
-            return false;
-        }
-        pa_context_set_state_callback(server_, &PulseAudioOutput::onContextState, this);
-        if (pa_context_connect(server_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
-            pa_threaded_mainloop_start(loop_) < 0) {
-            pa_proplist_free(props);
-            return false;
-        }
+        props_ = pa_proplist_new();
+        pa_proplist_sets(props_, PA_PROP_APPLICATION_NAME, "Qor_n");
+        pa_proplist_sets(props_, PA_PROP_APPLICATION_ICON_NAME, "qorn");
+        pa_proplist_sets(props_, PA_PROP_MEDIA_ROLE, "music");
+        if (pa_threaded_mainloop_start(loop_) < 0) return false;
 
         pa_threaded_mainloop_lock(loop_);
-        const bool ready = waitUntil([this] {
+        const bool ready = openServer() && waitUntil([this] {
                                const pa_context_state_t state = pa_context_get_state(server_);
                                return state == PA_CONTEXT_READY ? 1 : PA_CONTEXT_IS_GOOD(state) ? 0 : -1;
                            }) &&
-                           connectStream(props);
-        playing_ = ready;
-        // Started here, idle until the server is lost: the loop's thread
-        // then only flips a flag, with no thread to start or memory to take.
+                           openStream() && waitUntil([this] {
+                               const pa_stream_state_t state = pa_stream_get_state(stream_);
+                               return state == PA_STREAM_READY ? 1 : PA_STREAM_IS_GOOD(state) ? 0 : -1;
+                           });
+        started_ = ready;
+        // Started here, resting until the server is lost: the loop's thread
+        // then only wakes it, with no thread to start or memory to take.
         if (ready) fallback_ = MakeSilentAudioOutput(rate_, &PulseAudioOutput::renderOnceLost, this);
         pa_threaded_mainloop_unlock(loop_);
-        pa_proplist_free(props);
         return ready;
     }
 
@@ -86,27 +80,47 @@ class PulseAudioOutput final : public AudioOutput {
         if (loop_ != nullptr) {
             pa_threaded_mainloop_lock(loop_);
             stopping_ = true;
-            if (stream_ != nullptr) {
-                pa_stream_disconnect(stream_);
-                pa_stream_unref(stream_);
-                stream_ = nullptr;
-            }
-            if (server_ != nullptr) {
-                pa_context_disconnect(server_);
-                pa_context_unref(server_);
-                server_ = nullptr;
-            }
+            pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
+            for (pa_time_event** event : {&retry_, &rest_})
+                if (*event != nullptr) api->time_free(*event);
+            retry_ = rest_ = nullptr;
+            closeServer();
             pa_threaded_mainloop_unlock(loop_);
             // Joins the loop's thread: no callback runs afterwards.
             pa_threaded_mainloop_stop(loop_);
             pa_threaded_mainloop_free(loop_);
             loop_ = nullptr;
         }
+        if (props_ != nullptr) pa_proplist_free(props_);
+        props_ = nullptr;
         if (fallback_) fallback_->stop();
         fallback_.reset();
     }
 
     std::string name() const override { return kPulseNativeDriver; }
+
+    void wake() override {
+        if (loop_ == nullptr) return;
+        pa_threaded_mainloop_lock(loop_);
+        if (resting_) {
+            // A fresh stream: one whose close is still pending would not ask
+            // again for what it asked for while resting, and a new one starts
+            // empty, so the new sound is not queued behind anything.
+            resting_ = false;
+            closeStream();
+            if (!lost_.load(std::memory_order_relaxed) && server_ != nullptr &&
+                pa_context_get_state(server_) == PA_CONTEXT_READY && !openStream())
+                retryLater();
+        }
+        // A server that came back since the last try is tried now, so the
+        // next play is heard there.
+        if (retry_ != nullptr) {
+            timeval now{};
+            pa_threaded_mainloop_get_api(loop_)->time_restart(retry_, pa_gettimeofday(&now));
+        }
+        pa_threaded_mainloop_unlock(loop_);
+        if (fallback_) fallback_->wake();
+    }
 
   private:
     // Called with the loop locked; `check` gives 1 when done, -1 on failure.
@@ -122,12 +136,23 @@ class PulseAudioOutput final : public AudioOutput {
         }
     }
 
-    bool connectStream(pa_proplist* props) {
+    // With the loop locked (or on its thread): starts connecting to the
+    // user's sound server; onServerState follows it.
+    bool openServer() {
+        server_ = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_), "Qor_n", props_);
+        if (server_ == nullptr) return false;
+        pa_context_set_state_callback(server_, &PulseAudioOutput::onServerState, this);
+        return pa_context_connect(server_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
+    }
+
+    // Starts the playback stream on a connected server; onStreamState follows it.
+    bool openStream() {
         const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(rate_), 2};
         pa_channel_map map;
         pa_channel_map_init_stereo(&map);
-        stream_ = pa_stream_new_with_proplist(server_, "Music", &format, &map, props);
+        stream_ = pa_stream_new_with_proplist(server_, "Music", &format, &map, props_);
         if (stream_ == nullptr) return false;
+        resting_ = false;
         pa_stream_set_state_callback(stream_, &PulseAudioOutput::onStreamState, this);
         pa_stream_set_write_callback(stream_, &PulseAudioOutput::onWrite, this);
         pa_stream_set_underflow_callback(stream_, &PulseAudioOutput::onUnderflow, nullptr);
@@ -143,12 +168,29 @@ class PulseAudioOutput final : public AudioOutput {
         attr.prebuf = attr.minreq;
         attr.fragsize = static_cast<std::uint32_t>(-1);
         // The server splits the target between its own buffer and ours.
-        if (pa_stream_connect_playback(stream_, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) < 0)
-            return false;
-        return waitUntil([this] {
-            const pa_stream_state_t state = pa_stream_get_state(stream_);
-            return state == PA_STREAM_READY ? 1 : PA_STREAM_IS_GOOD(state) ? 0 : -1;
-        });
+        return pa_stream_connect_playback(stream_, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) >= 0;
+    }
+
+    // With the loop locked: lets go of the stream, quietly.
+    void closeStream() {
+        if (stream_ == nullptr) return;
+        pa_stream_set_state_callback(stream_, nullptr, nullptr);
+        pa_stream_set_write_callback(stream_, nullptr, nullptr);
+        pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
+        pa_stream_disconnect(stream_);
+        pa_stream_unref(stream_);
+        stream_ = nullptr;
+    }
+
+    // With the loop locked: lets go of the stream and the server, quietly.
+    void closeServer() {
+        closeStream();
+        if (server_ != nullptr) {
+            pa_context_set_state_callback(server_, nullptr, nullptr);
+            pa_context_disconnect(server_);
+            pa_context_unref(server_);
+            server_ = nullptr;
+        }
     }
 
     // The loop's thread: render what the server asks for straight into its
@@ -157,13 +199,16 @@ class PulseAudioOutput final : public AudioOutput {
         auto* self = static_cast<PulseAudioOutput*>(data);
         // Once the silent output renders, a request still queued from the
         // dying server must not: the music has one consumer at a time.
-        if (self->lost_.load(std::memory_order_relaxed)) return;
+        if (self->lost_.load(std::memory_order_seq_cst) || self->resting_) return;
         if (!self->prioritySet_) {
             self->prioritySet_ = true;
             sched_param param{};
             param.sched_priority = kRealtimePriority;
             pthread_setschedparam(pthread_self(), SCHED_FIFO, &param); // best effort
         }
+        // Just handed back from the silent output, which may still be in
+        // its last render: this request gets silence.
+        const bool silentStillRenders = self->silentRenders_.load(std::memory_order_seq_cst);
         constexpr std::size_t frameBytes = 2 * sizeof(float);
         while (bytes >= frameBytes) {
             void* buffer = nullptr;
@@ -177,8 +222,9 @@ class PulseAudioOutput final : public AudioOutput {
             // Cleared like a driver's buffers, for renderers that mix into them.
             std::fill_n(self->left_.begin(), frames, 0.0f);
             std::fill_n(self->right_.begin(), frames, 0.0f);
-            if (self->render_ != nullptr)
-                self->render_(self->context_, self->left_.data(), self->right_.data(), frames);
+            bool busy = true;
+            if (self->render_ != nullptr && !silentStillRenders)
+                busy = self->render_(self->context_, self->left_.data(), self->right_.data(), frames);
             auto* out = static_cast<float*>(buffer);
             for (int i = 0; i < frames; ++i) {
                 out[2 * i] = self->left_[static_cast<std::size_t>(i)];
@@ -187,46 +233,107 @@ class PulseAudioOutput final : public AudioOutput {
             const std::size_t written = static_cast<std::size_t>(frames) * frameBytes;
             if (pa_stream_write(stream, buffer, written, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
             bytes -= written;
+            if (!busy && self->started_) {
+                // Nothing to hear for a while: the stream closes (a paused
+                // one would still keep the server busy) until wake().
+                self->resting_ = true;
+                self->schedule(self->rest_, &PulseAudioOutput::onRest, 0);
+                return;
+            }
         }
     }
 
     static void onUnderflow(pa_stream*, void*) { gUnderruns.fetch_add(1, std::memory_order_relaxed); }
 
-    static void onContextState(pa_context* server, void* data) {
+    static void onServerState(pa_context* server, void* data) {
         auto* self = static_cast<PulseAudioOutput*>(data);
-        if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(server))) self->serverLost();
+        const pa_context_state_t state = pa_context_get_state(server);
+        if (!PA_CONTEXT_IS_GOOD(state)) {
+            self->serverLost();
+        } else if (state == PA_CONTEXT_READY && self->started_ && self->stream_ == nullptr) {
+            // Back after a loss or a failed try: a stream of its own, handed
+            // the music once ready.
+            if (!self->openStream()) self->retryLater();
+        }
     }
 
     static void onStreamState(pa_stream* stream, void* data) {
         auto* self = static_cast<PulseAudioOutput*>(data);
-        if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) self->serverLost();
+        const pa_stream_state_t state = pa_stream_get_state(stream);
+        if (!PA_STREAM_IS_GOOD(state)) {
+            self->serverLost();
+        } else if (state == PA_STREAM_READY && self->lost_.load(std::memory_order_relaxed)) {
+            // The server renders again; the silent output stops at its next
+            // period (onWrite stays silent until it has).
+            self->lost_.store(false, std::memory_order_seq_cst);
+        }
     }
 
     // The server died or dropped the stream: no more requests will come, so
-    // the silent sink takes over the rendering and the music's clock runs on.
+    // the silent sink takes over the rendering and the music's clock runs
+    // on, while the server is tried again now and then.
     void serverLost() {
-        if (!playing_ || stopping_) return;
-        lost_.store(true, std::memory_order_release);
+        if (!started_ || stopping_) return;
+        if (!lost_.exchange(true, std::memory_order_seq_cst)) fallback_->wake();
+        retryLater();
     }
 
-    // The silent sink's thread.
-    static void renderOnceLost(void* data, float* left, float* right, int frames) {
+    // `event` runs `handler` on the loop's thread after `delay`, unless
+    // already scheduled.
+    void schedule(pa_time_event*& event, pa_time_event_cb_t handler, pa_usec_t delay) {
+        if (event != nullptr || stopping_) return;
+        timeval when{};
+        pa_timeval_add(pa_gettimeofday(&when), delay);
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
+        event = api->time_new(api, &when, handler, this);
+    }
+    void retryLater() { schedule(retry_, &PulseAudioOutput::onRetry, kRetryUsec); }
+
+    static void onRetry(pa_mainloop_api* api, pa_time_event* event, const timeval*, void* data) {
         auto* self = static_cast<PulseAudioOutput*>(data);
-        if (self->lost_.load(std::memory_order_acquire) && self->render_ != nullptr)
-            self->render_(self->context_, left, right, frames);
+        api->time_free(event);
+        self->retry_ = nullptr;
+        self->closeServer();
+        if (!self->openServer()) self->retryLater();
+    }
+
+    static void onRest(pa_mainloop_api* api, pa_time_event* event, const timeval*, void* data) {
+        auto* self = static_cast<PulseAudioOutput*>(data);
+        api->time_free(event);
+        self->rest_ = nullptr;
+        // Unless woken meanwhile.
+        if (self->resting_) self->closeStream();
+    }
+
+    // The silent sink's thread: renders only while the server is lost,
+    // and rests otherwise.
+    static bool renderOnceLost(void* data, float* left, float* right, int frames) {
+        auto* self = static_cast<PulseAudioOutput*>(data);
+        // Marked before looking, so that onWrite, which looks the other way
+        // round, never renders at the same time.
+        self->silentRenders_.store(true, std::memory_order_seq_cst);
+        const bool busy = self->lost_.load(std::memory_order_seq_cst) && self->render_ != nullptr &&
+                          self->render_(self->context_, left, right, frames);
+        self->silentRenders_.store(false, std::memory_order_release);
+        return busy;
     }
 
     const int rate_;
     const AudioRenderFn render_;
     void* const context_;
     pa_threaded_mainloop* loop_ = nullptr;
+    pa_proplist* props_ = nullptr;
+    // Guarded by the loop's lock.
     pa_context* server_ = nullptr;
     pa_stream* stream_ = nullptr;
-    // Guarded by the loop's lock.
-    bool playing_ = false;
+    pa_time_event* retry_ = nullptr;
+    pa_time_event* rest_ = nullptr;
+    bool started_ = false;
     bool stopping_ = false;
+    bool resting_ = false;
     std::unique_ptr<AudioOutput> fallback_;
     std::atomic<bool> lost_{false};
+    std::atomic<bool> silentRenders_{false};
     // The loop's thread only.
     bool prioritySet_ = false;
     std::array<float, kChunkFrames> left_{};

@@ -44,25 +44,41 @@ class SilentAudioOutput final : public AudioOutput {
     void stop() override {
         std::lock_guard lock(stopMutex_);
         running_.store(false, std::memory_order_release);
+        wake();
         if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
     }
 
     std::string name() const override { return "silent"; }
 
+    void wake() override {
+        wakes_.fetch_add(1, std::memory_order_release);
+        wakes_.notify_one();
+    }
+
   private:
     // Frames are counted from an origin so that rounding never drifts; a
     // stall longer than a few periods moves the origin instead of rendering
     // the missed time in one burst, as a device would after an underrun.
+    // With nothing to render the thread sleeps until woken, and the clock
+    // starts afresh then.
     void run() {
         pthread_setname_np(pthread_self(), "qorn-silent");
         const std::int64_t maxLagNs = 4 * periodNs();
         std::int64_t origin = NowNs();
         std::int64_t frames = 0;
         while (running_.load(std::memory_order_acquire)) {
+            // Read before rendering: a wake after this moment ends the rest
+            // below at once, whatever the render saw.
+            const std::uint32_t seen = wakes_.load(std::memory_order_acquire);
             // Cleared like a driver's buffers, for renderers that mix into them.
             std::fill(left_.begin(), left_.end(), 0.0f);
             std::fill(right_.begin(), right_.end(), 0.0f);
-            if (render_ != nullptr) render_(context_, left_.data(), right_.data(), period_);
+            if (render_ == nullptr || !render_(context_, left_.data(), right_.data(), period_)) {
+                wakes_.wait(seen, std::memory_order_acquire);
+                origin = NowNs();
+                frames = 0;
+                continue;
+            }
             frames += period_;
             const std::int64_t deadline = origin + framesToNs(frames);
             const std::int64_t now = NowNs();
@@ -87,6 +103,7 @@ class SilentAudioOutput final : public AudioOutput {
     std::vector<float> left_;
     std::vector<float> right_;
     std::atomic<bool> running_{true};
+    std::atomic<std::uint32_t> wakes_{0};
     std::mutex stopMutex_;
     std::thread thread_;
 };

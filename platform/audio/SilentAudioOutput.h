@@ -12,7 +12,8 @@ namespace qorn::platform {
 inline constexpr int kSilentPeriodFrames = 512;
 
 // Starts a thread calling `render` for `periodFrames` frames per period at
-// `sampleRate` frames per second of real time. Never fails.
+// `sampleRate` frames per second of real time; while `render` reports
+// nothing to do, the thread sleeps until wake(). Never fails.
 std::unique_ptr<AudioOutput> MakeSilentAudioOutput(int sampleRate, AudioRenderFn render, void* context,
                                                    int periodFrames = kSilentPeriodFrames);
 

@@ -23,7 +23,11 @@ bool PortPlayback::send(const Command& c) {
     // The consumer drains the queue every few milliseconds; a queue that
     // stays full means it is stuck, so give up rather than wait for ever.
     for (int attempt = 0; attempt < 20; ++attempt) {
-        if (commands_.push(c)) return true;
+        if (commands_.push(c)) {
+            wakeRealTime();
+            if (controls_ != nullptr) controls_->wake();
+            return true;
+        }
         collectGarbage();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -44,12 +48,14 @@ void PortPlayback::start(std::unique_ptr<SequencePlayer> player, std::uint64_t i
     if (send(c)) {
         player.release();
         lastSent_ = id;
+        startUnseen_ = true;
     } else {
         finishedId_.store(id, std::memory_order_release);
     }
 }
 
 void PortPlayback::stop(std::uint64_t id) {
+    startUnseen_ = false;
     Command c;
     c.kind = Command::Stop;
     c.id = id;
@@ -72,7 +78,17 @@ void PortPlayback::setGain(float linearGain) {
 }
 
 bool PortPlayback::isPlaying(std::uint64_t id) const {
-    return id != 0 && id <= lastSent_ && id > finishedId_.load(std::memory_order_acquire);
+    if (id == 0 || id > lastSent_) return false;
+    if (id == lastSent_ && startUnseen_) {
+        startUnseen_ = false;
+        return true;
+    }
+    return id > finishedId_.load(std::memory_order_acquire);
+}
+
+void PortPlayback::wakeRealTime() {
+    posted_.fetch_add(1, std::memory_order_release);
+    posted_.notify_all();
 }
 
 void PortPlayback::collectGarbage() {

@@ -24,6 +24,9 @@ class PortControls {
     virtual void setGain(float linearGain) = 0;
     // A new play is about to send its first message (the last one is silenced).
     virtual void playStarting() {}
+    // GUI thread, after a command was queued: a real-time side that rests
+    // (its output paused) must run again to take it.
+    virtual void wake() {}
 };
 
 class PortPlayback {
@@ -41,7 +44,9 @@ class PortPlayback {
     void stop(std::uint64_t id);
     void setMasterTempo(float factor);
     void setGain(float linearGain);
-    // True from start(id) until that play ended or was stopped.
+    // True from start(id) until that play ended or was stopped. A play the
+    // real-time side took counts as playing at least until first asked
+    // about: a piece that ends at once was still seen to start.
     bool isPlaying(std::uint64_t id) const;
     // Whether the real-time side runs. While it does not, nothing starts
     // (a play on a port that is not running ends at once).
@@ -53,6 +58,8 @@ class PortPlayback {
     void drain(MidiSink& sink, PortControls* controls);
     // Frees players the real-time side has let go of.
     void collectGarbage();
+    // Ends a waitForCommands() (also done for every command queued).
+    void wakeRealTime();
     // When the real-time side is not running (port inactive, or rendering
     // offline on the caller's thread), the caller drives it itself: then it
     // may call the real-time functions below from the GUI thread.
@@ -73,6 +80,11 @@ class PortPlayback {
     SequencePlayer* current() const { return current_; }
     // Stops the current play at once (port going away).
     void stopNow(MidiSink& sink);
+    // For a real-time side with nothing to play: read posted() before
+    // applyCommands(), then waitForCommands() with that value sleeps until
+    // a command comes that applyCommands() did not see yet.
+    std::uint32_t posted() const { return posted_.load(std::memory_order_acquire); }
+    void waitForCommands(std::uint32_t seen) const { posted_.wait(seen, std::memory_order_acquire); }
 
   private:
     struct Command {
@@ -86,10 +98,12 @@ class PortPlayback {
 
     SpscQueue<Command, 256> commands_;
     SpscQueue<SequencePlayer*, 256> garbage_;
-    std::uint64_t lastSent_ = 0; // GUI side
-    bool running_ = false;       // GUI side
+    std::uint64_t lastSent_ = 0;       // GUI side
+    bool running_ = false;             // GUI side
+    mutable bool startUnseen_ = false; // GUI side
     PortControls* controls_ = nullptr;
     std::atomic<std::uint64_t> finishedId_{0};
+    std::atomic<std::uint32_t> posted_{0};
     // Real-time side.
     SequencePlayer* current_ = nullptr;
     std::uint64_t currentId_ = 0;

@@ -1,6 +1,7 @@
 #include "platform/performance/TimingThread.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <ctime>
 #include <pthread.h>
 #include <sched.h>
@@ -34,6 +35,7 @@ TimingThread::~TimingThread() {
 
 void TimingThread::stop() {
     quit_.store(true, std::memory_order_release);
+    playback_.wakeRealTime();
     if (thread_.joinable()) thread_.join();
 }
 
@@ -48,6 +50,7 @@ void TimingThread::run() {
     clock_gettime(CLOCK_MONOTONIC, &last);
     timespec deadline = last;
     while (!quit_.load(std::memory_order_acquire)) {
+        const std::uint32_t seen = playback_.posted();
         addNs(deadline, kPeriodNs);
         while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
         }
@@ -61,6 +64,12 @@ void TimingThread::run() {
         // instead of waiting on music nobody hears.
         if (!sink_.alive()) playback_.stopNow(sink_);
         last = now;
+        // Nothing to play: no wake-ups until a command comes.
+        if (!playback_.active() && !quit_.load(std::memory_order_acquire)) {
+            playback_.waitForCommands(seen);
+            clock_gettime(CLOCK_MONOTONIC, &last);
+            deadline = last;
+        }
     }
     playback_.applyCommands(sink_, nullptr);
     playback_.stopNow(sink_);

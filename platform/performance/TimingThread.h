@@ -1,6 +1,7 @@
 // Drives a PortPlayback in real time for ports without an audio clock of
 // their own (external MIDI ports, and plays on no port at all): wakes every
-// millisecond on absolute deadlines and sends what is due.
+// millisecond on absolute deadlines and sends what is due while a piece
+// plays, and sleeps while none does.
 #pragma once
 
 #include "platform/performance/MidiSink.h"

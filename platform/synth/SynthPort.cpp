@@ -22,9 +22,27 @@ constexpr double kBaseGain = 0.2;
 constexpr int kDrumBank = 128;
 constexpr int kReverbDepth = 91;
 constexpr int kDefaultReverbSend = 40;
-constexpr double kReverbRoomSize = 0.6;
 constexpr double kReverbDamp = 0.3;
 constexpr double kImportantChannelWeight = 50000;
+
+// A hall of about a second, like the reverb DirectMusic pieces were written
+// for (FluidSynth's default room is much smaller): a tail that falls about
+// 28 dB a second. FluidSynth keeps its reverb's delay lines as many samples
+// long at every rate up to 44100 Hz, so the same room size rings longer at
+// lower rates (16 dB a second at 11025 Hz); these sizes give every port the
+// decay of the 44100 Hz one.
+double ReverbRoomSize(int sampleRate) {
+    if (sampleRate <= 11025) return 0.33;
+    if (sampleRate <= 22050) return 0.49;
+    return 0.6;
+}
+// The output may rest once nothing has played for a second and nothing has
+// been heard for a tenth (the longest period of a low note): the voices'
+// release is over and the reverb below -80 dBFS, under any room's noise at
+// the loudest listening level.
+constexpr double kRestAfterIdleSeconds = 1.0;
+constexpr double kRestAfterQuietSeconds = 0.1;
+constexpr float kInaudible = 1e-4f;
 
 void quietFluidLogging() {
     static std::once_flag once;
@@ -111,9 +129,7 @@ SynthPort* SynthPort::Create(const SynthConfig& config, std::string* error) {
     // allows for a marked channel, only notes begun in the last 20 ms outrank
     // it (at its default, those of the last 0.2 s).
     fluid_settings_setnum(settings, "synth.overflow.important", kImportantChannelWeight);
-    // A hall of about a second, like the reverb DirectMusic pieces were
-    // written for; FluidSynth's default room is much smaller.
-    fluid_settings_setnum(settings, "synth.reverb.room-size", kReverbRoomSize);
+    fluid_settings_setnum(settings, "synth.reverb.room-size", ReverbRoomSize(config.sampleRate));
     fluid_settings_setnum(settings, "synth.reverb.damp", kReverbDamp);
     fluid_settings_setnum(settings, "synth.reverb.width", 1.0);
     // One thread touches the synthesizer at a time (the gate sees to it), so
@@ -272,11 +288,15 @@ void SynthPort::playStarting() {
     drumChannels_ = usual;
 }
 
-void SynthPort::renderCallback(void* context, float* left, float* right, int frames) {
-    static_cast<SynthPort*>(context)->render(left, right, frames);
+void SynthPort::wake() {
+    if (output_) output_->wake();
 }
 
-void SynthPort::render(float* left, float* right, int frames) {
+bool SynthPort::renderCallback(void* context, float* left, float* right, int frames) {
+    return static_cast<SynthPort*>(context)->render(left, right, frames);
+}
+
+bool SynthPort::render(float* left, float* right, int frames) {
     while (frames > 0) {
         if (blockPos_ == kBlockFrames) {
             renderBlock();
@@ -290,6 +310,8 @@ void SynthPort::render(float* left, float* right, int frames) {
         right += n;
         frames -= n;
     }
+    return idleFrames_ < std::uint64_t(kRestAfterIdleSeconds * config_.sampleRate) ||
+           quietFrames_ < std::uint64_t(kRestAfterQuietSeconds * config_.sampleRate);
 }
 
 void SynthPort::renderBlock() {
@@ -297,6 +319,7 @@ void SynthPort::renderBlock() {
         std::memset(block_, 0, sizeof(block_));
         limiter_.process(block_[0], block_[1]);
         frame_ += kBlockFrames;
+        quietFrames_ = 0;
         return;
     }
     // Everything due at or before this block's first frame, then the block.
@@ -305,12 +328,21 @@ void SynthPort::renderBlock() {
     playback_.advance(double(kBlockFrames) / config_.sampleRate, sink_);
     fluid_synth_write_float(synth_, kBlockFrames, block_[0], 0, 1, block_[1], 0, 1);
     // Only this port's prepare() gives its plays a wave target.
-    if (SequencePlayer* play = playback_.current(); play != nullptr && play->waveTarget() != nullptr)
+    SequencePlayer* play = playback_.current();
+    if (play != nullptr && play->waveTarget() != nullptr)
         static_cast<SynthWaveTarget*>(play->waveTarget())
             ->mix(block_[0], block_[1], kBlockFrames, waveGain_.load(std::memory_order_relaxed));
+    const bool voices = fluid_synth_get_active_voice_count(synth_) > 0;
     gate_.store(false, std::memory_order_release);
     limiter_.process(block_[0], block_[1]);
     frame_ += kBlockFrames;
+    // The last notes' release and the reverb's tail count as sound.
+    float peak = 0.0f;
+    for (const auto& channel : block_)
+        for (const float v : channel)
+            peak = std::max(peak, std::fabs(v));
+    idleFrames_ = play == nullptr ? idleFrames_ + kBlockFrames : 0;
+    quietFrames_ = play == nullptr && !voices && peak < kInaudible ? quietFrames_ + kBlockFrames : 0;
 }
 
 int SynthPort::renderOfflineRun(float* left, float* right, int frames) {

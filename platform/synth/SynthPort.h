@@ -66,11 +66,13 @@ class SynthPort final : public RefCounted<MusicPort>, private PortControls {
     SynthPort(const SynthConfig& config, _fluid_hashtable_t* settings, _fluid_synth_t* synth, int soundFont);
     ~SynthPort() override;
 
-    static void renderCallback(void* context, float* left, float* right, int frames);
-    void render(float* left, float* right, int frames);
+    static bool renderCallback(void* context, float* left, float* right, int frames);
+    // Returns false once nothing has played or sounded for a while.
+    bool render(float* left, float* right, int frames);
     void renderBlock();
     void setGain(float linearGain) override;
     void playStarting() override;
+    void wake() override;
     // GUI thread: puts the piece's instrument collections on the synthesizer;
     // their SoundFont ids by collection index.
     std::vector<int> loadCollections(const music::Sequence& sequence);
@@ -98,6 +100,10 @@ class SynthPort final : public RefCounted<MusicPort>, private PortControls {
     std::uint64_t frame_ = 0;
     // Real-time side: the channels a band has set to play drums, a bit each.
     std::uint16_t drumChannels_ = std::uint16_t{1} << kDrumChannel;
+    // Audio thread: frames in a row with no play, and with no play, no
+    // voice and no sound either.
+    std::uint64_t idleFrames_ = 0;
+    std::uint64_t quietFrames_ = 0;
     // Master volume as a factor, for the waves mixed after the synthesizer.
     std::atomic<float> waveGain_{1.0f};
 };

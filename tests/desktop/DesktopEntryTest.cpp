@@ -9,6 +9,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusInterface>
+#include <QDBusMessage>
 #include <QDBusReply>
 #include <QDBusVariant>
 #include <QProcess>
@@ -165,6 +166,19 @@ TEST_F(DesktopEntryTest, AGeneralMidiSetOnTheCommandLineAndASecondCopy) {
     EXPECT_EQ(second.exitCode(), 255);
     EXPECT_TRUE(second.readAllStandardError().contains("--soundfont applies only to a copy it starts"));
     EXPECT_TRUE(WaitFor([] { return Status() == QStringLiteral("Playing"); })) << "the first copy did not play it";
+}
+
+TEST_F(DesktopEntryTest, MediaControlsActWhenNoReplyIsAskedFor) {
+    StartFirst({file});
+    ASSERT_TRUE(WaitFor([] { return Status() == QStringLiteral("Playing"); })) << "qorn FILE did not play it";
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    // What `dbus-send` sends without --print-reply: the call as a signal
+    // addressed to the player.
+    bus.send(QDBusMessage::createTargetedSignal(Service, Path, PlayerInterface, QStringLiteral("Stop")));
+    EXPECT_TRUE(WaitFor([] { return Status() == QStringLiteral("Stopped"); }));
+    // A method call marked "no reply expected".
+    bus.send(QDBusMessage::createMethodCall(Service, Path, PlayerInterface, QStringLiteral("Play")));
+    EXPECT_TRUE(WaitFor([] { return Status() == QStringLiteral("Playing"); }));
 }
 
 } // namespace

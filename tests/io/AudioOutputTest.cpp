@@ -17,10 +17,11 @@ namespace qorn::platform {
 namespace {
 
 std::atomic<int> gCalls{0};
-void Render(void*, float* left, float* right, int frames) {
+bool Render(void*, float* left, float* right, int frames) {
     std::fill(left, left + frames, 0.0f);
     std::fill(right, right + frames, 0.0f);
     ++gCalls;
+    return true;
 }
 
 bool HasSoundDevice() {

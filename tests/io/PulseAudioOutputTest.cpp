@@ -123,7 +123,7 @@ struct Sine {
     std::atomic<long long> rendered{0};
 };
 
-void RenderSine(void* context, float* left, float* right, int frames) {
+bool RenderSine(void* context, float* left, float* right, int frames) {
     auto* s = static_cast<Sine*>(context);
     for (int i = 0; i < frames; ++i, ++s->frame) {
         const double t = static_cast<double>(s->frame) / kRate;
@@ -131,6 +131,7 @@ void RenderSine(void* context, float* left, float* right, int frames) {
         right[i] = kAmplitude * static_cast<float>(std::sin(2 * std::numbers::pi * kRightHz * t));
     }
     s->rendered += frames;
+    return true;
 }
 
 // Amplitude of the `hz` component of `x`, Hann-windowed.
@@ -147,13 +148,10 @@ double ToneAmplitude(const std::vector<float>& x, double hz) {
     return 2 * std::hypot(re, im) / wsum;
 }
 
-// Our own client and FluidSynth's driver, which it falls back to.
-class PulseAudioOutputTest : public testing::TestWithParam<std::string> {
+// A private server, and parec to record its sink.
+class PulseServerTest : public testing::Test {
   protected:
     void SetUp() override {
-        const auto drivers = AvailableAudioDrivers();
-        if (GetParam() == "pulseaudio" && std::find(drivers.begin(), drivers.end(), "pulseaudio") == drivers.end())
-            GTEST_SKIP() << "FluidSynth has no pulseaudio driver";
         pulseaudio_ = FindProgram("pulseaudio");
         parec_ = FindProgram("parec");
         if (!pulseaudio_ || !parec_) GTEST_SKIP() << "pulseaudio or parec not installed";
@@ -203,6 +201,32 @@ class PulseAudioOutputTest : public testing::TestWithParam<std::string> {
         return false;
     }
 
+    void startRecording(const std::string& file) {
+        parec_child_.emplace(*parec_,
+                             std::vector<std::string>{"-d", "qorntest.monitor", "--raw", "--format=float32le",
+                                                      "--rate=44100", "--channels=2"},
+                             privateEnv(), file);
+        ASSERT_TRUE(parec_child_->started());
+        std::this_thread::sleep_for(400ms); // let parec connect before anything plays
+        // (parec keeps its default latency: asking a null sink's monitor for a
+        // very low one stalls the sink's later playback streams.)
+    }
+
+    // The left channel of a recording, and the right one.
+    static std::pair<std::vector<float>, std::vector<float>> readRecording(const std::string& file) {
+        std::ifstream raw(file, std::ios::binary);
+        const std::vector<char> bytes((std::istreambuf_iterator<char>(raw)), std::istreambuf_iterator<char>());
+        std::vector<float> left, right;
+        for (std::size_t i = 0; i + 8 <= bytes.size(); i += 8) {
+            float l, r;
+            std::memcpy(&l, &bytes[i], 4);
+            std::memcpy(&r, &bytes[i + 4], 4);
+            left.push_back(l);
+            right.push_back(r);
+        }
+        return {left, right};
+    }
+
     std::optional<std::string> pulseaudio_;
     std::optional<std::string> parec_;
     std::string dir_;
@@ -211,18 +235,22 @@ class PulseAudioOutputTest : public testing::TestWithParam<std::string> {
     std::optional<Child> parec_child_;
 };
 
+// Our own client and FluidSynth's driver, which it falls back to.
+class PulseAudioOutputTest : public PulseServerTest, public testing::WithParamInterface<std::string> {
+  protected:
+    void SetUp() override {
+        const auto drivers = AvailableAudioDrivers();
+        if (GetParam() == "pulseaudio" && std::find(drivers.begin(), drivers.end(), "pulseaudio") == drivers.end())
+            GTEST_SKIP() << "FluidSynth has no pulseaudio driver";
+        PulseServerTest::SetUp();
+    }
+};
+
 TEST_P(PulseAudioOutputTest, TheSoundServerReceivesWhatWasRendered) {
     if (!startServer()) GTEST_SKIP() << "pulseaudio cannot run here";
 
     const std::string recording = dir_ + "/recording.raw";
-    parec_child_.emplace(*parec_,
-                         std::vector<std::string>{"-d", "qorntest.monitor", "--raw", "--format=float32le",
-                                                  "--rate=44100", "--channels=2"},
-                         privateEnv(), recording);
-    ASSERT_TRUE(parec_child_->started());
-    std::this_thread::sleep_for(400ms); // let parec connect before anything plays
-    // (parec keeps its default latency: asking a null sink's monitor for a
-    // very low one stalls the sink's later playback streams.)
+    startRecording(recording);
 
     EnvOverride server("PULSE_SERVER", ("unix:" + socket_).c_str());
     EnvOverride cookie("PULSE_COOKIE", (dir_ + "/cookie").c_str());
@@ -241,16 +269,7 @@ TEST_P(PulseAudioOutputTest, TheSoundServerReceivesWhatWasRendered) {
     EXPECT_EQ(sine.rendered, rendered) << "rendering went on after stop()";
     parec_child_->stop(SIGINT);
 
-    std::ifstream raw(recording, std::ios::binary);
-    const std::vector<char> bytes((std::istreambuf_iterator<char>(raw)), std::istreambuf_iterator<char>());
-    std::vector<float> left, right;
-    for (std::size_t i = 0; i + 8 <= bytes.size(); i += 8) {
-        float l, r;
-        std::memcpy(&l, &bytes[i], 4);
-        std::memcpy(&r, &bytes[i + 4], 4);
-        left.push_back(l);
-        right.push_back(r);
-    }
+    const auto [left, right] = readRecording(recording);
     const auto firstSound =
         std::find_if(left.begin(), left.end(), [](float v) { return std::fabs(v) > 0.01f; }) - left.begin();
     ASSERT_LT(static_cast<std::size_t>(firstSound), left.size()) << "the recording is silent";
@@ -280,6 +299,55 @@ TEST_P(PulseAudioOutputTest, TheSoundServerReceivesWhatWasRendered) {
     EXPECT_LT(ToneAmplitude(l, kRightHz), 0.02);
     EXPECT_NEAR(ToneAmplitude(r, kRightHz), kAmplitude, 0.05);
     EXPECT_LT(ToneAmplitude(r, kLeftHz), 0.02);
+}
+
+// A sine until told to rest.
+struct RestingSine {
+    Sine sine;
+    std::atomic<bool> rest{true};
+    std::atomic<int> calls{0};
+};
+
+bool RenderSineUnlessResting(void* context, float* left, float* right, int frames) {
+    auto* s = static_cast<RestingSine*>(context);
+    ++s->calls;
+    return !s->rest && RenderSine(&s->sine, left, right, frames);
+}
+
+TEST_F(PulseServerTest, OurClientLeavesTheServerAloneWhileItRestsAndIsHeardWhenWoken) {
+    if (!startServer()) GTEST_SKIP() << "pulseaudio cannot run here";
+    EnvOverride server("PULSE_SERVER", ("unix:" + socket_).c_str());
+    EnvOverride cookie("PULSE_COOKIE", (dir_ + "/cookie").c_str());
+    EnvOverride force("QORN_AUDIO_DRIVER", kPulseNativeDriver);
+    RestingSine sine;
+    auto output = OpenAudioOutput(kRate, RenderSineUnlessResting, &sine);
+    ASSERT_NE(output, nullptr);
+    ASSERT_EQ(output->name(), kPulseNativeDriver);
+
+    // Nothing to render: after the first call the server asks for nothing
+    // more (a running stream would ask about 500 times a second).
+    const auto deadline = std::chrono::steady_clock::now() + 6s;
+    while (sine.calls == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
+    std::this_thread::sleep_for(300ms);
+    const int resting = sine.calls;
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(sine.calls, resting);
+    EXPECT_GE(resting, 1);
+
+    // Woken with something to play, it is heard at the server.
+    const std::string recording = dir_ + "/recording.raw";
+    startRecording(recording);
+    sine.rest = false;
+    output->wake();
+    while (sine.sine.rendered < kRate / 2 && std::chrono::steady_clock::now() < deadline + 6s)
+        std::this_thread::sleep_for(20ms);
+    output->stop();
+    std::this_thread::sleep_for(300ms); // the tail reaches the monitor
+    parec_child_->stop(SIGINT);
+    const auto left = readRecording(recording).first;
+    const auto sounding = std::count_if(left.begin(), left.end(), [](float v) { return std::fabs(v) > 0.01f; });
+    EXPECT_GT(static_cast<double>(sounding), 0.5 * static_cast<double>(sine.sine.rendered.load()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Clients, PulseAudioOutputTest, testing::Values(kPulseNativeDriver, "pulseaudio"),

@@ -24,9 +24,11 @@ struct Counter {
     // When the stalled call returned, and the frames asked for in the 100 ms after.
     std::atomic<long long> stallEndNs{0};
     std::atomic<long long> framesRightAfterStall{0};
+    // What the render reports: nothing to do, the output may rest.
+    std::atomic<bool> nothingToDo{false};
 };
 
-void CountingRender(void* context, float* left, float* right, int frames) {
+bool CountingRender(void* context, float* left, float* right, int frames) {
     auto* c = static_cast<Counter*>(context);
     c->inside = true;
     for (int i = 0; i < frames; ++i) {
@@ -41,6 +43,7 @@ void CountingRender(void* context, float* left, float* right, int frames) {
     c->calls += 1;
     if (stall > 0) c->stallEndNs = NowNs();
     c->inside = false;
+    return !c->nothingToDo;
 }
 
 // Waits (up to a minute: the machine may be loaded) until `done` holds.
@@ -114,6 +117,22 @@ TEST(SilentAudioOutputTest, LongStallIsNotRenderedInOneBurst) {
     // Catching up all 400 ms at once would ask for ~17600 frames in a rush;
     // paced, the 100 ms after the stall take ~4400 and a period ahead.
     EXPECT_LT(counter.framesRightAfterStall, rate * 0.2) << "frames right after the stall";
+}
+
+TEST(SilentAudioOutputTest, RestsWithNothingToDoUntilWoken) {
+    Counter counter;
+    counter.nothingToDo = true;
+    auto output = MakeSilentAudioOutput(44100, CountingRender, &counter);
+    ASSERT_TRUE(WaitFor([&] { return counter.calls > 0; }));
+    // Resting: no more calls, however long nothing happens (86 periods a
+    // second would come otherwise).
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const int resting = counter.calls;
+    EXPECT_EQ(resting, 1);
+    counter.nothingToDo = false;
+    output->wake();
+    EXPECT_TRUE(WaitFor([&] { return counter.calls > resting + 10; }));
+    output->stop();
 }
 
 } // namespace

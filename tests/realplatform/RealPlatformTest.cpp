@@ -244,4 +244,17 @@ TEST_F(RealPlatformTest, IsPlayingFollowsThePieceAndItsRestart) {
     EXPECT_NEAR(renderedSeconds(second), 0.5, 0.01);
 }
 
+TEST_F(RealPlatformTest, APieceThatEndsAtOnceIsStillSeenToStart) {
+    test::TestPiece empty; // no note, no length
+    auto s = makeSession();
+    ASSERT_TRUE(s);
+    ASSERT_TRUE(s->load(writePiece("empty.mid", empty), nullptr));
+    ASSERT_TRUE(s->play());
+    // The audio side takes the play and ends it before anyone asks.
+    float left[64], right[64];
+    s->render(left, right, 64);
+    EXPECT_TRUE(s->isPlaying()) << "a window waiting for the start would wait in vain";
+    EXPECT_FALSE(s->isPlaying());
+}
+
 } // namespace

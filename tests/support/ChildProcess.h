@@ -76,6 +76,8 @@ class ChildProcess {
     }
 
     bool running() { return pid_ > 0 && !reap(WNOHANG); }
+    // The child's process id while it has not been reaped, else -1.
+    pid_t pid() const { return pid_; }
 
     // True once the child has ended, within `timeoutMs`.
     bool waitForFinished(int timeoutMs) {

@@ -1,4 +1,4 @@
-#include "bench/desktop/PrivatePulse.h"
+#include "tests/support/PrivatePulse.h"
 
 #include <pulse/error.h>
 #include <pulse/simple.h>
@@ -11,14 +11,18 @@
 #include <cstdlib>
 #include <filesystem>
 
-namespace qorn::bench {
+namespace qorn::testing {
 
 using namespace std::chrono_literals;
 
 PrivatePulse::PrivatePulse() {
-    char dirTemplate[] = "/tmp/qorn-bench-pulse-XXXXXX";
+    char dirTemplate[] = "/tmp/qorn-pulse-XXXXXX";
     if (mkdtemp(dirTemplate) == nullptr) return;
     dir_ = dirTemplate;
+    Start();
+}
+
+bool PrivatePulse::Start() {
     const std::string socket = dir_ + "/native";
     std::vector<std::string> args = {"pulseaudio",
                                      "-n",
@@ -35,12 +39,22 @@ PrivatePulse::PrivatePulse() {
                                      "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket};
     const std::vector<std::string> env = {"XDG_RUNTIME_DIR=" + dir_, "PULSE_RUNTIME_PATH=" + dir_,
                                           "PULSE_STATE_PATH=" + dir_, "HOME=" + dir_};
-    if (!server_.start(args, env, dir_ + "/server.log")) return;
+    ready_ = false;
+    if (dir_.empty() || !server_.start(args, env, dir_ + "/server.log")) return false;
     for (int i = 0; server_.running() && i < 400 && !ready_; ++i) {
         struct stat st {};
         ready_ = stat(socket.c_str(), &st) == 0;
         if (!ready_) std::this_thread::sleep_for(50ms);
     }
+    return ready_;
+}
+
+void PrivatePulse::Kill() {
+    server_.kill();
+    // A dead server leaves its socket behind; the next one makes its own.
+    std::error_code ignored;
+    std::filesystem::remove(dir_ + "/native", ignored);
+    ready_ = false;
 }
 
 PrivatePulse::~PrivatePulse() {
@@ -118,4 +132,4 @@ bool Recorder::WaitUntil(double seconds) const {
     return false;
 }
 
-} // namespace qorn::bench
+} // namespace qorn::testing

@@ -1,6 +1,7 @@
 // A private PulseAudio server with one null sink, and a recorder of that
 // sink's monitor that notes when each stretch of sound arrived, so what the
-// user would hear can be set against the moment of a click.
+// user would hear can be set against the moment of a click. Shared by the
+// desktop benchmark and the sound-server fault tests.
 #pragma once
 
 #include "tests/support/ChildProcess.h"
@@ -12,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-namespace qorn::bench {
+namespace qorn::testing {
 
 using Clock = std::chrono::steady_clock;
 
@@ -24,12 +25,19 @@ class PrivatePulse {
     PrivatePulse& operator=(const PrivatePulse&) = delete;
     bool Running() const { return ready_; }
     std::string Server() const { return "unix:" + dir_ + "/native"; }
-    static constexpr const char* Sink = "qornbench";
+    // The server's process, for measuring it.
+    pid_t Pid() const { return server_.pid(); }
+    // The server dies at once, as by a crash.
+    void Kill();
+    // A new server on the same socket, as after a restart of the user's;
+    // false when it does not come up.
+    bool Start();
+    static constexpr const char* Sink = "qornsink";
     static constexpr int Rate = 44100;
 
   private:
     std::string dir_;
-    testing::ChildProcess server_;
+    ChildProcess server_;
     bool ready_ = false;
 };
 
@@ -62,4 +70,4 @@ class Recorder {
     std::thread thread_;
 };
 
-} // namespace qorn::bench
+} // namespace qorn::testing
