@@ -29,20 +29,21 @@ bool ValidUtf8(const std::string& s) {
     return true;
 }
 
-// One file per fuzzing process, rewritten for every input.
-const std::string& InputPath() {
-    static const std::string path = [] {
-        std::string p = "/tmp/qorn-midiinfo-fuzz-" + std::to_string(::getpid()) + ".mid";
-        std::atexit([] { ::unlink(InputPath().c_str()); });
-        return p;
-    }();
+// One file per fuzzing process, rewritten for every input. A plain array,
+// so that it is still there when the exit handler removes the file.
+const char* InputPath() {
+    static char path[64] = {};
+    if (path[0] == '\0') {
+        std::snprintf(path, sizeof path, "/tmp/qorn-midiinfo-fuzz-%d.mid", static_cast<int>(::getpid()));
+        std::atexit([] { ::unlink(path); });
+    }
     return path;
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::FILE* f = std::fopen(InputPath().c_str(), "wb");
+    std::FILE* f = std::fopen(InputPath(), "wb");
     if (f == nullptr) Broken("cannot write the input file");
     if (size > 0 && std::fwrite(data, 1, size, f) != size) Broken("cannot write the input file");
     std::fclose(f);

@@ -10,9 +10,12 @@ shift
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QORN_FUZZ_BUILD_DIR:-$root/build-fuzz}
 
+# As fuzzers are usually built: -O1, line tables only.
+optimize="-O1 -gline-tables-only -DNDEBUG"
 mkdir -p "$build"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQORN_FUZZ=ON -DQORN_ASAN=ON -DQORN_UBSAN=ON \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_FLAGS_RELWITHDEBINFO="$optimize" \
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="$optimize" -DQORN_FUZZ=ON -DQORN_ASAN=ON -DQORN_UBSAN=ON \
     -DQORN_BUILD_TESTS=OFF -DQORN_BUILD_BENCH=OFF >"$build/configure.log" 2>&1 ||
     { cat "$build/configure.log"; exit 1; }
 
