@@ -11,7 +11,6 @@ namespace qorn::render {
 namespace {
 
 constexpr std::uint32_t kDefaultTempo = 500000;
-constexpr std::uint8_t kDrumChannel = 9;
 
 // Keeps what the player sends, at the whole tick of the play it is at.
 class TickRecorder : public platform::MidiSink {
@@ -59,7 +58,7 @@ music::Sequence UnrollPlay(const std::shared_ptr<const music::Sequence>& sequenc
             warnings->push_back("the piece plays DLS instruments, which a MIDI file cannot carry: their bank and "
                                 "program numbers are kept");
         if (std::any_of(in.patches.begin(), in.patches.end(), [](const music::PatchSelect& p) {
-                return p.group == 0 && p.drums && p.channel != kDrumChannel;
+                return p.group == 0 && p.drums && p.channel != music::kDrumChannel;
             }))
             warnings->push_back("the piece plays drum kits on channels other than 10, where General MIDI players "
                                 "play melodic instruments");

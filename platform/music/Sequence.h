@@ -60,6 +60,9 @@ struct PatchSelect {
     bool drums;
 };
 
+// The channel General MIDI plays drums on (10, counted from 1).
+inline constexpr std::uint8_t kDrumChannel = 9;
+
 // A wave started at `tick` on the synthesizer's audio output (a wave track).
 struct WaveItem {
     std::uint32_t tick;

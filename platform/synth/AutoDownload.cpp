@@ -8,7 +8,6 @@ namespace qorn::platform {
 namespace {
 
 constexpr int kDrumBank = 128;
-constexpr int kDrumChannel = 9;
 
 class PresetSet {
   public:
@@ -44,7 +43,7 @@ std::vector<PresetRef> PresetsUsedBy(const music::Sequence& sequence) {
             break;
         case 0xC0: {
             const int program = e.data1 & 0x7F;
-            if (ch == kDrumChannel) {
+            if (ch == music::kDrumChannel) {
                 set.add(kDrumBank, program);
                 set.add(kDrumBank, 0);
             }

@@ -278,10 +278,10 @@ void SynthPort::playStarting() {
     // channel, was for its own piece: the next one finds each channel as a
     // fresh synthesizer has it, with the first instrument of its kind (kept
     // loaded, so nothing is read here).
-    const auto usual = static_cast<std::uint16_t>(1u << kDrumChannel);
+    const auto usual = static_cast<std::uint16_t>(1u << music::kDrumChannel);
     for (int ch = 0; ch < 16; ++ch) {
         if (((drumChannels_ ^ usual) >> ch & 1u) == 0) continue;
-        fluid_synth_set_channel_type(synth_, ch, ch == kDrumChannel ? CHANNEL_TYPE_DRUM : CHANNEL_TYPE_MELODIC);
+        fluid_synth_set_channel_type(synth_, ch, ch == music::kDrumChannel ? CHANNEL_TYPE_DRUM : CHANNEL_TYPE_MELODIC);
         fluid_synth_bank_select(synth_, ch, 0);
         fluid_synth_program_change(synth_, ch, 0);
     }
@@ -336,13 +336,14 @@ void SynthPort::renderBlock() {
     gate_.store(false, std::memory_order_release);
     limiter_.process(block_[0], block_[1]);
     frame_ += kBlockFrames;
-    // The last notes' release and the reverb's tail count as sound.
-    float peak = 0.0f;
+    // The last notes' release and the reverb's tail count as sound; the
+    // block is looked at only once nothing plays and no voice is left.
+    bool quiet = play == nullptr && !voices;
     for (const auto& channel : block_)
-        for (const float v : channel)
-            peak = std::max(peak, std::fabs(v));
+        for (std::size_t i = 0; quiet && i < kBlockFrames; ++i)
+            quiet = std::fabs(channel[i]) < kInaudible;
     idleFrames_ = play == nullptr ? idleFrames_ + kBlockFrames : 0;
-    quietFrames_ = play == nullptr && !voices && peak < kInaudible ? quietFrames_ + kBlockFrames : 0;
+    quietFrames_ = quiet ? quietFrames_ + kBlockFrames : 0;
 }
 
 int SynthPort::renderOfflineRun(float* left, float* right, int frames) {

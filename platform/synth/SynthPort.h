@@ -25,8 +25,6 @@ class SynthPort final : public RefCounted<MusicPort>, private PortControls {
   public:
     // Frames FluidSynth renders at a time; events take effect on this grid.
     static constexpr int kBlockFrames = 64;
-    // The channel a fresh synthesizer plays drums on, as General MIDI has it.
-    static constexpr int kDrumChannel = 9;
 
     // Loads the SoundFont; null with the reason in *error when it cannot.
     static SynthPort* Create(const SynthConfig& config, std::string* error);
@@ -99,7 +97,7 @@ class SynthPort final : public RefCounted<MusicPort>, private PortControls {
     int blockPos_ = kBlockFrames;
     std::uint64_t frame_ = 0;
     // Real-time side: the channels a band has set to play drums, a bit each.
-    std::uint16_t drumChannels_ = std::uint16_t{1} << kDrumChannel;
+    std::uint16_t drumChannels_ = std::uint16_t{1} << music::kDrumChannel;
     // Audio thread: frames in a row with no play, and with no play, no
     // voice and no sound either.
     std::uint64_t idleFrames_ = 0;

@@ -1,5 +1,7 @@
 #include "PChannelMap.h"
 
+#include "platform/music/Sequence.h"
+
 #include <algorithm>
 #include <array>
 
@@ -10,8 +12,6 @@ namespace {
 // The PChannels a sequence's groups can name; the others (broadcast) go nowhere.
 constexpr std::uint32_t kPChannels = 256u * 16u;
 constexpr std::uint32_t kPortChannels = 16;
-// Where General MIDI devices, and FluidSynth unless told otherwise, play drums.
-constexpr std::uint8_t kDrumChannel = 9;
 // Refused PChannels named one by one in the message; a hostile file could name thousands.
 constexpr std::size_t kNamedRefused = 8;
 
@@ -53,10 +53,10 @@ PChannelMap::PChannelMap(const SegmentFile& segment, std::span<const std::uint32
     // drums too; melodic parts never go there, where FluidSynth and General
     // MIDI devices play drums.
     auto choose = [&](bool drums) -> int {
-        if (drums && level[kDrumChannel] != kPlaying) return kDrumChannel;
+        if (drums && level[music::kDrumChannel] != kPlaying) return music::kDrumChannel;
         for (const std::uint8_t wanted : {kFree, kSetUpOnly})
             for (std::uint32_t c = 0; c < kPortChannels; ++c)
-                if (c != kDrumChannel && level[c] == wanted) return int(c);
+                if (c != music::kDrumChannel && level[c] == wanted) return int(c);
         return -1;
     };
     // What plays now first, then what later music may play.
