@@ -3,6 +3,7 @@
 //   qorn_make_hardening_seeds FUZZ_CORPUS_DIR   (fills midiinfo/ dls/ style/ segment/)
 #include "tests/support/CompressedWaves.h"
 #include "tests/support/DlsWriter.h"
+#include "tests/support/OlderFormsWriter.h"
 #include "tests/support/SegmentWriter.h"
 #include "tests/support/StyleWriter.h"
 #include "tests/support/TestFiles.h"
@@ -84,6 +85,18 @@ st::Style SmallStyle() {
 void StyleSeeds(const fs::path& dir) {
     Write(dir, "small.sty", StyleForm(SmallStyle()));
     Write(dir, "empty.sty", StyleForm(st::Style{}));
+    // The DirectX 6 forms: a style of three parts and a chordmap.
+    AasyStyle older;
+    AasyPattern pattern;
+    pattern.notes = {{0, 4, 36, 0x3000, 96}, {4, 3, 64, 0x5100, 96, -4, 90, 0x3}, {0, 5, 1}, {4, 5, 3}};
+    older.patterns = {pattern};
+    older.bands = {AasyBand{"Default", true, {}}};
+    older.chordmaps = {{"jazz", "JAZZ", true}};
+    Write(dir, "older.sty", AasyStyleFile(older));
+    RepsChordmap map;
+    map.graph = {{1, {0x91, "M", 12}, {{2}}}, {2, {0x89, "m", 14}, {{1}}}};
+    map.signposts = {{{0x91, "M", 12}, {0x89, "m", 14}, {0x891, "7", 19}, 0x100, 0x6}};
+    Write(dir, "older.cdm", RepsChordmapFile(map));
 }
 
 void StyleSegmentSeeds(const fs::path& dir) {

@@ -72,10 +72,25 @@ std::string DescribeNonPiece(std::span<const std::uint8_t> bytes) {
         const char* what;
     };
     static constexpr Kind kKinds[] = {
-        {"DMSC", "a script"}, {"DMCN", "a container"}, {"DMAP", "an audiopath configuration"},     {"DMST", "a style"},
-        {"DMBD", "a band"},   {"DMPR", "a chordmap"},  {"DLS ", "an instrument collection (DLS)"},
+        {"DMSC", "a script"},
+        {"DMCN", "a container"},
+        {"DMAP", "an audiopath configuration"},
+        {"DMST", "a style"},
+        {"DMBD", "a band"},
+        {"DMPR", "a chordmap"},
+        {"DLS ", "an instrument collection (DLS)"},
+        {"AASY", "a style (DirectX 6 form)"},
     };
+    // The DirectX 6 forms that are not RIFF: chordmaps (docs/formats/reps-chordmap.md).
+    ByteReader head(bytes);
+    std::uint32_t tag = 0;
+    if (head.readFourCC(tag) && (tag == ByteReader::fourCC("REPs") || tag == ByteReader::fourCC("PMC5")))
+        return "a chordmap (DirectX 6 form), not a piece: open a segment that uses it";
     const std::uint32_t type = RiffFormType(bytes);
+    // The segment of the DirectX 6 family: no file of it has been seen to
+    // establish its layout (docs/formats/aase-section.md).
+    if (type == ByteReader::fourCC("AASE"))
+        return "a DirectX 6 section (RIFF 'AASE'), an older form of segment this player does not read";
     const Kind* kind = nullptr;
     for (const Kind& k : kKinds)
         if (type == ByteReader::fourCC(k.form)) kind = &k;

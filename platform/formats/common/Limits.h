@@ -14,6 +14,8 @@ namespace qorn::limits {
 inline constexpr std::uint64_t kMaxFileBytes = 256ull << 20;
 // RIFF lists inside lists (segments, styles, bands, collections): deeper trees are refused, bounding recursion.
 inline constexpr int kMaxRiffDepth = 24;
+// Patterns of one older-form style read: authored ones hold a few dozen.
+inline constexpr std::size_t kMaxStylePatterns = 4096;
 // Chunks kept of one segment track: a track holds a header and a few data chunks.
 inline constexpr std::size_t kMaxTrackParts = 64;
 // Folder entries compared when a referenced name matches only without case.
@@ -33,6 +35,13 @@ inline constexpr std::size_t kMaxComposedNotes = std::size_t(1) << 16;
 inline constexpr std::size_t kMaxPatternPlays = std::size_t(1) << 14;
 // Sub-chords of one chord: a chord has four at most in practice.
 inline constexpr std::uint32_t kMaxSubChords = 64;
+// Chords of one chordmap's palette, graph or signpost list: authored maps hold
+// a few dozen; the composer's path search is sized by the graph.
+inline constexpr std::size_t kMaxChordmapChords = 1024;
+// Edges leaving one chord of a chordmap's graph.
+inline constexpr std::size_t kMaxChordmapEdges = 64;
+// Signposts of one template (one a beat for half an hour at most).
+inline constexpr std::size_t kMaxSignposts = 4096;
 // Passes of a repeating piece unrolled into one play.
 inline constexpr std::uint32_t kMaxUnrolledPasses = 17;
 // Messages of an unrolled play; past it the remaining repeats are not unrolled.

@@ -1,4 +1,5 @@
-// The content of a style file (RIFF 'DMST') and of the tracks that make a
+// The content of a style file (RIFF 'DMST', and the older 'AASY' read into
+// the same model) and of the tracks that make a
 // segment compose from a style: the chord track, the command track and the
 // style track. Times are music time at 768 ticks per quarter note; style
 // notes are placed on the grid of their part's time signature.
@@ -174,6 +175,8 @@ struct Style {
     std::vector<StylePart> parts;
     std::vector<Pattern> patterns;
     std::vector<segment::Band> bands;
+    // The chordmaps the style names (LIST 'prrf'), its default first.
+    std::vector<segment::ObjectReference> chordmaps;
 };
 
 struct SubChord {

@@ -1,5 +1,7 @@
 #include "StyleReader.h"
 
+#include "AasyStyleReader.h"
+
 #include "platform/formats/common/Limits.h"
 #include "platform/formats/riff/RiffArray.h"
 #include "platform/formats/riff/RiffValues.h"
@@ -313,17 +315,22 @@ void LinkPartRefs(Style& style, Diagnostics& warnings) {
 bool LooksLikeStyleFile(std::span<const std::uint8_t> bytes) {
     ByteReader r(bytes);
     std::uint32_t id = 0, size = 0, type = 0;
-    return r.readFourCC(id) && r.readU32LE(size) && r.readFourCC(type) && id == riff::kRiff && type == kStyleForm;
+    return r.readFourCC(id) && r.readU32LE(size) && r.readFourCC(type) && id == riff::kRiff &&
+           (type == kStyleForm || type == kAasyStyleForm);
 }
 
 bool ReadStyleFile(std::span<const std::uint8_t> bytes, Style& out, Diagnostics& warnings, std::string* error) {
     riff::ChunkReader top{ByteReader(bytes)};
     riff::Chunk form;
-    if (!top.next(form) || !form.isForm(kStyleForm) || form.id != riff::kRiff) {
-        if (error) *error = "not a style file (no RIFF 'DMST' form)";
+    const bool older = top.next(form) && form.id == riff::kRiff && form.isForm(kAasyStyleForm);
+    if (!older && (!form.isForm(kStyleForm) || form.id != riff::kRiff)) {
+        out = Style{};
+        if (error) *error = "not a style file (no RIFF 'DMST' or 'AASY' form)";
         return false;
     }
     if (form.truncated) warnings.push_back(riff::ChunkError("style form cut short", form));
+    // The DirectX 6 form gives the same model.
+    if (older) return ReadAasyStyleForm(form, out, warnings, error);
     return ReadStyleForm(form, out, warnings, error);
 }
 

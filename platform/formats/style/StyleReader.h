@@ -18,10 +18,10 @@ namespace qorn::formats::style {
 
 inline constexpr std::uint32_t kStyleForm = ByteReader::fourCC("DMST");
 
-// Cheap test of the first bytes: a RIFF form of type 'DMST'.
+// Cheap test of the first bytes: a RIFF form of type 'DMST' or the older 'AASY'.
 bool LooksLikeStyleFile(std::span<const std::uint8_t> bytes);
 
-// A whole style file. False (with a message) only when the bytes are no
+// A whole style file of either form. False (with a message) only when the bytes are no
 // style or have no usable header.
 bool ReadStyleFile(std::span<const std::uint8_t> bytes, Style& out, Diagnostics& warnings, std::string* error);
 
