@@ -10,6 +10,7 @@ namespace {
 
 // Zero frames after each sample in 'smpl', as players expect them.
 constexpr std::uint32_t kSampleGap = 46;
+constexpr std::uint32_t kPlaceholderFrames = 8;
 constexpr int kInstrumentGenerator = 41;
 constexpr int kDrumBank = 128;
 constexpr std::uint16_t kMonoSample = 1;
@@ -278,6 +279,10 @@ SoundFontFile WriteSoundFont(const dls::Collection& c, const CollectionPresets& 
             b.i16(s);
         b.data.insert(b.data.end(), kSampleGap * 2, 0);
     }
+    // Players refuse a file without sample data: a collection whose waves
+    // all stay silent gets one silent sample that no zone plays.
+    const bool placeholder = file.samples == 0;
+    if (placeholder) b.data.insert(b.data.end(), (kPlaceholderFrames + kSampleGap) * 2, 0);
     b.Close(smpl);
     b.Close(sdta);
 
@@ -372,6 +377,18 @@ SoundFontFile WriteSoundFont(const dls::Collection& c, const CollectionPresets& 
         b.u32(start + sampleLoops[i].end);
         b.u32(w.sampleRate);
         b.u8(static_cast<std::uint8_t>(presets.samples[i].originalPitch));
+        b.u8(0);
+        b.u16(0);
+        b.u16(kMonoSample);
+    }
+    if (placeholder) {
+        b.name("Silence", 20);
+        b.u32(0);
+        b.u32(kPlaceholderFrames);
+        b.u32(0);
+        b.u32(kPlaceholderFrames);
+        b.u32(22050);
+        b.u8(60);
         b.u8(0);
         b.u16(0);
         b.u16(kMonoSample);
