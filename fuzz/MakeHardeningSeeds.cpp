@@ -1,6 +1,6 @@
-// Writes the seed corpora of the information-reader, DLS and style fuzzers,
+// Writes the seed corpora of the information-reader, DLS, DLS font, wave and style fuzzers,
 // and the style-based seeds of the segment fuzzer, from the tests' own writers:
-//   qorn_make_hardening_seeds FUZZ_CORPUS_DIR   (fills midiinfo/ dls/ style/ segment/)
+//   qorn_make_hardening_seeds FUZZ_CORPUS_DIR   (fills midiinfo/ dls/ dlsfont/ wave/ style/ segment/)
 #include "tests/support/CompressedWaves.h"
 #include "tests/support/DlsWriter.h"
 #include "tests/support/OlderFormsWriter.h"
@@ -9,6 +9,7 @@
 #include "tests/support/TestFiles.h"
 #include "tests/support/TestStyles.h"
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -66,6 +67,38 @@ void DlsSeeds(const fs::path& dir) {
     compressed.waves[0].sample = full.waves[0].sample;
     compressed.waves[1].encoded = WaveSpec::Encoded{0x0160, {}, Bytes(16, 0x11), 32, {}};
     Write(dir, "compressed.dls", BuildDls(compressed));
+}
+
+// Wave files as a piece: plain PCM with a loop, Microsoft ADPCM mono and
+// stereo, and MPEG Layer 3 as DirectX tools write it.
+void WaveSeeds(const fs::path& dir) {
+    using namespace qorn::testtracks;
+    std::vector<float> tone(2000), stereo(4000);
+    for (std::size_t i = 0; i < tone.size(); ++i)
+        tone[i] = stereo[2 * i] = stereo[2 * i + 1] = 0.5f * float(std::sin(double(i) * 0.1));
+    Write(dir, "pcm16-loop.wav", WaveFile(tone, 22050, 1, 16, qorn::testdls::Loop{100, 800, 0}));
+    Write(dir, "pcm8-stereo.wav", WaveFile(stereo, 11025, 2, 8));
+    Write(dir, "adpcm.wav", AdpcmWaveFile(tone, 22050, 1, 128));
+    Write(dir, "adpcm-stereo.wav", AdpcmWaveFile(stereo, 22050, 2, 256));
+    const auto mp3 = qorn::testdls::Mp3Wave(qorn::testdls::SineWave(440, 8000, 1200), 8000);
+    Write(dir, "mp3.wav", qorn::testseg::Form("WAVE", qorn::testdls::EncodedWaveChunks(mp3)));
+}
+
+// Collections for the conversion into instruments and SoundFont files:
+// region loops on waves without their own, a release loop, a stereo pair.
+void DlsFontSeeds(const fs::path& dir) {
+    using namespace qorn::testdls;
+    CollectionSpec plan = TestCollection(true);
+    for (auto& w : plan.waves)
+        w.samples.resize(64);
+    plan.waves[1].sample->loop.reset();
+    plan.instruments[1].regions[0].sample = SampleInfo{69, -37, -3 * 65536, Loop{8, 40, 1}};
+    plan.instruments[0].regions.push_back(plan.instruments[0].regions[0]);
+    plan.instruments[0].regions[1].linkOptions = 2;
+    plan.instruments[0].regions[1].channel = 2;
+    plan.instruments[0].regions[1].sample = SampleInfo{69, 0, 0, Loop{4, 50, 0}};
+    plan.instruments[0].articulation.push_back({0x0005, 0, 0x0003, 0, 150 * 65536 + 12345});
+    Write(dir, "loops.dls", BuildDls(plan));
 }
 
 namespace st = qorn::formats::style;
@@ -138,6 +171,8 @@ int main(int argc, char** argv) {
     const fs::path root = argv[1];
     MidiInfoSeeds(root / "midiinfo");
     DlsSeeds(root / "dls");
+    DlsFontSeeds(root / "dlsfont");
+    WaveSeeds(root / "wave");
     StyleSeeds(root / "style");
     StyleSegmentSeeds(root / "segment");
     return 0;

@@ -7,6 +7,7 @@
 #include "app/render/MidiExport.h"
 #include "app/render/OfflineSession.h"
 #include "app/render/Progress.h"
+#include "app/render/SoundFontExport.h"
 #include "app/render/TempFile.h"
 #include "platform/formats/common/Diagnostics.h"
 #include "platform/formats/smf/SmfWriter.h"
@@ -62,11 +63,14 @@ std::string FormatDuration(double seconds) {
 }
 
 constexpr const char* kUsage = "usage: qorn-render [options] INPUT OUTPUT.{wav,flac,ogg,mid}\n"
-                               "       qorn-render [options] -o DIR INPUT...\n";
+                               "       qorn-render [options] -o DIR INPUT...\n"
+                               "       qorn-render COLLECTION.dls OUTPUT.sf2\n";
 
 constexpr const char* kHelp =
     "Renders DirectMusic segments (.sgt) and Standard MIDI Files through the player's own\n"
     "synthesizer into audio files, or writes what they play as a Standard MIDI File.\n"
+    "A DLS collection given with an OUTPUT ending in .sf2 is written as a SoundFont 2.01\n"
+    "file of the same instruments, as the player's synthesizer plays them.\n"
     "\n"
     "Options:\n"
     "  --rate 11025|22050|44100  sample rate (22050)\n"
@@ -343,6 +347,7 @@ int RenderAudio(const Options& o, const std::string& input, const std::string& o
 }
 
 int RenderOne(const Options& o, const std::string& input, const std::string& output) {
+    if (IsSoundFontOutput(output)) return ExportSoundFont(input, output, o.quiet || o.child);
     return IsMidiOutput(output) ? ExportMidi(o, input, output) : RenderAudio(o, input, output);
 }
 

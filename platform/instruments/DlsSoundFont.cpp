@@ -1,6 +1,7 @@
 #include "platform/instruments/DlsSoundFont.h"
 
 #include "platform/instruments/DlsInstruments.h"
+#include "platform/instruments/DlsPresets.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,11 +15,6 @@ namespace {
 // FluidSynth keeps this many silent frames before a copied sample's data,
 // and its loop points count from the start of that buffer.
 constexpr int kSampleMargin = 8;
-
-// SoundFont sample modes.
-constexpr int kNoLoop = 0;
-constexpr int kLoopContinuously = 1;
-constexpr int kLoopUntilRelease = 3;
 
 // FluidSynth's bank for drum channels.
 constexpr int kDrumBank = 128;
@@ -44,18 +40,6 @@ int NextTag() {
     return tag == 0 ? 1 : tag;
 }
 
-// The loop a wave itself carries, if it lies within the wave.
-const dls::WaveLoop* WaveOwnLoop(const dls::Wave& wave) {
-    if (!wave.sample || wave.sample->loops.empty()) return nullptr;
-    const dls::WaveLoop& loop = wave.sample->loops.front();
-    if (loop.length == 0 || std::uint64_t(loop.start) + loop.length > wave.samples.size()) return nullptr;
-    return &loop;
-}
-
-std::uint8_t Clamp7(std::uint16_t v) {
-    return static_cast<std::uint8_t>(std::min<std::uint16_t>(v, 127));
-}
-
 // The articulation names generators by their SoundFont numbers, which
 // FluidSynth's follow.
 static_assert(GEN_MODLFOTOPITCH == dls::gen::kModLfoToPitch && GEN_VIBLFOTOPITCH == dls::gen::kVibLfoToPitch &&
@@ -74,6 +58,13 @@ static_assert(GEN_MODLFOTOPITCH == dls::gen::kModLfoToPitch && GEN_VIBLFOTOPITCH
               GEN_VOLENVRELEASE == dls::gen::kVolEnvRelease && GEN_ATTENUATION == dls::gen::kAttenuation &&
               GEN_FINETUNE == dls::gen::kFineTune && GEN_SCALETUNE == dls::gen::kScaleTuning &&
               GEN_PITCH == dls::gen::kPitch);
+static_assert(GEN_KEYRANGE == sfgen::kKeyRange && GEN_VELRANGE == sfgen::kVelocityRange &&
+              GEN_COARSETUNE == sfgen::kCoarseTune && GEN_SAMPLEID == sfgen::kSampleId &&
+              GEN_SAMPLEMODE == sfgen::kSampleModes && GEN_EXCLUSIVECLASS == sfgen::kExclusiveClass &&
+              GEN_OVERRIDEROOTKEY == sfgen::kOverridingRootKey && GEN_STARTLOOPADDROFS == sfgen::kStartLoopOffset &&
+              GEN_ENDLOOPADDROFS == sfgen::kEndLoopOffset &&
+              GEN_STARTLOOPADDRCOARSEOFS == sfgen::kStartLoopCoarseOffset &&
+              GEN_ENDLOOPADDRCOARSEOFS == sfgen::kEndLoopCoarseOffset);
 
 void SetSource(fluid_mod_t* mod, const dls::ModSource& s, bool first) {
     using Kind = dls::ModSource::Kind;
@@ -150,25 +141,17 @@ bool DlsSoundFont::Build() {
         Registry().insert(sfont_);
     }
 
-    // SoundFont voices darken soft notes (velocity to filter cutoff) and
-    // take the mod wheel's vibrato from the vibrato LFO; DLS voices do
-    // neither unless their articulation says so.
-    using Kind = dls::ModSource::Kind;
-    dls::ModSource velocity{Kind::Velocity}, switched{Kind::Velocity}, wheel{Kind::Controller, 1};
-    velocity.negative = true;
-    switched.curve = dls::ModSource::Curve::Switch;
-    for (const dls::Modulator& m :
-         {dls::Modulator{velocity, switched, GEN_FILTERFC, 0}, dls::Modulator{wheel, {}, GEN_VIBLFOTOPITCH, 0}}) {
+    const CollectionPresets described = DescribePresets(c);
+    for (const dls::Modulator& m : described.cancelledDefaults) {
         cancelledDefaults_.push_back(NewModulator(m));
         if (!cancelledDefaults_.back()) return false;
     }
 
-    // One FluidSynth sample per wave, pitched and looped as the wave says;
-    // regions that differ adjust through generators.
     samples_.assign(c.waves.size(), nullptr);
     for (std::size_t i = 0; i < c.waves.size(); ++i) {
+        const PresetSample& sampleInfo = described.samples[i];
+        if (!sampleInfo.sounds) continue;
         const dls::Wave& wave = c.waves[i];
-        if (wave.samples.empty() || wave.sampleRate == 0) continue;
         fluid_sample_t* sample = new_fluid_sample();
         if (!sample) return false;
         samples_[i] = sample;
@@ -177,70 +160,45 @@ bool DlsSoundFont::Build() {
         if (fluid_sample_set_sound_data(sample, data, nullptr, static_cast<unsigned>(wave.samples.size()),
                                         wave.sampleRate, 1) != FLUID_OK)
             return false;
-        fluid_sample_set_pitch(sample, wave.sample ? wave.sample->unityNote : 60, 0);
-        if (const dls::WaveLoop* loop = WaveOwnLoop(wave))
-            fluid_sample_set_loop(sample, kSampleMargin + loop->start, kSampleMargin + loop->start + loop->length);
+        fluid_sample_set_pitch(sample, sampleInfo.originalPitch, 0);
+        if (sampleInfo.loop)
+            fluid_sample_set_loop(sample, kSampleMargin + sampleInfo.loop->start, kSampleMargin + sampleInfo.loop->end);
     }
 
-    for (const dls::Instrument& instrument : c.instruments) {
+    for (const PresetDescription& description : described.presets) {
         auto preset = std::make_unique<Preset>();
         preset->font = this;
-        preset->info = PresetInfo{instrument.bankMsb, instrument.bankLsb, instrument.program, instrument.drums};
-        preset->bank = role_ == Role::GeneralMidi
-                           ? (instrument.drums ? kDrumBank : instrument.bankMsb)
-                           : CollectionBankNumber(instrument.bankMsb, instrument.bankLsb, instrument.drums);
-        preset->name = instrument.name;
-        for (const dls::Region& region : instrument.regions) {
-            if (region.waveIndex >= samples_.size() || !samples_[region.waveIndex]) continue;
-            const dls::Wave& wave = c.waves[region.waveIndex];
-            const dls::WaveSample& ws = dls::EffectiveSample(c, region);
-            RegionVoice rv{};
-            rv.keyLow = Clamp7(region.keyLow);
-            rv.keyHigh = Clamp7(region.keyHigh);
-            rv.velocityLow = Clamp7(region.velocityLow);
-            rv.velocityHigh = Clamp7(region.velocityHigh);
-            rv.sample = samples_[region.waveIndex];
-            rv.params = dls::DeriveVoiceParameters(instrument, region, ws);
-            rv.rootKey = std::min<int>(ws.unityNote, 127);
-            const int cents = ws.fineTune + static_cast<int>(std::lround(rv.params.tuneCents));
-            rv.coarseTune = cents / 100;
-            rv.fineTune = cents % 100;
-            rv.exclusiveClass = region.keyGroup;
-            // One channel of a multichannel (stereo) wave pair goes to its side.
-            constexpr std::uint16_t kMultichannel = 0x0002;
-            if ((region.linkOptions & kMultichannel) != 0) {
-                if (region.channel == 1)
-                    rv.params.pan = -500;
-                else if (region.channel == 2)
-                    rv.params.pan = 500;
+        const PresetPatch& patch = description.patch;
+        preset->info = PresetInfo{patch.bankMsb, patch.bankLsb, patch.program, patch.drums};
+        preset->bank = role_ == Role::GeneralMidi ? (patch.drums ? kDrumBank : patch.bankMsb)
+                                                  : CollectionBankNumber(patch.bankMsb, patch.bankLsb, patch.drums);
+        preset->name = description.name;
+        for (const PresetZone& zone : description.zones) {
+            RegionVoice& rv = preset->regions.emplace_back();
+            rv.keyLow = zone.keyLow;
+            rv.keyHigh = zone.keyHigh;
+            rv.velocityLow = zone.velocityLow;
+            rv.velocityHigh = zone.velocityHigh;
+            rv.sample = samples_[zone.waveIndex];
+            for (const auto& [gen, value] : zone.generators)
+                rv.generators.emplace_back(gen, static_cast<float>(value));
+            if (zone.loop) {
+                // FluidSynth counts a copied sample's loop from its buffer's
+                // start, which has no loop when the wave carries none.
+                const auto& own = described.samples[zone.waveIndex].loop;
+                const FrameSpan base =
+                    own ? FrameSpan{kSampleMargin + own->start, kSampleMargin + own->end} : FrameSpan{0, 0};
+                const LoopOffsets offsets =
+                    LoopOffsetsFrom(FrameSpan{kSampleMargin + zone.loop->start, kSampleMargin + zone.loop->end}, base);
+                rv.generators.emplace_back(GEN_STARTLOOPADDROFS, static_cast<float>(offsets.start % 32768));
+                rv.generators.emplace_back(GEN_STARTLOOPADDRCOARSEOFS, static_cast<float>(offsets.start / 32768));
+                rv.generators.emplace_back(GEN_ENDLOOPADDROFS, static_cast<float>(offsets.end % 32768));
+                rv.generators.emplace_back(GEN_ENDLOOPADDRCOARSEOFS, static_cast<float>(offsets.end / 32768));
             }
-            // Loop offsets relative to the loop the sample carries.
-            std::int64_t baseStart = 0, baseEnd = 0;
-            if (const dls::WaveLoop* own = WaveOwnLoop(wave)) {
-                baseStart = kSampleMargin + std::int64_t(own->start);
-                baseEnd = baseStart + own->length;
-            }
-            if (ws.loops.empty()) {
-                rv.sampleMode = kNoLoop;
-            } else {
-                const dls::WaveLoop& loop = ws.loops.front();
-                rv.sampleMode = loop.type == dls::WaveLoop::kRelease ? kLoopUntilRelease : kLoopContinuously;
-                const std::int64_t start = kSampleMargin + std::int64_t(loop.start);
-                const std::int64_t end = start + loop.length;
-                const std::int64_t limit = kSampleMargin + std::int64_t(wave.samples.size());
-                if (loop.length == 0 || end > limit) {
-                    rv.sampleMode = kNoLoop; // a loop outside the wave would play noise
-                } else {
-                    rv.loopStartOffset = static_cast<int>(start - baseStart);
-                    rv.loopEndOffset = static_cast<int>(end - baseEnd);
-                }
-            }
-            preset->regions.push_back(std::move(rv));
             // Kept by the region as they are made, so the destructor frees them.
-            RegionVoice& kept = preset->regions.back();
-            for (const dls::Modulator& m : kept.params.modulators) {
-                kept.modulators.push_back(NewModulator(m));
-                if (!kept.modulators.back()) return false;
+            for (const dls::Modulator& m : zone.modulators) {
+                rv.modulators.push_back(NewModulator(m));
+                if (!rv.modulators.back()) return false;
             }
         }
         preset->preset = new_fluid_preset(sfont_, &PresetName, &PresetBank, &PresetNumber, &PresetNoteOn, &PresetFree);
@@ -360,47 +318,9 @@ int DlsSoundFont::PresetNoteOn(fluid_preset_t* preset, fluid_synth_t* synth, int
         if (key < r.keyLow || key > r.keyHigh || velocity < r.velocityLow || velocity > r.velocityHigh) continue;
         fluid_voice_t* voice = fluid_synth_alloc_voice(synth, r.sample, channel, key, velocity);
         if (!voice) return FLUID_FAILED;
-        const dls::VoiceParameters& v = r.params;
-        auto set = [voice](int gen, double value) { fluid_voice_gen_set(voice, gen, static_cast<float>(value)); };
-        set(GEN_OVERRIDEROOTKEY, r.rootKey);
-        set(GEN_COARSETUNE, r.coarseTune);
-        set(GEN_FINETUNE, r.fineTune);
-        set(GEN_SAMPLEMODE, r.sampleMode);
-        set(GEN_STARTLOOPADDROFS, r.loopStartOffset % 32768);
-        set(GEN_STARTLOOPADDRCOARSEOFS, r.loopStartOffset / 32768);
-        set(GEN_ENDLOOPADDROFS, r.loopEndOffset % 32768);
-        set(GEN_ENDLOOPADDRCOARSEOFS, r.loopEndOffset / 32768);
-        set(GEN_EXCLUSIVECLASS, r.exclusiveClass);
-        set(GEN_VOLENVDELAY, v.volEnvDelay);
-        set(GEN_VOLENVATTACK, v.volEnvAttack);
-        set(GEN_VOLENVHOLD, v.volEnvHold);
-        set(GEN_VOLENVDECAY, v.volEnvDecay);
-        set(GEN_VOLENVSUSTAIN, v.volEnvSustain);
-        set(GEN_VOLENVRELEASE, v.volEnvRelease);
-        set(GEN_MODENVDELAY, v.modEnvDelay);
-        set(GEN_MODENVATTACK, v.modEnvAttack);
-        set(GEN_MODENVHOLD, v.modEnvHold);
-        set(GEN_MODENVDECAY, v.modEnvDecay);
-        set(GEN_MODENVSUSTAIN, v.modEnvSustain);
-        set(GEN_MODENVRELEASE, v.modEnvRelease);
-        set(GEN_MODENVTOPITCH, v.modEnvToPitch);
-        set(GEN_MODENVTOFILTERFC, v.modEnvToFilterFc);
-        set(GEN_MODLFOFREQ, v.modLfoFrequency);
-        set(GEN_MODLFODELAY, v.modLfoDelay);
-        set(GEN_MODLFOTOPITCH, v.modLfoToPitch);
-        set(GEN_MODLFOTOVOL, v.modLfoToVolume);
-        set(GEN_MODLFOTOFILTERFC, v.modLfoToFilterFc);
-        set(GEN_VIBLFOFREQ, v.vibLfoFrequency);
-        set(GEN_VIBLFODELAY, v.vibLfoDelay);
-        set(GEN_VIBLFOTOPITCH, v.vibLfoToPitch);
-        set(GEN_PAN, v.pan);
-        set(GEN_ATTENUATION, v.attenuation);
-        set(GEN_FILTERFC, v.filterCutoff);
-        set(GEN_FILTERQ, v.filterQ);
-        set(GEN_SCALETUNE, v.scaleTuning);
-        set(GEN_CHORUSSEND, v.chorusSend);
-        set(GEN_REVERBSEND, v.reverbSend);
-        set(GEN_SAMPLEID, p->font->tag_);
+        for (const auto& [gen, value] : r.generators)
+            fluid_voice_gen_set(voice, gen, value);
+        fluid_voice_gen_set(voice, GEN_SAMPLEID, static_cast<float>(p->font->tag_));
         // Copied into the voice: nothing is allocated here.
         for (fluid_mod_t* mod : p->font->cancelledDefaults_)
             fluid_voice_add_mod(voice, mod, FLUID_VOICE_OVERWRITE);

@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qorn::instruments {
@@ -79,13 +80,8 @@ class DlsSoundFont {
     struct RegionVoice {
         std::uint8_t keyLow, keyHigh, velocityLow, velocityHigh;
         fluid_sample_t* sample;
-        int rootKey;
-        int coarseTune, fineTune;
-        int sampleMode;
-        int loopStartOffset, loopEndOffset;
-        int exclusiveClass;
-        dls::VoiceParameters params;
-        std::vector<fluid_mod_t*> modulators; // owned, from params.modulators
+        std::vector<std::pair<int, float>> generators; // as DescribePresets gives them, with the loop's offsets
+        std::vector<fluid_mod_t*> modulators;          // owned
     };
     struct Preset {
         DlsSoundFont* font = nullptr;
