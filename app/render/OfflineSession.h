@@ -44,8 +44,9 @@ class OfflineSession {
     platform::SynthPort& port() { return *synth_; }
     platform::IDirectMusicPerformance2& performance() { return *performance_; }
 
-    // Loads a file by path, as the engine does; false with a reason.
-    bool load(const std::string& path, std::string* error);
+    // Loads a file by path, as the engine does; false with a reason. With
+    // `segment`, the segment of that name the script or container holds.
+    bool load(const std::string& path, std::string* error, const std::string& segment = {});
     // The loaded segment's own repeat count.
     platform::DWORD fileRepeats();
     void setRepeats(platform::DWORD repeats);

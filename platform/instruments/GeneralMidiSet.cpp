@@ -65,7 +65,14 @@ int LoadGeneralMidiSet(fluid_synth_t* synth, const std::string& path, formats::D
                        std::string* error) {
     if (!IsDlsFile(path)) {
         const int id = fluid_synth_sfload(synth, path.c_str(), 1);
-        if (id == FLUID_FAILED && error) *error = "cannot load the SoundFont " + path;
+        if (id == FLUID_FAILED && error) {
+            std::error_code ec;
+            *error = !std::filesystem::exists(path, ec)            ? "the General MIDI set " + path + " does not exist"
+                     : !std::filesystem::is_regular_file(path, ec) ? "the General MIDI set " + path + " is not a file"
+                                                                   : "the General MIDI set " + path +
+                                                                         " is neither a SoundFont nor a DLS collection "
+                                                                         "(or cannot be read)";
+        }
         return id == FLUID_FAILED ? -1 : id;
     }
     auto collection = ReadSet(path, warnings, error);
