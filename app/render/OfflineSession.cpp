@@ -142,6 +142,11 @@ OfflineSession::Play OfflineSession::playable() {
     return {play.sequence, play.repeats};
 }
 
+std::string OfflineSession::segmentName() {
+    Segment* own = Segment::From(segment_);
+    return own == nullptr ? std::string() : own->name;
+}
+
 std::vector<std::string> OfflineSession::silentContent() {
     Segment* own = Segment::From(segment_);
     return own == nullptr ? std::vector<std::string>{} : own->silentContent;

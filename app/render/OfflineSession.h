@@ -60,6 +60,8 @@ class OfflineSession {
         std::uint32_t repeats = 0;
     };
     Play playable();
+    // The loaded segment's name in the script or container that holds it.
+    std::string segmentName();
     // What the loaded piece holds that does not sound here, one entry per kind.
     std::vector<std::string> silentContent();
     void setTempo(float factor);

@@ -298,8 +298,9 @@ int ExportMidi(const Options& o, const std::string& input, const std::string& ou
     warnings.setFile(Named(o, input));
     qorn::formats::Report(warnings);
     // The sequence is named after the segment, or the file it came from.
-    const std::vector<std::uint8_t> bytes = qorn::formats::WriteStandardMidiFile(
-        flat, o.segment.empty() ? std::filesystem::path(input).stem().string() : o.segment);
+    const std::string held = session->segmentName();
+    const std::vector<std::uint8_t> bytes =
+        qorn::formats::WriteStandardMidiFile(flat, std::filesystem::path(held.empty() ? input : held).stem().string());
     TempFile file(output);
     if (file.fd() < 0) return fail(file.error());
     if (!file.write(bytes.data(), bytes.size()) || !file.commit()) return fail(file.error());

@@ -30,6 +30,15 @@ std::vector<std::string> ReportLines(const formats::Diagnostics& diagnostics) {
 }
 } // namespace
 
+namespace {
+// The segment loaded knows its name in the file that holds it.
+HRESULT Named(HRESULT hr, const std::string& name, void** object) {
+    if (SUCCEEDED(hr) && *object != nullptr)
+        if (Segment* segment = Segment::From(static_cast<IDirectMusicSegment2*>(*object))) segment->name = name;
+    return hr;
+}
+} // namespace
+
 HRESULT ReadWholeFile(const std::string& path, std::uint64_t maxBytes, std::vector<std::uint8_t>& out) {
     switch (formats::ReadFileBytes(path, maxBytes, out)) {
     case formats::FileReadResult::Ok:
@@ -129,21 +138,22 @@ HRESULT Loader::loadHeld(std::span<const std::uint8_t> file, const std::string& 
         seg::IndexHeldObjects(file, host.objects, ignored);
         host.segmentOffset = segment.fileOffset;
         host.label = label;
-        return loadPiece(segment.bytes, path, &host, object);
+        return Named(loadPiece(segment.bytes, path, &host, object), segment.name, object);
     }
     // Only named: a file beside the script, found as a reference is.
     const std::filesystem::path beside = seg::FolderReferenceResolver(path, objectCache_).locate(segment.reference);
-    if (beside.empty())
-        return failSaying(
-            LOADER_E_FILE_NOT_OPENED,
-            "segment '" + segment.name + "' is not in the file, and no file " +
-                (segment.reference.file.empty() ? segment.name : seg::BaseFileName(segment.reference.file)) +
-                " lies beside it");
+    if (beside.empty()) {
+        const std::string file =
+            segment.reference.file.empty() ? segment.name : seg::BaseFileName(segment.reference.file);
+        return failSaying(LOADER_E_FILE_NOT_OPENED, "segment " + segment.name + " is only named in " +
+                                                        std::filesystem::path(path).filename().string() +
+                                                        ", and there is no file " + file + " beside it");
+    }
     std::vector<std::uint8_t> data;
     const HRESULT read = ReadWholeFile(beside.string(), kMaxLoadBytes, data);
     if (read == LOADER_E_TOO_LARGE) return fail(read, beside.string() + ": the file is too large");
     if (FAILED(read)) return fail(read, "cannot read " + beside.string());
-    return loadPiece(data, beside.string(), nullptr, object);
+    return Named(loadPiece(data, beside.string(), nullptr, object), segment.name, object);
 }
 
 HRESULT Loader::loadPiece(std::span<const std::uint8_t> span, const std::string& path, const HostFile* host,

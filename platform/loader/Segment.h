@@ -46,6 +46,8 @@ class Segment final : public RefCounted<IDirectMusicSegment2> {
     // What the piece holds that does not sound here, one entry per kind
     // ("parameter control (effect settings)"), to say why a piece is silent.
     std::vector<std::string> silentContent;
+    // Its name in the script or container that holds it (empty for a file's).
+    std::string name;
     // What the load reported, one line each ("FILE: MESSAGE").
     std::vector<std::string> loadWarnings;
 
