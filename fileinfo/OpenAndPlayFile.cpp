@@ -70,6 +70,7 @@ void OpenAndPlayFile(OpenFileHost& host, std::string path) {
 
     if (load) {
         bool loaded = DMEngine.LoadSegment(path.c_str());
+        bool cancelled = false;
         if (!loaded && DMEngine.LoadMessage[0] != '\0') {
             // A script or container plays a segment it holds: its only one, or the one chosen.
             const std::vector<std::string> held = DMEngine.HeldSegments(path.c_str());
@@ -79,6 +80,9 @@ void OpenAndPlayFile(OpenFileHost& host, std::string path) {
             if (chosen >= 0 && static_cast<std::size_t>(chosen) < held.size()) {
                 host.LastSegment() = held[static_cast<std::size_t>(chosen)];
                 loaded = DMEngine.LoadSegment(path.c_str(), host.LastSegment().c_str());
+            } else if (!held.empty()) {
+                DMEngine.LoadMessage[0] = '\0'; // cancelled: nothing to tell
+                cancelled = true;
             }
         }
         if (loaded && midi) {
@@ -90,7 +94,9 @@ void OpenAndPlayFile(OpenFileHost& host, std::string path) {
             host.LastFileSize() = 0;
             host.LastSegment().clear();
             // A file that is not a piece is told what it is.
-            EndWithFailure(host, DMEngine.LoadMessage[0] != '\0' ? DMEngine.LoadMessage : "File Open Error");
+            EndWithFailure(host, DMEngine.LoadMessage[0] != '\0' ? DMEngine.LoadMessage
+                                 : cancelled                     ? ""
+                                                                 : "File Open Error");
             return;
         }
     }
