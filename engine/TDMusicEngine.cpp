@@ -63,11 +63,19 @@ void AppendText(char* entry, int capacity, const char* suffix) {
 
 } // namespace
 
+namespace {
+// Copies `text` into `out`, cut at a character to fit.
+template <std::size_t N> void CopyMessage(const std::string& text, char (&out)[N]) {
+    std::size_t n = std::min<std::size_t>(text.size(), N - 1);
+    while (n > 0 && n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
+        --n; // not inside a character
+    std::memcpy(out, text.data(), n);
+    out[n] = '\0';
+}
+} // namespace
+
 void TDMusicEngine::ReportError(const char* text) {
-    std::size_t n = std::strlen(text);
-    if (n > ErrorBytes - 1) n = ErrorBytes - 1;
-    std::memcpy(LastError, text, n);
-    LastError[n] = '\0';
+    CopyMessage(text, LastError);
 }
 
 void TDMusicEngine::ReportErrorWithReason(const char* text) {
@@ -338,17 +346,6 @@ bool TDMusicEngine::ToWide(const char* path, WCHAR* out, int outUnits) {
     }
     return true;
 }
-
-namespace {
-// Copies `text` into `out`, cut at a character to fit.
-template <std::size_t N> void CopyMessage(const std::string& text, char (&out)[N]) {
-    std::size_t n = std::min<std::size_t>(text.size(), N - 1);
-    while (n > 0 && n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
-        --n; // not inside a character
-    std::memcpy(out, text.data(), n);
-    out[n] = '\0';
-}
-} // namespace
 
 std::vector<std::string> TDMusicEngine::HeldSegments(const char* path) {
     std::vector<std::string> names;

@@ -50,6 +50,10 @@ HRESULT Segment::GetParam(REFGUID type, DWORD /*groupBits*/, DWORD /*index*/, MU
     for (const auto& line : loadWarnings)
         report.warnings += line + '\n';
     report.silence = SilenceReason(*sequence_, silentContent);
+    // Holding nothing that cannot sound, it lost its notes: the load's first
+    // report most likely says how (a band or collection not found).
+    if (!report.silence.empty() && silentContent.empty() && !loadWarnings.empty())
+        report.silence += "; " + loadWarnings.front();
     return S_OK;
 }
 
