@@ -143,11 +143,11 @@ HRESULT Loader::loadHeld(std::span<const std::uint8_t> file, const std::string& 
     // Only named: a file beside the script, found as a reference is.
     const std::filesystem::path beside = seg::FolderReferenceResolver(path, objectCache_).locate(segment.reference);
     if (beside.empty()) {
-        const std::string file =
+        const std::string wanted =
             segment.reference.file.empty() ? segment.name : seg::BaseFileName(segment.reference.file);
         return failSaying(LOADER_E_FILE_NOT_OPENED, "segment " + segment.name + " is only named in " +
                                                         std::filesystem::path(path).filename().string() +
-                                                        ", and there is no file " + file + " beside it");
+                                                        ", and there is no file " + wanted + " beside it");
     }
     std::vector<std::uint8_t> data;
     const HRESULT read = ReadWholeFile(beside.string(), kMaxLoadBytes, data);

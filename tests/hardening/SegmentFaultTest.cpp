@@ -93,7 +93,9 @@ class SegmentFaultTest : public PlayerFixture {
             return true;
         }
         const std::string silent = "nothing in " + path.substr(path.rfind('/') + 1) + " can sound: ";
-        if (Shown() != "File Open Error") EXPECT_EQ(Shown().rfind(silent, 0), 0u) << Shown();
+        if (Shown() != "File Open Error") {
+            EXPECT_EQ(Shown().rfind(silent, 0), 0u) << Shown();
+        }
         ExpectIdleAndUsable();
         return false;
     }

@@ -634,8 +634,10 @@ TEST_F(RenderTool, SegmentsOfAScriptRenderByNameAndAllWithAFolder) {
     const Outcome one = Tool("-q --segment intro " + q(spt) + " " + q(dir_ / "intro.mid"));
     EXPECT_EQ(one.status, 0) << one.out;
     std::ifstream mid(dir_ / "intro.mid", std::ios::binary);
-    const std::string exported((std::istreambuf_iterator<char>(mid)), std::istreambuf_iterator<char>());
-    EXPECT_NE(exported.find("\xFF\x03\x05Intro"), std::string::npos) << "the sequence name";
+    const Bytes exported((std::istreambuf_iterator<char>(mid)), std::istreambuf_iterator<char>());
+    const Bytes sequenceName = {0xFF, 0x03, 0x05, 'I', 'n', 't', 'r', 'o'};
+    EXPECT_NE(std::search(exported.begin(), exported.end(), sequenceName.begin(), sequenceName.end()), exported.end())
+        << "the sequence name";
     EXPECT_EQ(NotesOf(ReadMidi(dir_ / "intro.mid")).size(), 1u);
 
     const Outcome unknown = Tool("-q --segment Outro " + q(spt) + " " + q(dir_ / "x.wav"));
