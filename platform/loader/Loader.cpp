@@ -28,9 +28,7 @@ std::vector<std::string> ReportLines(const formats::Diagnostics& diagnostics) {
     }
     return lines;
 }
-} // namespace
 
-namespace {
 // The segment loaded knows its name in the file that holds it.
 HRESULT Named(HRESULT hr, const std::string& name, void** object) {
     if (SUCCEEDED(hr) && *object != nullptr)
