@@ -63,11 +63,24 @@ void AppendText(char* entry, int capacity, const char* suffix) {
 
 } // namespace
 
+namespace {
+// Copies `text` into `out`, cut at a character to fit.
+template <std::size_t N> void CopyMessage(const std::string& text, char (&out)[N]) {
+    std::size_t n = std::min<std::size_t>(text.size(), N - 1);
+    while (n > 0 && n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
+        --n; // not inside a character
+    std::memcpy(out, text.data(), n);
+    out[n] = '\0';
+}
+} // namespace
+
 void TDMusicEngine::ReportError(const char* text) {
-    std::size_t n = std::strlen(text);
-    if (n > ErrorBytes - 1) n = ErrorBytes - 1;
-    std::memcpy(LastError, text, n);
-    LastError[n] = '\0';
+    CopyMessage(text, LastError);
+}
+
+void TDMusicEngine::ReportErrorWithReason(const char* text) {
+    const std::string why = qorn::platform::TakeErrorInfoText();
+    ReportError(why.empty() ? text : (std::string(text) + ": " + why).c_str());
 }
 
 bool TDMusicEngine::Initialize() {
@@ -160,10 +173,11 @@ bool TDMusicEngine::EnumeratePorts() {
     params.dwEffectFlags = DMUS_EFFECT_REVERB | DMUS_EFFECT_CHORUS;
     params.fShare = FALSE;
 
+    qorn::platform::TakeErrorInfoText();
     if (FAILED(DirectMusic->CreatePort(GUID_NULL, &params, &Port, nullptr))) {
         if (Port != nullptr) Port->Release();
         Port = nullptr;
-        ReportError("Can't Call CreatePort");
+        ReportErrorWithReason("Can't Call CreatePort");
         return false;
     }
     if (Port == nullptr) {
@@ -267,12 +281,13 @@ std::int32_t TDMusicEngine::Play(std::int32_t portIndex, bool effects) {
         }
         DMUS_PORTPARAMS params = qorn::engine::OutputPortParams(isSynthEntry, sampleRate, effects);
 
+        qorn::platform::TakeErrorInfoText();
         const HRESULT created = DirectMusic->CreatePort(PortGuids[portIndex], &params, &Port, nullptr);
         if (created != S_OK && created != S_FALSE) {
             // An unexpected success code may still have handed out a port.
             if (Port != nullptr) Port->Release();
             Port = nullptr;
-            ReportError("Can't Create Instrument");
+            ReportErrorWithReason("Can't Create Instrument");
             return -1;
         }
         if (Port == nullptr) {
@@ -332,8 +347,33 @@ bool TDMusicEngine::ToWide(const char* path, WCHAR* out, int outUnits) {
     return true;
 }
 
-bool TDMusicEngine::LoadSegment(const char* path) {
+std::vector<std::string> TDMusicEngine::HeldSegments(const char* path) {
+    std::vector<std::string> names;
+    if (!LoaderValid) return names;
+    DMUS_OBJECTDESC desc{};
+    desc.dwSize = sizeof desc;
+    desc.dwValidData = DMUS_OBJ_FULLPATH;
+    if (!ToWide(path, desc.wszFileName, DMUS_MAX_FILENAME)) return names;
+    void* object = nullptr;
+    if (FAILED(Loader->GetObject(&desc, IID_IDirectMusicContainer, &object)) || object == nullptr) return names;
+    auto* container = static_cast<IDirectMusicContainer*>(object);
+    DMUS_OBJECTDESC entry{};
+    for (DWORD i = 0; container->EnumObject(CLSID_DirectMusicSegment, i, &entry) == S_OK; ++i) {
+        int units = 0;
+        while (units < DMUS_MAX_NAME && entry.wszName[units] != 0)
+            ++units;
+        const int bytes = WideCharToMultiByte(CP_ACP, 0, entry.wszName, units, nullptr, 0, nullptr, nullptr);
+        std::string name(std::size_t(bytes > 0 ? bytes : 0), '\0');
+        if (bytes > 0) WideCharToMultiByte(CP_ACP, 0, entry.wszName, units, name.data(), bytes, nullptr, nullptr);
+        names.push_back(std::move(name));
+    }
+    container->Release();
+    return names;
+}
+
+bool TDMusicEngine::LoadSegment(const char* path, const char* segment) {
     LoadMessage[0] = '\0';
+    LoadWarnings.clear();
     if (!LoaderValid) return false;
 
     Stop();
@@ -348,19 +388,32 @@ bool TDMusicEngine::LoadSegment(const char* path) {
     desc.dwValidData = DMUS_OBJ_CLASS | DMUS_OBJ_FULLPATH;
     desc.guidClass = CLSID_DirectMusicSegment;
     if (!ToWide(path, desc.wszFileName, DMUS_MAX_FILENAME)) return false;
+    if (segment != nullptr && *segment != '\0') {
+        desc.dwValidData |= DMUS_OBJ_NAME;
+        if (!ToWide(segment, desc.wszName, DMUS_MAX_NAME)) return false;
+    }
 
     void* object = nullptr;
     const HRESULT loaded = Loader->GetObject(&desc, IID_IDirectMusicSegment2, &object);
     Segment = static_cast<IDirectMusicSegment2*>(object);
     if (FAILED(loaded) || Segment == nullptr) {
         Segment = nullptr;
-        const std::string why = qorn::platform::TakeErrorInfoText();
-        std::size_t n = std::min<std::size_t>(why.size(), LoadMessageBytes - 1);
-        while (n > 0 && n < why.size() && (static_cast<unsigned char>(why[n]) & 0xC0) == 0x80)
-            --n; // not inside a character
-        std::memcpy(LoadMessage, why.data(), n);
-        LoadMessage[n] = '\0';
+        CopyMessage(qorn::platform::TakeErrorInfoText(), LoadMessage);
         return false;
+    }
+    // What the load found missing or damaged, and whether anything can sound.
+    DMUS_LOAD_REPORT report;
+    if (SUCCEEDED(Segment->GetParam(GUID_LoadReport, AllTrackGroups, 0, 0, nullptr, &report))) {
+        if (!report.silence.empty()) {
+            Segment->Release();
+            Segment = nullptr;
+            std::string name(path);
+            name = name.substr(name.find_last_of('/') + 1);
+            if (segment != nullptr && *segment != '\0') name += std::string(": ") + segment;
+            CopyMessage("nothing in " + name + " can sound: " + report.silence, LoadMessage);
+            return false;
+        }
+        LoadWarnings = std::move(report.warnings);
     }
     SegmentValid = true;
 

@@ -12,12 +12,15 @@
 #include "platform/dmusic/DMusicInterfaces.h"
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 class TDMusicEngine {
   public:
     static constexpr int MaxPorts = 40;
     static constexpr int PortNameBytes = 128;
-    static constexpr int ErrorBytes = 64;
+    // Room for why a General MIDI set cannot be used.
+    static constexpr int ErrorBytes = 512;
     static constexpr int LoadMessageBytes = 512;
 
     // Start-up: COM, DirectMusic object, performance, default port, port
@@ -28,6 +31,8 @@ class TDMusicEngine {
     bool EnumeratePorts();
     // Replaces LastError with `text` (cut to fit, always terminated).
     void ReportError(const char* text);
+    // The same, followed by the error information the failed call left, if any.
+    void ReportErrorWithReason(const char* text);
 
     // Starts the loaded segment on port-table entry `portIndex`, rebuilding
     // the output port when entry or effects differ from what it was built
@@ -37,7 +42,12 @@ class TDMusicEngine {
     // Loads the file at the NUL-terminated multibyte (UTF-8) `path` as the
     // segment, dropping the previous one first. False on any failure, with
     // LoadMessage set when the platform said why in words for the user.
-    bool LoadSegment(const char* path);
+    // With `segment`, the segment of that name a script or container holds.
+    // A piece of which nothing can sound is not kept: LoadMessage says why.
+    bool LoadSegment(const char* path, const char* segment = nullptr);
+    // The names of the segments the script or container at `path` holds
+    // (none for any other file), as LoadSegment takes them.
+    std::vector<std::string> HeldSegments(const char* path);
     // Converts `path`, terminator included, into `out` of `outUnits` UTF-16
     // units. False (and `out` empty) when it does not fit.
     bool ToWide(const char* path, qorn::platform::WCHAR* out, int outUnits);
@@ -81,6 +91,8 @@ class TDMusicEngine {
     // Why the last LoadSegment failed (a file that is not a piece, say),
     // cut at a character to fit; empty when it succeeded or gave no reason.
     char LoadMessage[LoadMessageBytes];
+    // What the last successful load reported, one line each (empty: nothing).
+    std::string LoadWarnings;
     std::int32_t PortCount;
     std::int32_t ActivePort;
 };

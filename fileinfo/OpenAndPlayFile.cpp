@@ -6,6 +6,7 @@
 #include "fileinfo/InfoTexts.h"
 #include "fileinfo/MidiInfoReader.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace qorn::fileinfo {
@@ -55,18 +56,35 @@ void OpenAndPlayFile(OpenFileHost& host, std::string path) {
     const bool midi = IsMidiFileName(path);
     const std::int32_t recordedSize = RecordedFileSize(size);
     bool load = true;
-    if (host.LastFileName() == path && host.LastFileSize() == recordedSize) {
+    // A script or container asks again which of its segments to play.
+    if (host.LastFileName() == path && host.LastFileSize() == recordedSize && host.LastSegment().empty()) {
         load = false;
     } else {
         // Recorded before the load; a failed load clears the record again, as
         // the engine then holds no piece at all.
         host.LastFileName() = path;
         host.LastFileSize() = recordedSize;
+        host.LastSegment().clear();
     }
     Progress(host, "Please Wait ...", "Wait");
 
     if (load) {
         bool loaded = DMEngine.LoadSegment(path.c_str());
+        bool cancelled = false;
+        if (!loaded && DMEngine.LoadMessage[0] != '\0') {
+            // A script or container plays a segment it holds: its only one, or the one chosen.
+            const std::vector<std::string> held = DMEngine.HeldSegments(path.c_str());
+            const int chosen = held.size() == 1 ? 0
+                               : held.empty()   ? -1
+                                                : host.ChooseSegment(ExtractBaseName(path), held);
+            if (chosen >= 0 && static_cast<std::size_t>(chosen) < held.size()) {
+                host.LastSegment() = held[static_cast<std::size_t>(chosen)];
+                loaded = DMEngine.LoadSegment(path.c_str(), host.LastSegment().c_str());
+            } else if (!held.empty()) {
+                DMEngine.LoadMessage[0] = '\0'; // cancelled: nothing to tell
+                cancelled = true;
+            }
+        }
         if (loaded && midi) {
             Progress(host, "Please Wait ....", "WAIT");
             loaded = DMEngine.LoadSegment(path.c_str());
@@ -74,15 +92,25 @@ void OpenAndPlayFile(OpenFileHost& host, std::string path) {
         if (!loaded) {
             host.LastFileName().clear();
             host.LastFileSize() = 0;
+            host.LastSegment().clear();
             // A file that is not a piece is told what it is.
-            EndWithFailure(host, DMEngine.LoadMessage[0] != '\0' ? DMEngine.LoadMessage : "File Open Error");
+            EndWithFailure(host, DMEngine.LoadMessage[0] != '\0' ? DMEngine.LoadMessage
+                                 : cancelled                     ? ""
+                                                                 : "File Open Error");
             return;
         }
     }
 
-    host.SetLabelFN(ShortenDisplayPath(path));
+    // "FILE: SEGMENT" for a segment of a script; a load that had something
+    // to say tells so, and the information box lists it.
+    const std::string& segment = host.LastSegment();
+    std::string label = ShortenDisplayPath(path) + (segment.empty() ? "" : ": " + segment);
+    const std::size_t warnings =
+        static_cast<std::size_t>(std::count(DMEngine.LoadWarnings.begin(), DMEngine.LoadWarnings.end(), '\n'));
+    if (warnings > 0) label += " [" + std::to_string(warnings) + (warnings == 1 ? " warning" : " warnings") + "]";
+    host.SetLabelFN(label);
     host.RepaintNow();
-    const std::string baseName = ExtractBaseName(path);
+    const std::string baseName = segment.empty() ? ExtractBaseName(path) : segment;
     Progress(host, "Please Wait ... " + baseName, nullptr);
 
     if (midi) {
@@ -95,6 +123,7 @@ void OpenAndPlayFile(OpenFileHost& host, std::string path) {
         host.InfoText2() = NoCopyrightText;
         host.InfoText3() = SegmentFileText;
     }
+    if (warnings > 0) host.InfoText3() += "\n\n" + DMEngine.LoadWarnings;
 
     host.StopTimers();
     const int started = host.StartPlayback();

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace qorn::fileinfo {
 
@@ -19,6 +20,9 @@ class OpenFileHost {
     virtual std::string& InfoText1() = 0;
     virtual std::string& InfoText2() = 0;
     virtual std::string& InfoText3() = 0;
+    // The segment of the script or container LastFileName that plays (empty
+    // for any other file).
+    virtual std::string& LastSegment() = 0;
 
     // Window caption first, then the application title, to the same text.
     virtual void SetTitles(const std::string& text) = 0;
@@ -36,6 +40,9 @@ class OpenFileHost {
     virtual void EnableComPlay() = 0;
     virtual void EnableComInfo() = 0;
     virtual void EnableComOpen() = 0;
+    // Asks which of the segments `names` of the script or container `file`
+    // to play, the first chosen at first: its index, or -1 when cancelled.
+    virtual int ChooseSegment(const std::string& file, const std::vector<std::string>& names) = 0;
 };
 
 } // namespace qorn::fileinfo

@@ -1,6 +1,7 @@
 #include "platform/DirectMusic.h"
 
 #include "platform/alsa/AlsaPort.h"
+#include "platform/com/ComRuntime.h"
 #include "platform/com/Guids.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/synth/SynthPort.h"
@@ -119,8 +120,13 @@ HRESULT DirectMusic::CreatePort(REFGUID portGuid, DMUS_PORTPARAMS* params, IDire
         SynthConfig config;
         const HRESULT hr = ResolveSynthConfig(params, config);
         if (FAILED(hr)) return hr;
-        SynthPort* synth = SynthPort::Create(config, nullptr);
-        if (synth == nullptr) return E_FAIL;
+        std::string why;
+        SynthPort* synth = SynthPort::Create(config, &why);
+        if (synth == nullptr) {
+            // Why (a General MIDI set missing or damaged) goes to the caller as error information.
+            SetErrorInfoText(why);
+            return E_FAIL;
+        }
         *port = synth;
         return hr;
     }

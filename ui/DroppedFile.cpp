@@ -25,10 +25,10 @@ bool HasPlayableExtension(std::string_view path) {
     std::string ending(path.substr(path.size() - 4));
     for (char& c : ending)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    // Waves play as segments of one wave; scripts and containers are
-    // opened only to say which segments they hold.
-    return ending == ".mid" || ending == ".sgp" || ending == ".sgt" || ending == ".wav" || ending == ".spt" ||
-           ending == ".con";
+    // Waves play as segments of one wave, scripts and containers a segment
+    // they hold; a template (.tpl) is a segment file.
+    return ending == ".mid" || ending == ".sgp" || ending == ".sgt" || ending == ".tpl" || ending == ".wav" ||
+           ending == ".spt" || ending == ".con";
 }
 
 } // namespace qorn::ui

@@ -4,6 +4,7 @@
 
 #include "ui/AppTitle.h"
 #include "ui/ExceptionBox.h"
+#include "ui/SegmentChooser.h"
 #include "ui/TRadioGroup.h"
 
 #include <QAbstractItemView>
@@ -63,6 +64,7 @@ TFormQorn::TFormQorn() {
     lastFileSize_ = 0;
     engineReady_ = false;
     OpenDialogRunner = [](QFileDialog& dialog) { return dialog.exec() == QDialog::Accepted; };
+    SegmentChooserRunner = [](qorn::ui::SegmentChooser& chooser) { return chooser.exec() == QDialog::Accepted; };
 }
 
 TFormQorn::~TFormQorn() {
@@ -172,4 +174,10 @@ void TFormQorn::EnableComInfo() {
 
 void TFormQorn::EnableComOpen() {
     ComOpen->setEnabled(true);
+}
+
+int TFormQorn::ChooseSegment(const std::string& file, const std::vector<std::string>& names) {
+    qorn::ui::SegmentChooser chooser(file, names, this);
+    if (!SegmentChooserRunner || !SegmentChooserRunner(chooser)) return -1;
+    return chooser.Chosen();
 }

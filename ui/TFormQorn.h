@@ -24,6 +24,7 @@ class QSlider;
 class QTimer;
 
 namespace qorn::ui {
+class SegmentChooser;
 class TRadioGroup;
 } // namespace qorn::ui
 
@@ -85,6 +86,9 @@ class TFormQorn : public QWidget, public qorn::fileinfo::OpenFileHost {
     // Runs the open dialog; true when the user chose a file. Replaceable so
     // that tests never block in a modal dialog.
     std::function<bool(QFileDialog&)> OpenDialogRunner;
+    // Runs the list of a script's segments; true when one was chosen to play.
+    // Replaceable for the same reason.
+    std::function<bool(qorn::ui::SegmentChooser&)> SegmentChooserRunner;
     // Told after playback started or stopped and after the titles changed
     // (a file opened), for watchers such as the desktop's media controls.
     std::function<void()> StateChanged;
@@ -96,6 +100,7 @@ class TFormQorn : public QWidget, public qorn::fileinfo::OpenFileHost {
     std::string& InfoText1() override { return infoText1_; }
     std::string& InfoText2() override { return infoText2_; }
     std::string& InfoText3() override { return infoText3_; }
+    std::string& LastSegment() override { return lastSegment_; }
     void SetTitles(const std::string& text) override;
     void SetLabelFN(const std::string& text) override;
     void SetLabelTime(const std::string& text) override;
@@ -105,6 +110,7 @@ class TFormQorn : public QWidget, public qorn::fileinfo::OpenFileHost {
     void EnableComPlay() override;
     void EnableComInfo() override;
     void EnableComOpen() override;
+    int ChooseSegment(const std::string& file, const std::vector<std::string>& names) override;
 
     std::int32_t Revision() const { return revision_; }
     bool EngineReady() const { return engineReady_; }
@@ -139,6 +145,7 @@ class TFormQorn : public QWidget, public qorn::fileinfo::OpenFileHost {
     std::string infoText1_;
     std::string infoText2_;
     std::string infoText3_;
+    std::string lastSegment_;
     std::int32_t lastFileSize_ = 0;
     std::int32_t revision_ = 0;
     std::int64_t playStartTime_ = 0;

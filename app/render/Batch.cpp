@@ -18,6 +18,12 @@ namespace qorn::render {
 
 namespace {
 
+// The file, or "FILE: SEGMENT" for a segment of a script or container.
+std::string ShownName(const BatchJob& job) {
+    const std::string file = std::filesystem::path(job.input).filename().string();
+    return job.segment.empty() ? file : file + ": " + job.segment;
+}
+
 struct Running {
     const BatchJob* job = nullptr;
     pid_t pid = -1;
@@ -40,6 +46,7 @@ bool Start(Running& r, const std::string& self, const std::vector<std::string>& 
     if (pipe2(fds, O_CLOEXEC) != 0) return false;
     std::vector<std::string> args{self, "--batch-child"};
     args.insert(args.end(), options.begin(), options.end());
+    if (!r.job->segment.empty()) args.insert(args.end(), {"--segment", r.job->segment});
     args.insert(args.end(), {"--", r.job->input, r.job->output});
     std::vector<char*> argv;
     for (std::string& a : args)
@@ -92,7 +99,7 @@ class Screen {
         const auto now = std::chrono::steady_clock::now();
         for (const Running& r : running) {
             const double elapsed = std::chrono::duration<double>(now - r.start).count();
-            const std::string name = std::filesystem::path(r.job->input).filename().string();
+            const std::string name = ShownName(*r.job);
             std::fprintf(stderr, "%s\n", FormatProgress(name, r.fraction, elapsed, r.audio).c_str());
             ++drawn_;
         }
@@ -168,7 +175,7 @@ BatchResult RunBatch(const std::vector<BatchJob>& jobs, const std::vector<std::s
             if (!r.pending.empty()) screen.message(r.pending, running);
             const bool ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
             const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - r.start).count();
-            const std::string name = std::filesystem::path(r.job->input).filename().string();
+            const std::string name = ShownName(*r.job);
             const BatchJob& job = *r.job;
             const double audio = r.audio;
             running.erase(running.begin() + std::ptrdiff_t(i));

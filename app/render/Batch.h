@@ -12,6 +12,8 @@ namespace qorn::render {
 struct BatchJob {
     std::string input;
     std::string output;
+    // The segment of a script or container it renders (none: the file).
+    std::string segment;
     // Another input already writes this output: left out, counted as failed.
     bool duplicate = false;
 };

@@ -38,13 +38,6 @@ std::uint32_t TempoAt(const std::vector<music::TempoChange>& tempos, double tick
 
 } // namespace
 
-bool HasSound(const music::Sequence& sequence) {
-    for (const music::SeqEvent& e : sequence.events)
-        if (e.group == 0 && (e.status & 0xF0) == 0x90 && e.data2 > 0) return true;
-    return std::any_of(sequence.waves.begin(), sequence.waves.end(),
-                       [](const music::WaveItem& w) { return w.group == 0; });
-}
-
 music::Sequence UnrollPlay(const std::shared_ptr<const music::Sequence>& sequence, std::uint32_t repeats,
                            double tempoFactor, formats::Diagnostics* warnings, double maxSeconds) {
     music::Sequence out;

@@ -23,7 +23,4 @@ music::Sequence UnrollPlay(const std::shared_ptr<const music::Sequence>& sequenc
                            double tempoFactor, formats::Diagnostics* warnings,
                            double maxSeconds = std::numeric_limits<double>::infinity());
 
-// True when the piece has a note or a wave on the channels a port plays.
-bool HasSound(const music::Sequence& sequence);
-
 } // namespace qorn::render

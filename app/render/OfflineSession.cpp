@@ -59,8 +59,12 @@ std::unique_ptr<OfflineSession> OfflineSession::Create(int sampleRate, bool effe
     if (!s->createObjects(error)) return nullptr;
     // The port the player builds for its synthesizer entry at this rate.
     DMUS_PORTPARAMS params = engine::OutputPortParams(true, DWORD(sampleRate), effects);
+    TakeErrorInfoText();
     if (FAILED(s->directMusic_->CreatePort(GUID_NULL, &params, &s->portIf_, nullptr)) || s->portIf_ == nullptr) {
-        if (error) *error = "cannot create the synthesizer (is the SoundFont installed?)";
+        const std::string why = TakeErrorInfoText();
+        if (error)
+            *error = why.empty() ? "cannot create the synthesizer (is the SoundFont installed?)"
+                                 : "cannot create the synthesizer: " + why;
         return nullptr;
     }
     s->synth_ = SynthPort::From(s->portIf_);
@@ -86,7 +90,7 @@ OfflineSession::~OfflineSession() {
     releaseAndClear(directMusic_);
 }
 
-bool OfflineSession::load(const std::string& path, std::string* error) {
+bool OfflineSession::load(const std::string& path, std::string* error, const std::string& segment) {
     releaseAndClear(state_);
     releaseAndClear(segment_);
     auto desc = std::make_unique<DMUS_OBJECTDESC>();
@@ -97,6 +101,13 @@ bool OfflineSession::load(const std::string& path, std::string* error) {
     if (MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, path.c_str(), -1, desc->wszFileName, DMUS_MAX_FILENAME) == 0) {
         if (error) *error = "the path is too long";
         return false;
+    }
+    if (!segment.empty()) {
+        desc->dwValidData |= DMUS_OBJ_NAME;
+        if (MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, segment.c_str(), -1, desc->wszName, DMUS_MAX_NAME) == 0) {
+            if (error) *error = "the segment name is too long";
+            return false;
+        }
     }
     const HRESULT hr = loader_->GetObject(desc.get(), IID_IDirectMusicSegment2, reinterpret_cast<void**>(&segment_));
     if (FAILED(hr) || segment_ == nullptr) {
@@ -129,6 +140,11 @@ OfflineSession::Play OfflineSession::playable() {
     if (own == nullptr) return {};
     const Segment::Play play = own->playable();
     return {play.sequence, play.repeats};
+}
+
+std::string OfflineSession::segmentName() {
+    Segment* own = Segment::From(segment_);
+    return own == nullptr ? std::string() : own->name;
 }
 
 std::vector<std::string> OfflineSession::silentContent() {

@@ -44,8 +44,9 @@ class OfflineSession {
     platform::SynthPort& port() { return *synth_; }
     platform::IDirectMusicPerformance2& performance() { return *performance_; }
 
-    // Loads a file by path, as the engine does; false with a reason.
-    bool load(const std::string& path, std::string* error);
+    // Loads a file by path, as the engine does; false with a reason. With
+    // `segment`, the segment of that name the script or container holds.
+    bool load(const std::string& path, std::string* error, const std::string& segment = {});
     // The loaded segment's own repeat count.
     platform::DWORD fileRepeats();
     void setRepeats(platform::DWORD repeats);
@@ -59,6 +60,8 @@ class OfflineSession {
         std::uint32_t repeats = 0;
     };
     Play playable();
+    // The loaded segment's name in the script or container that holds it.
+    std::string segmentName();
     // What the loaded piece holds that does not sound here, one entry per kind.
     std::vector<std::string> silentContent();
     void setTempo(float factor);

@@ -11,6 +11,9 @@
 #include "app/render/TempFile.h"
 #include "platform/formats/common/Diagnostics.h"
 #include "platform/formats/smf/SmfWriter.h"
+#include "platform/loader/FormatProbe.h"
+#include "platform/loader/Loader.h"
+#include "platform/loader/Segment.h"
 #include "platform/synth/SynthPort.h"
 
 #include <algorithm>
@@ -82,7 +85,9 @@ constexpr const char* kHelp =
     "  --seed N                  fixes the choices of styles and wave-track variations\n"
     "  --soundfont PATH          General MIDI set: a SoundFont (.sf2) or a DLS collection (.dls)\n"
     "  --threads N               synthesizer threads (one file: one per core)\n"
-    "  -o DIR                    render every INPUT to DIR/<name>.<format>\n"
+    "  --segment NAME            the segment NAME of a script (.spt) or container (.con)\n"
+    "  -o DIR                    render every INPUT to DIR/<name>.<format>, and every segment\n"
+    "                            of a script or container to DIR/<segment>.<format>\n"
     "  --format wav|flac|ogg|mid output format with -o (wav)\n"
     "  -j N                      files rendered at once with -o (one per core)\n"
     "  -q, --quiet               no progress and no summary line\n"
@@ -99,6 +104,8 @@ struct Options {
     long threads = 0;
     bool quiet = false;
     std::string outDir;
+    // The segment of a script or container to render.
+    std::string segment;
     std::string format = "wav";
     long jobs = 0;
     // Set in the processes of a batch: progress goes to the parent as lines.
@@ -159,7 +166,7 @@ std::optional<int> parse(int argc, char** argv, Options& o) {
         } else if (arg.size() > 1 && arg[0] == '-') {
             static constexpr std::string_view kWithValue[] = {"--rate",   "--bits",   "--tempo",     "--repeats",
                                                               "--volume", "--seed",   "--soundfont", "--threads",
-                                                              "-o",       "--format", "-j"};
+                                                              "-o",       "--format", "-j",          "--segment"};
             if (std::find(std::begin(kWithValue), std::end(kWithValue), arg) == std::end(kWithValue))
                 return usageError("unknown option " + std::string(arg));
             const char* v = value();
@@ -190,6 +197,9 @@ std::optional<int> parse(int argc, char** argv, Options& o) {
                 if (!parseLong(v, 1, 256, o.threads)) return usageError("--threads must be between 1 and 256");
             } else if (arg == "-o") {
                 o.outDir = v;
+                continue;
+            } else if (arg == "--segment") {
+                o.segment = v;
                 continue;
             } else if (arg == "--format") {
                 o.format = v;
@@ -224,11 +234,26 @@ int Cores() {
     return n == 0 ? 1 : int(n);
 }
 
+// The segments a script or container holds, as --segment takes them; none
+// for any other file.
+std::vector<std::string> HeldSegments(const std::string& input) {
+    std::vector<std::uint8_t> bytes;
+    if (qorn::platform::FAILED(qorn::platform::ReadWholeFile(input, qorn::platform::kMaxLoadBytes, bytes))) return {};
+    return qorn::platform::HeldSegmentNames(bytes);
+}
+
+// How messages name what is rendered: the file, or "FILE: SEGMENT".
+std::string Named(const Options& o, const std::string& input) {
+    return o.segment.empty() ? input : input + ": " + o.segment;
+}
+
 // Loads INPUT into `session` as the options ask; false with the message printed.
 bool LoadPiece(OfflineSession& session, const Options& o, const std::string& input, OfflineSession::Play& play) {
     std::string error;
-    if (!session.load(input, &error)) {
-        fail("cannot load " + input + ": " + error);
+    if (!session.load(input, &error, o.segment)) {
+        if (o.segment.empty() && !HeldSegments(input).empty())
+            error += " (--segment NAME renders one, -o DIR renders them all)";
+        fail("cannot load " + Named(o, input) + ": " + error);
         return false;
     }
     // A piece that repeats for ever is rendered with one repeat unless told otherwise.
@@ -241,16 +266,10 @@ bool LoadPiece(OfflineSession& session, const Options& o, const std::string& inp
     }
     if (o.seed) session.setCompositionSeed(static_cast<std::uint32_t>(*o.seed));
     play = session.playable();
-    if (!play.sequence || !HasSound(*play.sequence)) {
-        const std::vector<std::string> kinds = session.silentContent();
-        std::string held;
-        for (std::size_t i = 0; i < kinds.size(); ++i)
-            held += (i == 0 ? "" : i + 1 == kinds.size() ? " and " : ", ") + kinds[i];
-        if (held.empty())
-            fail("nothing in " + input + " can sound: it plays no note (is a style or segment it needs missing?)");
-        else
-            fail("nothing in " + input + " can sound: it holds no note or wave, only " + held + ", which " +
-                 (kinds.size() == 1 ? "does" : "do") + " not sound here");
+    const std::string silence =
+        play.sequence ? qorn::platform::SilenceReason(*play.sequence, session.silentContent()) : "it is empty";
+    if (!silence.empty()) {
+        fail("nothing in " + Named(o, input) + " can sound: " + silence);
         return false;
     }
     return true;
@@ -266,7 +285,7 @@ double PlayLimit(const Options& o, const std::string& input, const OfflineSessio
                                              : "it lasts " + FormatDuration(seconds);
     qorn::formats::Diagnostics cut;
     cut.warn("cut at " + FormatDuration(limit) + " (" + why + ")");
-    cut.setFile(input);
+    cut.setFile(Named(o, input));
     qorn::formats::Report(cut);
     return limit;
 }
@@ -280,9 +299,12 @@ int ExportMidi(const Options& o, const std::string& input, const std::string& ou
     const double limit = PlayLimit(o, input, play);
     qorn::formats::Diagnostics warnings;
     const qorn::music::Sequence flat = UnrollPlay(play.sequence, play.repeats, o.tempo, &warnings, limit);
-    warnings.setFile(input);
+    warnings.setFile(Named(o, input));
     qorn::formats::Report(warnings);
-    const std::vector<std::uint8_t> bytes = qorn::formats::WriteStandardMidiFile(flat);
+    // The sequence is named after the segment, or the file it came from.
+    const std::string held = session->segmentName();
+    const std::vector<std::uint8_t> bytes =
+        qorn::formats::WriteStandardMidiFile(flat, std::filesystem::path(held.empty() ? input : held).stem().string());
     TempFile file(output);
     if (file.fd() < 0) return fail(file.error());
     if (!file.write(bytes.data(), bytes.size()) || !file.commit()) return fail(file.error());
@@ -364,13 +386,22 @@ int main(int argc, char** argv) {
     if (!std::filesystem::is_directory(o.outDir)) return fail("cannot make the folder " + o.outDir);
     std::vector<BatchJob> jobs;
     std::set<std::string> outputs;
-    for (const std::string& input : o.inputs) {
+    auto add = [&](const std::string& input, const std::string& segment) {
         BatchJob job;
         job.input = input;
-        job.output = (std::filesystem::path(o.outDir) / std::filesystem::path(input).stem()).string() + "." + o.format;
+        job.segment = segment;
+        const std::string name = segment.empty() ? input : segment;
+        job.output = (std::filesystem::path(o.outDir) / std::filesystem::path(name).stem()).string() + "." + o.format;
         // Two inputs of one name would write one output: the second fails rather than overwrite it.
         job.duplicate = !outputs.insert(job.output).second;
         jobs.push_back(std::move(job));
+    };
+    for (const std::string& input : o.inputs) {
+        // A script or container: every segment it holds.
+        const std::vector<std::string> held = o.segment.empty() ? HeldSegments(input) : std::vector<std::string>{};
+        for (const std::string& segment : held)
+            add(input, segment);
+        if (held.empty()) add(input, o.segment);
     }
     std::vector<std::string> args = o.passOn;
     if (o.threads == 0) args.insert(args.end(), {"--threads", "1"});

@@ -59,10 +59,22 @@ class IDirectMusicLoader : public IUnknown {
 class IDirectMusicSegment2 : public IUnknown {
   public:
     virtual HRESULT SetParam(REFGUID type, DWORD groupBits, DWORD index, MUSIC_TIME time, void* param) = 0;
+    virtual HRESULT GetParam(REFGUID type, DWORD groupBits, DWORD index, MUSIC_TIME time, MUSIC_TIME* next,
+                             void* param) = 0;
     virtual HRESULT GetRepeats(DWORD* repeats) = 0;
     virtual HRESULT SetRepeats(DWORD repeats) = 0;
 };
 
 class IDirectMusicSegmentState : public IUnknown {};
+
+// A script or container file as a list of the objects it holds
+// (IID_IDirectMusicContainer from the loader).
+class IDirectMusicContainer : public IUnknown {
+  public:
+    // The object number `index` of class `objectClass` the file holds: its
+    // class and name (DMUS_OBJ_CLASS | DMUS_OBJ_NAME), the name as the
+    // loader takes it; S_FALSE past the last.
+    virtual HRESULT EnumObject(REFGUID objectClass, DWORD index, DMUS_OBJECTDESC* desc) = 0;
+};
 
 } // namespace qorn::platform

@@ -2,6 +2,8 @@
 // with dwSize, which the caller sets to the size of the record.
 #pragma once
 
+#include <string>
+
 #include "platform/com/ComTypes.h"
 
 namespace qorn::platform {
@@ -68,12 +70,25 @@ inline constexpr DWORD DMUS_OBJ_FULLPATH = 0x00000020;
 // Room for any path the file system accepts (PATH_MAX bytes give at most as
 // many UTF-16 units), so no path is refused for its length alone.
 inline constexpr int DMUS_MAX_FILENAME = 4096;
+// Room for the name of an object within a file (a segment a script holds).
+inline constexpr int DMUS_MAX_NAME = 256;
+
+// GUID_LoadReport: what a segment's load found missing, damaged or unable
+// to sound here, one report a line, and why nothing of it can sound (empty
+// when something can).
+struct DMUS_LOAD_REPORT {
+    std::string warnings;
+    std::string silence;
+};
 
 struct DMUS_OBJECTDESC {
     DWORD dwSize;
     DWORD dwValidData;
     GUID guidClass;
     WCHAR wszFileName[DMUS_MAX_FILENAME];
+    // With DMUS_OBJ_NAME and a script or container as the file: the segment
+    // it holds of that name.
+    WCHAR wszName[DMUS_MAX_NAME];
 };
 
 } // namespace qorn::platform

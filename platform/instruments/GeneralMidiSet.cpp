@@ -6,6 +6,7 @@
 #include "platform/formats/segment/FolderReferenceResolver.h"
 #include "platform/instruments/DlsInstruments.h"
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <fstream>
@@ -17,14 +18,37 @@ namespace qorn::instruments {
 
 namespace {
 
-// The first bytes of a regular file (a FIFO in its place is not opened).
-bool IsDlsFile(const std::string& path) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) return false;
+// The first bytes of a regular file (a FIFO in its place is not opened);
+// zeros when it has fewer.
+std::array<std::uint8_t, 12> HeadOf(const std::string& path) {
     std::array<std::uint8_t, 12> head{};
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return head;
     std::ifstream in(path, std::ios::binary);
     in.read(reinterpret_cast<char*>(head.data()), head.size());
-    return in.gcount() == static_cast<std::streamsize>(head.size()) && dls::LooksLikeDlsCollection(head);
+    if (in.gcount() != static_cast<std::streamsize>(head.size())) head = {};
+    return head;
+}
+
+bool IsDlsFile(const std::string& path) {
+    return dls::LooksLikeDlsCollection(HeadOf(path));
+}
+
+// A SoundFont 2 file: RIFF 'sfbk'. Anything else is refused before FluidSynth
+// tries its other readers on it, which only complain on the terminal.
+bool IsSoundFontFile(const std::string& path) {
+    const auto head = HeadOf(path);
+    return std::equal(head.begin(), head.begin() + 4, "RIFF") && std::equal(head.begin() + 8, head.end(), "sfbk");
+}
+
+// Why the set at `path` cannot be put on the synthesizer as a SoundFont.
+std::string WhyNotASoundFont(const std::string& path) {
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) return "the General MIDI set " + path + " does not exist";
+    if (!std::filesystem::is_regular_file(path, ec)) return "the General MIDI set " + path + " is not a file";
+    if (!IsSoundFontFile(path))
+        return "the General MIDI set " + path + " is neither a SoundFont (.sf2) nor a DLS collection";
+    return "the SoundFont " + path + " cannot be read (damaged?)";
 }
 
 // Each port rebuilt (another rate, effects on or off) loads the set again;
@@ -64,8 +88,8 @@ std::shared_ptr<const dls::Collection> ReadSet(const std::string& path, formats:
 int LoadGeneralMidiSet(fluid_synth_t* synth, const std::string& path, formats::Diagnostics& warnings,
                        std::string* error) {
     if (!IsDlsFile(path)) {
-        const int id = fluid_synth_sfload(synth, path.c_str(), 1);
-        if (id == FLUID_FAILED && error) *error = "cannot load the SoundFont " + path;
+        const int id = IsSoundFontFile(path) ? fluid_synth_sfload(synth, path.c_str(), 1) : FLUID_FAILED;
+        if (id == FLUID_FAILED && error) *error = WhyNotASoundFont(path);
         return id == FLUID_FAILED ? -1 : id;
     }
     auto collection = ReadSet(path, warnings, error);

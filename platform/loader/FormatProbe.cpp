@@ -98,29 +98,22 @@ std::string DescribeNonPiece(std::span<const std::uint8_t> bytes) {
     std::string text = std::string(kind->what) + ", not a piece";
 
     // Scripts and containers hold segments: those are what can be played.
-    const std::uint32_t container = ByteReader::fourCC("DMCN");
-    if (type != container && type != ByteReader::fourCC("DMSC")) return text + ": open a segment that uses it";
-    riff::ChunkReader top{ByteReader(bytes)};
-    riff::Chunk root;
-    top.next(root);
-    std::vector<formats::segment::ContainerEntry> entries;
-    if (type == container) {
-        entries = formats::segment::ReadContainerEntries(root, bytes);
-    } else {
-        riff::ChunkReader chunks = riff::ChunkReader::childrenOf(root);
-        riff::Chunk c;
-        while (chunks.next(c))
-            if (c.isForm(container)) entries = formats::segment::ReadContainerEntries(c, bytes);
-    }
-    std::string segments;
-    std::size_t count = 0;
-    for (const auto& e : entries) {
-        if (!e.hasClass || e.classId != formats::segment::kSegmentClass) continue;
-        segments += (count++ == 0 ? "" : ", ") + (e.name.empty() ? std::string("(unnamed)") : e.name);
-    }
-    if (count == 0) return text + ": it holds no segment";
-    return text + ": it holds the segment" + (count == 1 ? " " : "s ") + segments + "; open " +
-           (count == 1 ? "that" : "one of those");
+    const std::vector<std::string> segments = HeldSegmentNames(bytes);
+    if (type != ByteReader::fourCC("DMCN") && type != ByteReader::fourCC("DMSC"))
+        return text + ": open a segment that uses it";
+    if (segments.empty()) return text + ": it holds no segment";
+    std::string list;
+    for (const auto& name : segments)
+        list += (list.empty() ? "" : ", ") + name;
+    return text + ": it holds the segment" + (segments.size() == 1 ? " " : "s ") + list + "; load " +
+           (segments.size() == 1 ? "it" : "one of them") + " by name";
+}
+
+std::vector<std::string> HeldSegmentNames(std::span<const std::uint8_t> bytes) {
+    std::vector<std::string> names;
+    for (const auto& s : formats::segment::ReadHeldSegments(bytes))
+        names.push_back(s.name.empty() ? std::string("(unnamed)") : s.name);
+    return names;
 }
 
 } // namespace qorn::platform

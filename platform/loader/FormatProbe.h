@@ -32,4 +32,8 @@ const std::vector<FormatProbe>& FormatProbes();
 // it holds, in words for the user; empty for any other file.
 std::string DescribeNonPiece(std::span<const std::uint8_t> bytes);
 
+// The names of the segments a script or container holds, as the loader
+// takes them (DMUS_OBJ_NAME); empty for any other file.
+std::vector<std::string> HeldSegmentNames(std::span<const std::uint8_t> bytes);
+
 } // namespace qorn::platform

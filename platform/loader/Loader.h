@@ -7,8 +7,10 @@
 #include "platform/formats/common/Diagnostics.h"
 #include "platform/formats/common/Limits.h"
 #include "platform/formats/segment/ObjectCache.h"
+#include "platform/loader/SegmentAssembly.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,8 @@ inline constexpr HRESULT LOADER_E_DAMAGED = static_cast<HRESULT>(0x88781174u);
 // A file of DirectMusic's own that is not a piece (a script, a container, a
 // style): the error information says what it is.
 inline constexpr HRESULT LOADER_E_NOT_A_PIECE = static_cast<HRESULT>(0x88781175u);
+// A script or container holds no segment of the name asked for.
+inline constexpr HRESULT LOADER_E_NO_SUCH_OBJECT = static_cast<HRESULT>(0x88781176u);
 
 // Reads a whole regular file of at most `maxBytes`; the result says why not.
 HRESULT ReadWholeFile(const std::string& path, std::uint64_t maxBytes, std::vector<std::uint8_t>& out);
@@ -47,6 +51,14 @@ class Loader final : public RefCounted<IDirectMusicLoader> {
   private:
     ~Loader() override = default;
     HRESULT fail(HRESULT hr, std::string why);
+    // The same, the reason also handed on as error information for the window.
+    HRESULT failSaying(HRESULT hr, std::string why);
+    // The segment `name` of the script or container `file`.
+    HRESULT loadHeld(std::span<const std::uint8_t> file, const std::string& path, const std::string& name,
+                     void** object);
+    // A piece from its bytes: a file's, or with `host` a segment the file holds.
+    HRESULT loadPiece(std::span<const std::uint8_t> bytes, const std::string& path, const HostFile* host,
+                      void** object);
 
     std::string lastError_;
     formats::Diagnostics lastDiagnostics_;

@@ -17,6 +17,12 @@ namespace qorn::platform {
 
 struct ComposeInput;
 
+// Whether any note or wave of the sequence sounds on the port (group 0).
+bool PlaysSound(const music::Sequence& sequence);
+// Why a piece that plays nothing sounds (for "nothing in X can sound: ..."),
+// from what it holds that does not sound here; empty when it plays sound.
+std::string SilenceReason(const music::Sequence& sequence, const std::vector<std::string>& silentContent);
+
 class Segment final : public RefCounted<IDirectMusicSegment2> {
   public:
     explicit Segment(std::shared_ptr<const music::Sequence> sequence,
@@ -26,6 +32,9 @@ class Segment final : public RefCounted<IDirectMusicSegment2> {
     static Segment* From(IDirectMusicSegment2* segment);
 
     HRESULT SetParam(REFGUID type, DWORD groupBits, DWORD index, MUSIC_TIME time, void* param) override;
+    // GUID_LoadReport only.
+    HRESULT GetParam(REFGUID type, DWORD groupBits, DWORD index, MUSIC_TIME time, MUSIC_TIME* next,
+                     void* param) override;
     HRESULT GetRepeats(DWORD* repeats) override;
     HRESULT SetRepeats(DWORD repeats) override;
 
@@ -37,6 +46,10 @@ class Segment final : public RefCounted<IDirectMusicSegment2> {
     // What the piece holds that does not sound here, one entry per kind
     // ("parameter control (effect settings)"), to say why a piece is silent.
     std::vector<std::string> silentContent;
+    // Its name in the script or container that holds it (empty for a file's).
+    std::string name;
+    // What the load reported, one line each ("FILE: MESSAGE").
+    std::vector<std::string> loadWarnings;
 
     bool composesAnew() const { return recompose_ != nullptr; }
     // The base seed of the passes a play composes; the load's seed until

@@ -4,6 +4,7 @@
 #include "platform/composer/VariationChooser.h"
 #include "platform/formats/segment/EmbeddedObjects.h"
 #include "platform/formats/segment/FolderReferenceResolver.h"
+#include "platform/formats/segment/HostedReferenceResolver.h"
 #include "platform/formats/segment/SegmentReader.h"
 #include "platform/formats/segment/SegmentSequence.h"
 #include "platform/formats/segment/tracks/ExtraTracks.h"
@@ -16,6 +17,7 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <optional>
 
 namespace qorn::platform {
 
@@ -456,9 +458,13 @@ struct ComposeInput {
 bool LoadSegmentWithTracks(std::span<const std::uint8_t> bytes, const std::string& path, seg::ObjectCache& cache,
                            std::shared_ptr<const music::Sequence>& out, std::string* error,
                            formats::Diagnostics* diagnostics, std::uint32_t seed,
-                           std::shared_ptr<const ComposeInput>* recompose, std::vector<std::string>* silent) {
+                           std::shared_ptr<const ComposeInput>* recompose, std::vector<std::string>* silent,
+                           const HostFile* host) {
     if (recompose) recompose->reset();
-    seg::FolderReferenceResolver resolver(path, cache);
+    seg::FolderReferenceResolver folder(path, cache);
+    std::optional<seg::HostedReferenceResolver> hosted;
+    if (host) hosted.emplace(folder, host->objects, host->segmentOffset);
+    const seg::ReferenceResolver& resolver = hosted ? static_cast<const seg::ReferenceResolver&>(*hosted) : folder;
     Assembler assembler(resolver, seed);
     Assembled a;
     if (!assembler.read(bytes, 0, a, error)) return false;
@@ -469,7 +475,7 @@ bool LoadSegmentWithTracks(std::span<const std::uint8_t> bytes, const std::strin
     seg::BuildSegmentSequence(a.file, channels, *sequence, &notes);
     // The load plays what the first pass of a play with its seed plays.
     AddWaves(a, channels, *sequence, WaveVariations(a.waveParts, seed).next());
-    notes.setFile(path);
+    notes.setFile(host ? host->label : path);
     if (diagnostics) *diagnostics = std::move(notes);
     if (silent) *silent = a.silent;
     out = std::move(sequence);

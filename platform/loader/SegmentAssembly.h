@@ -7,6 +7,7 @@
 #include "platform/formats/common/Diagnostics.h"
 #include "platform/formats/common/Limits.h"
 #include "platform/formats/segment/ObjectCache.h"
+#include "platform/formats/segment/ReferenceResolver.h"
 #include "platform/music/Sequence.h"
 
 #include <cstdint>
@@ -26,6 +27,15 @@ inline constexpr int kMaxTriggeredSegments = limits::kMaxTriggeredSegments;
 // What a segment composed from a style keeps to compose itself again.
 struct ComposeInput;
 
+// Where a segment held in a script or container lies: the objects that file
+// carries (found before anything outside it) and the segment's place in it.
+struct HostFile {
+    std::vector<formats::segment::EmbeddedObject> objects;
+    std::size_t segmentOffset = 0;
+    // How its reports name it ("game.spt: Intro").
+    std::string label;
+};
+
 // The one road from a segment file to what plays: `bytes` are the content
 // of the file at `path` (whose folder, with `cache`, is where references
 // are looked for). The segment is read, its style tracks composed, its
@@ -37,12 +47,12 @@ struct ComposeInput;
 // to compose it again (null for any other); so does a segment whose wave
 // parts choose among variations, for each play to choose anew. `silent`
 // receives what the segment holds that does not sound here, one entry per
-// kind.
+// kind. With `host`, `bytes` are a segment the file at `path` holds.
 bool LoadSegmentWithTracks(std::span<const std::uint8_t> bytes, const std::string& path,
                            formats::segment::ObjectCache& cache, std::shared_ptr<const music::Sequence>& out,
                            std::string* error, formats::Diagnostics* diagnostics = nullptr, std::uint32_t seed = 0,
                            std::shared_ptr<const ComposeInput>* recompose = nullptr,
-                           std::vector<std::string>* silent = nullptr);
+                           std::vector<std::string>* silent = nullptr, const HostFile* host = nullptr);
 
 // The seed the load composed with.
 std::uint32_t LoadSeedOf(const ComposeInput& input);

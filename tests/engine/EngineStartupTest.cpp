@@ -161,9 +161,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(EngineTest, ReportErrorNeverOverrunsItsBuffer) {
-    const std::string longText(200, 'x');
+    const std::string longText(2 * TDMusicEngine::ErrorBytes, 'x');
     DMEngine.ReportError(longText.c_str());
-    EXPECT_EQ(std::string(DMEngine.LastError), std::string(63, 'x'));
+    EXPECT_EQ(std::string(DMEngine.LastError), std::string(TDMusicEngine::ErrorBytes - 1, 'x'));
 }
 
 TEST_F(EngineTest, ShutdownAfterStartUpReleasesEverythingInOrder) {

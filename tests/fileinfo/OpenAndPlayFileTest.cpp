@@ -30,6 +30,8 @@ class RecordingHost : public OpenFileHost {
     std::string& InfoText1() override { return info_[0]; }
     std::string& InfoText2() override { return info_[1]; }
     std::string& InfoText3() override { return info_[2]; }
+    std::string& LastSegment() override { return segment_; }
+    int ChooseSegment(const std::string&, const std::vector<std::string>&) override { return -1; }
 
     void SetTitles(const std::string& text) override { Record("Titles " + text); }
     void ShowTitle() override { Record("ShowTitle"); }
@@ -68,6 +70,7 @@ class RecordingHost : public OpenFileHost {
     const testdouble::TestPlatform& platform_;
     std::string appName_ = "Qor_n";
     std::string lastFileName_;
+    std::string segment_;
     std::int32_t lastFileSize_ = 0;
     std::string info_[3];
     std::size_t loadsSeen_ = 0;

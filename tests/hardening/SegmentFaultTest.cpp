@@ -7,7 +7,11 @@
 #include "tests/support/StyleWriter.h"
 #include "tests/support/TestStyles.h"
 
+#include "fileinfo/DisplayPath.h"
+#include "ui/SegmentChooser.h"
+
 #include <QLabel>
+#include <QListWidget>
 
 #include <gtest/gtest.h>
 
@@ -69,8 +73,14 @@ class SegmentFaultTest : public PlayerFixture {
         StartPlayer();
         ASSERT_TRUE(form->EngineReady());
     }
+    // The file label, whole when it is cut.
+    std::string Shown() const {
+        const QString tip = form->LabelFN->toolTip();
+        return (tip.isEmpty() ? form->LabelFN->text() : tip).toStdString();
+    }
     // Opens `path` by a drop; true when it played (then it is stopped), false
-    // when the window refused it with "File Open Error". Anything else fails.
+    // when the window refused it with "File Open Error" or said that nothing
+    // of it can sound. Anything else fails.
     bool OpenAndSee(const std::string& path) {
         const auto t0 = std::chrono::steady_clock::now();
         Drop(path);
@@ -82,7 +92,10 @@ class SegmentFaultTest : public PlayerFixture {
             ExpectIdleAndUsable();
             return true;
         }
-        EXPECT_EQ(FileLabel(), "File Open Error");
+        const std::string silent = "nothing in " + path.substr(path.rfind('/') + 1) + " can sound: ";
+        if (Shown() != "File Open Error") {
+            EXPECT_EQ(Shown().rfind(silent, 0), 0u) << Shown();
+        }
         ExpectIdleAndUsable();
         return false;
     }
@@ -105,22 +118,77 @@ TEST_F(SegmentFaultTest, SegmentsNamingThemselvesEachOtherOrNothingStillPlay) {
         Write(c.name, BuildSegment(c.plan));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_TRUE(OpenAndSee(Folder() + "/" + c.name)) << FileLabel();
+        // Their collection is nowhere: each loads, and the window says that
+        // nothing of it can sound and why.
+        EXPECT_FALSE(OpenAndSee(Folder() + "/" + c.name));
+        EXPECT_NE(Shown().find("missing?); " + std::string(c.name) + ": band '"), std::string::npos) << Shown();
     }
 }
 
-// A wave dropped on the window plays as a segment; a script is no piece,
-// and the window says what it is and which segments it holds.
-TEST_F(SegmentFaultTest, WaveFilesPlayAndScriptsNameTheirSegments) {
+// A wave dropped on the window plays as a segment. A script plays the one
+// segment it holds, or the one chosen from its list, and the file label names
+// it and says the load had warnings, which the information box lists; a
+// segment with nothing that can sound, one only named and nowhere to be
+// found, and a script with no segment at all say why in the file label.
+TEST_F(SegmentFaultTest, WaveFilesAndTheSegmentsOfScriptsPlayOrSayWhyNot) {
     Drop(Write("chime.wav", testtracks::WaveFile(std::vector<float>(22050, 0.2f), 22050, 1)));
     EXPECT_TRUE(Playing()) << FileLabel();
     form->StopPlayback();
-    Embedded song{{}, Reference{testtracks::kSegmentClass, std::nullopt, "", "C:\\Music\\Song.sgt"}};
-    song.classId = testtracks::kSegmentClass;
-    Drop(Write("game.spt", BuildScript({song})));
+
+    // Its collection is missing: it plays from the General MIDI set, with a warning.
+    SegmentSpec introPlan = Melody(CollectionFile("absent.dls"));
+    introPlan.bands[0].instruments[0].flags |= 0x100;
+    const Bytes intro = BuildSegment(introPlan);
+    const std::string one =
+        Write("one.spt", BuildScript({testtracks::Held(intro, "Intro.sgt", testtracks::kSegmentClass)}));
+    Drop(one);
+    EXPECT_TRUE(Playing()) << FileLabel();
+    EXPECT_EQ(Shown(), fileinfo::ShortenDisplayPath(one) + ": Intro.sgt [1 warning]");
+    EXPECT_EQ(form->InfoText1(), "Intro.sgt"); // the desktop's media controls show it
+    EXPECT_NE(form->InfoText3().find("one.spt: Intro.sgt: collection 'absent.dls' not found"), std::string::npos)
+        << form->InfoText3();
+    form->StopPlayback();
+
+    Embedded gone{{}, testtracks::FileRef("Gone.sgt", testtracks::kSegmentClass), "", testtracks::kSegmentClass};
+    const Bytes quiet = testtracks::WithTracks(BuildSegment({}), testtracks::QuietTracks());
+    const std::string two =
+        Write("two.spt", BuildScript({testtracks::Held(intro, "Intro.sgt", testtracks::kSegmentClass),
+                                      testtracks::Held(quiet, "Quiet.sgt", testtracks::kSegmentClass), gone}));
+    int row = 0;
+    QStringList listed;
+    form->SegmentChooserRunner = [&](ui::SegmentChooser& chooser) {
+        listed.clear();
+        for (int i = 0; i < chooser.List->count(); ++i)
+            listed << chooser.List->item(i)->text();
+        chooser.List->setCurrentRow(row);
+        return row >= 0;
+    };
+    Drop(two);
+    EXPECT_TRUE(Playing()) << FileLabel();
+    EXPECT_EQ(listed, QStringList({"Intro.sgt", "Quiet.sgt", "Gone.sgt"}));
+    EXPECT_EQ(Shown(), fileinfo::ShortenDisplayPath(two) + ": Intro.sgt [1 warning]");
+    form->StopPlayback();
+    const std::pair<int, std::string> refused[] = {
+        {1, "nothing in two.spt: Quiet.sgt can sound: it holds no note or wave, only parameter control (effect "
+            "settings) and a script track, which do not sound here"},
+        {2, "segment Gone.sgt is only named in two.spt, and there is no file Gone.sgt beside it"},
+    };
+    for (const auto& [chosen, why] : refused) {
+        row = chosen;
+        Drop(two);
+        EXPECT_FALSE(Playing());
+        EXPECT_EQ(Shown(), why);
+        ExpectIdleAndUsable();
+    }
+    row = -1; // cancelled: nothing plays, and there is nothing to say
+    Drop(two);
     EXPECT_FALSE(Playing());
-    const QString shown = form->LabelFN->toolTip().isEmpty() ? form->LabelFN->text() : form->LabelFN->toolTip();
-    EXPECT_EQ(shown.toStdString(), "a script, not a piece: it holds the segment Song.sgt; open that");
+    EXPECT_EQ(Shown(), "");
+    ExpectIdleAndUsable();
+
+    Drop(Write("empty.spt", BuildScript({})));
+    EXPECT_FALSE(Playing());
+    EXPECT_EQ(Shown(), "a script, not a piece: it holds no segment");
     ExpectIdleAndUsable();
 }
 

@@ -4,6 +4,7 @@
 #include "platform/MusicPlatform.h"
 #include "platform/synth/SynthConfig.h"
 
+#include "tests/support/DlsWriter.h"
 #include "tests/support/MidiFileWriter.h"
 
 #include <gtest/gtest.h>
@@ -71,6 +72,29 @@ TEST_F(EngineOnRealPlatformTest, PlaysStopsAndEndsByItself) {
     const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     EXPECT_GT(took, 0.7);
     DMEngine.Stop();
+}
+
+// A General MIDI set that cannot be used says why in the engine's error,
+// which the window shows.
+TEST_F(EngineOnRealPlatformTest, ADamagedGeneralMidiSetSaysWhy) {
+    DMEngine.Shutdown();
+    const qorn::testdls::Bytes whole = qorn::testdls::BuildDls(qorn::testdls::TestCollection());
+    const std::string set =
+        qorn::test::WriteTempFile("damaged-gm.dls", qorn::testdls::Bytes(whole.begin(), whole.begin() + 60));
+    const std::string before = qorn::platform::SoundFontPath();
+    setenv("QORN_SOUNDFONT", set.c_str(), 1);
+    DMEngine = TDMusicEngine{};
+    EXPECT_FALSE(DMEngine.Initialize());
+    setenv("QORN_SOUNDFONT", before.c_str(), 1);
+    EXPECT_EQ(std::string(DMEngine.LastError)
+                  .rfind("Can't Call CreatePort: the General MIDI set 'damaged-gm.dls' is "
+                         "damaged: ",
+                         0),
+              0u)
+        << DMEngine.LastError;
+    DMEngine.Shutdown();
+    DMEngine = TDMusicEngine{};
+    ASSERT_TRUE(DMEngine.Initialize()) << DMEngine.LastError;
 }
 
 TEST_F(EngineOnRealPlatformTest, LoadingSomethingElseFailsCleanly) {

@@ -519,8 +519,8 @@ TEST_F(RenderTool, WaveFilesPlayAndFilesWithNothingToSoundSayWhatTheyHold) {
     const Outcome script = Tool(q(spt) + " " + q(dir_ / "game.wav"));
     EXPECT_EQ(script.status, 1);
     EXPECT_NE(script.out.find("cannot load " + spt.string() +
-                              ": a script, not a piece: it holds the segments Intro.sgt, Song.sgt; open "
-                              "one of those\n"),
+                              ": a script, not a piece: it holds the segments Intro.sgt, Song.sgt; load one of "
+                              "them by name (--segment NAME renders one, -o DIR renders them all)\n"),
               std::string::npos)
         << script.out;
 }
@@ -610,6 +610,75 @@ TEST_F(RenderTool, NotesThatAllFallOnSilentInstrumentsFail) {
               std::string::npos)
         << run.out;
     EXPECT_FALSE(fs::exists(dir_ / "song.wav"));
+}
+
+// The segments of a script: one carried in it, a wave it lists as a segment,
+// one beside it that it only names and one named but nowhere. Each renders
+// by its name, -o renders every one to a file of its name, and what cannot be
+// found is said; the MIDI export carries the segment's name.
+TEST_F(RenderTool, SegmentsOfAScriptRenderByNameAndAllWithAFolder) {
+    testseg::SegmentSpec plan;
+    plan.header.length = 768;
+    plan.notes = {{0, 600, 0, 69, 100}};
+    const Bytes intro = testseg::BuildSegment(plan);
+    write("Song.sgt", intro);
+    const Bytes cheer = testtracks::WaveFile(std::vector<float>(2205, 0.25f), 22050, 1);
+    auto named = [](const std::string& file) {
+        return testseg::Embedded{
+            {}, testtracks::FileRef(file, testtracks::kSegmentClass), "", testtracks::kSegmentClass};
+    };
+    const fs::path spt =
+        write("game.spt", testseg::BuildScript({testtracks::Held(intro, "Intro.sgt", testtracks::kSegmentClass),
+                                                testtracks::Held(cheer, "Cheer", testtracks::kSegmentClass),
+                                                named("Song.sgt"), named("Gone.sgt")}));
+    const Outcome one = Tool("-q --segment intro " + q(spt) + " " + q(dir_ / "intro.mid"));
+    EXPECT_EQ(one.status, 0) << one.out;
+    std::ifstream mid(dir_ / "intro.mid", std::ios::binary);
+    const Bytes exported((std::istreambuf_iterator<char>(mid)), std::istreambuf_iterator<char>());
+    const Bytes sequenceName = {0xFF, 0x03, 0x05, 'I', 'n', 't', 'r', 'o'};
+    EXPECT_NE(std::search(exported.begin(), exported.end(), sequenceName.begin(), sequenceName.end()), exported.end())
+        << "the sequence name";
+    EXPECT_EQ(NotesOf(ReadMidi(dir_ / "intro.mid")).size(), 1u);
+
+    const Outcome unknown = Tool("-q --segment Outro " + q(spt) + " " + q(dir_ / "x.wav"));
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_NE(unknown.out.find("cannot load " + spt.string() +
+                               ": Outro: it holds no segment 'Outro' (only Intro.sgt, Cheer, Song.sgt, Gone.sgt)"),
+              std::string::npos)
+        << unknown.out;
+
+    const fs::path out = dir_ / "all";
+    const Outcome all = Tool("-o " + q(out) + " " + q(spt));
+    EXPECT_EQ(all.status, 1);
+    EXPECT_NE(all.out.find("3 rendered, 1 failed\n"), std::string::npos) << all.out;
+    EXPECT_NE(all.out.find(spt.string() + ": Gone.sgt: segment Gone.sgt is only named in game.spt, and there is no "
+                                          "file Gone.sgt beside it"),
+              std::string::npos)
+        << all.out;
+    for (const char* name : {"Intro.wav", "Cheer.wav", "Song.wav"}) {
+        const Audio a = ReadAudio(out / name);
+        EXPECT_GT(*std::max_element(a.samples.begin(), a.samples.end()), 1000) << name;
+    }
+    EXPECT_FALSE(fs::exists(out / "Gone.wav"));
+}
+
+// A General MIDI set that cannot be used says why: damaged, missing, or no
+// SoundFont at all.
+TEST_F(RenderTool, AGeneralMidiSetThatCannotBeUsedSaysWhy) {
+    const Bytes whole = testdls::BuildDls(testdls::TestCollection());
+    const fs::path cut = write("cut.dls", Bytes(whole.begin(), whole.begin() + 60));
+    const fs::path text = write("notes.sf2", Bytes(400, 'x'));
+    const fs::path song = write("song.mid", Scale(2));
+    const std::pair<fs::path, std::string> cases[] = {
+        {cut, "the General MIDI set 'cut.dls' is damaged: "},
+        {dir_ / "gone.sf2", "the General MIDI set " + (dir_ / "gone.sf2").string() + " does not exist"},
+        {text, "the General MIDI set " + text.string() + " is neither a SoundFont (.sf2) nor a DLS collection\n"},
+    };
+    for (const auto& [set, why] : cases) {
+        const Outcome run = Tool("--soundfont " + q(set) + " -q " + q(song) + " " + q(dir_ / "song.wav"));
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out.find("qorn-render: cannot create the synthesizer: " + why), 0u) << run.out;
+    }
 }
 
 TEST_F(RenderTool, BatchGoesOnPastBadFilesAndCountsThem) {

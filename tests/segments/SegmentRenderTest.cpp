@@ -8,6 +8,8 @@
 #include "tests/support/MidiWriter.h"
 #include "tests/support/OfflineRenderTest.h"
 #include "tests/support/SegmentWriter.h"
+#include "tests/support/StyleWriter.h"
+#include "tests/support/TestStyles.h"
 
 #include <gtest/gtest.h>
 
@@ -173,6 +175,74 @@ TEST_F(SegmentRender, ATruncatedCollectionPlaysItsWholeInstrumentsAndSaysItIsDam
     EXPECT_EQ(Reported("collection 'cut.dls': the synthesizer cannot play this articulation: EG1 shutdown time "
                        "(1 region)"),
               1u);
+}
+
+// A segment a script or container carries, with the style, band, collection
+// and wave it names carried in the same file, plays exactly as the same
+// segment as a file of its own with those objects as files beside it; a
+// wave the file lists as a segment plays as that wave's file does.
+TEST_F(SegmentRender, SegmentsHeldInScriptsAndContainersPlayAsTheirOwnFiles) {
+    namespace sw = styles_test;
+    namespace st = formats::style;
+    st::Style style;
+    style.tempo = 120.0;
+    style.parts = {sw::Part(1, st::playmode::kNormalChord, {sw::Note(0, 0x3000), sw::Note(8, 0x3200)})};
+    style.patterns = {sw::PatternOf({sw::Ref(1, 0)})};
+    const Bytes styleForm = sw::StyleForm(style);
+    const Bytes dls = testdls::BuildDls(testdls::TestCollection());
+    // The square of the collection, by bank select 5/3.
+    const Band band{
+        0, {{0, 0x00050300, 0x1 | 0x2 | 0x40, 64, 127, 0, 2, testtracks::FileRef("Organ.dls", kCollectionClass)}}};
+    const Bytes bandFile = BuildBandFile(band);
+    const Bytes cheer = testtracks::WaveFile(std::vector<float>(kRate / 2, 0.25f), kRate, 1);
+    SegmentSpec plan;
+    plan.header.length = 2 * 3072;
+    plan.bands = {{0, {}, testtracks::FileRef("Organ.bnd", kBandClass)}};
+    testtracks::WaveItem item;
+    item.time = 3072;
+    item.wave = testtracks::FileRef("Cheer.wav", testtracks::kWaveClass);
+    Bytes tracks = sw::Track(0xD2AC288B, nullptr, "cord", sw::ChordTrackList(sw::TwoChords()));
+    Append(tracks, sw::Track(0xD2AC288C, "cmnd", nullptr, sw::CommandChunk({})));
+    Append(tracks, sw::Track(0xD2AC288D, nullptr, "sttr", sw::StyleTrackList(0, "Groove.sty")));
+    Append(tracks, testtracks::WaveTrack({{0, 0, {item}}}));
+    const Bytes song = testtracks::WithTracks(BuildSegment(plan), tracks);
+
+    fs::create_directories(dir_ / "own");
+    fs::create_directories(dir_ / "held");
+    const std::string own = write("own/Song.sgt", song);
+    write("own/Groove.sty", styleForm);
+    write("own/Organ.bnd", bandFile);
+    write("own/Organ.dls", dls);
+    const std::string cheerFile = write("own/Cheer.wav", cheer);
+    const std::vector<Embedded> entries = {
+        testtracks::Held(song, "Song.sgt", testtracks::kSegmentClass),
+        testtracks::Held(styleForm, "Groove.sty", testtracks::kStyleClass),
+        testtracks::Held(bandFile, "Organ.bnd", kBandClass),
+        testtracks::Held(dls, "Organ.dls", kCollectionClass),
+        testtracks::Held(cheer, "Cheer.wav", testtracks::kSegmentClass),
+    };
+    const std::string script = write("held/game.spt", BuildScript(entries));
+    const std::string container = write("held/game.con", ContainerForm(entries));
+
+    // Each in a synthesizer of its own: one that played before has moved on.
+    auto fresh = [&](const std::string& file, const std::string& segment, std::uint32_t seed) {
+        std::string error;
+        session_ = render::OfflineSession::Create(kRate, false, &error);
+        return play(file, {.seed = seed, .segment = segment});
+    };
+    const auto alone = fresh(own, "", 7);
+    ASSERT_GT(Rms(alone, 0, kRate), 0.01) << "the style's notes";
+    ASSERT_GT(Rms(alone, 2 * kRate + kRate / 10, 2 * kRate + kRate / 3), 0.01) << "the wave";
+    g_reports.clear();
+    formats::SetDiagnosticReporter(&Keep);
+    for (const auto& [file, name] : {std::pair{script, "Song"}, std::pair{container, "song.sgt"}}) {
+        SCOPED_TRACE(file);
+        const auto held = fresh(file, name, 7);
+        EXPECT_TRUE(held.left == alone.left && held.right == alone.right);
+        EXPECT_EQ(fresh(file, "Cheer", 0).left, fresh(cheerFile, "", 0).left);
+    }
+    formats::SetDiagnosticReporter(nullptr);
+    EXPECT_EQ(Reported("not found"), 0u);
 }
 
 // The loader recognises a segment by its content whatever its name, and its

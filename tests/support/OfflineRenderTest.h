@@ -55,6 +55,7 @@ struct PlayOptions {
     double tailSeconds = 1.0;
     double limitSeconds = 60.0;
     std::optional<std::uint32_t> seed = std::nullopt; // the choices of variations
+    std::string segment = {};                         // of a script or container
 };
 
 class OfflineRenderTest : public ::testing::Test {
@@ -81,7 +82,7 @@ class OfflineRenderTest : public ::testing::Test {
     }
     render::RenderedAudio play(const std::string& path, const PlayOptions& options = {}) {
         std::string error;
-        EXPECT_TRUE(session_->load(path, &error)) << error;
+        EXPECT_TRUE(session_->load(path, &error, options.segment)) << error;
         if (options.repeats != 0) session_->setRepeats(options.repeats);
         if (options.volumePosition >= 0) session_->setVolumePosition(options.volumePosition);
         if (options.seed) session_->setCompositionSeed(*options.seed);

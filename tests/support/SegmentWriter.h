@@ -706,4 +706,14 @@ inline Reference FileRef(const std::string& file, const Guid& cls) {
     return r;
 }
 
+inline const Guid kStyleClass = {0x8A, 0x28, 0xAC, 0xD2, 0x9B, 0xB3, 0xD1, 0x11,
+                                 0x87, 0x04, 0x00, 0x60, 0x08, 0x93, 0xB1, 0xBD};
+
+// An entry of a script's or container's list that carries `form` (a whole
+// RIFF form), known by the file name it has as a file of its own, as the
+// authoring tool writes it.
+inline Embedded Held(const Bytes& form, const std::string& file, const Guid& cls) {
+    return Embedded{form, FileRef(file, cls), "", cls};
+}
+
 } // namespace qorn::testtracks

@@ -117,9 +117,9 @@ TEST_F(DropTest, ExtensionDecidesWhetherADropIsTaken) {
         const char* name;
         bool taken;
     };
-    const Case cases[] = {{"song.mid", true},   {"SONG.MID", true},  {"Tune.Sgt", true},  {"a.SGP", true},
-                          {"song.midi", false}, {"song.rmi", false}, {"song.WAV", true},  {"mid", false},
-                          {"songmid", false},   {"song.m1d", false}, {"x.sgt.txt", false}};
+    const Case cases[] = {{"song.mid", true},   {"SONG.MID", true},  {"Tune.Sgt", true},   {"a.SGP", true},
+                          {"song.midi", false}, {"song.rmi", false}, {"song.WAV", true},   {"mid", false},
+                          {"songmid", false},   {"song.m1d", false}, {"x.sgt.txt", false}, {"boids.TPL", true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = WriteFile(c.name);

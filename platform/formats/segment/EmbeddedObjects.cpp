@@ -1,6 +1,7 @@
 #include "EmbeddedObjects.h"
 
 #include "ObjectName.h"
+#include "SegmentGuids.h"
 #include "platform/formats/riff/RiffValues.h"
 
 #include <cctype>
@@ -159,25 +160,86 @@ int MatchEmbedded(const ObjectReference& ref, std::uint32_t formType, const std:
     return found;
 }
 
-std::vector<ContainerEntry> ReadContainerEntries(const riff::Chunk& container, std::span<const std::uint8_t> file) {
-    std::vector<ContainerEntry> out;
+namespace {
+
+// The root form of a script or container file, and its 'DMCN' form.
+bool FindContainer(std::span<const std::uint8_t> file, riff::Chunk& root, riff::Chunk& container) {
+    riff::ChunkReader top{ByteReader(file)};
+    if (!top.next(root) || root.id != riff::kRiff) return false;
+    if (root.type == kContainerFormType) {
+        container = root;
+        return true;
+    }
+    if (root.type != kScriptFormType) return false;
+    riff::ChunkReader chunks = riff::ChunkReader::childrenOf(root);
+    riff::Chunk c;
+    while (chunks.next(c))
+        if (c.isForm(kContainerFormType)) {
+            container = c;
+            return true;
+        }
+    return false;
+}
+
+// The name without a final extension ("Intro.sgt": "Intro").
+std::string Stem(const std::string& name) {
+    const auto dot = name.find_last_of('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+} // namespace
+
+bool IsScriptOrContainer(std::span<const std::uint8_t> file) {
+    riff::ChunkReader top{ByteReader(file)};
+    riff::Chunk root;
+    return top.next(root) && (root.isForm(kScriptFormType) || root.isForm(kContainerFormType));
+}
+
+std::vector<HeldSegment> ReadHeldSegments(std::span<const std::uint8_t> file) {
+    std::vector<HeldSegment> out;
+    riff::Chunk root, container;
+    if (!FindContainer(file, root, container)) return out;
     Diagnostics ignored; // what is listed is named, not played
     ForEachEntry(container, ignored, [&](const RawEntry& raw) {
-        ContainerEntry e;
-        e.hasClass = raw.hasClass;
-        e.classId = raw.classId;
-        e.carried = raw.carried;
+        if (!raw.hasClass || raw.classId != kSegmentClass) return;
+        HeldSegment s;
         EmbeddedObject obj;
-        if (raw.carried && Describe(raw.form, file, obj)) e.name = obj.name;
+        // A segment is carried as a segment form or as a wave.
+        if (raw.carried && (raw.form.type == kSegmentFormType || raw.form.type == kWaveForm) &&
+            Describe(raw.form, file, obj)) {
+            s.carried = true;
+            s.bytes = obj.bytes;
+            s.fileOffset = obj.fileOffset;
+            s.name = obj.name;
+        }
+        if (raw.described) s.reference = raw.description;
+        if (s.reference.file.empty()) s.reference.file = raw.alias;
         if (raw.described && !raw.description.file.empty())
-            e.name = BaseFileName(raw.description.file);
+            s.name = BaseFileName(raw.description.file);
         else if (!raw.alias.empty())
-            e.name = BaseFileName(raw.alias);
-        else if (e.name.empty() && raw.described)
-            e.name = raw.description.name;
-        out.push_back(std::move(e));
+            s.name = BaseFileName(raw.alias);
+        else if (s.name.empty() && raw.described)
+            s.name = raw.description.name;
+        out.push_back(std::move(s));
     });
     return out;
+}
+
+void IndexHeldObjects(std::span<const std::uint8_t> file, std::vector<EmbeddedObject>& objects, Diagnostics& warnings) {
+    riff::Chunk root, container;
+    if (!FindContainer(file, root, container)) return;
+    IndexContainer(container, file, objects, warnings);
+}
+
+int FindHeldSegment(const std::vector<HeldSegment>& segments, const std::string& name) {
+    auto find = [&](auto&& same) -> int {
+        for (std::size_t i = 0; i < segments.size(); ++i)
+            if (!segments[i].name.empty() && same(segments[i].name)) return static_cast<int>(i);
+        return -1;
+    };
+    int found = find([&](const std::string& n) { return EqualsIgnoringCase(n, name); });
+    if (found < 0) found = find([&](const std::string& n) { return EqualsIgnoringCase(Stem(n), Stem(name)); });
+    return found;
 }
 
 } // namespace qorn::formats::segment

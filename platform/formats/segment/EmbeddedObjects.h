@@ -19,6 +19,8 @@ inline constexpr std::uint32_t kBandFormType = ByteReader::fourCC("DMBD");
 inline constexpr std::uint32_t kWaveForm = ByteReader::fourCC("WAVE");
 inline constexpr std::uint32_t kSegmentFormType = ByteReader::fourCC("DMSG");
 inline constexpr std::uint32_t kStyleFormType = ByteReader::fourCC("DMST");
+inline constexpr std::uint32_t kContainerFormType = ByteReader::fourCC("DMCN");
+inline constexpr std::uint32_t kScriptFormType = ByteReader::fourCC("DMSC");
 
 // Every object the form `root` (of the file `file`) carries, in file order.
 void IndexEmbeddedObjects(const riff::Chunk& root, std::span<const std::uint8_t> file,
@@ -26,17 +28,31 @@ void IndexEmbeddedObjects(const riff::Chunk& root, std::span<const std::uint8_t>
 // The same for a whole segment file; nothing when it is not one.
 void IndexEmbeddedObjects(std::span<const std::uint8_t> segmentFile, std::vector<EmbeddedObject>& objects);
 
-// An entry of a 'DMCN' container (a container file, or the one a script
-// carries), carried in it or only named by it.
-struct ContainerEntry {
-    bool hasClass = false;
-    platform::GUID classId{}; // the class of object it holds
-    // Its file name (or, lacking one, its own name).
+// A segment that a script ('DMSC') or container ('DMCN') file holds:
+// carried in it (a segment form, or a wave, which plays as a segment of one
+// wave) or only named by it, to be found beside the file.
+struct HeldSegment {
+    // As the file lists it: its file name (or, lacking one, its own name).
     std::string name;
     bool carried = false;
+    // The carried form, header included, and where it lies in the file.
+    std::span<const std::uint8_t> bytes;
+    std::size_t fileOffset = 0;
+    // How one only named is found.
+    ObjectReference reference;
 };
-// The entries of the container form `container` of the file `file`.
-std::vector<ContainerEntry> ReadContainerEntries(const riff::Chunk& container, std::span<const std::uint8_t> file);
+
+// Whether `file` is a script or a container file.
+bool IsScriptOrContainer(std::span<const std::uint8_t> file);
+// The segments a script or container file holds, in file order; nothing for
+// any other file.
+std::vector<HeldSegment> ReadHeldSegments(std::span<const std::uint8_t> file);
+// Every object a script or container file carries, for the segments it
+// holds to find before they look outside it.
+void IndexHeldObjects(std::span<const std::uint8_t> file, std::vector<EmbeddedObject>& objects, Diagnostics& warnings);
+// The segment called `name` (as listed, without case, with or without its
+// extension), or -1.
+int FindHeldSegment(const std::vector<HeldSegment>& segments, const std::string& name);
 
 // The object a reference names among `objects` (of the given form type),
 // by GUID, then file name (without case or folders), then name; -1 if none.

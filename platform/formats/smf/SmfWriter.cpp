@@ -84,7 +84,7 @@ class TrackChunk {
 
 } // namespace
 
-std::vector<std::uint8_t> WriteStandardMidiFile(const music::Sequence& sequence) {
+std::vector<std::uint8_t> WriteStandardMidiFile(const music::Sequence& sequence, const std::string& name) {
     const std::uint32_t tpq = std::max<std::uint32_t>(sequence.ticksPerQuarter, 1);
     const std::uint32_t divisor = (tpq + kMaxDivision - 1) / kMaxDivision;
     const std::uint32_t division = tpq / divisor;
@@ -108,6 +108,9 @@ std::vector<std::uint8_t> WriteStandardMidiFile(const music::Sequence& sequence)
     // The tempo track, with the system-exclusive messages in time order.
     {
         TrackChunk track(out, divisor);
+        if (!name.empty())
+            track.meta(0, 0x03, reinterpret_cast<const std::uint8_t*>(name.data()),
+                       static_cast<std::uint32_t>(std::min<std::size_t>(name.size(), 0xFFFF)));
         auto tempo = [&](std::uint32_t tick, std::uint32_t us) {
             const std::uint8_t data[3] = {static_cast<std::uint8_t>(us >> 16), static_cast<std::uint8_t>(us >> 8),
                                           static_cast<std::uint8_t>(us)};

@@ -6,6 +6,7 @@
 #include "platform/music/Sequence.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace qorn::formats {
@@ -13,6 +14,7 @@ namespace qorn::formats {
 // Writes the events of channel block 0 (the block a single port plays).
 // Band patches become bank select and program change messages. A division
 // too fine for the file's 15 bits is coarsened by a whole factor.
-std::vector<std::uint8_t> WriteStandardMidiFile(const music::Sequence& sequence);
+// A `name` becomes the sequence name of the first track.
+std::vector<std::uint8_t> WriteStandardMidiFile(const music::Sequence& sequence, const std::string& name = {});
 
 } // namespace qorn::formats

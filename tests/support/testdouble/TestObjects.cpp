@@ -88,6 +88,8 @@ class TestSegment final : public TestObject<IDirectMusicSegment2> {
         S().segmentParams.push_back({type, groupBits, index, time, paramText});
         return S().Result("Segment.SetParam", S_OK);
     }
+    // Not logged: the engine asks it after every load.
+    HRESULT GetParam(REFGUID, DWORD, DWORD, MUSIC_TIME, MUSIC_TIME*, void*) override { return E_NOTIMPL; }
     HRESULT GetRepeats(DWORD* repeats) override {
         S().Log("Segment.GetRepeats()");
         const HRESULT hr = S().Result("Segment.GetRepeats", S_OK);
