@@ -1,8 +1,9 @@
 // The process entry: one copy per user session, the application, the main
 // window, the event loop; the guard goes before the window is torn down.
-// `qorn [--soundfont PATH] [FILE]`: FILE is played as if dropped on the
-// window, PATH (a SoundFont or a DLS collection) is the General MIDI set;
-// a second copy hands its file to the first and ends.
+// `qorn [--soundfont PATH] [FILE]` (app/CommandLine): FILE is played as if
+// dropped on the window, PATH (a SoundFont or a DLS collection) is the
+// General MIDI set; a second copy hands its file to the first and ends.
+#include "app/CommandLine.h"
 #include "app/FileHandOff.h"
 #include "app/InstanceGuard.h"
 #include "app/MprisService.h"
@@ -33,37 +34,21 @@ namespace {
 // How long a second copy tries to reach the first (which may be starting).
 constexpr int HandOffTimeoutMs = 3000;
 
-struct Arguments {
-    std::string file;      // the last argument, when it is no option
-    std::string soundFont; // --soundfont PATH or --soundfont=PATH
-    bool missingValue = false;
-};
-
-Arguments ReadArguments(const std::vector<std::string>& args) {
-    Arguments a;
-    const std::string option = "--soundfont";
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == option) {
-            if (i + 1 == args.size())
-                a.missingValue = true;
-            else
-                a.soundFont = args[++i];
-        } else if (args[i].rfind(option + "=", 0) == 0) {
-            a.soundFont = args[i].substr(option.size() + 1);
-        } else if (i + 1 == args.size() && !args[i].empty() && args[i][0] != '-') {
-            a.file = args[i];
-        }
-    }
-    return a;
-}
-
 } // namespace
 
 int main(int argc, char* argv[]) {
-    const Arguments arguments = ReadArguments(std::vector<std::string>(argv, argv + argc));
-    if (arguments.missingValue) {
-        std::fputs("qorn: --soundfont needs the path of a SoundFont (.sf2) or a DLS collection (.dls)\n", stderr);
+    using Action = qorn::app::CommandLine::Action;
+    const qorn::app::CommandLine arguments = qorn::app::ReadCommandLine(std::vector<std::string>(argv, argv + argc));
+    switch (arguments.action) {
+    case Action::Help:
+    case Action::Version:
+        std::fputs(arguments.text.c_str(), stdout);
+        return 0;
+    case Action::Refuse:
+        std::fputs(arguments.text.c_str(), stderr);
         return 2;
+    case Action::Run:
+        break;
     }
     qorn::app::HoldTerminationSignals();
     qorn::app::InstanceGuard guard(qorn::app::GuardName);
@@ -92,7 +77,12 @@ int main(int argc, char* argv[]) {
     try {
         app.emplace(argc, argv);
         qorn::app::CloseWindowsOnTerminationSignals();
-        QApplication::setWindowIcon(QIcon(QStringLiteral(":/qorn/qorn.png")));
+        QIcon icon;
+        for (const int size : {32, 48, 64, 128, 256})
+            icon.addFile(QStringLiteral(":/qorn/%1x%1/qorn.png").arg(size));
+        QApplication::setWindowIcon(icon);
+        // Wayland compositors find the icon through the desktop entry.
+        QGuiApplication::setDesktopFileName(QStringLiteral(QORN_APP_ID));
         qorn::ui::SetApplicationTitle(QStringLiteral("Qor_n"));
         qorn::platform::RegisterMusicPlatform();
         qorn::formats::ReportToStderr("qorn"); // why a part is silent, for whoever started it from a terminal
@@ -104,11 +94,7 @@ int main(int argc, char* argv[]) {
         mpris = std::make_unique<qorn::app::MprisService>(*window);
         mpris->Register();
         form->show();
-        // Qt has taken its own options out of the arguments by now.
-        std::vector<std::string> args;
-        for (const QString& arg : QCoreApplication::arguments())
-            args.push_back(QFile::encodeName(arg).toStdString());
-        if (const std::string named = ReadArguments(args).file; !named.empty()) {
+        if (const std::string& named = arguments.file; !named.empty()) {
             const std::string file =
                 QFile::encodeName(QFileInfo(QFile::decodeName(named.c_str())).absoluteFilePath()).toStdString();
             QTimer::singleShot(0, window, [window, file] { window->OpenDroppedFile(file); });
