@@ -60,7 +60,7 @@ CommandLine ReadCommandLine(const std::vector<std::string>& args) {
         line.text = "qorn: " + parser.errorText().toStdString() + "\nTry 'qorn --help'.\n";
         return line;
     }
-    if (parser.isSet(help)) {
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
         line.action = CommandLine::Action::Help;
         line.text =
             parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("qorn")).toStdString();

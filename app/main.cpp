@@ -19,7 +19,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QIcon>
-#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
@@ -86,19 +85,21 @@ int main(int argc, char* argv[]) {
         qorn::ui::SetApplicationTitle(QStringLiteral("Qor_n"));
         qorn::platform::RegisterMusicPlatform();
         qorn::formats::ReportToStderr("qorn"); // why a part is silent, for whoever started it from a terminal
-        form = TFormQorn::Create();
-        TFormQorn* window = form.get();
-        handOff = std::make_unique<qorn::app::FileHandOffServer>(
-            [window](const std::string& path) { window->OpenDroppedFile(path); });
-        if (guard.Owned()) handOff->Listen(socketPath);
-        mpris = std::make_unique<qorn::app::MprisService>(*window);
-        mpris->Register();
-        form->show();
-        if (const std::string& named = arguments.file; !named.empty()) {
-            const std::string file =
-                QFile::encodeName(QFileInfo(QFile::decodeName(named.c_str())).absoluteFilePath()).toStdString();
-            QTimer::singleShot(0, window, [window, file] { window->OpenDroppedFile(file); });
-        }
+        // The window first; the engine, the hand-off of files from other
+        // copies, the media keys and the file named here once it is on screen.
+        std::string file;
+        if (!arguments.file.empty())
+            file = QFile::encodeName(QFileInfo(QFile::decodeName(arguments.file.c_str())).absoluteFilePath())
+                       .toStdString();
+        form = TFormQorn::CreateShown([&form, &handOff, &mpris, &guard, socketPath, file] {
+            TFormQorn* window = form.get();
+            handOff = std::make_unique<qorn::app::FileHandOffServer>(
+                [window](const std::string& path) { window->OpenDroppedFile(path); });
+            if (guard.Owned()) handOff->Listen(socketPath);
+            mpris = std::make_unique<qorn::app::MprisService>(*window);
+            mpris->Register();
+            if (!file.empty()) window->OpenDroppedFile(file);
+        });
         QApplication::exec();
     } catch (const std::exception& e) {
         if (app) qorn::ui::ShowExceptionBox(e.what());

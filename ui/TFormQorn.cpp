@@ -6,9 +6,7 @@
 #include "ui/ExceptionBox.h"
 #include "ui/TRadioGroup.h"
 
-#include <QAbstractItemView>
 #include <QCheckBox>
-#include <QCompleter>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -22,6 +20,7 @@
 #include <QTimer>
 
 #include <exception>
+#include <utility>
 
 TFormQorn* FormQorn = nullptr;
 
@@ -37,6 +36,32 @@ template <typename Handler> void RunGuarded(Handler&& handler) {
     }
 }
 
+// Runs `then` once, right after the window's first paint has reached the
+// screen, or after a second if it is never painted; then goes.
+class AfterFirstPaint : public QObject {
+  public:
+    AfterFirstPaint(QWidget* window, std::function<void()> then) : QObject(window), then_(std::move(then)) {
+        window->installEventFilter(this);
+        QTimer::singleShot(1000, this, [this] { Run(); });
+    }
+    bool eventFilter(QObject*, QEvent* event) override {
+        // Queued: the paint is flushed to the screen before it runs.
+        if (event->type() == QEvent::Paint) QTimer::singleShot(0, this, [this] { Run(); });
+        return false;
+    }
+
+  private:
+    void Run() {
+        if (!then_) return;
+        parent()->removeEventFilter(this);
+        const std::function<void()> then = std::move(then_);
+        then_ = nullptr;
+        deleteLater();
+        then();
+    }
+    std::function<void()> then_;
+};
+
 } // namespace
 
 std::unique_ptr<TFormQorn> TFormQorn::Create() {
@@ -45,10 +70,25 @@ std::unique_ptr<TFormQorn> TFormQorn::Create() {
     return form;
 }
 
-TFormQorn::TFormQorn() {
+std::unique_ptr<TFormQorn> TFormQorn::CreateShown(std::function<void()> loaded) {
+    auto form = std::make_unique<TFormQorn>(false);
+    form->ComOpen->setEnabled(false);
+    TFormQorn* window = form.get();
+    new AfterFirstPaint(window, [window, loaded = std::move(loaded)] {
+        window->BuildOpenDialog();
+        RunGuarded([window] { window->FormLoad(); });
+        window->ComOpen->setEnabled(window->engineReady_);
+        if (loaded) loaded();
+    });
+    form->show();
+    return form;
+}
+
+TFormQorn::TFormQorn(bool withOpenDialog) {
     FormQorn = this;
     try {
         BuildLayout();
+        if (withOpenDialog) BuildOpenDialog();
         BindEvents();
     } catch (...) {
         // No destructor runs for a half-built window: leave no dangling pointer.
@@ -93,12 +133,6 @@ void TFormQorn::BindEvents() {
     connect(info, &QShortcut::activated, this, [this] {
         if (ComInfo->isEnabled()) ComInfo->click();
     });
-    // No popup of the open dialog may outlive it: a completion list left open
-    // after Return would swallow the next click on the window.
-    connect(OpenD, &QDialog::finished, this, [this] {
-        for (QCompleter* completer : OpenD->findChildren<QCompleter*>())
-            if (QAbstractItemView* popup = completer->popup(); popup != nullptr && popup->isVisible()) popup->hide();
-    });
 }
 
 void TFormQorn::keyPressEvent(QKeyEvent* event) {
@@ -114,7 +148,8 @@ void TFormQorn::keyPressEvent(QKeyEvent* event) {
 }
 
 void TFormQorn::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+    // Not before the window can open files.
+    if (event->mimeData()->hasUrls() && OpenD != nullptr) event->acceptProposedAction();
 }
 
 void TFormQorn::dropEvent(QDropEvent* event) {

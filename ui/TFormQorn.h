@@ -31,8 +31,14 @@ class TFormQorn : public QWidget, public qorn::fileinfo::OpenFileHost {
   public:
     // Builds the window, points FormQorn at it and runs FormLoad.
     static std::unique_ptr<TFormQorn> Create();
+    // The program's start: the window is shown at once, with Open disabled;
+    // once it has been painted, the open dialog is built, FormLoad runs
+    // (the engine and the General MIDI set), and then `loaded`.
+    static std::unique_ptr<TFormQorn> CreateShown(std::function<void()> loaded);
 
-    TFormQorn();
+    // Without `withOpenDialog` the open dialog (OpenD) is left to
+    // BuildOpenDialog.
+    explicit TFormQorn(bool withOpenDialog = true);
     // Hides the window, runs FormUnload, withdraws the drop target.
     ~TFormQorn() override;
     TFormQorn(const TFormQorn&) = delete;
@@ -123,6 +129,7 @@ class TFormQorn : public QWidget, public qorn::fileinfo::OpenFileHost {
 
   private:
     void BuildLayout();
+    void BuildOpenDialog();
     void BindEvents();
     std::string RevisionTitle() const;
     std::string BottomTitle() const;
