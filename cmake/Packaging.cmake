@@ -7,12 +7,12 @@ set(CPACK_PACKAGE_VENDOR "The Qor_n developers")
 # The project has no mail address; packaging/lintian-overrides says so.
 set(CPACK_PACKAGE_CONTACT "The Qor_n developers <qorn@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "player for DirectMusic segment files and Standard MIDI Files")
-# Lines of the extended description; a lone "." is an empty line.
+# The extended description, under the summary; a lone "." is an empty line,
+# and no other line may start with one.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
-Qor_n is a small single-window player for DirectMusic segment files (.sgt,
-.sgp), the interactive music of many Windows games of the DirectX 6 to 9
-years, and for Standard MIDI Files. A file dropped on the window or opened
+    "Qor_n is a small single-window player for DirectMusic segment files
+(.sgt, .sgp), the interactive music of many Windows games of the DirectX 6
+to 9 years, and for Standard MIDI Files. A file dropped on the window or opened
 plays at once, on the built-in software synthesizer (FluidSynth with a
 General MIDI SoundFont or a DLS collection such as gm.dls) or on a MIDI
 output port of the machine.
