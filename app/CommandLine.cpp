@@ -33,7 +33,11 @@ CommandLine ReadCommandLine(const std::vector<std::string>& args) {
     parser.setApplicationDescription(QStringLiteral(
         "Plays DirectMusic segment files (.sgt, .sgp), Standard MIDI Files (.mid) and wave files (.wav).\n"
         "With a copy already running, FILE is handed to it and this one ends."));
-    const QCommandLineOption help = parser.addHelpOption();
+    // Qt's own help option would offer --help-all, which lists Qt's options
+    // only with an application object, and there is none yet.
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help"), QStringLiteral("?")},
+                                  QStringLiteral("Displays this help."));
+    parser.addOption(help);
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption soundFont(
         QStringLiteral("soundfont"),
@@ -60,10 +64,14 @@ CommandLine ReadCommandLine(const std::vector<std::string>& args) {
         line.text = "qorn: " + parser.errorText().toStdString() + "\nTry 'qorn --help'.\n";
         return line;
     }
-    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+    if (parser.isSet(help)) {
         line.action = CommandLine::Action::Help;
-        line.text =
-            parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("qorn")).toStdString();
+        // Named as the user calls it, not by the path it was started from.
+        QString text = parser.helpText();
+        const QString usage = QStringLiteral("Usage: ");
+        if (const qsizetype end = text.indexOf(QStringLiteral(" [options]")); text.startsWith(usage) && end > 0)
+            text.replace(usage.size(), end - usage.size(), QStringLiteral("qorn"));
+        line.text = text.toStdString();
         return line;
     }
     if (parser.isSet(version)) {

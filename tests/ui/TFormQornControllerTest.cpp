@@ -59,6 +59,35 @@ TEST_F(StartUpTest, ReadyEngineFillsThePortList) {
     EXPECT_TRUE(form->InfoText1().empty() && form->InfoText2().empty() && form->InfoText3().empty());
 }
 
+// The program's start: the window is on screen first, the engine starts
+// after its first paint, and a file named for it waits for the engine.
+TEST_F(StartUpTest, TheWindowComesFirstAndTheEngineAfterItsFirstPaint) {
+    const std::string early = WriteMidi("early.mid"), named = WriteMidi("named.mid");
+    bool loaded = false;
+    form = TFormQorn::CreateShown([&] {
+        loaded = true;
+        form->OpenDroppedFile(named);
+    });
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_FALSE(form->EngineReady());
+    EXPECT_FALSE(form->ComOpen->isEnabled());
+    // Files that come before the engine are turned away, not half opened.
+    const auto data = DropOf({early});
+    QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.get(), &enter);
+    EXPECT_FALSE(enter.isAccepted());
+    form->OpenDroppedFile(early);
+
+    QElapsedTimer clock;
+    clock.start();
+    while (!loaded && clock.elapsed() < 5000)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_TRUE(loaded);
+    EXPECT_TRUE(form->EngineReady());
+    EXPECT_TRUE(form->ComOpen->isEnabled());
+    EXPECT_EQ(Caption(), "Qor_n : named.mid");
+}
+
 TEST_F(StartUpTest, FailedEngineShowsItsReasonAndLocksTheOpenButton) {
     platform.SetResult("CoCreateInstance(DirectMusic)", E_FAIL);
     StartForm();
