@@ -19,6 +19,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QIcon>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +33,8 @@ namespace {
 
 // How long a second copy tries to reach the first (which may be starting).
 constexpr int HandOffTimeoutMs = 3000;
+// How often the start looks whether the General MIDI set has loaded.
+constexpr int SetPollMs = 5;
 
 } // namespace
 
@@ -85,20 +88,34 @@ int main(int argc, char* argv[]) {
         qorn::ui::SetApplicationTitle(QStringLiteral("Qor_n"));
         qorn::platform::RegisterMusicPlatform();
         qorn::formats::ReportToStderr("qorn"); // why a part is silent, for whoever started it from a terminal
-        // The window first; the engine, the hand-off of files from other
-        // copies, the media keys and the file named here once it is on screen.
+        // The window first. Once it is on screen the General MIDI set loads
+        // on a thread of its own while the window stays live; then the
+        // engine starts, and the hand-off of files from other copies, the
+        // media keys and the file named here are taken on.
         std::string file;
         if (!arguments.file.empty())
             file = QFile::encodeName(QFileInfo(QFile::decodeName(arguments.file.c_str())).absoluteFilePath())
                        .toStdString();
-        form = TFormQorn::CreateShown([&form, &handOff, &mpris, &guard, socketPath, file] {
+        const auto start = [&form, &handOff, &mpris, &guard, socketPath, file] {
             TFormQorn* window = form.get();
+            window->LoadDeferred();
             handOff = std::make_unique<qorn::app::FileHandOffServer>(
                 [window](const std::string& path) { window->OpenDroppedFile(path); });
             if (guard.Owned()) handOff->Listen(socketPath);
             mpris = std::make_unique<qorn::app::MprisService>(*window);
             mpris->Register();
             if (!file.empty()) window->OpenDroppedFile(file);
+        };
+        QTimer waitForSet;
+        waitForSet.setInterval(SetPollMs);
+        QObject::connect(&waitForSet, &QTimer::timeout, [&waitForSet, start] {
+            if (!qorn::platform::DefaultSynthesizerPrepared()) return;
+            waitForSet.stop();
+            start();
+        });
+        form = TFormQorn::CreateShown([&waitForSet] {
+            qorn::platform::PrepareDefaultSynthesizer();
+            waitForSet.start();
         });
         QApplication::exec();
     } catch (const std::exception& e) {

@@ -70,18 +70,19 @@ std::unique_ptr<TFormQorn> TFormQorn::Create() {
     return form;
 }
 
-std::unique_ptr<TFormQorn> TFormQorn::CreateShown(std::function<void()> loaded) {
+std::unique_ptr<TFormQorn> TFormQorn::CreateShown(std::function<void()> painted) {
     auto form = std::make_unique<TFormQorn>(false);
     form->ComOpen->setEnabled(false);
-    TFormQorn* window = form.get();
-    new AfterFirstPaint(window, [window, loaded = std::move(loaded)] {
-        window->BuildOpenDialog();
-        RunGuarded([window] { window->FormLoad(); });
-        window->ComOpen->setEnabled(window->engineReady_);
-        if (loaded) loaded();
-    });
+    new AfterFirstPaint(form.get(), std::move(painted));
     form->show();
     return form;
+}
+
+void TFormQorn::LoadDeferred() {
+    if (OpenD != nullptr) return;
+    BuildOpenDialog();
+    RunGuarded([this] { FormLoad(); });
+    ComOpen->setEnabled(engineReady_);
 }
 
 TFormQorn::TFormQorn(bool withOpenDialog) {

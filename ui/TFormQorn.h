@@ -31,10 +31,12 @@ class TFormQorn : public QWidget, public qorn::fileinfo::OpenFileHost {
   public:
     // Builds the window, points FormQorn at it and runs FormLoad.
     static std::unique_ptr<TFormQorn> Create();
-    // The program's start: the window is shown at once, with Open disabled;
-    // once it has been painted, the open dialog is built, FormLoad runs
-    // (the engine and the General MIDI set), and then `loaded`.
-    static std::unique_ptr<TFormQorn> CreateShown(std::function<void()> loaded);
+    // The program's start: the window is shown at once, with Open disabled
+    // and drops refused; `painted` runs once it has been painted (or after a
+    // second if it never is), and LoadDeferred is left to the caller.
+    static std::unique_ptr<TFormQorn> CreateShown(std::function<void()> painted);
+    // After CreateShown: builds the open dialog and runs FormLoad.
+    void LoadDeferred();
 
     // Without `withOpenDialog` the open dialog (OpenD) is left to
     // BuildOpenDialog.
