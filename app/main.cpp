@@ -70,6 +70,10 @@ int main(int argc, char* argv[]) {
     if (!arguments.soundFont.empty()) setenv("QORN_SOUNDFONT", arguments.soundFont.c_str(), 1);
     // A guard that could not be made does not stop the program.
     guard.Create();
+    // With a file to play, sound comes first: the General MIDI set loads
+    // while the window is made. Without one, the window comes first.
+    const bool setEarly = !arguments.file.empty();
+    if (setEarly) qorn::platform::PrepareDefaultSynthesizer();
 
     // The window must go before the application object.
     std::optional<qorn::app::QornApplication> app;
@@ -79,25 +83,27 @@ int main(int argc, char* argv[]) {
     try {
         app.emplace(argc, argv);
         qorn::app::CloseWindowsOnTerminationSignals();
+        // Up to 128 px: the window hands every size to the display server
+        // when it is shown, and larger ones come from the icon theme.
         QIcon icon;
-        for (const int size : {32, 48, 64, 128, 256})
-            icon.addFile(QStringLiteral(":/qorn/%1x%1/qorn.png").arg(size));
+        for (const int size : {32, 48, 64, 128})
+            icon.addFile(QStringLiteral(":/qorn/%1x%1/qorn.png").arg(size), QSize(size, size));
         QApplication::setWindowIcon(icon);
         // Wayland compositors find the icon through the desktop entry.
         QGuiApplication::setDesktopFileName(QStringLiteral(QORN_APP_ID));
         qorn::ui::SetApplicationTitle(QStringLiteral("Qor_n"));
-        qorn::platform::RegisterMusicPlatform();
-        qorn::formats::ReportToStderr("qorn"); // why a part is silent, for whoever started it from a terminal
         // The window first. Once it is on screen the General MIDI set loads
-        // on a thread of its own while the window stays live; then the
-        // engine starts, and the hand-off of files from other copies, the
-        // media keys and the file named here are taken on.
+        // (unless it already does) on a thread of its own while the window
+        // stays live; then the engine starts, and the hand-off of files from
+        // other copies, the media keys and the file named here are taken on.
         std::string file;
         if (!arguments.file.empty())
             file = QFile::encodeName(QFileInfo(QFile::decodeName(arguments.file.c_str())).absoluteFilePath())
                        .toStdString();
         const auto start = [&form, &handOff, &mpris, &guard, socketPath, file] {
             TFormQorn* window = form.get();
+            qorn::platform::RegisterMusicPlatform();
+            qorn::formats::ReportToStderr("qorn"); // why a part is silent, for whoever started it from a terminal
             window->LoadDeferred();
             handOff = std::make_unique<qorn::app::FileHandOffServer>(
                 [window](const std::string& path) { window->OpenDroppedFile(path); });
@@ -113,8 +119,8 @@ int main(int argc, char* argv[]) {
             waitForSet.stop();
             start();
         });
-        form = TFormQorn::CreateShown([&waitForSet] {
-            qorn::platform::PrepareDefaultSynthesizer();
+        form = TFormQorn::CreateShown([&waitForSet, setEarly] {
+            if (!setEarly) qorn::platform::PrepareDefaultSynthesizer();
             waitForSet.start();
         });
         QApplication::exec();
