@@ -83,12 +83,6 @@ int main(int argc, char* argv[]) {
     try {
         app.emplace(argc, argv);
         qorn::app::CloseWindowsOnTerminationSignals();
-        // Up to 128 px: the window hands every size to the display server
-        // when it is shown, and larger ones come from the icon theme.
-        QIcon icon;
-        for (const int size : {32, 48, 64, 128})
-            icon.addFile(QStringLiteral(":/qorn/%1x%1/qorn.png").arg(size), QSize(size, size));
-        QApplication::setWindowIcon(icon);
         // Wayland compositors find the icon through the desktop entry.
         QGuiApplication::setDesktopFileName(QStringLiteral(QORN_APP_ID));
         qorn::ui::SetApplicationTitle(QStringLiteral("Qor_n"));
@@ -121,6 +115,13 @@ int main(int argc, char* argv[]) {
         });
         form = TFormQorn::CreateShown([&waitForSet, setEarly] {
             if (!setEarly) qorn::platform::PrepareDefaultSynthesizer();
+            // Reading the icon's images starts Qt's image readers: not before
+            // the first paint. Up to 128 px: the window hands every size to
+            // the display server, and larger ones come from the icon theme.
+            QIcon icon;
+            for (const int size : {32, 48, 64, 128})
+                icon.addFile(QStringLiteral(":/qorn/%1x%1/qorn.png").arg(size), QSize(size, size));
+            QApplication::setWindowIcon(icon);
             waitForSet.start();
         });
         QApplication::exec();
