@@ -59,7 +59,7 @@ class MprisRoot : public QDBusAbstractAdaptor {
     bool CanRaise() const { return true; }
     bool HasTrackList() const { return false; }
     QString Identity() const { return QStringLiteral("Qor_n"); }
-    QString DesktopEntry() const { return QStringLiteral("qorn"); }
+    QString DesktopEntry() const { return QStringLiteral(QORN_APP_ID); }
     QStringList SupportedUriSchemes() const { return {QStringLiteral("file")}; }
     QStringList SupportedMimeTypes() const;
   public slots:

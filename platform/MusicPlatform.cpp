@@ -5,6 +5,7 @@
 #include "platform/com/Guids.h"
 #include "platform/loader/Loader.h"
 #include "platform/performance/Performance.h"
+#include "platform/synth/SynthPort.h"
 
 namespace qorn::platform {
 namespace {
@@ -27,6 +28,15 @@ void RegisterMusicPlatform() {
     RegisterClassFactory(CLSID_DirectMusicPerformance,
                          factoryFor<Performance, IDirectMusicPerformance2>(IID_IDirectMusicPerformance2));
     RegisterClassFactory(CLSID_DirectMusicLoader, factoryFor<Loader, IDirectMusicLoader>(IID_IDirectMusicLoader));
+}
+
+void PrepareDefaultSynthesizer() {
+    // The default port's settings: those of a port asked for without any.
+    SynthPort::Prepare(SynthConfig{});
+}
+
+bool DefaultSynthesizerPrepared() {
+    return SynthPort::Prepared();
 }
 
 } // namespace qorn::platform

@@ -7,9 +7,7 @@
 #include "ui/SegmentChooser.h"
 #include "ui/TRadioGroup.h"
 
-#include <QAbstractItemView>
 #include <QCheckBox>
-#include <QCompleter>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -23,6 +21,7 @@
 #include <QTimer>
 
 #include <exception>
+#include <utility>
 
 TFormQorn* FormQorn = nullptr;
 
@@ -38,6 +37,32 @@ template <typename Handler> void RunGuarded(Handler&& handler) {
     }
 }
 
+// Runs `then` once, right after the window's first paint has reached the
+// screen, or after a second if it is never painted; then goes.
+class AfterFirstPaint : public QObject {
+  public:
+    AfterFirstPaint(QWidget* window, std::function<void()> then) : QObject(window), then_(std::move(then)) {
+        window->installEventFilter(this);
+        QTimer::singleShot(1000, this, [this] { Run(); });
+    }
+    bool eventFilter(QObject*, QEvent* event) override {
+        // Queued: the paint is flushed to the screen before it runs.
+        if (event->type() == QEvent::Paint) QTimer::singleShot(0, this, [this] { Run(); });
+        return false;
+    }
+
+  private:
+    void Run() {
+        if (!then_) return;
+        parent()->removeEventFilter(this);
+        const std::function<void()> then = std::move(then_);
+        then_ = nullptr;
+        deleteLater();
+        then();
+    }
+    std::function<void()> then_;
+};
+
 } // namespace
 
 std::unique_ptr<TFormQorn> TFormQorn::Create() {
@@ -46,10 +71,26 @@ std::unique_ptr<TFormQorn> TFormQorn::Create() {
     return form;
 }
 
-TFormQorn::TFormQorn() {
+std::unique_ptr<TFormQorn> TFormQorn::CreateShown(std::function<void()> painted) {
+    auto form = std::make_unique<TFormQorn>(false);
+    form->ComOpen->setEnabled(false);
+    new AfterFirstPaint(form.get(), std::move(painted));
+    form->show();
+    return form;
+}
+
+void TFormQorn::LoadDeferred() {
+    if (OpenD != nullptr) return;
+    BuildOpenDialog();
+    RunGuarded([this] { FormLoad(); });
+    ComOpen->setEnabled(engineReady_);
+}
+
+TFormQorn::TFormQorn(bool withOpenDialog) {
     FormQorn = this;
     try {
         BuildLayout();
+        if (withOpenDialog) BuildOpenDialog();
         BindEvents();
     } catch (...) {
         // No destructor runs for a half-built window: leave no dangling pointer.
@@ -95,12 +136,6 @@ void TFormQorn::BindEvents() {
     connect(info, &QShortcut::activated, this, [this] {
         if (ComInfo->isEnabled()) ComInfo->click();
     });
-    // No popup of the open dialog may outlive it: a completion list left open
-    // after Return would swallow the next click on the window.
-    connect(OpenD, &QDialog::finished, this, [this] {
-        for (QCompleter* completer : OpenD->findChildren<QCompleter*>())
-            if (QAbstractItemView* popup = completer->popup(); popup != nullptr && popup->isVisible()) popup->hide();
-    });
 }
 
 void TFormQorn::keyPressEvent(QKeyEvent* event) {
@@ -116,7 +151,8 @@ void TFormQorn::keyPressEvent(QKeyEvent* event) {
 }
 
 void TFormQorn::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+    // Not before the window can open files.
+    if (event->mimeData()->hasUrls() && OpenD != nullptr) event->acceptProposedAction();
 }
 
 void TFormQorn::dropEvent(QDropEvent* event) {

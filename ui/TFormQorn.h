@@ -32,8 +32,16 @@ class TFormQorn : public QWidget, public qorn::fileinfo::OpenFileHost {
   public:
     // Builds the window, points FormQorn at it and runs FormLoad.
     static std::unique_ptr<TFormQorn> Create();
+    // The program's start: the window is shown at once, with Open disabled
+    // and drops refused; `painted` runs once it has been painted (or after a
+    // second if it never is), and LoadDeferred is left to the caller.
+    static std::unique_ptr<TFormQorn> CreateShown(std::function<void()> painted);
+    // After CreateShown: builds the open dialog and runs FormLoad.
+    void LoadDeferred();
 
-    TFormQorn();
+    // Without `withOpenDialog` the open dialog (OpenD) is left to
+    // BuildOpenDialog.
+    explicit TFormQorn(bool withOpenDialog = true);
     // Hides the window, runs FormUnload, withdraws the drop target.
     ~TFormQorn() override;
     TFormQorn(const TFormQorn&) = delete;
@@ -129,6 +137,7 @@ class TFormQorn : public QWidget, public qorn::fileinfo::OpenFileHost {
 
   private:
     void BuildLayout();
+    void BuildOpenDialog();
     void BindEvents();
     std::string RevisionTitle() const;
     std::string BottomTitle() const;

@@ -90,7 +90,7 @@ void TFormQorn::WMDropFiles(const QMimeData& dropped) {
 }
 
 void TFormQorn::OpenDroppedFile(const std::string& path) {
-    if (path.empty() || !qorn::ui::HasPlayableExtension(path)) return;
+    if (path.empty() || OpenD == nullptr || !qorn::ui::HasPlayableExtension(path)) return;
 
     ComOpen->setEnabled(false);
     ComPlay->setEnabled(false);

@@ -6,7 +6,9 @@
 #include "ui/TRadioGroup.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QCheckBox>
+#include <QCompleter>
 #include <QFileDialog>
 #include <QFrame>
 #include <QLabel>
@@ -172,15 +174,6 @@ void TFormQorn::BuildLayout() {
     TimCheck->setObjectName(QStringLiteral("TimCheck"));
     TimCheck->setInterval(100);
 
-    OpenD = new QFileDialog(this, QStringLiteral("File Open"));
-    OpenD->setObjectName(QStringLiteral("OpenD"));
-    OpenD->setFileMode(QFileDialog::ExistingFile);
-    OpenD->setAcceptMode(QFileDialog::AcceptOpen);
-    OpenD->setNameFilters({QStringLiteral("Segment File (*.sgt *.sgp)"), QStringLiteral("Standard MIDI File (*.mid)"),
-                           QStringLiteral("Support File (*.sgt *.sgp *.mid)")});
-    OpenD->selectNameFilter(QStringLiteral("Support File (*.sgt *.sgp *.mid)"));
-    OpenD->setSizeGripEnabled(true);
-
     LabelFN = MakePanel(this, "LabelFN", {4, 20, 437, 21}, QFrame::Sunken, Qt::AlignLeft | Qt::AlignVCenter);
     LabelFN->setFont(MakeFont(FixedGothic, 15, false, false, true));
 
@@ -204,4 +197,23 @@ void TFormQorn::BuildLayout() {
     // would be cut gets a smaller size of the same face.
     for (QAbstractButton* button : findChildren<QAbstractButton*>())
         qorn::ui::FitCaption(*button);
+}
+
+void TFormQorn::BuildOpenDialog() {
+    // A third of the window's start-up time: the program builds it once the
+    // window is on screen.
+    OpenD = new QFileDialog(this, QStringLiteral("File Open"));
+    OpenD->setObjectName(QStringLiteral("OpenD"));
+    OpenD->setFileMode(QFileDialog::ExistingFile);
+    OpenD->setAcceptMode(QFileDialog::AcceptOpen);
+    OpenD->setNameFilters({QStringLiteral("Segment File (*.sgt *.sgp)"), QStringLiteral("Standard MIDI File (*.mid)"),
+                           QStringLiteral("Support File (*.sgt *.sgp *.mid)")});
+    OpenD->selectNameFilter(QStringLiteral("Support File (*.sgt *.sgp *.mid)"));
+    OpenD->setSizeGripEnabled(true);
+    // No popup of the dialog may outlive it: a completion list left open
+    // after Return would swallow the next click on the window.
+    connect(OpenD, &QDialog::finished, this, [this] {
+        for (QCompleter* completer : OpenD->findChildren<QCompleter*>())
+            if (QAbstractItemView* popup = completer->popup(); popup != nullptr && popup->isVisible()) popup->hide();
+    });
 }

@@ -6,6 +6,11 @@
 //   qorn_desktop_bench rest          what the player and the server use while
 //                                    nothing plays: CPU and wake-ups over 10 s,
 //                                    after start-up and after a Stop
+//   qorn_desktop_bench startup [ROUNDS [PLAYER]]
+//                                    start -> first paint of the window
+//                                    beside a bare Qt 6 window, and
+//                                    `qorn FILE` -> first sound (of the
+//                                    player built here, or PLAYER)
 //   qorn_desktop_bench soak SECONDS  random open/drop/play/stop/tempo/volume/
 //                                    port/File Info. on files our writers
 //                                    make (damaged ones too); exit status 0
@@ -13,6 +18,7 @@
 //                                    held after a Stop (from 300 ms on, only
 //                                    silence or tails that die away), and
 //                                    memory did not grow by 10 %.
+#include "bench/desktop/StartupBench.h"
 #include "platform/MusicPlatform.h"
 #include "platform/audio/PulseAudioOutput.h"
 #include "tests/support/MidiFileWriter.h"
@@ -576,7 +582,11 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     if (mode == "latency") return Latency();
     if (mode == "rest") return Rest();
+    if (mode == "startup")
+        return qorn::bench::Startup(argc > 3 ? argv[3] : QORN_EXECUTABLE, QORN_BARE_WINDOW,
+                                    argc > 2 ? std::atoi(argv[2]) : 10);
+    return qorn::bench::Startup(QORN_EXECUTABLE, QORN_BARE_WINDOW, argc > 2 ? std::atoi(argv[2]) : 10);
     if (mode == "soak") return Soak(argc > 2 ? std::atof(argv[2]) : 600.0);
-    std::fprintf(stderr, "usage: %s latency | rest | soak SECONDS\n", argv[0]);
+    std::fprintf(stderr, "usage: %s latency | rest | startup [ROUNDS [PLAYER]] | soak SECONDS\n", argv[0]);
     return 2;
 }

@@ -8,9 +8,13 @@
 #include <fluidsynth.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <future>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -106,18 +110,33 @@ class SynthWaveTarget : public WaveTarget {
     int rate_;
 };
 
-} // namespace
+// A synthesizer with its General MIDI set, made on any thread, owned by
+// whoever holds it until a port takes it.
+struct BuiltSynth {
+    fluid_settings_t* settings = nullptr;
+    fluid_synth_t* synth = nullptr;
+    int font = -1;
+    formats::Diagnostics warnings;
+    std::string error;
+    BuiltSynth() = default;
+    BuiltSynth(const BuiltSynth&) = delete;
+    BuiltSynth& operator=(const BuiltSynth&) = delete;
+    ~BuiltSynth() {
+        if (synth != nullptr) delete_fluid_synth(synth);
+        if (settings != nullptr) delete_fluid_settings(settings);
+    }
+};
 
-SynthPort* SynthPort::Create(const SynthConfig& config, std::string* error) {
-    quietFluidLogging();
-    fluid_settings_t* settings = new_fluid_settings();
+std::unique_ptr<BuiltSynth> BuildSynth(const SynthConfig& config, const std::string& soundFontPath, int threads) {
+    auto built = std::make_unique<BuiltSynth>();
+    fluid_settings_t* settings = built->settings = new_fluid_settings();
     if (settings == nullptr) {
-        if (error) *error = "cannot create synthesizer settings";
-        return nullptr;
+        built->error = "cannot create synthesizer settings";
+        return built;
     }
     fluid_settings_setnum(settings, "synth.sample-rate", config.sampleRate);
     fluid_settings_setint(settings, "synth.polyphony", config.voices);
-    fluid_settings_setint(settings, "synth.cpu-cores", SynthThreads());
+    fluid_settings_setint(settings, "synth.cpu-cores", threads);
     fluid_settings_setint(settings, "synth.midi-channels", 16);
     fluid_settings_setint(settings, "synth.audio-channels", 1);
     fluid_settings_setint(settings, "synth.audio-groups", 1);
@@ -138,21 +157,69 @@ SynthPort* SynthPort::Create(const SynthConfig& config, std::string* error) {
     // Only the presets in use are read from the 141 MB SoundFont.
     fluid_settings_setint(settings, "synth.dynamic-sample-loading", 1);
     fluid_settings_setint(settings, "synth.lock-memory", 0);
-    fluid_synth_t* synth = new_fluid_synth(settings);
-    if (synth == nullptr) {
-        delete_fluid_settings(settings);
-        if (error) *error = "cannot create the synthesizer";
+    built->synth = new_fluid_synth(settings);
+    if (built->synth == nullptr) {
+        built->error = "cannot create the synthesizer";
+        return built;
+    }
+    built->font = instruments::LoadGeneralMidiSet(built->synth, soundFontPath, built->warnings, &built->error);
+    return built;
+}
+
+// The synthesizer Prepare started, with what it was started for.
+struct PreparedSynth {
+    SynthConfig config;
+    std::string soundFontPath;
+    int threads;
+    std::future<std::unique_ptr<BuiltSynth>> built;
+};
+
+std::optional<PreparedSynth>& Pending() {
+    static std::optional<PreparedSynth> prepared;
+    return prepared;
+}
+
+bool SameSettings(const SynthConfig& a, const SynthConfig& b) {
+    return a.sampleRate == b.sampleRate && a.reverb == b.reverb && a.chorus == b.chorus && a.voices == b.voices;
+}
+
+} // namespace
+
+void SynthPort::Prepare(const SynthConfig& config) {
+    quietFluidLogging();
+    // What the environment says is read here: the other thread reads none of it.
+    std::string path = SoundFontPath();
+    const int threads = SynthThreads();
+    Pending().reset();
+    Pending().emplace(PreparedSynth{config, path, threads, std::async(std::launch::async, [config, path, threads] {
+                                        return BuildSynth(config, path, threads);
+                                    })});
+}
+
+bool SynthPort::Prepared() {
+    const auto& pending = Pending();
+    return !pending || pending->built.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}
+
+SynthPort* SynthPort::Create(const SynthConfig& config, std::string* error) {
+    quietFluidLogging();
+    const std::string path = SoundFontPath();
+    const int threads = SynthThreads();
+    std::unique_ptr<BuiltSynth> built;
+    if (auto& prepared = Pending(); prepared && SameSettings(prepared->config, config) &&
+                                    prepared->soundFontPath == path && prepared->threads == threads)
+        built = prepared->built.get();
+    // One made for other settings is of no use any more.
+    Pending().reset();
+    if (!built) built = BuildSynth(config, path, threads);
+    formats::Report(built->warnings);
+    if (built->synth == nullptr || built->font < 0) {
+        if (error) *error = built->error;
         return nullptr;
     }
-    formats::Diagnostics warnings;
-    const int font = instruments::LoadGeneralMidiSet(synth, SoundFontPath(), warnings, error);
-    formats::Report(warnings);
-    if (font < 0) {
-        delete_fluid_synth(synth);
-        delete_fluid_settings(settings);
-        return nullptr;
-    }
-    auto* port = new SynthPort(config, settings, synth, font);
+    auto* port = new SynthPort(config, built->settings, built->synth, built->font);
+    built->settings = nullptr;
+    built->synth = nullptr;
     return port;
 }
 

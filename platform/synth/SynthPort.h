@@ -28,6 +28,13 @@ class SynthPort final : public RefCounted<MusicPort>, private PortControls {
 
     // Loads the SoundFont; null with the reason in *error when it cannot.
     static SynthPort* Create(const SynthConfig& config, std::string* error);
+    // Starts making the synthesizer for `config` with the General MIDI set
+    // on a thread of its own; the next Create for the same settings and set
+    // takes it (waiting for it if need be), so that a program can show its
+    // window meanwhile. Called on the thread that calls Create.
+    static void Prepare(const SynthConfig& config);
+    // False while a synthesizer Prepare started is still being made.
+    static bool Prepared();
 
     // The synthesizer port behind `port`, or null for any other port.
     static SynthPort* From(IDirectMusicPort* port);

@@ -59,6 +59,33 @@ TEST_F(StartUpTest, ReadyEngineFillsThePortList) {
     EXPECT_TRUE(form->InfoText1().empty() && form->InfoText2().empty() && form->InfoText3().empty());
 }
 
+// The program's start: the window is on screen first, and it turns files
+// away until the engine has started.
+TEST_F(StartUpTest, TheWindowIsPaintedBeforeTheEngineStarts) {
+    const std::string early = WriteMidi("early.mid"), later = WriteMidi("later.mid");
+    bool painted = false;
+    form = TFormQorn::CreateShown([&] { painted = true; });
+    EXPECT_TRUE(form->isVisible());
+    QElapsedTimer clock;
+    clock.start();
+    while (!painted && clock.elapsed() < 5000)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_TRUE(painted);
+    EXPECT_FALSE(form->EngineReady());
+    EXPECT_FALSE(form->ComOpen->isEnabled());
+    const auto data = DropOf({early});
+    QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.get(), &enter);
+    EXPECT_FALSE(enter.isAccepted());
+    form->OpenDroppedFile(early);
+
+    form->LoadDeferred();
+    EXPECT_TRUE(form->EngineReady());
+    EXPECT_TRUE(form->ComOpen->isEnabled());
+    form->OpenDroppedFile(later);
+    EXPECT_EQ(Caption(), "Qor_n : later.mid");
+}
+
 TEST_F(StartUpTest, FailedEngineShowsItsReasonAndLocksTheOpenButton) {
     platform.SetResult("CoCreateInstance(DirectMusic)", E_FAIL);
     StartForm();
