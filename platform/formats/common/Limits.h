@@ -33,6 +33,13 @@ inline constexpr std::size_t kMaxComposedNotes = std::size_t(1) << 16;
 inline constexpr std::size_t kMaxPatternPlays = std::size_t(1) << 14;
 // Sub-chords of one chord: a chord has four at most in practice.
 inline constexpr std::uint32_t kMaxSubChords = 64;
+// Chords of one chordmap's palette, graph or signpost list: authored maps hold
+// a few dozen; the composer's path search is sized by the graph.
+inline constexpr std::size_t kMaxChordmapChords = 1024;
+// Edges leaving one chord of a chordmap's graph.
+inline constexpr std::size_t kMaxChordmapEdges = 64;
+// Signposts of one template (one a beat for half an hour at most).
+inline constexpr std::size_t kMaxSignposts = 4096;
 // Passes of a repeating piece unrolled into one play.
 inline constexpr std::uint32_t kMaxUnrolledPasses = 17;
 // Messages of an unrolled play; past it the remaining repeats are not unrolled.

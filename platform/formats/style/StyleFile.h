@@ -174,6 +174,8 @@ struct Style {
     std::vector<StylePart> parts;
     std::vector<Pattern> patterns;
     std::vector<segment::Band> bands;
+    // The chordmaps the style names (LIST 'prrf'), its default first.
+    std::vector<segment::ObjectReference> chordmaps;
 };
 
 struct SubChord {
