@@ -112,8 +112,8 @@ class PathFinder {
                     if (best < 0 || std::abs(d - preferred) < std::abs(best - preferred)) best = d;
                 }
                 if (best < 0) continue;
-                const std::uint32_t weight = std::max<std::uint32_t>(e.second.weight, 1) * 64u /
-                                             std::uint32_t(1 + std::abs(best - preferred));
+                const std::uint32_t weight =
+                    std::max<std::uint32_t>(e.second.weight, 1) * 64u / std::uint32_t(1 + std::abs(best - preferred));
                 options.push_back({e.first, best, std::max<std::uint32_t>(weight, 1)});
             }
             if (options.empty()) return {}; // cannot happen: fits says one exists
@@ -388,7 +388,7 @@ ShapeTemplate TemplateFromShape(Shape shape, int measures, const st::Style& styl
         case Shape::Loopable:
             break;
         }
-        const std::uint32_t letter = shape == Shape::Song ? kSongLetters[(m / kSection) % 4]
+        const std::uint32_t letter = shape == Shape::Song     ? kSongLetters[(m / kSection) % 4]
                                      : (m / kPhrase) % 2 == 0 ? sp::kA
                                                               : sp::kB;
         // A phrase opening a section starts on its letter; the other goes elsewhere.

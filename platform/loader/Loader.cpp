@@ -2,15 +2,19 @@
 
 #include "platform/com/ComRuntime.h"
 #include "platform/com/Guids.h"
+#include "platform/formats/chordmap/ChordmapReader.h"
 #include "platform/formats/common/FileBytes.h"
+#include "platform/formats/segment/EmbeddedObjects.h"
 #include "platform/formats/segment/SegmentGuids.h"
 #include "platform/formats/segment/SegmentReader.h"
+#include "platform/formats/style/StyleReader.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/loader/FormatProbe.h"
 #include "platform/loader/Segment.h"
 #include "platform/loader/SegmentAssembly.h"
 
 #include <cstring>
+#include <random>
 
 namespace qorn::platform {
 
@@ -33,6 +37,7 @@ HRESULT Loader::fail(HRESULT hr, std::string why) {
 
 HRESULT Loader::GetObject(DMUS_OBJECTDESC* desc, REFIID riid, void** object) {
     lastDiagnostics_.clear();
+    lastComposition_.clear();
     TakeErrorInfoText();
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
@@ -59,6 +64,28 @@ HRESULT Loader::GetObject(DMUS_OBJECTDESC* desc, REFIID riid, void** object) {
     if (FAILED(read)) return fail(read, "cannot read the file");
 
     const std::span<const std::uint8_t> span(data);
+    // Templates and styles compose anew at each load unless a seed is fixed.
+    TemplateLoad compose{composition_, composition_.seed ? *composition_.seed : std::random_device{}(), {}};
+    if (formats::style::LooksLikeStyleFile(span)) {
+        std::shared_ptr<const music::Sequence> sequence;
+        std::shared_ptr<const ComposeInput> recompose;
+        std::string why;
+        const bool loaded =
+            LoadStyleAlone(span, path, objectCache_, compose, sequence, &why, &lastDiagnostics_, &recompose);
+        formats::Report(lastDiagnostics_);
+        if (!loaded) return fail(LOADER_E_DAMAGED, "unreadable style file: " + why);
+        lastComposition_ = compose.line;
+        *object = static_cast<IDirectMusicSegment2*>(new Segment(std::move(sequence), std::move(recompose)));
+        lastError_.clear();
+        return S_OK;
+    }
+    if (formats::chordmap::LooksLikeChordmapFile(span)) {
+        const std::string name = formats::segment::BaseFileName(path);
+        std::string what = "a chordmap, not a piece: hear it with a style, for example qorn-render --chordmap " + name +
+                           " STYLE.sty out.wav";
+        SetErrorInfoText(what);
+        return fail(LOADER_E_NOT_A_PIECE, std::move(what));
+    }
     if (formats::segment::LooksLikeSegmentFile(span)) {
         // Segments need the file's folder and the cache to find what they reference.
         std::shared_ptr<const music::Sequence> sequence;
@@ -68,10 +95,11 @@ HRESULT Loader::GetObject(DMUS_OBJECTDESC* desc, REFIID riid, void** object) {
         // Segments that name a style are composed here, at load, and keep
         // what they need to compose every pass of a play anew; triggered
         // segments and waves are gathered in too.
-        const bool loaded =
-            LoadSegmentWithTracks(span, path, objectCache_, sequence, &why, &lastDiagnostics_, 0, &recompose, &silent);
+        const bool loaded = LoadTemplateOrSegment(span, path, objectCache_, compose, sequence, &why, &lastDiagnostics_,
+                                                  0, &recompose, &silent);
         formats::Report(lastDiagnostics_);
         if (!loaded) return fail(LOADER_E_DAMAGED, "unreadable segment file: " + why);
+        lastComposition_ = compose.line;
         auto* segment = new Segment(std::move(sequence), std::move(recompose));
         segment->silentContent = std::move(silent);
         *object = static_cast<IDirectMusicSegment2*>(segment);

@@ -8,6 +8,7 @@
 #include "platform/formats/segment/SegmentSequence.h"
 #include "platform/formats/segment/tracks/ExtraTracks.h"
 #include "platform/formats/segment/tracks/StyleTracks.h"
+#include "platform/formats/style/StyleReader.h"
 #include "platform/waves/WaveData.h"
 
 #include <algorithm>
@@ -149,7 +150,11 @@ bool VariesFromPlayToPlay(const std::vector<WavePart>& parts) {
 
 class Assembler {
   public:
-    Assembler(const seg::ReferenceResolver& resolver, std::uint32_t seed) : resolver_(resolver), seed_(seed) {}
+    Assembler(const seg::ReferenceResolver& resolver, std::uint32_t seed, TemplateLoad* templateLoad = nullptr,
+              std::string path = {})
+        : resolver_(resolver), seed_(seed), template_(templateLoad), path_(std::move(path)) {}
+
+    std::uint32_t seed() const { return seed_; }
 
     bool read(std::span<const std::uint8_t> bytes, int depth, Assembled& out, std::string* error) {
         if (!seg::ReadSegmentFile(bytes, out.file, resolver_, error)) return false;
@@ -157,6 +162,16 @@ class Assembler {
         out.composedAt = out.file.tracks.size();
         seg::StyleTracks styleTracks;
         seg::ReadStyleTracks(bytes, resolver_, styleTracks, warnings);
+        if (depth == 0 && template_ && styleTracks.hasSignposts) {
+            // A template composes its chords; a segment that only carries
+            // a signpost track among its notes keeps what it has.
+            seed_ = template_->seed;
+            ComposedFrom from;
+            if (ComposeTemplate(path_, styleTracks, out.file.header.length, template_->options, seed_, resolver_,
+                                warnings, from))
+                template_->line = seg::BaseFileName(path_) + " composed " +
+                                  DescribeComposition(from, template_->options, seed_, true);
+        }
         seg::ExtraTracks extra;
         seg::ReadExtraTracks(out.file, extra, warnings);
         ToMusicTime(extra.waves, out.file);
@@ -378,6 +393,8 @@ class Assembler {
 
     const seg::ReferenceResolver& resolver_;
     std::uint32_t seed_;
+    TemplateLoad* template_ = nullptr;
+    std::string path_;
     int loads_ = 0;
     std::map<std::string, std::shared_ptr<const waves::WaveData>> waves_;
 };
@@ -453,15 +470,12 @@ struct ComposeInput {
     std::int64_t playStart = 0;
 };
 
-bool LoadSegmentWithTracks(std::span<const std::uint8_t> bytes, const std::string& path, seg::ObjectCache& cache,
-                           std::shared_ptr<const music::Sequence>& out, std::string* error,
-                           formats::Diagnostics* diagnostics, std::uint32_t seed,
-                           std::shared_ptr<const ComposeInput>* recompose, std::vector<std::string>* silent) {
-    if (recompose) recompose->reset();
-    seg::FolderReferenceResolver resolver(path, cache);
-    Assembler assembler(resolver, seed);
-    Assembled a;
-    if (!assembler.read(bytes, 0, a, error)) return false;
+namespace {
+
+// The assembled piece becomes what plays, and what composes it again.
+void Finish(Assembled& a, const std::string& path, std::uint32_t seed, std::shared_ptr<const music::Sequence>& out,
+            formats::Diagnostics* diagnostics, std::shared_ptr<const ComposeInput>* recompose,
+            std::vector<std::string>* silent) {
     auto sequence = std::make_shared<music::Sequence>();
     formats::Diagnostics notes = std::move(a.file.warnings);
     a.file.warnings.clear();
@@ -488,6 +502,96 @@ bool LoadSegmentWithTracks(std::span<const std::uint8_t> bytes, const std::strin
         input->channels = std::move(channels);
         *recompose = std::move(input);
     }
+}
+
+} // namespace
+
+bool LoadSegmentWithTracks(std::span<const std::uint8_t> bytes, const std::string& path, seg::ObjectCache& cache,
+                           std::shared_ptr<const music::Sequence>& out, std::string* error,
+                           formats::Diagnostics* diagnostics, std::uint32_t seed,
+                           std::shared_ptr<const ComposeInput>* recompose, std::vector<std::string>* silent) {
+    if (recompose) recompose->reset();
+    seg::FolderReferenceResolver resolver(path, cache);
+    Assembler assembler(resolver, seed);
+    Assembled a;
+    if (!assembler.read(bytes, 0, a, error)) return false;
+    Finish(a, path, seed, out, diagnostics, recompose, silent);
+    return true;
+}
+
+bool LoadTemplateOrSegment(std::span<const std::uint8_t> bytes, const std::string& path, seg::ObjectCache& cache,
+                           TemplateLoad& templateLoad, std::shared_ptr<const music::Sequence>& out, std::string* error,
+                           formats::Diagnostics* diagnostics, std::uint32_t seed,
+                           std::shared_ptr<const ComposeInput>* recompose, std::vector<std::string>* silent) {
+    if (recompose) recompose->reset();
+    templateLoad.line.clear();
+    seg::FolderReferenceResolver resolver(path, cache);
+    Assembler assembler(resolver, seed, &templateLoad, path);
+    Assembled a;
+    if (!assembler.read(bytes, 0, a, error)) return false;
+    Finish(a, path, assembler.seed(), out, diagnostics, recompose, silent);
+    return true;
+}
+
+bool LoadStyleAlone(std::span<const std::uint8_t> bytes, const std::string& path, seg::ObjectCache& cache,
+                    TemplateLoad& templateLoad, std::shared_ptr<const music::Sequence>& out, std::string* error,
+                    formats::Diagnostics* diagnostics, std::shared_ptr<const ComposeInput>* recompose) {
+    if (recompose) recompose->reset();
+    templateLoad.line.clear();
+    namespace st = formats::style;
+    auto style = std::make_shared<st::Style>();
+    Assembled a;
+    std::string why;
+    if (!st::ReadStyleFile(bytes, *style, a.file.warnings, &why)) {
+        if (error) *error = why;
+        return false;
+    }
+    seg::FolderReferenceResolver resolver(path, cache);
+    const CompositionOptions& options = templateLoad.options;
+    const std::uint32_t seed = templateLoad.seed;
+    seg::StyleTracks tracks;
+    tracks.styles.push_back({0, false, {}, style});
+    const std::string name = seg::BaseFileName(path);
+    if (!options.motif.empty()) {
+        const int motif = composer::FindMotif(*style, options.motif);
+        if (motif < 0) {
+            std::string motifs;
+            for (const auto& p : style->patterns)
+                if (p.embellishment & st::embellishment::kMotif) motifs += (motifs.empty() ? "" : ", ") + p.name;
+            if (error)
+                *error = "no motif '" + options.motif + "' in " + name +
+                         (motifs.empty() ? ": it has none" : "; its motifs: " + motifs);
+            return false;
+        }
+        const auto& pattern = style->patterns[std::size_t(motif)];
+        const std::int64_t length =
+            std::int64_t(pattern.lengthTicks()) * std::min<std::int64_t>(std::int64_t{pattern.motifRepeats} + 1, 64);
+        a.file.header.length = static_cast<std::int32_t>(std::min<std::int64_t>(length, 1 << 30));
+        tracks.motifs.push_back({style, motif, 0});
+        seg::Track tempo;
+        tempo.kind = seg::Track::Kind::Tempo;
+        tempo.tempos.push_back({0, style->tempo});
+        a.file.tracks.push_back(std::move(tempo));
+        tracks.styles.clear();
+        templateLoad.line = name + ": motif '" + options.motif + "' (seed " + std::to_string(seed) + ")";
+    } else {
+        const composer::ShapeTemplate shape =
+            composer::TemplateFromShape(options.shape, options.measures, *style, seed);
+        tracks.signposts = shape.signposts;
+        tracks.hasSignposts = true;
+        tracks.commands = shape.commands;
+        a.file.header.length = shape.length;
+        CompositionOptions own = options;
+        own.style.clear(); // the style is the file itself
+        ComposedFrom from;
+        ComposeTemplate(path, tracks, shape.length, own, seed, resolver, a.file.warnings, from);
+        templateLoad.line = name + " composed as a '" + composer::ShapeName(options.shape) + "' of " +
+                            std::to_string(std::clamp(options.measures, 1, composer::kMaxShapeMeasures)) +
+                            " measures " + DescribeComposition(from, options, seed, false);
+    }
+    a.composedAt = a.file.tracks.size();
+    composer::AddStyleComposition(std::move(tracks), resolver, a.file, seed, &a.styles);
+    Finish(a, path, seed, out, diagnostics, recompose, nullptr);
     return true;
 }
 

@@ -62,8 +62,8 @@ inline Bytes BuildChordmap(const cm::Chordmap& map, bool version8 = true) {
         next.u16(12);
         for (const auto& n : e.next)
             next.u32(n.flags).u16(n.weight).u16(n.minBeats).u16(n.maxBeats).u16(n.connectionId);
-        graph.push_back(List("choe", {Chunk("cheh", Out{}.u32(e.flags).u16(e.connectionId).b), ChordList(e.chord, table),
-                                      Chunk("ncsq", next.b)}));
+        graph.push_back(List("choe", {Chunk("cheh", Out{}.u32(e.flags).u16(e.connectionId).b),
+                                      ChordList(e.chord, table), Chunk("ncsq", next.b)}));
     }
     for (const auto& s : map.signposts) {
         std::vector<Bytes> parts{Chunk("spsh", Out{}.u32(s.groups).u32(s.cadenceFlags).b), ChordList(s.chord, table)};
@@ -112,9 +112,9 @@ inline Bytes BuildTemplate(const TemplateSpec& t) {
                               Riff("DMTK", {Chunk("trkh", trkh.b), Chunk("sgnp", sgnp.b)})};
     if (!t.style.empty()) tracks.push_back(Track(0xD2AC288D, nullptr, "sttr", StyleTrackList(0, t.style)));
     if (!t.chordmap.empty())
-        tracks.push_back(Track(0xD2AC2896, nullptr, "pftr",
-                               List("pftr", {List("pfrf", {Chunk("stmp", Out{}.u32(0).b),
-                                                           FileReference(0xD2AC288F, t.chordmap)})})));
+        tracks.push_back(Track(
+            0xD2AC2896, nullptr, "pftr",
+            List("pftr", {List("pfrf", {Chunk("stmp", Out{}.u32(0).b), FileReference(0xD2AC288F, t.chordmap)})})));
     return Segment(t.length, tracks);
 }
 

@@ -30,10 +30,10 @@ constexpr std::uint32_t kReferenceList = ByteReader::fourCC("pfrf");
 constexpr std::uint32_t kTimeStamp = ByteReader::fourCC("stmp");
 constexpr std::uint32_t kReference = ByteReader::fourCC("DMRF");
 
-constexpr std::size_t kLoadNameBytes = 40;  // WCHAR[20]
-constexpr std::size_t kSubChordMin = 14;    // patterns, inversions and both roots
-constexpr std::size_t kNextChordMin = 12;   // through the connection id
-constexpr std::size_t kSignpostMin = 10;    // time, groups and measure
+constexpr std::size_t kLoadNameBytes = 40; // WCHAR[20]
+constexpr std::size_t kSubChordMin = 14;   // patterns, inversions and both roots
+constexpr std::size_t kNextChordMin = 12;  // through the connection id
+constexpr std::size_t kSignpostMin = 10;   // time, groups and measure
 constexpr std::size_t kMaxChords = limits::kMaxChordmapChords;
 constexpr std::size_t kMaxEdges = limits::kMaxChordmapEdges;
 
@@ -42,8 +42,7 @@ std::int32_t Signed(std::uint32_t v) {
 }
 
 // The chord a 'chrd' list names: its name and its sub-chords from the table.
-bool ReadChord(const riff::Chunk& list, const std::vector<style::SubChord>& table, Chord& out,
-               Diagnostics& warnings) {
+bool ReadChord(const riff::Chunk& list, const std::vector<style::SubChord>& table, Chord& out, Diagnostics& warnings) {
     riff::ChunkReader chunks = riff::ChunkReader::childrenOf(list);
     riff::Chunk c;
     bool hasIds = false;
@@ -173,9 +172,8 @@ void ReadSignpostChord(const riff::Chunk& list, const std::vector<style::SubChor
 }
 
 // Lists of chords of one kind, each item read by `read`, at most kMaxChords.
-template <typename Read>
-void ReadChordLists(const riff::Chunk& list, std::uint32_t itemType, std::size_t& count, Diagnostics& warnings,
-                    Read read) {
+template <typename Read> void ReadChordLists(const riff::Chunk& list, std::uint32_t itemType, std::size_t& count,
+                                             Diagnostics& warnings, Read read) {
     riff::ChunkReader chunks = riff::ChunkReader::childrenOf(list);
     riff::Chunk c;
     while (chunks.next(c)) {
