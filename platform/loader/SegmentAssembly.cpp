@@ -459,6 +459,26 @@ seg::PChannelMap MapPChannels(const Assembled& a) {
     return seg::PChannelMap(a.file, later);
 }
 
+// "C m7": the root of the chord's first sub-chord, then its name as authored.
+std::string ChordMarkerText(const formats::style::Chord& chord) {
+    static constexpr const char* kNames[] = {"C", "C#", "D", "Eb", "E", "F", "F#", "G", "Ab", "A", "Bb", "B"};
+    const std::string root = chord.subChords.empty() ? "" : kNames[chord.subChords.front().chordRoot % 12];
+    return root + " " + chord.name;
+}
+
+// Every chord change of the chord track a style composes over becomes a
+// marker of the piece, at its time from the play start.
+void AddChordMarkers(const Assembled& a, music::Sequence& seq) {
+    if (!a.styles || !a.styles->tracks.hasChords) return;
+    const auto& h = a.file.header;
+    const std::int64_t playStart = h.length > 0 ? std::clamp<std::int64_t>(h.playStart, 0, h.length) : 0;
+    for (const auto& chord : a.styles->tracks.chords.chords) {
+        const std::int64_t tick = std::int64_t(chord.time) - playStart;
+        if (tick < 0 || (seq.lengthTicks > 0 && tick >= seq.lengthTicks)) continue;
+        seq.markers.push_back({static_cast<std::uint32_t>(tick), ChordMarkerText(chord)});
+    }
+}
+
 } // namespace
 
 // The assembled segment without its own composed tracks, and where they go.
@@ -483,6 +503,7 @@ void Finish(Assembled& a, const std::string& path, std::uint32_t seed, std::shar
     seg::BuildSegmentSequence(a.file, channels, *sequence, &notes);
     // The load plays what the first pass of a play with its seed plays.
     AddWaves(a, channels, *sequence, WaveVariations(a.waveParts, seed).next());
+    AddChordMarkers(a, *sequence);
     notes.setFile(path);
     if (diagnostics) *diagnostics = std::move(notes);
     if (silent) *silent = a.silent;
@@ -628,6 +649,8 @@ std::vector<std::shared_ptr<const music::Sequence>> ComposePasses(const ComposeI
         auto sequence = std::make_shared<music::Sequence>();
         seg::BuildSegmentSequence(pass.file, input.channels, *sequence, nullptr);
         AddWaves(pass, input.channels, *sequence, variations.next());
+        pass.styles = input.base.styles;
+        AddChordMarkers(pass, *sequence);
         out.push_back(std::move(sequence));
     }
     return out;
