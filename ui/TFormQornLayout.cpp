@@ -177,8 +177,9 @@ void TFormQorn::BuildLayout() {
     OpenD->setFileMode(QFileDialog::ExistingFile);
     OpenD->setAcceptMode(QFileDialog::AcceptOpen);
     OpenD->setNameFilters({QStringLiteral("Segment File (*.sgt *.sgp)"), QStringLiteral("Standard MIDI File (*.mid)"),
-                           QStringLiteral("Support File (*.sgt *.sgp *.mid)")});
-    OpenD->selectNameFilter(QStringLiteral("Support File (*.sgt *.sgp *.mid)"));
+                           QStringLiteral("Template or Style (*.tpl *.sty)"),
+                           QStringLiteral("Support File (*.sgt *.sgp *.mid *.tpl *.sty)")});
+    OpenD->selectNameFilter(QStringLiteral("Support File (*.sgt *.sgp *.mid *.tpl *.sty)"));
     OpenD->setSizeGripEnabled(true);
 
     LabelFN = MakePanel(this, "LabelFN", {4, 20, 437, 21}, QFrame::Sunken, Qt::AlignLeft | Qt::AlignVCenter);
