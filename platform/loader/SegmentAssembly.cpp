@@ -474,7 +474,7 @@ void AddChordMarkers(const Assembled& a, music::Sequence& seq) {
     const std::int64_t playStart = h.length > 0 ? std::clamp<std::int64_t>(h.playStart, 0, h.length) : 0;
     for (const auto& chord : a.styles->tracks.chords.chords) {
         const std::int64_t tick = std::int64_t(chord.time) - playStart;
-        if (tick < 0 || (seq.lengthTicks > 0 && tick >= seq.lengthTicks)) continue;
+        if (tick < 0 || (tick > 0 && tick >= seq.lengthTicks)) continue;
         seq.markers.push_back({static_cast<std::uint32_t>(tick), ChordMarkerText(chord)});
     }
 }

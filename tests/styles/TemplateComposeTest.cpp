@@ -21,38 +21,8 @@ namespace sp = cm::signpost;
 constexpr std::int32_t kBar = std::int32_t(kMeasure);
 constexpr std::int32_t kBeat = 768;
 
-cm::Chord Named(const char* name, std::uint8_t root, std::uint32_t pattern) {
-    cm::Chord c;
-    c.name = name;
-    c.subChords = {SubChordOf(root, pattern, 0)};
-    return c;
-}
-
-// C major: C (group A) may go to F or A minor, both of which lead to G
-// (group B, preceded by a D minor cadence). Each chord is held 2 to 8 beats.
-cm::Chordmap Map() {
-    cm::Chordmap map;
-    map.name = "Home";
-    map.keyRoot = 12;
-    const cm::Chord c = Named("M", 12, 0x91), f = Named("M", 17, 0x91), am = Named("m", 21, 0x89),
-                    g = Named("M", 19, 0x91), dm = Named("m", 14, 0x89);
-    auto entry = [](std::uint16_t id, cm::Chord chord, std::vector<std::uint16_t> next) {
-        cm::ChordEntry e;
-        e.connectionId = id;
-        e.chord = std::move(chord);
-        for (auto n : next)
-            e.next.push_back({0, 10, 2, 8, n});
-        return e;
-    };
-    map.graph = {entry(1, c, {2, 3}), entry(2, f, {4}), entry(3, am, {4}), entry(4, g, {1})};
-    cm::SignpostChord home{sp::kA, 0, c, {}};
-    cm::SignpostChord away{sp::kB, cm::cadence::kFirst, g, {dm}};
-    map.signposts = {home, away};
-    return map;
-}
-
 TEST(TemplateCompose, SignpostChordsPathThroughTheGraphAndCadences) {
-    cm::Chordmap written = Map();
+    cm::Chordmap written = HomeAndAwayChordmap();
     const Bytes bytes = BuildChordmap(written);
     cm::Chordmap map;
     formats::Diagnostics warnings;
@@ -127,7 +97,7 @@ TEST(TemplateCompose, TemplateFromItsFolderPlaysTheComposedChords) {
     style.patterns = {PatternOf({Ref(1, 0)})};
     write("song2.sty", StyleForm(style));
     write("other.sty", StyleForm(style));
-    write("son.cdm", BuildChordmap(Map()));
+    write("son.cdm", BuildChordmap(HomeAndAwayChordmap()));
     TemplateSpec spec;
     spec.length = 8 * kBar;
     spec.signposts = {{0, 0, sp::kA}, {4 * kBar, 4, sp::kB}};

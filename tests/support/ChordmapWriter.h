@@ -4,6 +4,7 @@
 #pragma once
 
 #include "StyleWriter.h"
+#include "TestStyles.h"
 #include "platform/formats/chordmap/ChordmapFile.h"
 
 #include <cstdint>
@@ -94,9 +95,12 @@ inline Bytes FileReference(std::uint32_t classData1, const std::string& file) {
 
 struct TemplateSpec {
     std::int32_t length = 0;
+    std::uint32_t repeats = 0;
+    std::int32_t loopStart = 0, loopEnd = 0; // 0, 0: the whole segment
     std::vector<cm::Signpost> signposts;
     std::vector<st::Command> commands;
     std::string style;    // a style track naming this file, if not empty
+    Bytes embeddedStyle;  // else a style track holding this style form, if not empty
     std::string chordmap; // a chordmap reference track naming this file, if not empty
 };
 
@@ -110,12 +114,45 @@ inline Bytes BuildTemplate(const TemplateSpec& t) {
     trkh.fourcc("sgnp").u32(0);
     std::vector<Bytes> tracks{Track(0xD2AC288C, "cmnd", nullptr, CommandChunk(t.commands)),
                               Riff("DMTK", {Chunk("trkh", trkh.b), Chunk("sgnp", sgnp.b)})};
-    if (!t.style.empty()) tracks.push_back(Track(0xD2AC288D, nullptr, "sttr", StyleTrackList(0, t.style)));
+    if (!t.style.empty() || !t.embeddedStyle.empty())
+        tracks.push_back(Track(0xD2AC288D, nullptr, "sttr", StyleTrackList(0, t.style, t.embeddedStyle)));
     if (!t.chordmap.empty())
         tracks.push_back(Track(
             0xD2AC2896, nullptr, "pftr",
             List("pftr", {List("pfrf", {Chunk("stmp", Out{}.u32(0).b), FileReference(0xD2AC288F, t.chordmap)})})));
-    return Segment(t.length, tracks);
+    Out h;
+    h.u32(t.repeats).u32(static_cast<std::uint32_t>(t.length)).u32(0);
+    h.u32(static_cast<std::uint32_t>(t.loopStart)).u32(static_cast<std::uint32_t>(t.loopEnd)).u32(0);
+    return Riff("DMSG", {Chunk("segh", h.b), List("trkl", tracks)});
+}
+
+inline cm::Chord ChordOf(const char* name, std::uint8_t root, std::uint32_t pattern) {
+    cm::Chord c;
+    c.name = name;
+    c.subChords = {SubChordOf(root, pattern, 0)};
+    return c;
+}
+
+// C major: C (group A) may go to F or A minor, both of which lead to G
+// (group B, preceded by a D minor cadence); G goes back to C. Each chord is
+// held 2 to 8 beats.
+inline cm::Chordmap HomeAndAwayChordmap() {
+    cm::Chordmap map;
+    map.name = "Home";
+    map.keyRoot = 12;
+    const cm::Chord c = ChordOf("M", 12, 0x91), f = ChordOf("M", 17, 0x91), am = ChordOf("m", 21, 0x89),
+                    g = ChordOf("M", 19, 0x91), dm = ChordOf("m", 14, 0x89);
+    auto entry = [](std::uint16_t id, cm::Chord chord, std::vector<std::uint16_t> next) {
+        cm::ChordEntry e;
+        e.connectionId = id;
+        e.chord = std::move(chord);
+        for (auto n : next)
+            e.next.push_back({0, 10, 2, 8, n});
+        return e;
+    };
+    map.graph = {entry(1, c, {2, 3}), entry(2, f, {4}), entry(3, am, {4}), entry(4, g, {1})};
+    map.signposts = {{cm::signpost::kA, 0, c, {}}, {cm::signpost::kB, cm::cadence::kFirst, g, {dm}}};
+    return map;
 }
 
 } // namespace qorn::styles_test
