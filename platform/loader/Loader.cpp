@@ -80,9 +80,12 @@ HRESULT Loader::GetObject(DMUS_OBJECTDESC* desc, REFIID riid, void** object) {
         return S_OK;
     }
     if (formats::chordmap::LooksLikeChordmapFile(span)) {
-        const std::string name = formats::segment::BaseFileName(path);
-        std::string what = "a chordmap, not a piece: hear it with a style, for example qorn-render --chordmap " + name +
-                           " STYLE.sty out.wav";
+        // The example names the style of its folder a template would take.
+        const std::string style = ChooseByName(path, ".sty", [](const std::string&) { return true; });
+        std::string what = "a chordmap, not a piece: hear it with a style, for example qorn-render --chordmap " +
+                           formats::segment::BaseFileName(path) + " " +
+                           (style.empty() ? std::string("STYLE.sty") : formats::segment::BaseFileName(style)) +
+                           " out.wav";
         SetErrorInfoText(what);
         return fail(LOADER_E_NOT_A_PIECE, std::move(what));
     }
