@@ -467,16 +467,31 @@ std::string ChordMarkerText(const formats::style::Chord& chord) {
 }
 
 // Every chord change of the chord track a style composes over becomes a
-// marker of the piece, at its time from the play start.
+// marker of the piece, at its time from the play start. Where the play and
+// each repeat of the loop begin, the chord in force there is named too
+// when none starts there: a pass that starts on it changes to it.
 void AddChordMarkers(const Assembled& a, music::Sequence& seq) {
     if (!a.styles || !a.styles->tracks.hasChords) return;
     const auto& h = a.file.header;
     const std::int64_t playStart = h.length > 0 ? std::clamp<std::int64_t>(h.playStart, 0, h.length) : 0;
-    for (const auto& chord : a.styles->tracks.chords.chords) {
+    const auto& chords = a.styles->tracks.chords.chords; // sorted by time
+    std::vector<std::int64_t> starts{0};
+    if (seq.loopEndTicks > seq.loopStartTicks && seq.loopStartTicks > 0) starts.push_back(seq.loopStartTicks);
+    std::size_t next = 0;
+    const formats::style::Chord* inForce = nullptr;
+    for (const std::int64_t start : starts) {
+        for (; next < chords.size() && std::int64_t(chords[next].time) - playStart <= start; ++next)
+            inForce = &chords[next];
+        if (inForce && std::int64_t(inForce->time) - playStart < start)
+            seq.markers.push_back({static_cast<std::uint32_t>(start), ChordMarkerText(*inForce)});
+    }
+    for (const auto& chord : chords) {
         const std::int64_t tick = std::int64_t(chord.time) - playStart;
         if (tick < 0 || (tick > 0 && tick >= seq.lengthTicks)) continue;
         seq.markers.push_back({static_cast<std::uint32_t>(tick), ChordMarkerText(chord)});
     }
+    std::stable_sort(seq.markers.begin(), seq.markers.end(),
+                     [](const music::TextMarker& x, const music::TextMarker& y) { return x.tick < y.tick; });
 }
 
 } // namespace
