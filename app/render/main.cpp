@@ -62,11 +62,13 @@ std::string FormatDuration(double seconds) {
 }
 
 constexpr const char* kUsage = "usage: qorn-render [options] INPUT OUTPUT.{wav,flac,ogg,mid}\n"
+                               "       qorn-render [options] --motif NAME STYLE.sty OUTPUT\n"
                                "       qorn-render [options] -o DIR INPUT...\n";
 
 constexpr const char* kHelp =
     "Renders DirectMusic segments (.sgt) and Standard MIDI Files through the player's own\n"
     "synthesizer into audio files, or writes what they play as a Standard MIDI File.\n"
+    "Templates (.tpl) and styles (.sty) are composed first, with chords from a chordmap.\n"
     "\n"
     "Options:\n"
     "  --rate 11025|22050|44100  sample rate (22050)\n"
@@ -77,13 +79,13 @@ constexpr const char* kHelp =
     "  --volume 0..127           the player's volume bar (88, 0 dB)\n"
     "  --seed N                  fixes the choices of styles and wave-track variations, and the\n"
     "                            composition of a template or style (else each run composes anew)\n"
-    "  --style FILE              the style a template or chordmap composes with\n"
+    "  --style FILE              the style a template composes with\n"
     "  --chordmap FILE           the chordmap a template or style composes with\n"
     "  --activity 0..3           how often composed chords change, 0 most often (1)\n"
     "  --shape NAME              the shape of a style played alone: falling, level, loopable,\n"
     "                            loud, quiet, peaking, random, rising or song (song)\n"
     "  --measures N              the length of a style played alone, 1 to 1000 (32)\n"
-    "  --motif NAME              plays that motif of the style INPUT alone\n"
+    "  --motif NAME              plays that motif of the style alone: --motif NAME STYLE.sty OUTPUT\n"
     "  --soundfont PATH          General MIDI set: a SoundFont (.sf2) or a DLS collection (.dls)\n"
     "  --threads N               synthesizer threads (one file: one per core)\n"
     "  -o DIR                    render every INPUT to DIR/<name>.<format>\n"

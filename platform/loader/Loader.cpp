@@ -73,7 +73,7 @@ HRESULT Loader::GetObject(DMUS_OBJECTDESC* desc, REFIID riid, void** object) {
         const bool loaded =
             LoadStyleAlone(span, path, objectCache_, compose, sequence, &why, &lastDiagnostics_, &recompose);
         formats::Report(lastDiagnostics_);
-        if (!loaded) return fail(LOADER_E_DAMAGED, "unreadable style file: " + why);
+        if (!loaded) return fail(LOADER_E_DAMAGED, why);
         lastComposition_ = compose.line;
         *object = static_cast<IDirectMusicSegment2*>(new Segment(std::move(sequence), std::move(recompose)));
         lastError_.clear();

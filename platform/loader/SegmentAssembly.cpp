@@ -579,7 +579,7 @@ bool LoadStyleAlone(std::span<const std::uint8_t> bytes, const std::string& path
     Assembled a;
     std::string why;
     if (!st::ReadStyleFile(bytes, *style, a.file.warnings, &why)) {
-        if (error) *error = why;
+        if (error) *error = "unreadable style file: " + why;
         return false;
     }
     seg::FolderReferenceResolver resolver(path, cache);
