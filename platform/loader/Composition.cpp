@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <optional>
 
 namespace qorn::platform {
 
@@ -30,12 +31,49 @@ std::shared_ptr<const std::vector<std::uint8_t>> ReadFile(const std::string& pat
     return seg::ReadWholeFile(fs::path(path), limits::kMaxFileBytes);
 }
 
-std::shared_ptr<const cm::Chordmap> ReadChordmapBytes(const std::vector<std::uint8_t>& bytes,
+// Every chordmap form goes through ReadChordmap; one it cannot read is
+// skipped with a line that says so.
+std::shared_ptr<const cm::Chordmap> ReadChordmapBytes(const std::vector<std::uint8_t>& bytes, const std::string& file,
                                                       formats::Diagnostics& diagnostics) {
     auto map = std::make_shared<cm::Chordmap>();
     std::string error;
-    if (!cm::ReadChordmap(bytes, *map, diagnostics, &error)) return nullptr;
-    return map;
+    if (cm::ReadChordmap(bytes, *map, diagnostics, &error)) return map;
+    diagnostics.warn("chordmap '" + file + "' skipped: " + error, "chordmap '" + file + "'");
+    return nullptr;
+}
+
+struct FolderChordmap {
+    std::string path;
+    std::shared_ptr<const cm::Chordmap> map;
+};
+
+// The chordmaps of the folder of `path` that can be read (chordmap files,
+// and '.per', the name the older tools gave them).
+std::vector<FolderChordmap> FolderChordmaps(const std::string& path, formats::Diagnostics& diagnostics) {
+    std::vector<FolderChordmap> out;
+    const fs::path self(path);
+    std::error_code ec;
+    fs::directory_iterator it(self.parent_path().empty() ? fs::path(".") : self.parent_path(), ec);
+    std::vector<fs::path> files;
+    for (std::size_t seen = 0; !ec && it != fs::directory_iterator() && seen < limits::kMaxFolderEntries;
+         it.increment(ec), ++seen) {
+        const std::string ext = Lower(it->path().extension().string());
+        if ((ext == ".cdm" || ext == ".per") && it->is_regular_file(ec)) files.push_back(it->path());
+    }
+    std::sort(files.begin(), files.end());
+    for (const fs::path& p : files) {
+        auto bytes = seg::ReadWholeFile(p, limits::kMaxFileBytes);
+        if (!bytes) continue;
+        if (auto map = ReadChordmapBytes(*bytes, p.filename().string(), diagnostics))
+            out.push_back({p.string(), std::move(map)});
+    }
+    return out;
+}
+
+bool NamesChordmap(const seg::ObjectReference& ref, const cm::Chordmap& map) {
+    if (ref.hasObject && map.hasGuid && ref.object == map.guid) return true;
+    const std::string name = Lower(ref.name);
+    return !name.empty() && (name == Lower(map.name) || name == Lower(map.infoName));
 }
 
 std::shared_ptr<const st::Style> ReadStyleBytes(const std::vector<std::uint8_t>& bytes,
@@ -123,26 +161,40 @@ bool ComposeTemplate(const std::string& path, seg::StyleTracks& tracks, std::int
     std::shared_ptr<const cm::Chordmap> map;
     std::string mapName;
     if (!options.chordmap.empty()) {
-        auto bytes = ReadFile(options.chordmap);
-        if (bytes) map = ReadChordmapBytes(*bytes, diagnostics);
-        if (!map) Missing(diagnostics, "chordmap", options.chordmap);
+        if (auto bytes = ReadFile(options.chordmap))
+            map = ReadChordmapBytes(*bytes, FileName(options.chordmap), diagnostics);
+        else
+            Missing(diagnostics, "chordmap", options.chordmap);
         mapName = FileName(options.chordmap);
     }
+    // The folder is read once, and only when needed.
+    std::optional<std::vector<FolderChordmap>> folder;
+    auto folderMaps = [&]() -> const std::vector<FolderChordmap>& {
+        if (!folder) folder = FolderChordmaps(path, diagnostics);
+        return *folder;
+    };
     std::vector<seg::ObjectReference> refs;
     for (const auto& r : tracks.chordmaps)
         refs.push_back(r.reference);
     refs.insert(refs.end(), style->chordmaps.begin(), style->chordmaps.end());
     for (std::size_t i = 0; !map && i < refs.size(); ++i) {
-        auto bytes = resolver.findFileBytes(refs[i]);
-        if (!bytes) continue;
-        map = ReadChordmapBytes(*bytes, diagnostics);
-        mapName = RefName(refs[i]);
+        if (auto bytes = resolver.findFileBytes(refs[i])) {
+            map = ReadChordmapBytes(*bytes, RefName(refs[i]), diagnostics);
+            mapName = RefName(refs[i]);
+        }
+        // Older templates name their chordmap by the name it gives itself.
+        if (map) break;
+        for (const auto& f : folderMaps())
+            if (NamesChordmap(refs[i], *f.map)) {
+                map = f.map;
+                mapName = FileName(f.path);
+                break;
+            }
     }
     if (!map) {
         const std::string file = ChooseByName(path, ".cdm", [&](const std::string& p) {
-            auto bytes = ReadFile(p);
-            formats::Diagnostics ignored; // a chordmap of a form not read here is passed over
-            if (bytes) map = ReadChordmapBytes(*bytes, ignored);
+            for (const auto& f : folderMaps())
+                if (fs::path(f.path) == fs::path(p)) map = f.map;
             return map != nullptr;
         });
         mapName = FileName(file);
@@ -173,7 +225,7 @@ bool ComposeTemplate(const std::string& path, seg::StyleTracks& tracks, std::int
 std::string DescribeComposition(const ComposedFrom& from, const CompositionOptions& options, std::uint32_t seed,
                                 bool withStyle) {
     std::string text = "with ";
-    if (withStyle) text += from.style + (from.chordmap.empty() ? " " : " and ");
+    if (withStyle) text += from.style + " and ";
     text += from.chordmap.empty() ? "no chordmap, over the key's tonic chord" : from.chordmap;
     return text + " (activity " + std::to_string(options.activity) + ", seed " + std::to_string(seed) + ")";
 }

@@ -51,7 +51,8 @@ bool ComposeTemplate(const std::string& path, formats::segment::StyleTracks& tra
                      const formats::segment::ReferenceResolver& resolver, formats::Diagnostics& diagnostics,
                      ComposedFrom& from);
 
-// "with S.sty and C.cdm (activity N, seed M)" and its forms without a chordmap.
+// "with S.sty and C.cdm (activity N, seed M)", "with S.sty and no chordmap,
+// over the key's tonic chord (...)", and both without the style.
 std::string DescribeComposition(const ComposedFrom& from, const CompositionOptions& options, std::uint32_t seed,
                                 bool withStyle);
 

@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 
 namespace qorn::styles_test {
@@ -125,6 +126,57 @@ TEST(TemplateCompose, TemplateFromItsFolderPlaysTheComposedChords) {
     for (const auto& m : sequence->markers)
         g = g || (m.tick == std::uint32_t(4 * kBar) && m.text == "G M");
     EXPECT_TRUE(g);
+}
+
+// A template that names its chordmap by the name the chordmap gives itself
+// (a DirectX 7 form) finds it among its folder's chordmaps, before one whose
+// file name begins like its own; a file that is no chordmap read here is
+// passed over with a line.
+TEST(TemplateCompose, ChordmapNamedByItsOwnNameIsFoundInTheFolder) {
+    const auto folder = std::filesystem::temp_directory_path() / ("qorn-named-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    auto write = [&](const std::string& name, const Bytes& bytes) {
+        std::ofstream(folder / name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    };
+    st::Style style;
+    style.parts = {Part(1, st::playmode::kNormalChord, {Note(0, 0x4000)})};
+    style.patterns = {PatternOf({Ref(1, 0)})};
+    write("song2.sty", StyleForm(style));
+    write("zzz.cdm", BuildChordmap(HomeAndAwayChordmap())); // named "Home"
+    cm::Chordmap other;
+    other.name = "Away";
+    other.signposts = {{sp::kA | sp::kB, 0, ChordOf("M", 17, 0x91), {}}};
+    write("other.cdm", BuildChordmap(other));
+    write("bad.cdm", {'R', 'E', 'P', 's', 0, 0, 0, 8, 1, 2, 3, 4, 5, 6, 7, 8});
+    TemplateSpec spec;
+    spec.length = 8 * kBar;
+    spec.signposts = {{0, 0, sp::kA}, {4 * kBar, 4, sp::kB}};
+    spec.style = "song2.sty";
+    spec.chordmap = "Home";
+    spec.chordmapByName = true;
+
+    formats::segment::ObjectCache cache;
+    platform::TemplateLoad load;
+    load.seed = 7;
+    std::shared_ptr<const music::Sequence> sequence;
+    std::string error;
+    formats::Diagnostics diagnostics;
+    ASSERT_TRUE(platform::LoadTemplateOrSegment(BuildTemplate(spec), (folder / "other.tpl").string(), cache, load,
+                                                sequence, &error, &diagnostics, 0, nullptr, nullptr))
+        << error;
+    std::filesystem::remove_all(folder);
+    EXPECT_EQ(load.line, "other.tpl composed with song2.sty and zzz.cdm (activity 1, seed 7)");
+    bool skipped = false;
+    for (const auto& d : diagnostics)
+        skipped = skipped || d.message.find("chordmap 'bad.cdm' skipped") != std::string::npos;
+    EXPECT_TRUE(skipped);
+    ASSERT_TRUE(sequence);
+    std::map<std::uint32_t, int> keys;
+    for (const auto& e : sequence->events)
+        if ((e.status & 0xF0) == 0x90 && e.data2 > 0) keys[e.tick / kMeasure] = e.data1 % 12;
+    EXPECT_EQ(keys[0], 0); // C, not the other chordmap's F
+    EXPECT_EQ(keys[4], 7); // G
 }
 
 } // namespace

@@ -93,15 +93,29 @@ inline Bytes FileReference(std::uint32_t classData1, const std::string& file) {
     return List("DMRF", {Chunk("refh", refh.b), Chunk("file", name.b)});
 }
 
+// A reference by the object's own name, as the DirectX 7 tools wrote them:
+// only the name marked valid, beside a file name that names nothing.
+inline Bytes NameReference(std::uint32_t classData1, const std::string& name) {
+    const platform::GUID cls = {classData1, 0xB39B, 0x11D1, {0x87, 0x04, 0x00, 0x60, 0x08, 0x93, 0xB1, 0xBD}};
+    Out refh;
+    refh.guid(cls).u32(0x04);
+    const std::string junk = "????????.per";
+    Out file, named;
+    file.utf16(junk, junk.size() + 1);
+    named.utf16(name, name.size() + 1);
+    return List("DMRF", {Chunk("refh", refh.b), Chunk("file", file.b), Chunk("name", named.b)});
+}
+
 struct TemplateSpec {
     std::int32_t length = 0;
     std::uint32_t repeats = 0;
     std::int32_t loopStart = 0, loopEnd = 0; // 0, 0: the whole segment
     std::vector<cm::Signpost> signposts;
     std::vector<st::Command> commands;
-    std::string style;    // a style track naming this file, if not empty
-    Bytes embeddedStyle;  // else a style track holding this style form, if not empty
-    std::string chordmap; // a chordmap reference track naming this file, if not empty
+    std::string style;           // a style track naming this file, if not empty
+    Bytes embeddedStyle;         // else a style track holding this style form, if not empty
+    std::string chordmap;        // a chordmap reference track naming this file, if not empty
+    bool chordmapByName = false; // then `chordmap` is the name the chordmap gives itself
 };
 
 inline Bytes BuildTemplate(const TemplateSpec& t) {
@@ -117,9 +131,11 @@ inline Bytes BuildTemplate(const TemplateSpec& t) {
     if (!t.style.empty() || !t.embeddedStyle.empty())
         tracks.push_back(Track(0xD2AC288D, nullptr, "sttr", StyleTrackList(0, t.style, t.embeddedStyle)));
     if (!t.chordmap.empty())
-        tracks.push_back(Track(
-            0xD2AC2896, nullptr, "pftr",
-            List("pftr", {List("pfrf", {Chunk("stmp", Out{}.u32(0).b), FileReference(0xD2AC288F, t.chordmap)})})));
+        tracks.push_back(
+            Track(0xD2AC2896, nullptr, "pftr",
+                  List("pftr", {List("pfrf", {Chunk("stmp", Out{}.u32(0).b),
+                                              t.chordmapByName ? NameReference(0xD2AC288F, t.chordmap)
+                                                               : FileReference(0xD2AC288F, t.chordmap)})})));
     Out h;
     h.u32(t.repeats).u32(static_cast<std::uint32_t>(t.length)).u32(0);
     h.u32(static_cast<std::uint32_t>(t.loopStart)).u32(static_cast<std::uint32_t>(t.loopEnd)).u32(0);

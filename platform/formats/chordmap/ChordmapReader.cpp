@@ -3,6 +3,7 @@
 #include "platform/formats/common/Limits.h"
 #include "platform/formats/riff/RiffArray.h"
 #include "platform/formats/riff/RiffValues.h"
+#include "platform/formats/segment/ObjectName.h"
 
 #include <algorithm>
 
@@ -29,6 +30,7 @@ constexpr std::uint32_t kInfoName = ByteReader::fourCC("INAM");
 constexpr std::uint32_t kReferenceList = ByteReader::fourCC("pfrf");
 constexpr std::uint32_t kTimeStamp = ByteReader::fourCC("stmp");
 constexpr std::uint32_t kReference = ByteReader::fourCC("DMRF");
+constexpr std::uint32_t kGuid = ByteReader::fourCC("guid");
 
 constexpr std::size_t kLoadNameBytes = 40; // WCHAR[20]
 constexpr std::size_t kSubChordMin = 14;   // patterns, inversions and both roots
@@ -216,6 +218,11 @@ bool ReadChordmap(std::span<const std::uint8_t> bytes, Chordmap& out, Diagnostic
     while (first.next(c)) {
         if (c.id == kSubChordData && table.empty()) {
             table = ReadSubChords(c, warnings);
+        } else if (c.id == kGuid) {
+            ByteReader r = c.body;
+            out.hasGuid = riff::ReadGuid(r, out.guid);
+        } else if (c.isForm(segment::kUnfoList)) {
+            out.infoName = segment::ReadUnfoName(c);
         } else if (c.id == kHeader) {
             ByteReader r = c.body;
             out.name = riff::ReadUtf16Text(r.sub(kLoadNameBytes));
