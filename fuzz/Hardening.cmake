@@ -5,6 +5,7 @@
 qorn_add_fuzzer(midiinfo SOURCE MidiInfoFuzz.cpp LIBS qorn_fileinfo SEEDS ${CMAKE_CURRENT_SOURCE_DIR}/corpus/smf)
 qorn_add_fuzzer(dls SOURCE DlsFuzz.cpp LIBS qorn_formats)
 qorn_add_fuzzer(style SOURCE StyleFuzz.cpp LIBS qorn_composer qorn_formats)
+qorn_add_fuzzer(chordmap SOURCE ChordmapFuzz.cpp LIBS qorn_composer qorn_formats)
 add_executable(qorn_make_hardening_seeds MakeHardeningSeeds.cpp)
 target_link_libraries(qorn_make_hardening_seeds PRIVATE qorn_formats qorn_test_writers)
 # A wave file as a piece (the loader's probe, the wave decoder, the wave

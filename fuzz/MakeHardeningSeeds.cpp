@@ -1,6 +1,9 @@
-// Writes the seed corpora of the information-reader, DLS, DLS font, wave and style fuzzers,
-// and the style-based seeds of the segment fuzzer, from the tests' own writers:
-//   qorn_make_hardening_seeds FUZZ_CORPUS_DIR   (fills midiinfo/ dls/ dlsfont/ wave/ style/ segment/)
+// Writes the seed corpora of the information-reader, DLS, DLS font, wave,
+// style and chordmap fuzzers, and the style-based and template seeds of the
+// segment fuzzer, from the tests' own writers:
+//   qorn_make_hardening_seeds FUZZ_CORPUS_DIR
+//   (fills midiinfo/ dls/ dlsfont/ wave/ style/ chordmap/ segment/)
+#include "tests/support/ChordmapWriter.h"
 #include "tests/support/CompressedWaves.h"
 #include "tests/support/DlsWriter.h"
 #include "tests/support/OlderFormsWriter.h"
@@ -161,6 +164,32 @@ void StyleSegmentSeeds(const fs::path& dir) {
     Write(dir, "pattern-track.sgt", qorn::testtracks::WithTracks(patternSegment, tracks));
 }
 
+namespace cm = qorn::formats::chordmap;
+
+void ChordmapSeeds(const fs::path& dir) {
+    cm::Chordmap map = HomeAndAwayChordmap();
+    map.palette = {map.graph[0].chord, map.graph[3].chord};
+    map.signposts[1].cadenceFlags |= cm::cadence::kSecond;
+    map.signposts[1].cadences.push_back(map.graph[1].chord);
+    Write(dir, "graph.cdm", BuildChordmap(map));
+    Write(dir, "older-header.cdm", BuildChordmap(map, false));
+    cm::Chordmap signpostsOnly = map; // as the DirectX 9 SDK's chordmap is
+    signpostsOnly.graph.clear();
+    Write(dir, "signposts-only.cdm", BuildChordmap(signpostsOnly));
+}
+
+// A template that carries its style and names a chordmap (the fuzzer reads
+// no folder: it composes over the key's tonic).
+void TemplateSeeds(const fs::path& dir) {
+    TemplateSpec t;
+    t.length = 8 * std::int32_t(kMeasure);
+    t.signposts = {{0, 0, cm::signpost::kA}, {4 * std::int32_t(kMeasure), 4, cm::signpost::kB | 0x8000u}};
+    t.commands = {{0, 0, 0, st::command::kGroove, 50, 0, 0}};
+    t.embeddedStyle = StyleForm(SmallStyle());
+    t.chordmap = "small.cdm";
+    Write(dir, "template.tpl", BuildTemplate(t));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -174,6 +203,8 @@ int main(int argc, char** argv) {
     DlsFontSeeds(root / "dlsfont");
     WaveSeeds(root / "wave");
     StyleSeeds(root / "style");
+    ChordmapSeeds(root / "chordmap");
+    TemplateSeeds(root / "segment");
     StyleSegmentSeeds(root / "segment");
     return 0;
 }

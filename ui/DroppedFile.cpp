@@ -26,9 +26,10 @@ bool HasPlayableExtension(std::string_view path) {
     for (char& c : ending)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     // Waves play as segments of one wave, scripts and containers a segment
-    // they hold; a template (.tpl) is a segment file.
-    return ending == ".mid" || ending == ".sgp" || ending == ".sgt" || ending == ".tpl" || ending == ".wav" ||
-           ending == ".spt" || ending == ".con";
+    // they hold; templates and styles compose anew at each load, a chordmap
+    // says how to hear it.
+    return ending == ".mid" || ending == ".sgp" || ending == ".sgt" || ending == ".wav" || ending == ".spt" ||
+           ending == ".con" || ending == ".tpl" || ending == ".sty" || ending == ".cdm";
 }
 
 } // namespace qorn::ui

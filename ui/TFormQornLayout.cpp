@@ -207,8 +207,9 @@ void TFormQorn::BuildOpenDialog() {
     OpenD->setFileMode(QFileDialog::ExistingFile);
     OpenD->setAcceptMode(QFileDialog::AcceptOpen);
     OpenD->setNameFilters({QStringLiteral("Segment File (*.sgt *.sgp)"), QStringLiteral("Standard MIDI File (*.mid)"),
-                           QStringLiteral("Support File (*.sgt *.sgp *.mid)")});
-    OpenD->selectNameFilter(QStringLiteral("Support File (*.sgt *.sgp *.mid)"));
+                           QStringLiteral("Template or Style (*.tpl *.sty)"),
+                           QStringLiteral("Support File (*.sgt *.sgp *.mid *.tpl *.sty)")});
+    OpenD->selectNameFilter(QStringLiteral("Support File (*.sgt *.sgp *.mid *.tpl *.sty)"));
     OpenD->setSizeGripEnabled(true);
     // No popup of the dialog may outlive it: a completion list left open
     // after Return would swallow the next click on the window.

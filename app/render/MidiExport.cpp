@@ -78,6 +78,8 @@ music::Sequence UnrollPlay(const std::shared_ptr<const music::Sequence>& sequenc
         stops.push_back(s.tick);
     for (const auto& t : in.tempos)
         stops.push_back(t.tick);
+    for (const auto& m : in.markers)
+        stops.push_back(m.tick);
     stops.push_back(in.loopEndTicks);
     for (std::uint32_t& tick : stops)
         tick = std::min(tick, in.lengthTicks);
@@ -100,6 +102,13 @@ music::Sequence UnrollPlay(const std::shared_ptr<const music::Sequence>& sequenc
     };
     player.advance(0, recorder);
     noteTempo();
+    // Markers in (from, to] of the piece's ticks, at the recorder's tick.
+    auto markers = [&](double from, double to, bool fromStart) {
+        for (const auto& m : in.markers)
+            if ((fromStart ? m.tick >= from : m.tick > from + 1e-6) && m.tick <= to + 1e-6)
+                out.markers.push_back({recorder.tick, m.text});
+    };
+    markers(0, 0, true);
     // Seconds of the real play so far: a step never crosses a tempo change.
     double played = 0.0;
     while (!player.finished()) {
@@ -113,6 +122,13 @@ music::Sequence UnrollPlay(const std::shared_ptr<const music::Sequence>& sequenc
         recorder.tick =
             static_cast<std::uint32_t>(std::llround((player.elapsedSeconds() + step * unit / 1e6) * 1e6 / unit));
         player.advance(step * unit / 1e6, recorder);
+        const double now = player.positionTicks();
+        if (now + 1e-6 >= pos) {
+            markers(pos, now, false);
+        } else { // the loop went back
+            markers(pos, in.loopEndTicks ? in.loopEndTicks - 1 : in.lengthTicks, false);
+            markers(in.loopStartTicks, now, true);
+        }
         played += step * secondsPerTick;
         if (cut) {
             player.stop(recorder);

@@ -135,6 +135,15 @@ void OfflineSession::setCompositionSeed(std::uint32_t seed) {
     if (Segment* own = Segment::From(segment_)) own->setCompositionSeed(seed);
 }
 
+void OfflineSession::setCompositionOptions(const platform::CompositionOptions& options) {
+    if (auto* own = dynamic_cast<Loader*>(loader_)) own->setCompositionOptions(options);
+}
+
+std::string OfflineSession::lastComposition() const {
+    auto* own = dynamic_cast<Loader*>(loader_);
+    return own ? own->lastComposition() : std::string();
+}
+
 OfflineSession::Play OfflineSession::playable() {
     Segment* own = Segment::From(segment_);
     if (own == nullptr) return {};

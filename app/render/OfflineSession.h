@@ -4,6 +4,8 @@
 // allows, and exactly what a listener would hear.
 #pragma once
 
+#include "platform/loader/Composition.h"
+
 #include "engine/PortSetup.h"
 #include "platform/dmusic/DMusicInterfaces.h"
 #include "platform/music/Sequence.h"
@@ -53,6 +55,10 @@ class OfflineSession {
     // Fixes the choices a piece composed from a style makes (no effect on
     // any other piece).
     void setCompositionSeed(std::uint32_t seed);
+    // How the loads that follow compose templates and styles.
+    void setCompositionOptions(const platform::CompositionOptions& options);
+    // What the last load composed from (empty: nothing).
+    std::string lastComposition() const;
     // What a play started now plays: the piece (each pass composed for a
     // composed one) and the repeats of its loop region.
     struct Play {

@@ -66,12 +66,14 @@ std::string FormatDuration(double seconds) {
 }
 
 constexpr const char* kUsage = "usage: qorn-render [options] INPUT OUTPUT.{wav,flac,ogg,mid}\n"
+                               "       qorn-render [options] --motif NAME STYLE.sty OUTPUT\n"
                                "       qorn-render [options] -o DIR INPUT...\n"
                                "       qorn-render COLLECTION.dls OUTPUT.sf2\n";
 
 constexpr const char* kHelp =
     "Renders DirectMusic segments (.sgt) and Standard MIDI Files through the player's own\n"
     "synthesizer into audio files, or writes what they play as a Standard MIDI File.\n"
+    "Templates (.tpl) and styles (.sty) are composed first, with chords from a chordmap.\n"
     "A DLS collection given with an OUTPUT ending in .sf2 is written as a SoundFont 2.01\n"
     "file of the same instruments, as the player's synthesizer plays them.\n"
     "\n"
@@ -82,7 +84,15 @@ constexpr const char* kHelp =
     "  --tempo F                 tempo factor, 0.5 to 2.0 (1.0)\n"
     "  --repeats N               repeats of the loop region (the file's own; once for an endless one)\n"
     "  --volume 0..127           the player's volume bar (88, 0 dB)\n"
-    "  --seed N                  fixes the choices of styles and wave-track variations\n"
+    "  --seed N                  fixes the choices of styles and wave-track variations, and the\n"
+    "                            composition of a template or style (else each run composes anew)\n"
+    "  --style FILE              the style a template composes with\n"
+    "  --chordmap FILE           the chordmap a template or style composes with\n"
+    "  --activity 0..3           how often composed chords change, 0 most often (1)\n"
+    "  --shape NAME              the shape of a style played alone: falling, level, loopable,\n"
+    "                            loud, quiet, peaking, random, rising or song (song)\n"
+    "  --measures N              the length of a style played alone, 1 to 1000 (32)\n"
+    "  --motif NAME              plays that motif of the style alone: --motif NAME STYLE.sty OUTPUT\n"
     "  --soundfont PATH          General MIDI set: a SoundFont (.sf2) or a DLS collection (.dls)\n"
     "  --threads N               synthesizer threads (one file: one per core)\n"
     "  --segment NAME            the segment NAME of a script (.spt) or container (.con)\n"
@@ -101,6 +111,7 @@ struct Options {
     long repeats = -1;
     long volume = 88;
     std::optional<unsigned long> seed;
+    qorn::platform::CompositionOptions composition;
     long threads = 0;
     bool quiet = false;
     std::string outDir;
@@ -164,9 +175,10 @@ std::optional<int> parse(int argc, char** argv, Options& o) {
             for (++i; i < argc; ++i)
                 o.inputs.emplace_back(argv[i]);
         } else if (arg.size() > 1 && arg[0] == '-') {
-            static constexpr std::string_view kWithValue[] = {"--rate",   "--bits",   "--tempo",     "--repeats",
-                                                              "--volume", "--seed",   "--soundfont", "--threads",
-                                                              "-o",       "--format", "-j",          "--segment"};
+            static constexpr std::string_view kWithValue[] = {
+                "--rate",      "--bits",     "--tempo", "--repeats",  "--volume", "--seed",    "--soundfont",
+                "--threads",   "-o",         "--format", "-j",        "--style",  "--chordmap", "--activity",
+                "--shape",     "--measures", "--motif", "--segment"};
             if (std::find(std::begin(kWithValue), std::end(kWithValue), arg) == std::end(kWithValue))
                 return usageError("unknown option " + std::string(arg));
             const char* v = value();
@@ -191,6 +203,24 @@ std::optional<int> parse(int argc, char** argv, Options& o) {
             } else if (arg == "--seed") {
                 if (!parseLong(v, 0, 0xFFFFFFFFL, n)) return usageError("--seed must be between 0 and 4294967295");
                 o.seed = static_cast<unsigned long>(n);
+            } else if (arg == "--style") {
+                o.composition.style = v;
+            } else if (arg == "--chordmap") {
+                o.composition.chordmap = v;
+            } else if (arg == "--activity") {
+                if (!parseLong(v, 0, qorn::composer::kMaxActivity, n))
+                    return usageError("--activity must be between 0 and 3");
+                o.composition.activity = int(n);
+            } else if (arg == "--shape") {
+                const auto shape = qorn::composer::ShapeFromName(v);
+                if (!shape) return usageError("--shape must be one of " + qorn::composer::ShapeNames());
+                o.composition.shape = *shape;
+            } else if (arg == "--measures") {
+                if (!parseLong(v, 1, qorn::composer::kMaxShapeMeasures, n))
+                    return usageError("--measures must be between 1 and 1000");
+                o.composition.measures = int(n);
+            } else if (arg == "--motif") {
+                o.composition.motif = v;
             } else if (arg == "--soundfont") {
                 setenv("QORN_SOUNDFONT", v, 1);
             } else if (arg == "--threads") {
@@ -250,12 +280,17 @@ std::string Named(const Options& o, const std::string& input) {
 // Loads INPUT into `session` as the options ask; false with the message printed.
 bool LoadPiece(OfflineSession& session, const Options& o, const std::string& input, OfflineSession::Play& play) {
     std::string error;
+    qorn::platform::CompositionOptions composition = o.composition;
+    if (o.seed) composition.seed = static_cast<std::uint32_t>(*o.seed);
+    session.setCompositionOptions(composition);
     if (!session.load(input, &error, o.segment)) {
         if (o.segment.empty() && !HeldSegments(input).empty())
             error += " (--segment NAME renders one, -o DIR renders them all)";
         fail("cannot load " + Named(o, input) + ": " + error);
         return false;
     }
+    if (const std::string line = session.lastComposition(); !line.empty() && !o.quiet)
+        std::fprintf(stderr, "qorn-render: %s\n", line.c_str());
     // A piece that repeats for ever is rendered with one repeat unless told otherwise.
     if (o.repeats >= 0) {
         session.setRepeats(static_cast<qorn::platform::DWORD>(o.repeats));

@@ -1,7 +1,7 @@
 // libFuzzer target for the loader's one road for segments: reading (and,
 // through embedded collections, the DLS reader), the objects the segment
-// carries, composing what its style tracks ask for, its wave, trigger and
-// mute tracks, and building the playable piece. Nothing outside the input
+// carries, composing what its style tracks ask for (a template's chords
+// too), its wave, trigger and mute tracks, and building the playable piece. Nothing outside the input
 // is found (the folder does not exist). Any bytes must load or fail with a
 // reason; a loaded piece must be well formed and bounded by the input.
 #include "platform/formats/segment/ObjectCache.h"
@@ -25,7 +25,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::shared_ptr<const qorn::music::Sequence> out;
     std::string error;
     qorn::formats::Diagnostics diagnostics;
-    const bool loaded = qorn::platform::LoadSegmentWithTracks(bytes, path, cache, out, &error, &diagnostics, 7);
+    qorn::platform::TemplateLoad compose;
+    compose.seed = 7;
+    const bool loaded = qorn::platform::LoadTemplateOrSegment(bytes, path, cache, compose, out, &error, &diagnostics, 7,
+                                                              nullptr, nullptr);
     if (!loaded) {
         if (error.empty()) Broken("failed without a reason");
         return 0;
@@ -61,6 +64,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (w.wave >= seq.waveData.size() || !seq.waveData[w.wave]) Broken("wave item without its wave");
         if (i > 0 && seq.waves[i - 1].tick > w.tick) Broken("waves out of order");
         if (w.endTick != 0 && w.endTick <= w.tick) Broken("wave ends before it starts");
+    }
+    for (std::size_t i = 0; i < seq.markers.size(); ++i) {
+        if (i > 0 && seq.markers[i - 1].tick > seq.markers[i].tick) Broken("markers out of order");
+        if (seq.markers[i].tick > seq.lengthTicks) Broken("marker after the end");
     }
     return 0;
 }

@@ -2,11 +2,13 @@
 
 #include "platform/com/ComRuntime.h"
 #include "platform/com/Guids.h"
+#include "platform/formats/chordmap/ChordmapReader.h"
 #include "platform/formats/common/FileBytes.h"
 #include "platform/formats/segment/EmbeddedObjects.h"
 #include "platform/formats/segment/FolderReferenceResolver.h"
 #include "platform/formats/segment/SegmentGuids.h"
 #include "platform/formats/segment/SegmentReader.h"
+#include "platform/formats/style/StyleReader.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/loader/Container.h"
 #include "platform/loader/FormatProbe.h"
@@ -15,6 +17,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <random>
 
 namespace qorn::platform {
 
@@ -62,6 +65,7 @@ HRESULT Loader::failSaying(HRESULT hr, std::string why) {
 
 HRESULT Loader::GetObject(DMUS_OBJECTDESC* desc, REFIID riid, void** object) {
     lastDiagnostics_.clear();
+    lastComposition_.clear();
     TakeErrorInfoText();
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
@@ -157,6 +161,33 @@ HRESULT Loader::loadHeld(std::span<const std::uint8_t> file, const std::string& 
 HRESULT Loader::loadPiece(std::span<const std::uint8_t> span, const std::string& path, const HostFile* host,
                           void** object) {
     const std::string& label = host ? host->label : path;
+    // Templates and styles compose anew at each load unless a seed is fixed.
+    TemplateLoad compose{composition_, composition_.seed ? *composition_.seed : std::random_device{}(), {}};
+    if (formats::style::LooksLikeStyleFile(span)) {
+        std::shared_ptr<const music::Sequence> sequence;
+        std::shared_ptr<const ComposeInput> recompose;
+        std::string why;
+        const bool loaded =
+            LoadStyleAlone(span, path, objectCache_, compose, sequence, &why, &lastDiagnostics_, &recompose);
+        formats::Report(lastDiagnostics_);
+        if (!loaded) return fail(LOADER_E_DAMAGED, why);
+        lastComposition_ = compose.line;
+        auto* segment = new Segment(std::move(sequence), std::move(recompose));
+        segment->loadWarnings = ReportLines(lastDiagnostics_);
+        *object = static_cast<IDirectMusicSegment2*>(segment);
+        lastError_.clear();
+        return S_OK;
+    }
+    if (formats::chordmap::LooksLikeChordmapFile(span)) {
+        // The example names the style of its folder a template would take.
+        const std::string style = ChooseByName(path, ".sty", [](const std::string&) { return true; });
+        std::string what = "a chordmap, not a piece: hear it with a style, for example qorn-render --chordmap " +
+                           formats::segment::BaseFileName(path) + " " +
+                           (style.empty() ? std::string("STYLE.sty") : formats::segment::BaseFileName(style)) +
+                           " out.wav";
+        SetErrorInfoText(what);
+        return fail(LOADER_E_NOT_A_PIECE, std::move(what));
+    }
     if (formats::segment::LooksLikeSegmentFile(span)) {
         // Segments need the file's folder and the cache to find what they reference.
         std::shared_ptr<const music::Sequence> sequence;
@@ -166,10 +197,11 @@ HRESULT Loader::loadPiece(std::span<const std::uint8_t> span, const std::string&
         // Segments that name a style are composed here, at load, and keep
         // what they need to compose every pass of a play anew; triggered
         // segments and waves are gathered in too.
-        const bool loaded = LoadSegmentWithTracks(span, path, objectCache_, sequence, &why, &lastDiagnostics_, 0,
-                                                  &recompose, &silent, host);
+        const bool loaded = LoadTemplateOrSegment(span, path, objectCache_, compose, sequence, &why, &lastDiagnostics_,
+                                                  0, &recompose, &silent, host);
         formats::Report(lastDiagnostics_);
         if (!loaded) return fail(LOADER_E_DAMAGED, "unreadable segment file: " + why);
+        lastComposition_ = compose.line;
         auto* segment = new Segment(std::move(sequence), std::move(recompose));
         segment->silentContent = std::move(silent);
         segment->loadWarnings = ReportLines(lastDiagnostics_);

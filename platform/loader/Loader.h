@@ -8,6 +8,7 @@
 #include "platform/formats/common/Limits.h"
 #include "platform/formats/segment/ObjectCache.h"
 #include "platform/loader/SegmentAssembly.h"
+#include "platform/loader/Composition.h"
 
 #include <cstdint>
 #include <span>
@@ -48,6 +49,12 @@ class Loader final : public RefCounted<IDirectMusicLoader> {
     // process's reporter (formats::SetDiagnosticReporter) as it loads.
     const formats::Diagnostics& lastDiagnostics() const { return lastDiagnostics_; }
 
+    // How templates and styles opened alone are composed from now on.
+    void setCompositionOptions(CompositionOptions options) { composition_ = std::move(options); }
+    // What the last load composed from, one line ("x.tpl composed with
+    // y.sty and z.cdm (activity 1, seed 7)"); empty when it composed none.
+    const std::string& lastComposition() const { return lastComposition_; }
+
   private:
     ~Loader() override = default;
     HRESULT fail(HRESULT hr, std::string why);
@@ -62,6 +69,8 @@ class Loader final : public RefCounted<IDirectMusicLoader> {
 
     std::string lastError_;
     formats::Diagnostics lastDiagnostics_;
+    CompositionOptions composition_;
+    std::string lastComposition_;
     // Collections and other objects that segments reference, shared between loads.
     formats::segment::ObjectCache objectCache_;
 };

@@ -223,6 +223,8 @@ std::shared_ptr<const music::Sequence> UnrollPasses(const std::vector<std::share
         AddTempos(pass, w, *out);
         AddWaves(pass, w, *out);
         AddResets(pass, w, *out);
+        for (const auto& m : pass.markers)
+            if (w.takes(m.tick)) out->markers.push_back({w.moved(m.tick), m.text});
     }
     out->lengthTicks = static_cast<std::uint32_t>(length);
     out->repeats = plan.cycleRepeats;

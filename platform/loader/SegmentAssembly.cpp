@@ -9,6 +9,7 @@
 #include "platform/formats/segment/SegmentSequence.h"
 #include "platform/formats/segment/tracks/ExtraTracks.h"
 #include "platform/formats/segment/tracks/StyleTracks.h"
+#include "platform/formats/style/StyleReader.h"
 #include "platform/waves/WaveData.h"
 
 #include <algorithm>
@@ -151,7 +152,11 @@ bool VariesFromPlayToPlay(const std::vector<WavePart>& parts) {
 
 class Assembler {
   public:
-    Assembler(const seg::ReferenceResolver& resolver, std::uint32_t seed) : resolver_(resolver), seed_(seed) {}
+    Assembler(const seg::ReferenceResolver& resolver, std::uint32_t seed, TemplateLoad* templateLoad = nullptr,
+              std::string path = {})
+        : resolver_(resolver), seed_(seed), template_(templateLoad), path_(std::move(path)) {}
+
+    std::uint32_t seed() const { return seed_; }
 
     bool read(std::span<const std::uint8_t> bytes, int depth, Assembled& out, std::string* error) {
         if (!seg::ReadSegmentFile(bytes, out.file, resolver_, error)) return false;
@@ -159,6 +164,16 @@ class Assembler {
         out.composedAt = out.file.tracks.size();
         seg::StyleTracks styleTracks;
         seg::ReadStyleTracks(bytes, resolver_, styleTracks, warnings);
+        if (depth == 0 && template_ && styleTracks.hasSignposts) {
+            // A template composes its chords; a segment that only carries
+            // a signpost track among its notes keeps what it has.
+            seed_ = template_->seed;
+            ComposedFrom from;
+            if (ComposeTemplate(path_, styleTracks, out.file.header.length, template_->options, seed_, resolver_,
+                                warnings, from))
+                template_->line = seg::BaseFileName(path_) + " composed " +
+                                  DescribeComposition(from, template_->options, seed_, true);
+        }
         seg::ExtraTracks extra;
         seg::ReadExtraTracks(out.file, extra, warnings);
         ToMusicTime(extra.waves, out.file);
@@ -380,6 +395,8 @@ class Assembler {
 
     const seg::ReferenceResolver& resolver_;
     std::uint32_t seed_;
+    TemplateLoad* template_ = nullptr;
+    std::string path_;
     int loads_ = 0;
     std::map<std::string, std::shared_ptr<const waves::WaveData>> waves_;
 };
@@ -444,6 +461,41 @@ seg::PChannelMap MapPChannels(const Assembled& a) {
     return seg::PChannelMap(a.file, later);
 }
 
+// "C m7": the root of the chord's first sub-chord, then its name as authored.
+std::string ChordMarkerText(const formats::style::Chord& chord) {
+    static constexpr const char* kNames[] = {"C", "C#", "D", "Eb", "E", "F", "F#", "G", "Ab", "A", "Bb", "B"};
+    const std::string root = chord.subChords.empty() ? "" : kNames[chord.subChords.front().chordRoot % 12];
+    return root + " " + chord.name;
+}
+
+// Every chord change of the chord track a style composes over becomes a
+// marker of the piece, at its time from the play start. Where the play and
+// each repeat of the loop begin, the chord in force there is named too
+// when none starts there: a pass that starts on it changes to it.
+void AddChordMarkers(const Assembled& a, music::Sequence& seq) {
+    if (!a.styles || !a.styles->tracks.hasChords) return;
+    const auto& h = a.file.header;
+    const std::int64_t playStart = h.length > 0 ? std::clamp<std::int64_t>(h.playStart, 0, h.length) : 0;
+    const auto& chords = a.styles->tracks.chords.chords; // sorted by time
+    std::vector<std::int64_t> starts{0};
+    if (seq.loopEndTicks > seq.loopStartTicks && seq.loopStartTicks > 0) starts.push_back(seq.loopStartTicks);
+    std::size_t next = 0;
+    const formats::style::Chord* inForce = nullptr;
+    for (const std::int64_t start : starts) {
+        for (; next < chords.size() && std::int64_t(chords[next].time) - playStart <= start; ++next)
+            inForce = &chords[next];
+        if (inForce && std::int64_t(inForce->time) - playStart < start)
+            seq.markers.push_back({static_cast<std::uint32_t>(start), ChordMarkerText(*inForce)});
+    }
+    for (const auto& chord : chords) {
+        const std::int64_t tick = std::int64_t(chord.time) - playStart;
+        if (tick < 0 || (tick > 0 && tick >= seq.lengthTicks)) continue;
+        seq.markers.push_back({static_cast<std::uint32_t>(tick), ChordMarkerText(chord)});
+    }
+    std::stable_sort(seq.markers.begin(), seq.markers.end(),
+                     [](const music::TextMarker& x, const music::TextMarker& y) { return x.tick < y.tick; });
+}
+
 } // namespace
 
 // The assembled segment without its own composed tracks, and where they go.
@@ -455,19 +507,12 @@ struct ComposeInput {
     std::int64_t playStart = 0;
 };
 
-bool LoadSegmentWithTracks(std::span<const std::uint8_t> bytes, const std::string& path, seg::ObjectCache& cache,
-                           std::shared_ptr<const music::Sequence>& out, std::string* error,
-                           formats::Diagnostics* diagnostics, std::uint32_t seed,
-                           std::shared_ptr<const ComposeInput>* recompose, std::vector<std::string>* silent,
-                           const HostFile* host) {
-    if (recompose) recompose->reset();
-    seg::FolderReferenceResolver folder(path, cache);
-    std::optional<seg::HostedReferenceResolver> hosted;
-    if (host) hosted.emplace(folder, host->objects, host->segmentOffset);
-    const seg::ReferenceResolver& resolver = hosted ? static_cast<const seg::ReferenceResolver&>(*hosted) : folder;
-    Assembler assembler(resolver, seed);
-    Assembled a;
-    if (!assembler.read(bytes, 0, a, error)) return false;
+namespace {
+
+// The assembled piece becomes what plays, and what composes it again.
+void Finish(Assembled& a, const std::string& label, std::uint32_t seed, std::shared_ptr<const music::Sequence>& out,
+            formats::Diagnostics* diagnostics, std::shared_ptr<const ComposeInput>* recompose,
+            std::vector<std::string>* silent) {
     auto sequence = std::make_shared<music::Sequence>();
     formats::Diagnostics notes = std::move(a.file.warnings);
     a.file.warnings.clear();
@@ -475,7 +520,8 @@ bool LoadSegmentWithTracks(std::span<const std::uint8_t> bytes, const std::strin
     seg::BuildSegmentSequence(a.file, channels, *sequence, &notes);
     // The load plays what the first pass of a play with its seed plays.
     AddWaves(a, channels, *sequence, WaveVariations(a.waveParts, seed).next());
-    notes.setFile(host ? host->label : path);
+    AddChordMarkers(a, *sequence);
+    notes.setFile(label);
     if (diagnostics) *diagnostics = std::move(notes);
     if (silent) *silent = a.silent;
     out = std::move(sequence);
@@ -494,6 +540,105 @@ bool LoadSegmentWithTracks(std::span<const std::uint8_t> bytes, const std::strin
         input->channels = std::move(channels);
         *recompose = std::move(input);
     }
+}
+
+// A segment's bytes through the one road; with `templateLoad`, a template
+// among them composes its chords; with `host`, the objects the file carries
+// are found before those beside it.
+bool LoadSegment(std::span<const std::uint8_t> bytes, const std::string& path, seg::ObjectCache& cache,
+                 TemplateLoad* templateLoad, std::shared_ptr<const music::Sequence>& out, std::string* error,
+                 formats::Diagnostics* diagnostics, std::uint32_t seed, std::shared_ptr<const ComposeInput>* recompose,
+                 std::vector<std::string>* silent, const HostFile* host) {
+    if (recompose) recompose->reset();
+    if (templateLoad) templateLoad->line.clear();
+    seg::FolderReferenceResolver folder(path, cache);
+    std::optional<seg::HostedReferenceResolver> hosted;
+    if (host) hosted.emplace(folder, host->objects, host->segmentOffset);
+    const seg::ReferenceResolver& resolver = hosted ? static_cast<const seg::ReferenceResolver&>(*hosted) : folder;
+    Assembler assembler(resolver, seed, templateLoad, path);
+    Assembled a;
+    if (!assembler.read(bytes, 0, a, error)) return false;
+    Finish(a, host ? host->label : path, assembler.seed(), out, diagnostics, recompose, silent);
+    return true;
+}
+
+} // namespace
+
+bool LoadSegmentWithTracks(std::span<const std::uint8_t> bytes, const std::string& path, seg::ObjectCache& cache,
+                           std::shared_ptr<const music::Sequence>& out, std::string* error,
+                           formats::Diagnostics* diagnostics, std::uint32_t seed,
+                           std::shared_ptr<const ComposeInput>* recompose, std::vector<std::string>* silent,
+                           const HostFile* host) {
+    return LoadSegment(bytes, path, cache, nullptr, out, error, diagnostics, seed, recompose, silent, host);
+}
+
+bool LoadTemplateOrSegment(std::span<const std::uint8_t> bytes, const std::string& path, seg::ObjectCache& cache,
+                           TemplateLoad& templateLoad, std::shared_ptr<const music::Sequence>& out, std::string* error,
+                           formats::Diagnostics* diagnostics, std::uint32_t seed,
+                           std::shared_ptr<const ComposeInput>* recompose, std::vector<std::string>* silent,
+                           const HostFile* host) {
+    return LoadSegment(bytes, path, cache, &templateLoad, out, error, diagnostics, seed, recompose, silent, host);
+}
+
+bool LoadStyleAlone(std::span<const std::uint8_t> bytes, const std::string& path, seg::ObjectCache& cache,
+                    TemplateLoad& templateLoad, std::shared_ptr<const music::Sequence>& out, std::string* error,
+                    formats::Diagnostics* diagnostics, std::shared_ptr<const ComposeInput>* recompose) {
+    if (recompose) recompose->reset();
+    templateLoad.line.clear();
+    namespace st = formats::style;
+    auto style = std::make_shared<st::Style>();
+    Assembled a;
+    std::string why;
+    if (!st::ReadStyleFile(bytes, *style, a.file.warnings, &why)) {
+        if (error) *error = "unreadable style file: " + why;
+        return false;
+    }
+    seg::FolderReferenceResolver resolver(path, cache);
+    const CompositionOptions& options = templateLoad.options;
+    const std::uint32_t seed = templateLoad.seed;
+    seg::StyleTracks tracks;
+    tracks.styles.push_back({0, false, {}, style});
+    const std::string name = seg::BaseFileName(path);
+    if (!options.motif.empty()) {
+        const int motif = composer::FindMotif(*style, options.motif);
+        if (motif < 0) {
+            std::string motifs;
+            for (const auto& p : style->patterns)
+                if (p.embellishment & st::embellishment::kMotif) motifs += (motifs.empty() ? "" : ", ") + p.name;
+            if (error)
+                *error = "no motif '" + options.motif + "' in " + name +
+                         (motifs.empty() ? ": it has none" : "; its motifs: " + motifs);
+            return false;
+        }
+        const auto& pattern = style->patterns[std::size_t(motif)];
+        const std::int64_t length =
+            std::int64_t(pattern.lengthTicks()) * std::min<std::int64_t>(std::int64_t{pattern.motifRepeats} + 1, 64);
+        a.file.header.length = static_cast<std::int32_t>(std::min<std::int64_t>(length, 1 << 30));
+        tracks.motifs.push_back({style, motif, 0});
+        seg::Track tempo;
+        tempo.kind = seg::Track::Kind::Tempo;
+        tempo.tempos.push_back({0, style->tempo});
+        a.file.tracks.push_back(std::move(tempo));
+        tracks.styles.clear();
+        templateLoad.line = name + ": motif '" + options.motif + "' (seed " + std::to_string(seed) + ")";
+    } else {
+        const composer::ShapeTemplate shape =
+            composer::TemplateFromShape(options.shape, options.measures, *style, seed);
+        tracks.signposts = shape.signposts;
+        tracks.hasSignposts = true;
+        tracks.commands = shape.commands;
+        a.file.header.length = shape.length;
+        CompositionOptions own = options;
+        own.style.clear(); // the style is the file itself
+        ComposedFrom from;
+        ComposeTemplate(path, tracks, shape.length, own, seed, resolver, a.file.warnings, from);
+        templateLoad.line = name + " composed as a '" + composer::ShapeName(options.shape) + "' of " +
+                            std::to_string(std::clamp(options.measures, 1, composer::kMaxShapeMeasures)) +
+                            " measures " + DescribeComposition(from, options, seed, false);
+    }
+    a.composedAt = a.file.tracks.size();
+    composer::AddStyleComposition(std::move(tracks), resolver, a.file, seed, &a.styles);
+    Finish(a, path, seed, out, diagnostics, recompose, nullptr);
     return true;
 }
 
@@ -530,6 +675,8 @@ std::vector<std::shared_ptr<const music::Sequence>> ComposePasses(const ComposeI
         auto sequence = std::make_shared<music::Sequence>();
         seg::BuildSegmentSequence(pass.file, input.channels, *sequence, nullptr);
         AddWaves(pass, input.channels, *sequence, variations.next());
+        pass.styles = input.base.styles;
+        AddChordMarkers(pass, *sequence);
         out.push_back(std::move(sequence));
     }
     return out;

@@ -8,6 +8,7 @@
 #include "platform/formats/common/Limits.h"
 #include "platform/formats/segment/ObjectCache.h"
 #include "platform/formats/segment/ReferenceResolver.h"
+#include "platform/loader/Composition.h"
 #include "platform/music/Sequence.h"
 
 #include <cstdint>
@@ -53,6 +54,30 @@ bool LoadSegmentWithTracks(std::span<const std::uint8_t> bytes, const std::strin
                            std::string* error, formats::Diagnostics* diagnostics = nullptr, std::uint32_t seed = 0,
                            std::shared_ptr<const ComposeInput>* recompose = nullptr,
                            std::vector<std::string>* silent = nullptr, const HostFile* host = nullptr);
+
+// How a template or a style opened alone is composed at this load, and the
+// line that says from what (filled by the load).
+struct TemplateLoad {
+    CompositionOptions options;
+    std::uint32_t seed = 0;
+    std::string line;
+};
+
+// A template is a segment with a signpost track: with `templateLoad`, its
+// chords are composed from a chordmap (see ComposeTemplate) with
+// templateLoad->seed, and its style plays them as a style segment's would.
+bool LoadTemplateOrSegment(std::span<const std::uint8_t> bytes, const std::string& path,
+                           formats::segment::ObjectCache& cache, TemplateLoad& templateLoad,
+                           std::shared_ptr<const music::Sequence>& out, std::string* error,
+                           formats::Diagnostics* diagnostics, std::uint32_t seed,
+                           std::shared_ptr<const ComposeInput>* recompose, std::vector<std::string>* silent,
+                           const HostFile* host = nullptr);
+
+// A style file opened alone: a template made from the options' shape and
+// length (or the options' motif alone) composed the same way.
+bool LoadStyleAlone(std::span<const std::uint8_t> bytes, const std::string& path, formats::segment::ObjectCache& cache,
+                    TemplateLoad& templateLoad, std::shared_ptr<const music::Sequence>& out, std::string* error,
+                    formats::Diagnostics* diagnostics, std::shared_ptr<const ComposeInput>* recompose);
 
 // The seed the load composed with.
 std::uint32_t LoadSeedOf(const ComposeInput& input);

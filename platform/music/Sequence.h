@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace qorn::dls {
@@ -105,6 +106,13 @@ struct ChannelPriority {
     std::uint32_t priority;
 };
 
+// A text the piece shows at a time, such as the name of a chord change
+// (a MIDI file's Marker meta-event).
+struct TextMarker {
+    std::uint32_t tick = 0;
+    std::string text;
+};
+
 struct Sequence {
     // Ticks per quarter note. A piece timed in SMPTE frames uses ticks per
     // second here with one fixed tempo of 1,000,000 microseconds.
@@ -135,6 +143,8 @@ struct Sequence {
     // The highest priority any band of the piece gives a channel, one entry
     // per channel a band ranks.
     std::vector<ChannelPriority> priorities;
+    // Sorted by tick.
+    std::vector<TextMarker> markers;
 };
 
 } // namespace qorn::music

@@ -4,8 +4,11 @@
 // played, and batches that go on past a bad file.
 #include "app/render/AudioFileWriter.h"
 #include "app/render/OfflineSession.h"
+#include "platform/composer/TemplateComposer.h"
+#include "platform/formats/chordmap/ChordmapReader.h"
 #include "platform/formats/smf/StandardMidiFile.h"
 #include "platform/synth/SynthPort.h"
+#include "tests/support/ChordmapWriter.h"
 #include "tests/support/DlsWriter.h"
 #include "tests/support/MidiWriter.h"
 #include "tests/support/SegmentWriter.h"
@@ -455,6 +458,63 @@ TEST_F(RenderTool, ComposedSegmentExportWithASeedPlaysTheRenderedNotes) {
     }
     // The variations were chosen, not one fixed line.
     EXPECT_GT(keys.size(), 2u);
+}
+
+// A template composed with several chord changes, exported with its loop
+// region repeated: every chord change of every pass is a marker "ROOT NAME",
+// and a repeat that starts inside a chord names it.
+TEST_F(RenderTool, TemplateExportMarksEveryChordChangeInEveryPass) {
+    using namespace styles_test;
+    constexpr std::int32_t kBar = std::int32_t(kMeasure);
+    st::Style style;
+    style.parts = {Part(1, st::playmode::kNormalChord, {Note(0, 0x4000)})};
+    style.patterns = {PatternOf({Ref(1, 0)})};
+    write("song2.sty", StyleForm(style));
+    const Bytes map = BuildChordmap(HomeAndAwayChordmap());
+    write("son.cdm", map);
+    TemplateSpec spec;
+    spec.length = 8 * kBar;
+    spec.loopStart = 4 * kBar + 768;
+    spec.loopEnd = 8 * kBar;
+    spec.signposts = {{0, 0, cm::signpost::kA}, {3 * kBar, 3, cm::signpost::kB}, {6 * kBar, 6, cm::signpost::kA}};
+    const fs::path tpl = write("songa.tpl", BuildTemplate(spec));
+    const Outcome r = Tool("--seed 3 --repeats 2 " + q(tpl) + " " + q(dir_ / "song.mid"));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("songa.tpl composed with song2.sty and son.cdm (activity 1, seed 3)"), std::string::npos)
+        << r.out;
+
+    // The chords that seed composes.
+    cm::Chordmap read;
+    formats::Diagnostics warnings;
+    ASSERT_TRUE(cm::ReadChordmap(map, read, warnings, nullptr));
+    composer::ChordComposeRequest request;
+    request.chordmap = &read;
+    request.signposts = spec.signposts;
+    request.length = spec.length;
+    request.seed = 3;
+    const auto chords = composer::ComposeChords(request).track.chords;
+    ASSERT_GE(chords.size(), 5u);
+    static constexpr const char* kRoots[] = {"C", "C#", "D", "Eb", "E", "F", "F#", "G", "Ab", "A", "Bb", "B"};
+    auto text = [](const st::Chord& c) { return std::string(kRoots[c.subChords[0].chordRoot % 12]) + " " + c.name; };
+    const st::Chord* atLoop = nullptr;
+    for (const auto& c : chords)
+        if (c.time <= spec.loopStart) atLoop = &c;
+    ASSERT_NE(atLoop, nullptr);
+    // Pass 0 plays it all, each further pass the loop region after the last.
+    const std::uint32_t loop = std::uint32_t(spec.loopEnd - spec.loopStart);
+    std::vector<std::pair<std::uint32_t, std::string>> expected;
+    for (std::uint32_t pass = 0; pass < 3; ++pass) {
+        if (atLoop->time < spec.loopStart) expected.push_back({spec.loopStart + pass * loop, text(*atLoop)});
+        for (const auto& c : chords)
+            if (pass == 0 || c.time >= spec.loopStart) expected.push_back({c.time + pass * loop, text(c)});
+    }
+    std::stable_sort(expected.begin(), expected.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+    const music::Sequence back = ReadMidi(dir_ / "song.mid");
+    std::vector<std::pair<std::uint32_t, std::string>> markers;
+    for (const auto& m : back.markers)
+        markers.push_back({m.tick, m.text});
+    EXPECT_EQ(markers, expected);
+    EXPECT_EQ(markers.front().second, "C M");
 }
 
 // A piece that repeats past the render's limit: one line says so, and the

@@ -300,9 +300,10 @@ TEST_F(LayoutTest, OpenDialogOffersTheSupportedFiles) {
     QFileDialog* dialog = form->OpenD;
     EXPECT_EQ(dialog->windowTitle(), QStringLiteral("File Open"));
     EXPECT_EQ(dialog->fileMode(), QFileDialog::ExistingFile);
-    EXPECT_EQ(dialog->nameFilters(), QStringList({"Segment File (*.sgt *.sgp)", "Standard MIDI File (*.mid)",
-                                                  "Support File (*.sgt *.sgp *.mid)"}));
-    EXPECT_EQ(dialog->selectedNameFilter(), QStringLiteral("Support File (*.sgt *.sgp *.mid)"));
+    EXPECT_EQ(dialog->nameFilters(),
+              QStringList({"Segment File (*.sgt *.sgp)", "Standard MIDI File (*.mid)",
+                           "Template or Style (*.tpl *.sty)", "Support File (*.sgt *.sgp *.mid *.tpl *.sty)"}));
+    EXPECT_EQ(dialog->selectedNameFilter(), QStringLiteral("Support File (*.sgt *.sgp *.mid *.tpl *.sty)"));
     EXPECT_TRUE(dialog->isSizeGripEnabled());
     EXPECT_FALSE(dialog->isVisible());
 }

@@ -75,7 +75,12 @@ struct SignpostChord {
 };
 
 struct Chordmap {
+    // The names it gives itself: its header's load name and its 'UNFO'
+    // name; references by name are matched against both.
     std::string name;
+    std::string infoName;
+    bool hasGuid = false;
+    platform::GUID guid{};
     // The key: root 0..23 (as a chord track's) and scale pattern.
     std::uint8_t keyRoot = 0;
     std::uint32_t scalePattern = 0xAB5AB5;

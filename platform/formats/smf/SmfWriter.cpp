@@ -128,11 +128,28 @@ std::vector<std::uint8_t> WriteStandardMidiFile(const music::Sequence& sequence,
                 track.sysex(x.tick, bytes.data() + x.offset, x.length);
             }
         };
+        // Markers go with the tempo track too, in time order with the
+        // system-exclusive messages.
+        std::size_t m = 0;
+        auto before = [&](std::uint64_t tick) {
+            for (;;) {
+                const bool marker = m < sequence.markers.size() && sequence.markers[m].tick < tick;
+                if (marker && (s >= sequence.sysex.size() || sequence.markers[m].tick <= sequence.sysex[s].tick)) {
+                    const std::string& text = sequence.markers[m++].text;
+                    track.meta(sequence.markers[m - 1].tick, 0x06, reinterpret_cast<const std::uint8_t*>(text.data()),
+                               static_cast<std::uint32_t>(std::min<std::size_t>(text.size(), 0xFFFF)));
+                } else if (s < sequence.sysex.size() && sequence.sysex[s].tick < tick) {
+                    sysexBefore(std::uint64_t(sequence.sysex[s].tick) + 1);
+                } else {
+                    return;
+                }
+            }
+        };
         for (const music::TempoChange& t : sequence.tempos) {
-            sysexBefore(t.tick);
+            before(t.tick);
             tempo(t.tick, std::clamp<std::uint32_t>(t.microsecondsPerQuarter, 1, 0xFFFFFF));
         }
-        sysexBefore(kToEnd);
+        before(kToEnd);
         track.end(sequence.lengthTicks);
     }
 

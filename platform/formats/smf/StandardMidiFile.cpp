@@ -245,6 +245,8 @@ bool ReadStandardMidiFile(std::span<const std::uint8_t> bytes, music::Sequence& 
         smf::NormalizeTempoMap(seq.tempos);
     }
     smf::SortSysex(seq.sysex);
+    std::stable_sort(seq.markers.begin(), seq.markers.end(),
+                     [](const music::TextMarker& a, const music::TextMarker& b) { return a.tick < b.tick; });
     seq.sysexBytes.shrink_to_fit();
     if (!seq.sysex.empty()) seq.lengthTicks = std::max(seq.lengthTicks, seq.sysex.back().tick);
     out = std::move(seq);

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <limits>
+#include <string>
 
 namespace qorn::formats::smf {
 namespace {
@@ -130,6 +131,8 @@ class Parser {
         } else if (type == 0x51 && length >= 3 && options_.keepTempo) {
             const std::uint32_t us = (std::uint32_t(data[0]) << 16) | (std::uint32_t(data[1]) << 8) | data[2];
             if (us != 0) out_.tempos.push_back(music::TempoChange{absoluteTick(), us});
+        } else if (type == 0x06) {
+            out_.markers.push_back({absoluteTick(), std::string(data.begin(), data.end())});
         }
         return true;
     }

@@ -33,8 +33,8 @@ struct TrackResult {
     std::size_t badDataAt = 0;
 };
 
-// Appends the track's channel events, tempo changes and system-exclusive
-// messages to `out` (events in track order, not yet merged with others).
+// Appends the track's channel events, tempo changes, markers and
+// system-exclusive messages to `out` (events in track order, not yet merged with others).
 TrackResult ParseTrack(std::span<const std::uint8_t> bytes, const TrackOptions& options, music::Sequence& out);
 
 } // namespace qorn::formats::smf

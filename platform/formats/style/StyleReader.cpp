@@ -40,6 +40,7 @@ constexpr std::uint32_t kChordBody = fcc("crdb");
 constexpr std::uint32_t kStyleRefList = fcc("strf");
 constexpr std::uint32_t kStyleRefTime = fcc("stmp");
 constexpr std::uint32_t kReference = fcc("DMRF");
+constexpr std::uint32_t kChordmapRefs = fcc("prrf");
 
 // Smallest records we can use; later versions store longer ones.
 constexpr std::size_t kPartHeaderMin = 153;   // through the lower inversion bound
@@ -355,6 +356,18 @@ bool ReadStyleForm(const riff::Chunk& form, Style& out, Diagnostics& warnings, s
             segment::Band band;
             segment::ReadBandForm(c, band, warnings);
             out.bands.push_back(std::move(band));
+        } else if (c.isForm(kChordmapRefs)) {
+            riff::ChunkReader refs = riff::ChunkReader::childrenOf(c);
+            riff::Chunk r;
+            while (refs.next(r)) {
+                segment::ObjectReference ref;
+                std::string why;
+                if (!r.isForm(kReference)) continue;
+                if (segment::ReadObjectReference(r, ref, &why))
+                    out.chordmaps.push_back(std::move(ref));
+                else
+                    warnings.push_back(why);
+            }
         } else if (c.id == riff::kList) {
             // Bands kept in a list of their own.
             riff::ChunkReader inner = riff::ChunkReader::childrenOf(c);

@@ -1,5 +1,6 @@
 #include "StyleTracks.h"
 
+#include "platform/formats/chordmap/ChordmapReader.h"
 #include "platform/formats/segment/EmbeddedObjects.h"
 #include "platform/formats/style/StyleReader.h"
 
@@ -16,6 +17,8 @@ constexpr std::uint32_t kTrackForm = ByteReader::fourCC("DMTK");
 constexpr std::uint32_t kChordList = ByteReader::fourCC("cord");
 constexpr std::uint32_t kCommandChunk = ByteReader::fourCC("cmnd");
 constexpr std::uint32_t kStyleTrackList = ByteReader::fourCC("sttr");
+constexpr std::uint32_t kSignpostChunk = ByteReader::fourCC("sgnp");
+constexpr std::uint32_t kChordmapTrackList = ByteReader::fourCC("pftr");
 constexpr std::uint32_t kStyleClassData1 = 0xD2AC288A;
 
 bool IsStyleReference(const ObjectReference& ref) {
@@ -93,6 +96,11 @@ void ReadStyleTracks(std::span<const std::uint8_t> segmentBytes, const Reference
                     st::ReadCommandTrack(c, out.commands, warnings);
                 } else if (c.isForm(kStyleTrackList)) {
                     st::ReadStyleTrack(c, out.styles, warnings);
+                } else if (c.id == kSignpostChunk) {
+                    chordmap::ReadSignpostTrack(c, out.signposts, warnings);
+                    out.hasSignposts = true;
+                } else if (c.isForm(kChordmapTrackList)) {
+                    chordmap::ReadChordmapTrack(c, out.chordmaps, warnings);
                 } else if (c.isForm(st::kPatternTrackForm)) {
                     ReadPatternTrack(c, out, warnings);
                 }

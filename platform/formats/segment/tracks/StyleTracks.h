@@ -5,6 +5,7 @@
 // through the resolver beside it.
 #pragma once
 
+#include "platform/formats/chordmap/ChordmapFile.h"
 #include "platform/formats/common/Diagnostics.h"
 #include "platform/formats/segment/ReferenceResolver.h"
 #include "platform/formats/style/StyleFile.h"
@@ -32,6 +33,11 @@ struct StyleTracks {
     bool hasChords = false;
     style::ChordTrack chords;
     std::vector<style::Command> commands;
+    // A template: its signpost track, and the chordmaps it names (not
+    // looked for here).
+    bool hasSignposts = false;
+    std::vector<chordmap::Signpost> signposts;
+    std::vector<chordmap::ChordmapReference> chordmaps;
 };
 
 // The style `ref` names, inside the segment (`embedded`) or beside it; null,

@@ -1,0 +1,183 @@
+// Templates composed from a chordmap written by our writers and played
+// through the loader: the chords at signposts, the path through the chord
+// graph, the cadences, the markers and the notes performed.
+#include "tests/support/ChordmapWriter.h"
+#include "tests/support/TestStyles.h"
+
+#include "platform/composer/TemplateComposer.h"
+#include "platform/formats/chordmap/ChordmapReader.h"
+#include "platform/loader/SegmentAssembly.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+
+namespace qorn::styles_test {
+namespace {
+
+namespace sp = cm::signpost;
+constexpr std::int32_t kBar = std::int32_t(kMeasure);
+constexpr std::int32_t kBeat = 768;
+
+TEST(TemplateCompose, SignpostChordsPathThroughTheGraphAndCadences) {
+    cm::Chordmap written = HomeAndAwayChordmap();
+    const Bytes bytes = BuildChordmap(written);
+    cm::Chordmap map;
+    formats::Diagnostics warnings;
+    std::string error;
+    ASSERT_TRUE(cm::ReadChordmap(bytes, map, warnings, &error)) << error;
+    ASSERT_EQ(map.graph.size(), 4u);
+    ASSERT_EQ(map.signposts.size(), 2u);
+    EXPECT_EQ(map.keyRoot, 12);
+
+    composer::ChordComposeRequest request;
+    request.chordmap = &map;
+    // A at 0, B at measure 4 (with its cadence), A again at measure 8.
+    request.signposts = {{0, 0, sp::kA}, {4 * kBar, 4, sp::kB}, {8 * kBar, 8, sp::kA}};
+    request.length = 10 * kBar;
+    std::set<std::string> progressions;
+    for (std::uint32_t seed = 1; seed <= 5; ++seed) {
+        request.seed = seed;
+        const auto composed = composer::ComposeChords(request);
+        const auto& chords = composed.track.chords;
+        std::string progression;
+        for (const auto& c : chords)
+            progression += std::to_string(c.time / kBeat) + ":" + std::to_string(c.subChords[0].chordRoot) + " ";
+        progressions.insert(progression);
+        auto rootAt = [&](std::int32_t t) {
+            for (const auto& c : chords)
+                if (c.time == t && !c.subChords.empty()) return int(c.subChords.front().chordRoot);
+            return -1;
+        };
+        // Signposts: C, then G preceded by its D minor cadence two beats before.
+        EXPECT_EQ(rootAt(0), 12) << progression;
+        EXPECT_EQ(rootAt(4 * kBar), 19) << progression;
+        EXPECT_EQ(rootAt(4 * kBar - 2 * kBeat), 14) << progression;
+        // The first span walks the graph: C to F or A minor; the second
+        // goes G to C along its one edge.
+        ASSERT_EQ(composed.spans.size(), 3u);
+        const auto& path = composed.spans[0].path;
+        ASSERT_GE(path.size(), 2u) << progression;
+        EXPECT_EQ(path[0], 0);
+        EXPECT_TRUE(path[1] == 1 || path[1] == 2);
+        EXPECT_EQ(composed.spans[0].cadences, 1);
+        // From G back to C: every step is an edge of the graph.
+        const auto& back = composed.spans[1].path;
+        ASSERT_GE(back.size(), 2u);
+        EXPECT_EQ(back.front(), 3);
+        EXPECT_EQ(back.back(), 0);
+        for (std::size_t k = 1; k < back.size(); ++k) {
+            bool edge = false;
+            for (const auto& n : map.graph[std::size_t(back[k - 1])].next)
+                edge = edge || n.connectionId == map.graph[std::size_t(back[k])].connectionId;
+            EXPECT_TRUE(edge) << progression;
+        }
+        EXPECT_EQ(rootAt(8 * kBar), 12) << progression;
+    }
+    EXPECT_GE(progressions.size(), 2u);
+    request.seed = 3;
+    EXPECT_EQ(composer::ComposeChords(request).track.chords.size(),
+              composer::ComposeChords(request).track.chords.size());
+}
+
+// A template naming no style composes with the style and chordmap of its
+// folder that share its name's beginning; the notes follow the chords and
+// the chord changes are markers.
+TEST(TemplateCompose, TemplateFromItsFolderPlaysTheComposedChords) {
+    const auto folder = std::filesystem::temp_directory_path() / ("qorn-template-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    auto write = [&](const std::string& name, const Bytes& bytes) {
+        std::ofstream(folder / name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    };
+    st::Style style;
+    style.parts = {Part(1, st::playmode::kNormalChord, {Note(0, 0x4000)})}; // the chord's root, each measure
+    style.patterns = {PatternOf({Ref(1, 0)})};
+    write("song2.sty", StyleForm(style));
+    write("other.sty", StyleForm(style));
+    write("son.cdm", BuildChordmap(HomeAndAwayChordmap()));
+    TemplateSpec spec;
+    spec.length = 8 * kBar;
+    spec.signposts = {{0, 0, sp::kA}, {4 * kBar, 4, sp::kB}};
+    const Bytes tpl = BuildTemplate(spec);
+
+    formats::segment::ObjectCache cache;
+    platform::TemplateLoad load;
+    load.seed = 7;
+    std::shared_ptr<const music::Sequence> sequence;
+    std::string error;
+    ASSERT_TRUE(platform::LoadTemplateOrSegment(tpl, (folder / "songa.tpl").string(), cache, load, sequence, &error,
+                                                nullptr, 0, nullptr, nullptr))
+        << error;
+    std::filesystem::remove_all(folder);
+    EXPECT_EQ(load.line, "songa.tpl composed with song2.sty and son.cdm (activity 1, seed 7)");
+    ASSERT_TRUE(sequence);
+    std::map<std::uint32_t, int> keys; // measure -> pitch class played at its start
+    for (const auto& e : sequence->events)
+        if ((e.status & 0xF0) == 0x90 && e.data2 > 0 && e.tick % kMeasure == 0) keys[e.tick / kMeasure] = e.data1 % 12;
+    EXPECT_EQ(keys[0], 0); // C
+    EXPECT_EQ(keys[4], 7); // G
+    ASSERT_FALSE(sequence->markers.empty());
+    EXPECT_EQ(sequence->markers.front().text, "C M");
+    bool g = false;
+    for (const auto& m : sequence->markers)
+        g = g || (m.tick == std::uint32_t(4 * kBar) && m.text == "G M");
+    EXPECT_TRUE(g);
+}
+
+// A template that names its chordmap by the name the chordmap gives itself
+// (a DirectX 7 form) finds it among its folder's chordmaps, before one whose
+// file name begins like its own; a file that is no chordmap read here is
+// passed over with a line.
+TEST(TemplateCompose, ChordmapNamedByItsOwnNameIsFoundInTheFolder) {
+    const auto folder = std::filesystem::temp_directory_path() / ("qorn-named-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    auto write = [&](const std::string& name, const Bytes& bytes) {
+        std::ofstream(folder / name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    };
+    st::Style style;
+    style.parts = {Part(1, st::playmode::kNormalChord, {Note(0, 0x4000)})};
+    style.patterns = {PatternOf({Ref(1, 0)})};
+    write("song2.sty", StyleForm(style));
+    write("zzz.cdm", BuildChordmap(HomeAndAwayChordmap())); // named "Home"
+    cm::Chordmap other;
+    other.name = "Away";
+    other.signposts = {{sp::kA | sp::kB, 0, ChordOf("M", 17, 0x91), {}}};
+    write("other.cdm", BuildChordmap(other));
+    write("bad.cdm", {'R', 'E', 'P', 's', 0, 0, 0, 8, 1, 2, 3, 4, 5, 6, 7, 8});
+    TemplateSpec spec;
+    spec.length = 8 * kBar;
+    spec.signposts = {{0, 0, sp::kA}, {4 * kBar, 4, sp::kB}};
+    spec.style = "song2.sty";
+    spec.chordmap = "Home";
+    spec.chordmapByName = true;
+
+    formats::segment::ObjectCache cache;
+    platform::TemplateLoad load;
+    load.seed = 7;
+    std::shared_ptr<const music::Sequence> sequence;
+    std::string error;
+    formats::Diagnostics diagnostics;
+    ASSERT_TRUE(platform::LoadTemplateOrSegment(BuildTemplate(spec), (folder / "other.tpl").string(), cache, load,
+                                                sequence, &error, &diagnostics, 0, nullptr, nullptr))
+        << error;
+    std::filesystem::remove_all(folder);
+    EXPECT_EQ(load.line, "other.tpl composed with song2.sty and zzz.cdm (activity 1, seed 7)");
+    bool skipped = false;
+    for (const auto& d : diagnostics)
+        skipped = skipped || d.message.find("chordmap 'bad.cdm' skipped") != std::string::npos;
+    EXPECT_TRUE(skipped);
+    ASSERT_TRUE(sequence);
+    std::map<std::uint32_t, int> keys;
+    for (const auto& e : sequence->events)
+        if ((e.status & 0xF0) == 0x90 && e.data2 > 0) keys[e.tick / kMeasure] = e.data1 % 12;
+    EXPECT_EQ(keys[0], 0); // C, not the other chordmap's F
+    EXPECT_EQ(keys[4], 7); // G
+}
+
+} // namespace
+} // namespace qorn::styles_test
