@@ -176,9 +176,9 @@ std::optional<int> parse(int argc, char** argv, Options& o) {
                 o.inputs.emplace_back(argv[i]);
         } else if (arg.size() > 1 && arg[0] == '-') {
             static constexpr std::string_view kWithValue[] = {
-                "--rate",      "--bits",     "--tempo", "--repeats",  "--volume", "--seed",    "--soundfont",
-                "--threads",   "-o",         "--format", "-j",        "--style",  "--chordmap", "--activity",
-                "--shape",     "--measures", "--motif", "--segment"};
+                "--rate",      "--bits",     "--tempo", "--repeats",  "--volume", "--seed",
+                "--soundfont", "--threads",  "-o",      "--format",   "-j",       "--style",
+                "--chordmap",  "--activity", "--shape", "--measures", "--motif",  "--segment"};
             if (std::find(std::begin(kWithValue), std::end(kWithValue), arg) == std::end(kWithValue))
                 return usageError("unknown option " + std::string(arg));
             const char* v = value();

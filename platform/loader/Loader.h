@@ -7,8 +7,8 @@
 #include "platform/formats/common/Diagnostics.h"
 #include "platform/formats/common/Limits.h"
 #include "platform/formats/segment/ObjectCache.h"
-#include "platform/loader/SegmentAssembly.h"
 #include "platform/loader/Composition.h"
+#include "platform/loader/SegmentAssembly.h"
 
 #include <cstdint>
 #include <span>
