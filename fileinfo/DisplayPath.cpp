@@ -10,12 +10,16 @@ namespace qorn::fileinfo {
 
 namespace pk = qorn::platform;
 
-std::string ShortenDisplayPath(const std::string& path) {
-    if (path.size() < ShortenFromBytes) return path;
-    const std::size_t tailFrom = path.size() - ShortTailBytes;
+std::string ShortenDisplayPath(const std::string& path, std::size_t followingBytes) {
+    if (path.size() + followingBytes < ShortenFromBytes) return path;
+    const std::size_t tailBytes =
+        followingBytes >= ShortTailBytes - ShortTailMinBytes ? ShortTailMinBytes : ShortTailBytes - followingBytes;
+    // A path shorter than what would be kept of it stays whole.
+    if (path.size() <= ShortHeadBytes + 5 + tailBytes) return path;
+    const std::size_t tailFrom = path.size() - tailBytes;
     // Walk the characters once: the head ends at the last character edge at
     // or before byte 11, the tail starts at the first edge at or after the
-    // start of the last 30 bytes.
+    // start of the last tail bytes.
     std::size_t headEnd = 0;
     std::size_t tailStart = path.size();
     for (std::size_t i = 0; i < path.size();) {

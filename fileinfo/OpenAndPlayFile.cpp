@@ -104,10 +104,11 @@ void OpenAndPlayFile(OpenFileHost& host, std::string path) {
     // "FILE: SEGMENT" for a segment of a script; a load that had something
     // to say tells so, and the information box lists it.
     const std::string& segment = host.LastSegment();
-    std::string label = ShortenDisplayPath(path) + (segment.empty() ? "" : ": " + segment);
     const std::size_t warnings =
         static_cast<std::size_t>(std::count(DMEngine.LoadWarnings.begin(), DMEngine.LoadWarnings.end(), '\n'));
-    if (warnings > 0) label += " [" + std::to_string(warnings) + (warnings == 1 ? " warning" : " warnings") + "]";
+    std::string following = segment.empty() ? "" : ": " + segment;
+    if (warnings > 0) following += " [" + std::to_string(warnings) + (warnings == 1 ? " warning" : " warnings") + "]";
+    const std::string label = ShortenDisplayPath(path, following.size()) + following;
     host.SetLabelFN(label);
     host.RepaintNow();
     const std::string baseName = segment.empty() ? ExtractBaseName(path) : segment;

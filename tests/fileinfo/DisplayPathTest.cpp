@@ -16,6 +16,13 @@ TEST(DisplayPathTest, ShortensFrom51Bytes) {
     const std::string shown = ShortenDisplayPath(p51);
     EXPECT_EQ(shown, "/home/user/ ... " + std::string(26, 'x') + ".mid");
     EXPECT_EQ(shown.size(), 46u);
+
+    // What follows the path in the label (" [2 warnings]") takes from its
+    // tail, so the label keeps its length and the count stays in view.
+    const std::string following = " [2 warnings]";
+    EXPECT_EQ(ShortenDisplayPath(p51, following.size()) + following,
+              "/home/user/ ... " + std::string(13, 'x') + ".mid" + following);
+    EXPECT_EQ(ShortenDisplayPath("/home/a.mid", following.size()), "/home/a.mid");
 }
 
 TEST(DisplayPathTest, NeverCutsInsideACharacter) {

@@ -143,7 +143,8 @@ TEST_F(SegmentFaultTest, WaveFilesAndTheSegmentsOfScriptsPlayOrSayWhyNot) {
         Write("one.spt", BuildScript({testtracks::Held(intro, "Intro.sgt", testtracks::kSegmentClass)}));
     Drop(one);
     EXPECT_TRUE(Playing()) << FileLabel();
-    EXPECT_EQ(Shown(), fileinfo::ShortenDisplayPath(one) + ": Intro.sgt [1 warning]");
+    const std::string following = ": Intro.sgt [1 warning]";
+    EXPECT_EQ(Shown(), fileinfo::ShortenDisplayPath(one, following.size()) + following);
     EXPECT_EQ(form->InfoText1(), "Intro.sgt"); // the desktop's media controls show it
     EXPECT_NE(form->InfoText3().find("one.spt: Intro.sgt: collection 'absent.dls' not found"), std::string::npos)
         << form->InfoText3();
@@ -166,7 +167,7 @@ TEST_F(SegmentFaultTest, WaveFilesAndTheSegmentsOfScriptsPlayOrSayWhyNot) {
     Drop(two);
     EXPECT_TRUE(Playing()) << FileLabel();
     EXPECT_EQ(listed, QStringList({"Intro.sgt", "Quiet.sgt", "Gone.sgt"}));
-    EXPECT_EQ(Shown(), fileinfo::ShortenDisplayPath(two) + ": Intro.sgt [1 warning]");
+    EXPECT_EQ(Shown(), fileinfo::ShortenDisplayPath(two, following.size()) + following);
     form->StopPlayback();
     const std::pair<int, std::string> refused[] = {
         {1, "nothing in two.spt: Quiet.sgt can sound: it holds no note or wave, only parameter control (effect "
