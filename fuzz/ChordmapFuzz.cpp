@@ -1,6 +1,7 @@
 // libFuzzer target for the chordmap readers (both forms, through the one
-// entry the loader uses) and the chord composer behind it: any bytes must read or fail with a reason, and whatever chordmap is
-// read must compose a template's chords within bounds, without hanging.
+// entry the loader uses) and the chord composer behind it: any bytes must
+// read or fail with a reason, and whatever chordmap is read must compose a
+// template's chords within bounds, without hanging.
 #include "platform/composer/TemplateComposer.h"
 #include "platform/formats/chordmap/ChordmapReader.h"
 #include "platform/formats/common/Limits.h"
