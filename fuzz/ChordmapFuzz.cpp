@@ -1,8 +1,10 @@
-// libFuzzer target for the chordmap reader and the chord composer behind
-// it: any bytes must read or fail with a reason, and whatever chordmap is
-// read must compose a template's chords within bounds, without hanging.
+// libFuzzer target for the chordmap readers (both forms, through the one
+// entry the loader uses) and the chord composer behind it: any bytes must
+// read or fail with a reason, and whatever chordmap is read must compose a
+// template's chords within bounds, without hanging.
 #include "platform/composer/TemplateComposer.h"
 #include "platform/formats/chordmap/ChordmapReader.h"
+#include "platform/formats/common/Limits.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (error.empty()) std::abort();
         return 0;
     }
+    if (!cm::LooksLikeChordmapFile(bytes)) std::abort(); // read what the probe rejected
+    if (map.graph.size() + map.signposts.size() > qorn::limits::kMaxChordmapChords) std::abort();
     qorn::composer::ChordComposeRequest request;
     request.chordmap = &map;
     // Sixteen measures of 4/4, a signpost of each group every two.

@@ -121,7 +121,7 @@ st::Style SmallStyle() {
 void StyleSeeds(const fs::path& dir) {
     Write(dir, "small.sty", StyleForm(SmallStyle()));
     Write(dir, "empty.sty", StyleForm(st::Style{}));
-    // The DirectX 6 forms: a style of three parts and a chordmap.
+    // The DirectX 6 form: a style of three parts.
     AasyStyle older;
     AasyPattern pattern;
     pattern.notes = {{0, 4, 36, 0x3000, 96}, {4, 3, 64, 0x5100, 96, -4, 90, 0x3}, {0, 5, 1}, {4, 5, 3}};
@@ -129,10 +129,6 @@ void StyleSeeds(const fs::path& dir) {
     older.bands = {AasyBand{"Default", true, {}}};
     older.chordmaps = {{"jazz", "JAZZ", true}};
     Write(dir, "older.sty", AasyStyleFile(older));
-    RepsChordmap map;
-    map.graph = {{1, {0x91, "M", 12}, {{2}}}, {2, {0x89, "m", 14}, {{1}}}};
-    map.signposts = {{{0x91, "M", 12}, {0x89, "m", 14}, {0x891, "7", 19}, 0x100, 0x6}};
-    Write(dir, "older.cdm", RepsChordmapFile(map));
 }
 
 void StyleSegmentSeeds(const fs::path& dir) {
@@ -176,6 +172,11 @@ void ChordmapSeeds(const fs::path& dir) {
     cm::Chordmap signpostsOnly = map; // as the DirectX 9 SDK's chordmap is
     signpostsOnly.graph.clear();
     Write(dir, "signposts-only.cdm", BuildChordmap(signpostsOnly));
+    // The DirectX 6 form, which ReadChordmap reads too.
+    qorn::styles_test::RepsChordmap older;
+    older.graph = {{1, {0x91, "M", 12}, {{2}}}, {2, {0x89, "m", 14}, {{1}}}};
+    older.signposts = {{{0x91, "M", 12}, {0x89, "m", 14}, {0x891, "7", 19}, 0x101, 0x6}};
+    Write(dir, "older.cdm", qorn::styles_test::RepsChordmapFile(older));
 }
 
 // A template that carries its style and names a chordmap (the fuzzer reads

@@ -1,9 +1,7 @@
 // libFuzzer target for the style reader (both forms) and the composer behind
 // it: any bytes must read or fail with a reason, and whatever style is read
 // must compose a few measures within the composer's bounds, without hanging.
-// The older chordmap reader takes the same bytes.
 #include "platform/composer/StyleComposer.h"
-#include "platform/formats/chordmap/RepsChordmapReader.h"
 #include "platform/formats/common/Limits.h"
 #include "platform/formats/style/StyleReader.h"
 
@@ -20,17 +18,6 @@ namespace {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace qorn::formats::style;
     const std::span<const std::uint8_t> bytes(data, size);
-    {
-        qorn::formats::chordmap::Chordmap map;
-        qorn::formats::Diagnostics w;
-        std::string why;
-        const bool probe = qorn::formats::chordmap::LooksLikeRepsChordmap(bytes);
-        const bool readMap = qorn::formats::chordmap::ReadRepsChordmap(bytes, map, w, &why);
-        if (readMap && !probe) Broken("read a chordmap the probe rejected");
-        if (!readMap && why.empty()) Broken("chordmap failed without a reason");
-        if (map.graph.size() + map.signposts.size() > qorn::limits::kMaxChordmapChords)
-            Broken("chords beyond the bound");
-    }
     const bool looksLike = LooksLikeStyleFile(bytes);
     Style style;
     qorn::formats::Diagnostics warnings;

@@ -381,9 +381,15 @@ ShapeTemplate TemplateFromShape(Shape shape, int measures, const st::Style& styl
         case Shape::Random:
             groove = 15 + int(random.below(80));
             break;
-        case Shape::Song:
-            groove = (m / kSection) % 4 == 2 ? 70 : 45;
+        case Shape::Song: {
+            // Sections A A B A: quiet at first, building, the B section the
+            // fullest, then settling; each section's second phrase a step
+            // up. Every quarter of the groove range is heard, which the
+            // older styles' four groove letters need.
+            static constexpr int kSectionGroove[] = {20, 45, 80, 55};
+            groove = kSectionGroove[(m / kSection) % 4] + (m % kSection >= kPhrase ? 10 : 0);
             break;
+        }
         case Shape::Level:
         case Shape::Loopable:
             break;

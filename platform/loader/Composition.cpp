@@ -70,10 +70,19 @@ std::vector<FolderChordmap> FolderChordmaps(const std::string& path, formats::Di
     return out;
 }
 
-bool NamesChordmap(const seg::ObjectReference& ref, const cm::Chordmap& map) {
+// A reference names a chordmap of the folder by its GUID, or by any name it
+// goes by: the names it gives itself, the 8.3 stem the older form stores,
+// its file's stem. The reference may give its display name or its file.
+bool NamesChordmap(const seg::ObjectReference& ref, const FolderChordmap& f) {
+    const cm::Chordmap& map = *f.map;
     if (ref.hasObject && map.hasGuid && ref.object == map.guid) return true;
-    const std::string name = Lower(ref.name);
-    return !name.empty() && (name == Lower(map.name) || name == Lower(map.infoName));
+    const std::string names[] = {Lower(map.name), Lower(map.infoName), Lower(map.fileStem),
+                                 Lower(fs::path(f.path).stem().string())};
+    const std::string asked[] = {Lower(ref.name), Lower(fs::path(seg::BaseFileName(ref.file)).stem().string())};
+    for (const std::string& a : asked)
+        for (const std::string& n : names)
+            if (!a.empty() && a == n) return true;
+    return false;
 }
 
 std::shared_ptr<const st::Style> ReadStyleBytes(const std::vector<std::uint8_t>& bytes,
@@ -185,11 +194,20 @@ bool ComposeTemplate(const std::string& path, seg::StyleTracks& tracks, std::int
         // Older templates name their chordmap by the name it gives itself.
         if (map) break;
         for (const auto& f : folderMaps())
-            if (NamesChordmap(refs[i], *f.map)) {
+            if (NamesChordmap(refs[i], f)) {
                 map = f.map;
                 mapName = FileName(f.path);
                 break;
             }
+    }
+    // Named chordmaps that are not there: the folder's or none play instead.
+    if (!map && !refs.empty()) {
+        constexpr std::size_t kNamed = 3;
+        std::string names;
+        for (std::size_t i = 0; i < std::min(refs.size(), kNamed); ++i)
+            names += (i ? ", '" : "'") + (refs[i].name.empty() ? RefName(refs[i]) : refs[i].name) + "'";
+        if (refs.size() > kNamed) names += " and " + std::to_string(refs.size() - kNamed) + " more";
+        diagnostics.warn("no chordmap it names is in its folder (" + names + ")", "chordmaps");
     }
     if (!map) {
         const std::string file = ChooseByName(path, ".cdm", [&](const std::string& p) {

@@ -11,6 +11,7 @@
 #include "tests/support/ChordmapWriter.h"
 #include "tests/support/DlsWriter.h"
 #include "tests/support/MidiWriter.h"
+#include "tests/support/OlderFormsWriter.h"
 #include "tests/support/SegmentWriter.h"
 #include "tests/support/StyleWriter.h"
 #include "tests/support/TestStyles.h"
@@ -515,6 +516,48 @@ TEST_F(RenderTool, TemplateExportMarksEveryChordChangeInEveryPass) {
         markers.push_back({m.tick, m.text});
     EXPECT_EQ(markers, expected);
     EXPECT_EQ(markers.front().second, "C M");
+}
+
+// A style of the older form opened alone, beside an older chordmap under
+// another file name that the style names by the 8.3 name the chordmap stores
+// (its default reference is missing, as in real styles): the markers are the
+// chordmap's signpost chords and the bass plays their roots. The chordmap
+// alone and a DirectX 6 section say what they are.
+TEST_F(RenderTool, AnOlderStyleAloneComposesWithTheOlderChordmapItNames) {
+    using namespace styles_test;
+    AasyStyle style;
+    style.chordmaps = {{"Elsewhere", "GONE", true}, {"My Tonal", "TONAL", false}};
+    style.patterns = {AasyPattern{}};
+    style.patterns[0].notes = {{0, 4, 36, 0x3000, 96}}; // the bass on the chord's root
+    const fs::path sty = write("older.sty", AasyStyleFile(style));
+    RepsChordmap map;
+    map.name = "Home keys";
+    map.stem = "TONAL";
+    map.signposts = {{{0x91, "M", 2}, {}, {}, cm::signpost::kA | cm::signpost::k1, 0},
+                     {{0x91, "M", 7}, {}, {}, cm::signpost::kB, 0}};
+    const fs::path cdm = write("chords.cdm", RepsChordmapFile(map));
+
+    const Outcome r = Tool("--seed 5 --shape level --measures 8 " + q(sty) + " " + q(dir_ / "older.mid"));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("older.sty composed as a 'level' of 8 measures with chords.cdm"), std::string::npos) << r.out;
+    const music::Sequence back = ReadMidi(dir_ / "older.mid");
+    std::vector<std::pair<std::uint32_t, std::string>> markers;
+    for (const auto& m : back.markers)
+        markers.push_back({m.tick, m.text});
+    // Signposts A, B, and the A/1 the piece comes home on in its last measure.
+    EXPECT_EQ(markers, (decltype(markers){{0, "D M"}, {4 * kMeasure, "G M"}, {7 * kMeasure, "D M"}}));
+    std::vector<int> roots;
+    for (const Played& n : NotesOf(back))
+        if (n.channel == 4) roots.push_back(n.key % 12);
+    EXPECT_EQ(roots, (std::vector<int>{2, 2, 2, 2, 7, 7, 7, 2}));
+
+    const fs::path section = write("section.sgt", Riff("AASE", {Chunk("sect", Bytes(16))}));
+    for (const auto& [file, what] : {std::pair{cdm, "a chordmap, not a piece: hear it with a style"},
+                                     std::pair{section, "a DirectX 6 section (RIFF 'AASE')"}}) {
+        const Outcome refused = Tool(q(file) + " " + q(dir_ / "out.wav"));
+        EXPECT_EQ(refused.status, 1);
+        EXPECT_NE(refused.out.find(what), std::string::npos) << refused.out;
+    }
 }
 
 // A piece that repeats past the render's limit: one line says so, and the

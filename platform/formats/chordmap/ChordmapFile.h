@@ -79,6 +79,9 @@ struct Chordmap {
     // name; references by name are matched against both.
     std::string name;
     std::string infoName;
+    // The older form's own 8.3 file stem ("JAZZ"), which a style's
+    // reference names as its file.
+    std::string fileStem;
     bool hasGuid = false;
     platform::GUID guid{};
     // The key: root 0..23 (as a chord track's) and scale pattern.

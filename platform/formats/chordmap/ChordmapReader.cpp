@@ -1,5 +1,6 @@
 #include "ChordmapReader.h"
 
+#include "RepsChordmapReader.h"
 #include "platform/formats/common/Limits.h"
 #include "platform/formats/riff/RiffArray.h"
 #include "platform/formats/riff/RiffValues.h"
@@ -195,6 +196,7 @@ template <typename Read> void ReadChordLists(const riff::Chunk& list, std::uint3
 bool LooksLikeChordmapFile(std::span<const std::uint8_t> bytes) {
     ByteReader r(bytes);
     std::uint32_t id = 0, size = 0, type = 0;
+    if (LooksLikeRepsChordmap(bytes)) return true;
     return r.readFourCC(id) && r.readU32LE(size) && r.readFourCC(type) && id == riff::kRiff && type == kChordmapForm;
 }
 
@@ -204,6 +206,7 @@ bool ReadChordmap(std::span<const std::uint8_t> bytes, Chordmap& out, Diagnostic
         if (error) *error = why;
         return false;
     };
+    if (LooksLikeRepsChordmap(bytes)) return ReadRepsChordmap(bytes, out, warnings, error, &out.fileStem);
     if (!LooksLikeChordmapFile(bytes)) return failWith("not a chordmap of a form this player reads");
     riff::ChunkReader top{ByteReader(bytes)};
     riff::Chunk form;

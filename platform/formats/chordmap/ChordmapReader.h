@@ -20,7 +20,8 @@ inline constexpr std::uint32_t kChordmapForm = ByteReader::fourCC("DMPR");
 // On Chordmap::flags: authored for DirectX 8 or later.
 inline constexpr std::uint32_t kVersion8 = 0x1;
 
-// Cheap test of the first bytes: a chordmap of a form ReadChordmap reads.
+// Cheap test of the first bytes: a chordmap of a form ReadChordmap reads
+// (RIFF 'DMPR', or the older 'REPs').
 bool LooksLikeChordmapFile(std::span<const std::uint8_t> bytes);
 
 // The one entry for every chordmap form: the content of a whole chordmap

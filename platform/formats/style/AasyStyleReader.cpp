@@ -298,6 +298,10 @@ void ReadPattern(const riff::Chunk& form, std::size_t index, Style& out, const C
     if (lowest >= 0) {
         p.grooveBottom = static_cast<std::uint8_t>(1 + 25 * lowest);
         p.grooveTop = static_cast<std::uint8_t>(25 * (highest + 1));
+    } else if (p.embellishment == embellishment::kNormal) {
+        // No groove letter: no level chooses it, so it plays on request
+        // only, as a motif does (docs/formats/aasy-style.md).
+        p.embellishment = embellishment::kMotif;
     }
     // Where chords may change: every measure, every half or every beat.
     std::uint32_t beats = 0;
