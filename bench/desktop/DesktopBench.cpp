@@ -585,7 +585,6 @@ int main(int argc, char** argv) {
     if (mode == "startup")
         return qorn::bench::Startup(argc > 3 ? argv[3] : QORN_EXECUTABLE, QORN_BARE_WINDOW,
                                     argc > 2 ? std::atoi(argv[2]) : 10);
-    return qorn::bench::Startup(QORN_EXECUTABLE, QORN_BARE_WINDOW, argc > 2 ? std::atoi(argv[2]) : 10);
     if (mode == "soak") return Soak(argc > 2 ? std::atof(argv[2]) : 600.0);
     std::fprintf(stderr, "usage: %s latency | rest | startup [ROUNDS [PLAYER]] | soak SECONDS\n", argv[0]);
     return 2;
