@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLayout>
@@ -11,7 +12,15 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 
+#include <fontconfig/fontconfig.h>
+
 namespace qorn::ui {
+
+FontConfigWarmUp::FontConfigWarmUp() : thread_([] { FcInit(); }) {}
+
+FontConfigWarmUp::~FontConfigWarmUp() {
+    if (thread_.joinable()) thread_.join();
+}
 
 void InstallFontSubstitutions() {
     static const bool installed = [] {
@@ -25,8 +34,24 @@ void InstallFontSubstitutions() {
     (void)installed;
 }
 
+namespace {
+
+// The first of the family and its substitutes that is installed, which is
+// the face Qt would find. A font naming several families has Qt ask
+// fontconfig for each one's fallbacks as it loads (most of the window's
+// start-up); one naming a single family asks only when a character is
+// missing from it.
+QString InstalledFamily(const QString& family) {
+    if (QFontDatabase::hasFamily(family)) return family;
+    for (const QString& substitute : QFont::substitutes(family))
+        if (QFontDatabase::hasFamily(substitute)) return substitute;
+    return family;
+}
+
+} // namespace
+
 QFont MakeFont(const QString& family, int pixelHeight, bool bold, bool italic, bool fixedPitch) {
-    QFont font(family);
+    QFont font(InstalledFamily(family));
     font.setPixelSize(pixelHeight);
     font.setBold(bold);
     font.setItalic(italic);

@@ -6,6 +6,8 @@
 #include <QFont>
 #include <QString>
 
+#include <thread>
+
 class QWidget;
 
 namespace qorn::ui {
@@ -16,10 +18,26 @@ inline const QString Mincho = QStringLiteral("ＭＳ 明朝");
 // Fontconfig's metric aliases give Liberation Serif for it.
 inline const QString TimesNewRoman = QStringLiteral("Times New Roman");
 
+// Reads fontconfig's configuration on a thread of its own while the
+// application connects to the display: the window's first text otherwise
+// waits for it. Fontconfig makes its configuration once, whichever thread
+// asks first. Joins on destruction.
+class FontConfigWarmUp {
+  public:
+    FontConfigWarmUp();
+    ~FontConfigWarmUp();
+    FontConfigWarmUp(const FontConfigWarmUp&) = delete;
+    FontConfigWarmUp& operator=(const FontConfigWarmUp&) = delete;
+
+  private:
+    std::thread thread_;
+};
+
 // Registers the substitutions once per process (repeat calls do nothing).
 void InstallFontSubstitutions();
 
-// A face of `pixelHeight` character height, weight and slant as given.
+// A face of `pixelHeight` character height, weight and slant as given,
+// naming the first of `family` and its substitutes that is installed.
 QFont MakeFont(const QString& family, int pixelHeight, bool bold = false, bool italic = false, bool fixedPitch = false);
 
 // Makes the widget's caption fit its width: the same face a pixel smaller
