@@ -41,10 +41,14 @@ namespace {
 // fontconfig for each one's fallbacks as it loads (most of the window's
 // start-up); one naming a single family asks only when a character is
 // missing from it.
+// Looked up in the list of installed families: QFontDatabase::hasFamily
+// asks fontconfig to resolve the name as an alias each time, as costly as
+// loading the font.
 QString InstalledFamily(const QString& family) {
-    if (QFontDatabase::hasFamily(family)) return family;
+    static const QStringList installed = QFontDatabase::families();
+    if (installed.contains(family, Qt::CaseInsensitive)) return family;
     for (const QString& substitute : QFont::substitutes(family))
-        if (QFontDatabase::hasFamily(substitute)) return substitute;
+        if (installed.contains(substitute, Qt::CaseInsensitive)) return substitute;
     return family;
 }
 
