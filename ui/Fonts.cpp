@@ -16,13 +16,25 @@
 
 namespace qorn::ui {
 
-FontConfigWarmUp::FontConfigWarmUp() : thread_([] { FcInit(); }) {}
+namespace {
+FontConfigWarmUp* gWarmUp = nullptr;
+} // namespace
+
+FontConfigWarmUp::FontConfigWarmUp() : thread_([] { FcInit(); }) {
+    gWarmUp = this;
+}
 
 FontConfigWarmUp::~FontConfigWarmUp() {
-    if (thread_.joinable()) thread_.join();
+    Finish();
+    gWarmUp = nullptr;
+}
+
+void FontConfigWarmUp::Finish() {
+    if (gWarmUp != nullptr && gWarmUp->thread_.joinable()) gWarmUp->thread_.join();
 }
 
 void InstallFontSubstitutions() {
+    FontConfigWarmUp::Finish();
     static const bool installed = [] {
         // Proportional face to proportional face, fixed to fixed.
         QFont::insertSubstitutions(ProportionalGothic, {QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")});

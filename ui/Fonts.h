@@ -20,14 +20,17 @@ inline const QString TimesNewRoman = QStringLiteral("Times New Roman");
 
 // Reads fontconfig's configuration on a thread of its own while the
 // application connects to the display: the window's first text otherwise
-// waits for it. Fontconfig makes its configuration once, whichever thread
-// asks first. Joins on destruction.
+// waits for it. The first font waits for the thread (Finish) rather than
+// read the configuration a second time beside it. Joins on destruction.
 class FontConfigWarmUp {
   public:
     FontConfigWarmUp();
     ~FontConfigWarmUp();
     FontConfigWarmUp(const FontConfigWarmUp&) = delete;
     FontConfigWarmUp& operator=(const FontConfigWarmUp&) = delete;
+
+    // Waits for the reading under way, if any (GUI thread).
+    static void Finish();
 
   private:
     std::thread thread_;
