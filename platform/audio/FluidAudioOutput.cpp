@@ -2,7 +2,7 @@
 
 #include "platform/audio/QuietDriverLogs.h"
 
-#include "platform/fluid/FluidLibrary.h"
+#include "platform/runtime/FluidLibrary.h"
 #include <dlfcn.h>
 #include <pthread.h>
 #include <sched.h>

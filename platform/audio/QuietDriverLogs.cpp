@@ -1,6 +1,6 @@
 #include "platform/audio/QuietDriverLogs.h"
 
-#include "platform/fluid/FluidLibrary.h"
+#include "platform/runtime/FluidLibrary.h"
 #include <alsa/asoundlib.h>
 
 #include <mutex>

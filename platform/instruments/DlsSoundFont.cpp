@@ -1,5 +1,5 @@
 #include "platform/instruments/DlsSoundFont.h"
-#include "platform/fluid/FluidLibrary.h"
+#include "platform/runtime/FluidLibrary.h"
 
 #include "platform/instruments/DlsInstruments.h"
 #include "platform/instruments/DlsPresets.h"

@@ -1,5 +1,5 @@
 #include "platform/instruments/GeneralMidiSet.h"
-#include "platform/fluid/FluidLibrary.h"
+#include "platform/runtime/FluidLibrary.h"
 
 #include "platform/formats/common/FileBytes.h"
 #include "platform/formats/common/Limits.h"

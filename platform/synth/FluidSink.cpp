@@ -1,6 +1,6 @@
 #include "platform/synth/FluidSink.h"
 
-#include "platform/fluid/FluidLibrary.h"
+#include "platform/runtime/FluidLibrary.h"
 
 namespace qorn::platform {
 

@@ -5,7 +5,7 @@
 #include "platform/synth/AutoDownload.h"
 #include "platform/waves/WaveVoices.h"
 
-#include "platform/fluid/FluidLibrary.h"
+#include "platform/runtime/FluidLibrary.h"
 
 #include <algorithm>
 #include <chrono>

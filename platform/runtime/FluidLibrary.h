@@ -1,17 +1,13 @@
 // FluidSynth, loaded when the first synthesizer, instrument or driver is
-// made rather than when the program starts: its libraries (and theirs)
-// would otherwise be mapped and relocated before the window is first shown.
-// The platform calls FluidSynth only through these (`fluid::new_fluid_synth`
-// ...), which have the library's own signatures.
+// made (RuntimeLibrary.h). The platform calls it only through these
+// (`fluid::new_fluid_synth` ...).
 #pragma once
+
+#include "platform/runtime/RuntimeLibrary.h"
 
 #include <fluidsynth.h>
 
-#include <cstdlib>
-#include <type_traits>
-
-// Functions that may be called before any FluidSynth object exists: each
-// loads the library first (once per process; thread-safe).
+// Functions that may be called before any FluidSynth object exists.
 #define QORN_FLUID_ENTRIES(X)                                                                                          \
     X(new_fluid_settings)                                                                                              \
     X(fluid_set_log_function)                                                                                          \
@@ -19,8 +15,7 @@
     X(new_fluid_sample)                                                                                                \
     X(new_fluid_mod)
 
-// Functions that take an object made through an entry, so the library is
-// loaded by then; called from the audio thread too, they only read a pointer.
+// Functions that take an object made through an entry.
 #define QORN_FLUID_FUNCTIONS(X)                                                                                        \
     X(delete_fluid_settings)                                                                                           \
     X(fluid_settings_setint)                                                                                           \
@@ -85,57 +80,8 @@
 
 namespace qorn::fluid {
 
-// Loads the library and resolves every function above, once. False when
-// the library or one of its functions cannot be found; the entries then
-// return nothing (a null object), as FluidSynth does when it fails.
-bool Load();
-
-namespace detail {
-
-#define QORN_FLUID_SLOT(name) decltype(&::name) name = nullptr;
-struct Functions {
-    QORN_FLUID_ENTRIES(QORN_FLUID_SLOT)
-    QORN_FLUID_FUNCTIONS(QORN_FLUID_SLOT)
-};
-#undef QORN_FLUID_SLOT
-
-// Written once inside Load(), read without a lock afterwards.
-extern Functions gFunctions;
-
-template <auto Slot, bool Entry, typename F> struct Forward;
-template <auto Slot, bool Entry, typename R, typename... A> struct Forward<Slot, Entry, R (*)(A...)> {
-    static R Call(A... args) {
-        if constexpr (Entry) {
-            // Without the library an entry makes nothing, as FluidSynth does
-            // when it fails.
-            if (!Load()) {
-                if constexpr (std::is_void_v<R>)
-                    return;
-                else
-                    return R{};
-            }
-        }
-        auto function = gFunctions.*Slot;
-        // Only when the object came from FluidSynth itself (a test that links
-        // it): the player makes every object through an entry first, and
-        // without the library there is no such object.
-        if (function == nullptr) {
-            if (!Load()) std::abort();
-            function = gFunctions.*Slot;
-        }
-        return function(args...);
-    }
-};
-
-} // namespace detail
-
-#define QORN_FLUID_ENTRY(name)                                                                                         \
-    inline constexpr auto name = &detail::Forward<&detail::Functions::name, true, decltype(&::name)>::Call;
-#define QORN_FLUID_FUNCTION(name)                                                                                      \
-    inline constexpr auto name = &detail::Forward<&detail::Functions::name, false, decltype(&::name)>::Call;
-QORN_FLUID_ENTRIES(QORN_FLUID_ENTRY)
-QORN_FLUID_FUNCTIONS(QORN_FLUID_FUNCTION)
-#undef QORN_FLUID_ENTRY
-#undef QORN_FLUID_FUNCTION
+QORN_RUNTIME_TABLE(QORN_FLUID_ENTRIES, QORN_FLUID_FUNCTIONS)
+QORN_FLUID_ENTRIES(QORN_RUNTIME_ENTRY)
+QORN_FLUID_FUNCTIONS(QORN_RUNTIME_FUNCTION)
 
 } // namespace qorn::fluid
