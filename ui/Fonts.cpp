@@ -46,25 +46,21 @@ void InstallFontSubstitutions() {
     (void)installed;
 }
 
-namespace {
-
-// The first of the family and its substitutes that is installed, which is
-// the face Qt would find. A font naming several families has Qt ask
-// fontconfig for each one's fallbacks as it loads (most of the window's
-// start-up); one naming a single family asks only when a character is
-// missing from it.
-// Looked up in the list of installed families: QFontDatabase::hasFamily
-// asks fontconfig to resolve the name as an alias each time, as costly as
-// loading the font.
 QString InstalledFamily(const QString& family) {
+    // Looked up in the list of installed families: QFontDatabase::hasFamily
+    // asks fontconfig to resolve the name as an alias each time, as costly
+    // as loading the font.
     static const QStringList installed = QFontDatabase::families();
-    if (installed.contains(family, Qt::CaseInsensitive)) return family;
+    const auto find = [](const QString& name) {
+        for (const QString& one : installed)
+            if (one.compare(name, Qt::CaseInsensitive) == 0) return one;
+        return QString();
+    };
+    if (const QString found = find(family); !found.isEmpty()) return found;
     for (const QString& substitute : QFont::substitutes(family))
-        if (installed.contains(substitute, Qt::CaseInsensitive)) return substitute;
+        if (const QString found = find(substitute); !found.isEmpty()) return found;
     return family;
 }
-
-} // namespace
 
 QFont MakeFont(const QString& family, int pixelHeight, bool bold, bool italic, bool fixedPitch) {
     QFont font(InstalledFamily(family));

@@ -39,6 +39,13 @@ class FontConfigWarmUp {
 // Registers the substitutions once per process (repeat calls do nothing).
 void InstallFontSubstitutions();
 
+// The first of `family` and its substitutes that is installed, as the
+// font database spells it, which is the face Qt would find; `family` when
+// none is. A font naming several families has Qt ask fontconfig for each
+// one's fallbacks as it loads (most of the window's start-up); one naming a
+// single family asks only when a character is missing from it.
+QString InstalledFamily(const QString& family);
+
 // A face of `pixelHeight` character height, weight and slant as given,
 // naming the first of `family` and its substitutes that is installed.
 QFont MakeFont(const QString& family, int pixelHeight, bool bold = false, bool italic = false, bool fixedPitch = false);

@@ -47,8 +47,8 @@ struct Forward<table, load, Slot, Entry, R (*)(A...)> {
 
 } // namespace qorn::runtime
 
-// Declares the table of `LIST`'s functions in the current namespace, and
-// `Load()`, defined by QORN_RUNTIME_LIBRARY_LOAD.
+// Declares the table of the ENTRIES and FUNCTIONS lists in the current
+// namespace, and `Load()`, defined by QORN_RUNTIME_LIBRARY_LOAD.
 #define QORN_RUNTIME_SLOT(name) decltype(&::name) name = nullptr;
 #define QORN_RUNTIME_TABLE(ENTRIES, FUNCTIONS)                                                                         \
     bool Load();                                                                                                       \
