@@ -13,6 +13,7 @@
 #include "platform/formats/common/Diagnostics.h"
 #include "ui/AppTitle.h"
 #include "ui/ExceptionBox.h"
+#include "ui/Fonts.h"
 #include "ui/TFormQorn.h"
 
 #include <QCoreApplication>
@@ -70,6 +71,7 @@ int main(int argc, char* argv[]) {
     if (!arguments.soundFont.empty()) setenv("QORN_SOUNDFONT", arguments.soundFont.c_str(), 1);
     // A guard that could not be made does not stop the program.
     guard.Create();
+    const qorn::ui::FontConfigWarmUp fonts;
     // With a file to play, sound comes first: the General MIDI set loads
     // while the window is made. Without one, the window comes first.
     const bool setEarly = !arguments.file.empty();

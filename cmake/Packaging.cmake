@@ -31,8 +31,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${QORN_HOMEPAGE})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# FluidSynth and the sound server's client are opened at run time
+# (platform/runtime), so the library scan does not see them.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "fluid-soundfont-gm | timgm6mb-soundfont | musescore-general-soundfont-small, qt6-qpa-plugins, shared-mime-info")
+    "libfluidsynth3 (>= 2.2), libpulse0, fluid-soundfont-gm | timgm6mb-soundfont | musescore-general-soundfont-small, qt6-qpa-plugins, shared-mime-info")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse, dbus-user-session")
 
 # What Debian asks of every package: the licence, the changelog and the

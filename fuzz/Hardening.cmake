@@ -14,3 +14,5 @@ target_link_libraries(qorn_make_hardening_seeds PRIVATE qorn_formats qorn_test_w
 qorn_add_fuzzer(wave SOURCE WaveFuzz.cpp LIBS qorn_loader qorn_waves qorn_formats)
 qorn_add_fuzzer(dlsfont SOURCE DlsFontFuzz.cpp LIBS qorn_instruments qorn_formats SEEDS
                 ${CMAKE_CURRENT_SOURCE_DIR}/corpus/dls)
+# It drives FluidSynth itself too (the platform loads it at run time).
+target_link_libraries(fuzz_dlsfont PRIVATE PkgConfig::FLUIDSYNTH)

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLayout>
@@ -11,9 +12,29 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 
+#include <fontconfig/fontconfig.h>
+
 namespace qorn::ui {
 
+namespace {
+FontConfigWarmUp* gWarmUp = nullptr;
+} // namespace
+
+FontConfigWarmUp::FontConfigWarmUp() : thread_([] { FcInit(); }) {
+    gWarmUp = this;
+}
+
+FontConfigWarmUp::~FontConfigWarmUp() {
+    Finish();
+    gWarmUp = nullptr;
+}
+
+void FontConfigWarmUp::Finish() {
+    if (gWarmUp != nullptr && gWarmUp->thread_.joinable()) gWarmUp->thread_.join();
+}
+
 void InstallFontSubstitutions() {
+    FontConfigWarmUp::Finish();
     static const bool installed = [] {
         // Proportional face to proportional face, fixed to fixed.
         QFont::insertSubstitutions(ProportionalGothic, {QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")});
@@ -25,8 +46,24 @@ void InstallFontSubstitutions() {
     (void)installed;
 }
 
+QString InstalledFamily(const QString& family) {
+    // Looked up in the list of installed families: QFontDatabase::hasFamily
+    // asks fontconfig to resolve the name as an alias each time, as costly
+    // as loading the font.
+    static const QStringList installed = QFontDatabase::families();
+    const auto find = [](const QString& name) {
+        for (const QString& one : installed)
+            if (one.compare(name, Qt::CaseInsensitive) == 0) return one;
+        return QString();
+    };
+    if (const QString found = find(family); !found.isEmpty()) return found;
+    for (const QString& substitute : QFont::substitutes(family))
+        if (const QString found = find(substitute); !found.isEmpty()) return found;
+    return family;
+}
+
 QFont MakeFont(const QString& family, int pixelHeight, bool bold, bool italic, bool fixedPitch) {
-    QFont font(family);
+    QFont font(InstalledFamily(family));
     font.setPixelSize(pixelHeight);
     font.setBold(bold);
     font.setItalic(italic);

@@ -6,6 +6,8 @@
 #include <QFont>
 #include <QString>
 
+#include <thread>
+
 class QWidget;
 
 namespace qorn::ui {
@@ -16,10 +18,36 @@ inline const QString Mincho = QStringLiteral("ＭＳ 明朝");
 // Fontconfig's metric aliases give Liberation Serif for it.
 inline const QString TimesNewRoman = QStringLiteral("Times New Roman");
 
+// Reads fontconfig's configuration on a thread of its own while the
+// application connects to the display: the window's first text otherwise
+// waits for it. The first font waits for the thread (Finish) rather than
+// read the configuration a second time beside it. Joins on destruction.
+class FontConfigWarmUp {
+  public:
+    FontConfigWarmUp();
+    ~FontConfigWarmUp();
+    FontConfigWarmUp(const FontConfigWarmUp&) = delete;
+    FontConfigWarmUp& operator=(const FontConfigWarmUp&) = delete;
+
+    // Waits for the reading under way, if any (GUI thread).
+    static void Finish();
+
+  private:
+    std::thread thread_;
+};
+
 // Registers the substitutions once per process (repeat calls do nothing).
 void InstallFontSubstitutions();
 
-// A face of `pixelHeight` character height, weight and slant as given.
+// The first of `family` and its substitutes that is installed, as the
+// font database spells it, which is the face Qt would find; `family` when
+// none is. A font naming several families has Qt ask fontconfig for each
+// one's fallbacks as it loads (most of the window's start-up); one naming a
+// single family asks only when a character is missing from it.
+QString InstalledFamily(const QString& family);
+
+// A face of `pixelHeight` character height, weight and slant as given,
+// naming the first of `family` and its substitutes that is installed.
 QFont MakeFont(const QString& family, int pixelHeight, bool bold = false, bool italic = false, bool fixedPitch = false);
 
 // Makes the widget's caption fit its width: the same face a pixel smaller

@@ -2,8 +2,8 @@
 
 #include "platform/audio/QuietDriverLogs.h"
 
+#include "platform/runtime/FluidLibrary.h"
 #include <dlfcn.h>
-#include <fluidsynth.h>
 #include <pthread.h>
 #include <sched.h>
 
@@ -38,7 +38,7 @@ int SoundServerPeriodFrames(int sampleRate) {
 }
 
 struct SettingsDeleter {
-    void operator()(fluid_settings_t* s) const { delete_fluid_settings(s); }
+    void operator()(fluid_settings_t* s) const { fluid::delete_fluid_settings(s); }
 };
 using SettingsPtr = std::unique_ptr<fluid_settings_t, SettingsDeleter>;
 
@@ -97,14 +97,14 @@ class FluidAudioOutput final : public AudioOutput {
             if (!sdl_->started()) return false;
         }
         settings_ = std::move(settings);
-        driver_ = new_fluid_audio_driver2(settings_.get(), &FluidAudioOutput::callback, this);
+        driver_ = fluid::new_fluid_audio_driver2(settings_.get(), &FluidAudioOutput::callback, this);
         return driver_ != nullptr;
     }
 
     void stop() override {
         std::lock_guard lock(stopMutex_);
         // Deleting the driver joins its thread: no callback runs afterwards.
-        if (driver_ != nullptr) delete_fluid_audio_driver(driver_);
+        if (driver_ != nullptr) fluid::delete_fluid_audio_driver(driver_);
         driver_ = nullptr;
         sdl_.reset();
     }
@@ -137,13 +137,13 @@ std::vector<std::string> PreferredAudioDrivers() {
 
 std::vector<std::string> AvailableAudioDrivers() {
     std::vector<std::string> names;
-    SettingsPtr settings(new_fluid_settings());
+    SettingsPtr settings(fluid::new_fluid_settings());
     if (!settings) return names;
-    fluid_settings_foreach_option(settings.get(), "audio.driver", &names,
-                                  [](void* data, const char*, const char* option) {
-                                      if (option != nullptr)
-                                          static_cast<std::vector<std::string>*>(data)->push_back(option);
-                                  });
+    fluid::fluid_settings_foreach_option(settings.get(), "audio.driver", &names,
+                                         [](void* data, const char*, const char* option) {
+                                             if (option != nullptr)
+                                                 static_cast<std::vector<std::string>*>(data)->push_back(option);
+                                         });
     return names;
 }
 
@@ -153,18 +153,19 @@ std::unique_ptr<AudioOutput> OpenFluidAudioOutput(const std::string& driver, int
     if (std::find(available.begin(), available.end(), driver) == available.end()) return nullptr;
 
     QuietDriverLogs quiet;
-    SettingsPtr settings(new_fluid_settings());
+    SettingsPtr settings(fluid::new_fluid_settings());
     if (!settings) return nullptr;
-    fluid_settings_setstr(settings.get(), "audio.driver", driver.c_str());
-    fluid_settings_setnum(settings.get(), "synth.sample-rate", sampleRate);
-    fluid_settings_setint(settings.get(), "audio.period-size", kPeriodFrames);
-    fluid_settings_setint(settings.get(), "audio.periods", kPeriods);
-    fluid_settings_setint(settings.get(), "audio.realtime-prio", CanUseRealtimePriority() ? kRealtimePriority : 0);
+    fluid::fluid_settings_setstr(settings.get(), "audio.driver", driver.c_str());
+    fluid::fluid_settings_setnum(settings.get(), "synth.sample-rate", sampleRate);
+    fluid::fluid_settings_setint(settings.get(), "audio.period-size", kPeriodFrames);
+    fluid::fluid_settings_setint(settings.get(), "audio.periods", kPeriods);
+    fluid::fluid_settings_setint(settings.get(), "audio.realtime-prio",
+                                 CanUseRealtimePriority() ? kRealtimePriority : 0);
     if (driver == "pulseaudio" || driver == "pipewire") {
         // These drivers' whole buffer is one period (they ignore audio.periods).
-        fluid_settings_setint(settings.get(), "audio.period-size", SoundServerPeriodFrames(sampleRate));
+        fluid::fluid_settings_setint(settings.get(), "audio.period-size", SoundServerPeriodFrames(sampleRate));
     }
-    if (driver == "pulseaudio") fluid_settings_setstr(settings.get(), "audio.pulseaudio.media-role", "music");
+    if (driver == "pulseaudio") fluid::fluid_settings_setstr(settings.get(), "audio.pulseaudio.media-role", "music");
 
     auto output = std::make_unique<FluidAudioOutput>(driver, render, context);
     if (!output->start(std::move(settings))) return nullptr;

@@ -2,8 +2,8 @@
 
 #include "platform/audio/SilentAudioOutput.h"
 
+#include "platform/runtime/PulseLibrary.h"
 #include <pthread.h>
-#include <pulse/pulseaudio.h>
 #include <sched.h>
 
 #include <algorithm>
@@ -49,49 +49,49 @@ class PulseAudioOutput final : public AudioOutput {
     ~PulseAudioOutput() override { stop(); }
 
     bool start() {
-        loop_ = pa_threaded_mainloop_new();
+        loop_ = pulse::pa_threaded_mainloop_new();
         if (loop_ == nullptr) return false;
-        pa_threaded_mainloop_set_name(loop_, "qorn-pulse");
-        props_ = pa_proplist_new();
-        pa_proplist_sets(props_, PA_PROP_APPLICATION_NAME, "Qor_n");
-        pa_proplist_sets(props_, PA_PROP_APPLICATION_ICON_NAME, "qorn");
-        pa_proplist_sets(props_, PA_PROP_MEDIA_ROLE, "music");
-        if (pa_threaded_mainloop_start(loop_) < 0) return false;
+        pulse::pa_threaded_mainloop_set_name(loop_, "qorn-pulse");
+        props_ = pulse::pa_proplist_new();
+        pulse::pa_proplist_sets(props_, PA_PROP_APPLICATION_NAME, "Qor_n");
+        pulse::pa_proplist_sets(props_, PA_PROP_APPLICATION_ICON_NAME, "qorn");
+        pulse::pa_proplist_sets(props_, PA_PROP_MEDIA_ROLE, "music");
+        if (pulse::pa_threaded_mainloop_start(loop_) < 0) return false;
 
-        pa_threaded_mainloop_lock(loop_);
+        pulse::pa_threaded_mainloop_lock(loop_);
         const bool ready = openServer() && waitUntil([this] {
-                               const pa_context_state_t state = pa_context_get_state(server_);
+                               const pa_context_state_t state = pulse::pa_context_get_state(server_);
                                return state == PA_CONTEXT_READY ? 1 : PA_CONTEXT_IS_GOOD(state) ? 0 : -1;
                            }) &&
                            openStream() && waitUntil([this] {
-                               const pa_stream_state_t state = pa_stream_get_state(stream_);
+                               const pa_stream_state_t state = pulse::pa_stream_get_state(stream_);
                                return state == PA_STREAM_READY ? 1 : PA_STREAM_IS_GOOD(state) ? 0 : -1;
                            });
         started_ = ready;
         // Started here, resting until the server is lost: the loop's thread
         // then only wakes it, with no thread to start or memory to take.
         if (ready) fallback_ = MakeSilentAudioOutput(rate_, &PulseAudioOutput::renderOnceLost, this);
-        pa_threaded_mainloop_unlock(loop_);
+        pulse::pa_threaded_mainloop_unlock(loop_);
         return ready;
     }
 
     void stop() override {
         std::lock_guard lock(stopMutex_);
         if (loop_ != nullptr) {
-            pa_threaded_mainloop_lock(loop_);
+            pulse::pa_threaded_mainloop_lock(loop_);
             stopping_ = true;
-            pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
+            pa_mainloop_api* api = pulse::pa_threaded_mainloop_get_api(loop_);
             for (pa_time_event** event : {&retry_, &rest_})
                 if (*event != nullptr) api->time_free(*event);
             retry_ = rest_ = nullptr;
             closeServer();
-            pa_threaded_mainloop_unlock(loop_);
+            pulse::pa_threaded_mainloop_unlock(loop_);
             // Joins the loop's thread: no callback runs afterwards.
-            pa_threaded_mainloop_stop(loop_);
-            pa_threaded_mainloop_free(loop_);
+            pulse::pa_threaded_mainloop_stop(loop_);
+            pulse::pa_threaded_mainloop_free(loop_);
             loop_ = nullptr;
         }
-        if (props_ != nullptr) pa_proplist_free(props_);
+        if (props_ != nullptr) pulse::pa_proplist_free(props_);
         props_ = nullptr;
         if (fallback_) fallback_->stop();
         fallback_.reset();
@@ -101,7 +101,7 @@ class PulseAudioOutput final : public AudioOutput {
 
     void wake() override {
         if (loop_ == nullptr) return;
-        pa_threaded_mainloop_lock(loop_);
+        pulse::pa_threaded_mainloop_lock(loop_);
         if (resting_) {
             // A fresh stream: one whose close is still pending would not ask
             // again for what it asked for while resting, and a new one starts
@@ -109,16 +109,16 @@ class PulseAudioOutput final : public AudioOutput {
             resting_ = false;
             closeStream();
             if (!lost_.load(std::memory_order_relaxed) && server_ != nullptr &&
-                pa_context_get_state(server_) == PA_CONTEXT_READY && !openStream())
+                pulse::pa_context_get_state(server_) == PA_CONTEXT_READY && !openStream())
                 retryLater();
         }
         // A server that came back since the last try is tried now, so the
         // next play is heard there.
         if (retry_ != nullptr) {
             timeval now{};
-            pa_threaded_mainloop_get_api(loop_)->time_restart(retry_, pa_gettimeofday(&now));
+            pulse::pa_threaded_mainloop_get_api(loop_)->time_restart(retry_, pulse::pa_gettimeofday(&now));
         }
-        pa_threaded_mainloop_unlock(loop_);
+        pulse::pa_threaded_mainloop_unlock(loop_);
         if (fallback_) fallback_->wake();
     }
 
@@ -130,55 +130,56 @@ class PulseAudioOutput final : public AudioOutput {
             const int result = check();
             if (result != 0) return result > 0;
             if (std::chrono::steady_clock::now() > deadline) return false;
-            pa_threaded_mainloop_unlock(loop_);
+            pulse::pa_threaded_mainloop_unlock(loop_);
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            pa_threaded_mainloop_lock(loop_);
+            pulse::pa_threaded_mainloop_lock(loop_);
         }
     }
 
     // With the loop locked (or on its thread): starts connecting to the
     // user's sound server; onServerState follows it.
     bool openServer() {
-        server_ = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_), "Qor_n", props_);
+        server_ = pulse::pa_context_new_with_proplist(pulse::pa_threaded_mainloop_get_api(loop_), "Qor_n", props_);
         if (server_ == nullptr) return false;
-        pa_context_set_state_callback(server_, &PulseAudioOutput::onServerState, this);
-        return pa_context_connect(server_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
+        pulse::pa_context_set_state_callback(server_, &PulseAudioOutput::onServerState, this);
+        return pulse::pa_context_connect(server_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
     }
 
     // Starts the playback stream on a connected server; onStreamState follows it.
     bool openStream() {
         const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(rate_), 2};
         pa_channel_map map;
-        pa_channel_map_init_stereo(&map);
-        stream_ = pa_stream_new_with_proplist(server_, "Music", &format, &map, props_);
+        pulse::pa_channel_map_init_stereo(&map);
+        stream_ = pulse::pa_stream_new_with_proplist(server_, "Music", &format, &map, props_);
         if (stream_ == nullptr) return false;
         resting_ = false;
-        pa_stream_set_state_callback(stream_, &PulseAudioOutput::onStreamState, this);
-        pa_stream_set_write_callback(stream_, &PulseAudioOutput::onWrite, this);
-        pa_stream_set_underflow_callback(stream_, &PulseAudioOutput::onUnderflow, nullptr);
+        pulse::pa_stream_set_state_callback(stream_, &PulseAudioOutput::onStreamState, this);
+        pulse::pa_stream_set_write_callback(stream_, &PulseAudioOutput::onWrite, this);
+        pulse::pa_stream_set_underflow_callback(stream_, &PulseAudioOutput::onUnderflow, nullptr);
 
         const auto usec = [](double ms) { return static_cast<pa_usec_t>(ms * 1000); };
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<std::uint32_t>(-1);
         attr.tlength = static_cast<std::uint32_t>(
-            pa_usec_to_bytes(usec(MsFromEnvironment("QORN_PULSE_TARGET_MS", kTargetMs)), &format));
+            pulse::pa_usec_to_bytes(usec(MsFromEnvironment("QORN_PULSE_TARGET_MS", kTargetMs)), &format));
         attr.minreq = static_cast<std::uint32_t>(
-            pa_usec_to_bytes(usec(MsFromEnvironment("QORN_PULSE_REQUEST_MS", kRequestMs)), &format));
+            pulse::pa_usec_to_bytes(usec(MsFromEnvironment("QORN_PULSE_REQUEST_MS", kRequestMs)), &format));
         // After running dry, play again as soon as one request has arrived.
         attr.prebuf = attr.minreq;
         attr.fragsize = static_cast<std::uint32_t>(-1);
         // The server splits the target between its own buffer and ours.
-        return pa_stream_connect_playback(stream_, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) >= 0;
+        return pulse::pa_stream_connect_playback(stream_, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) >=
+               0;
     }
 
     // With the loop locked: lets go of the stream, quietly.
     void closeStream() {
         if (stream_ == nullptr) return;
-        pa_stream_set_state_callback(stream_, nullptr, nullptr);
-        pa_stream_set_write_callback(stream_, nullptr, nullptr);
-        pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
-        pa_stream_disconnect(stream_);
-        pa_stream_unref(stream_);
+        pulse::pa_stream_set_state_callback(stream_, nullptr, nullptr);
+        pulse::pa_stream_set_write_callback(stream_, nullptr, nullptr);
+        pulse::pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
+        pulse::pa_stream_disconnect(stream_);
+        pulse::pa_stream_unref(stream_);
         stream_ = nullptr;
     }
 
@@ -186,9 +187,9 @@ class PulseAudioOutput final : public AudioOutput {
     void closeServer() {
         closeStream();
         if (server_ != nullptr) {
-            pa_context_set_state_callback(server_, nullptr, nullptr);
-            pa_context_disconnect(server_);
-            pa_context_unref(server_);
+            pulse::pa_context_set_state_callback(server_, nullptr, nullptr);
+            pulse::pa_context_disconnect(server_);
+            pulse::pa_context_unref(server_);
             server_ = nullptr;
         }
     }
@@ -213,10 +214,10 @@ class PulseAudioOutput final : public AudioOutput {
         while (bytes >= frameBytes) {
             void* buffer = nullptr;
             std::size_t size = std::min(bytes, kChunkFrames * frameBytes);
-            if (pa_stream_begin_write(stream, &buffer, &size) < 0 || buffer == nullptr) return;
+            if (pulse::pa_stream_begin_write(stream, &buffer, &size) < 0 || buffer == nullptr) return;
             const int frames = static_cast<int>(size / frameBytes);
             if (frames == 0) {
-                pa_stream_cancel_write(stream);
+                pulse::pa_stream_cancel_write(stream);
                 return;
             }
             // Cleared like a driver's buffers, for renderers that mix into them.
@@ -231,7 +232,7 @@ class PulseAudioOutput final : public AudioOutput {
                 out[2 * i + 1] = self->right_[static_cast<std::size_t>(i)];
             }
             const std::size_t written = static_cast<std::size_t>(frames) * frameBytes;
-            if (pa_stream_write(stream, buffer, written, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
+            if (pulse::pa_stream_write(stream, buffer, written, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
             bytes -= written;
             if (!busy && self->started_) {
                 // Nothing to hear for a while: the stream closes (a paused
@@ -247,7 +248,7 @@ class PulseAudioOutput final : public AudioOutput {
 
     static void onServerState(pa_context* server, void* data) {
         auto* self = static_cast<PulseAudioOutput*>(data);
-        const pa_context_state_t state = pa_context_get_state(server);
+        const pa_context_state_t state = pulse::pa_context_get_state(server);
         if (!PA_CONTEXT_IS_GOOD(state)) {
             self->serverLost();
         } else if (state == PA_CONTEXT_READY && self->started_ && self->stream_ == nullptr) {
@@ -259,7 +260,7 @@ class PulseAudioOutput final : public AudioOutput {
 
     static void onStreamState(pa_stream* stream, void* data) {
         auto* self = static_cast<PulseAudioOutput*>(data);
-        const pa_stream_state_t state = pa_stream_get_state(stream);
+        const pa_stream_state_t state = pulse::pa_stream_get_state(stream);
         if (!PA_STREAM_IS_GOOD(state)) {
             self->serverLost();
         } else if (state == PA_STREAM_READY && self->lost_.load(std::memory_order_relaxed)) {
@@ -283,8 +284,8 @@ class PulseAudioOutput final : public AudioOutput {
     void schedule(pa_time_event*& event, pa_time_event_cb_t handler, pa_usec_t delay) {
         if (event != nullptr || stopping_) return;
         timeval when{};
-        pa_timeval_add(pa_gettimeofday(&when), delay);
-        pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
+        pulse::pa_timeval_add(pulse::pa_gettimeofday(&when), delay);
+        pa_mainloop_api* api = pulse::pa_threaded_mainloop_get_api(loop_);
         event = api->time_new(api, &when, handler, this);
     }
     void retryLater() { schedule(retry_, &PulseAudioOutput::onRetry, kRetryUsec); }

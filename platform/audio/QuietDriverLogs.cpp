@@ -1,7 +1,7 @@
 #include "platform/audio/QuietDriverLogs.h"
 
+#include "platform/runtime/FluidLibrary.h"
 #include <alsa/asoundlib.h>
-#include <fluidsynth.h>
 
 #include <mutex>
 
@@ -26,7 +26,7 @@ QuietDriverLogs::QuietDriverLogs() {
     std::lock_guard lock(gMutex);
     if (gDepth++ > 0) return;
     for (int i = 0; i < 3; ++i)
-        gSavedFluid[i] = fluid_set_log_function(kQuietLevels[i], DiscardFluidLog, nullptr);
+        gSavedFluid[i] = fluid::fluid_set_log_function(kQuietLevels[i], DiscardFluidLog, nullptr);
     snd_lib_error_set_handler(DiscardAlsaError);
 }
 
@@ -36,7 +36,7 @@ QuietDriverLogs::~QuietDriverLogs() {
     // FluidSynth does not hand back the previous user data; every handler the
     // program installs uses none, so restoring the function is enough.
     for (int i = 0; i < 3; ++i)
-        fluid_set_log_function(kQuietLevels[i], gSavedFluid[i], nullptr);
+        fluid::fluid_set_log_function(kQuietLevels[i], gSavedFluid[i], nullptr);
     snd_lib_error_set_handler(nullptr);
 }
 

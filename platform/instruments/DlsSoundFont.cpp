@@ -1,4 +1,5 @@
 #include "platform/instruments/DlsSoundFont.h"
+#include "platform/runtime/FluidLibrary.h"
 
 #include "platform/instruments/DlsInstruments.h"
 #include "platform/instruments/DlsPresets.h"
@@ -102,18 +103,18 @@ void SetSource(fluid_mod_t* mod, const dls::ModSource& s, bool first) {
                  (s.negative ? FLUID_MOD_NEGATIVE : FLUID_MOD_POSITIVE);
     }
     if (first)
-        fluid_mod_set_source1(mod, source, flags);
+        fluid::fluid_mod_set_source1(mod, source, flags);
     else
-        fluid_mod_set_source2(mod, source, flags);
+        fluid::fluid_mod_set_source2(mod, source, flags);
 }
 
 fluid_mod_t* NewModulator(const dls::Modulator& m) {
-    fluid_mod_t* mod = new_fluid_mod();
+    fluid_mod_t* mod = fluid::new_fluid_mod();
     if (!mod) return nullptr;
     SetSource(mod, m.source, true);
     SetSource(mod, m.control, false);
-    fluid_mod_set_dest(mod, m.destination);
-    fluid_mod_set_amount(mod, m.amount);
+    fluid::fluid_mod_set_dest(mod, m.destination);
+    fluid::fluid_mod_set_amount(mod, m.amount);
     return mod;
 }
 
@@ -133,9 +134,9 @@ bool DlsSoundFont::Build() {
     const dls::Collection& c = *collection_;
     name_ = "DLS:" + (c.name.empty() ? std::string("collection") : c.name);
 
-    sfont_ = new_fluid_sfont(&SfontName, &SfontPreset, &SfontIterStart, &SfontIterNext, &SfontFree);
+    sfont_ = fluid::new_fluid_sfont(&SfontName, &SfontPreset, &SfontIterStart, &SfontIterNext, &SfontFree);
     if (!sfont_) return false;
-    fluid_sfont_set_data(sfont_, this);
+    fluid::fluid_sfont_set_data(sfont_, this);
     {
         std::lock_guard lock(RegistryMutex());
         Registry().insert(sfont_);
@@ -152,17 +153,18 @@ bool DlsSoundFont::Build() {
         const PresetSample& sampleInfo = described.samples[i];
         if (!sampleInfo.sounds) continue;
         const dls::Wave& wave = c.waves[i];
-        fluid_sample_t* sample = new_fluid_sample();
+        fluid_sample_t* sample = fluid::new_fluid_sample();
         if (!sample) return false;
         samples_[i] = sample;
         // Copied, so the const data is only read.
         auto* data = const_cast<short*>(reinterpret_cast<const short*>(wave.samples.data()));
-        if (fluid_sample_set_sound_data(sample, data, nullptr, static_cast<unsigned>(wave.samples.size()),
-                                        wave.sampleRate, 1) != FLUID_OK)
+        if (fluid::fluid_sample_set_sound_data(sample, data, nullptr, static_cast<unsigned>(wave.samples.size()),
+                                               wave.sampleRate, 1) != FLUID_OK)
             return false;
-        fluid_sample_set_pitch(sample, sampleInfo.originalPitch, 0);
+        fluid::fluid_sample_set_pitch(sample, sampleInfo.originalPitch, 0);
         if (sampleInfo.loop)
-            fluid_sample_set_loop(sample, kSampleMargin + sampleInfo.loop->start, kSampleMargin + sampleInfo.loop->end);
+            fluid::fluid_sample_set_loop(sample, kSampleMargin + sampleInfo.loop->start,
+                                         kSampleMargin + sampleInfo.loop->end);
     }
 
     for (const PresetDescription& description : described.presets) {
@@ -201,9 +203,10 @@ bool DlsSoundFont::Build() {
                 if (!rv.modulators.back()) return false;
             }
         }
-        preset->preset = new_fluid_preset(sfont_, &PresetName, &PresetBank, &PresetNumber, &PresetNoteOn, &PresetFree);
+        preset->preset =
+            fluid::new_fluid_preset(sfont_, &PresetName, &PresetBank, &PresetNumber, &PresetNoteOn, &PresetFree);
         if (!preset->preset) return false;
-        fluid_preset_set_data(preset->preset, preset.get());
+        fluid::fluid_preset_set_data(preset->preset, preset.get());
         presets_.push_back(std::move(preset));
     }
     return true;
@@ -211,21 +214,21 @@ bool DlsSoundFont::Build() {
 
 DlsSoundFont::~DlsSoundFont() {
     for (auto& preset : presets_) {
-        if (preset->preset) delete_fluid_preset(preset->preset);
+        if (preset->preset) fluid::delete_fluid_preset(preset->preset);
         for (RegionVoice& r : preset->regions)
             for (fluid_mod_t* mod : r.modulators)
-                if (mod) delete_fluid_mod(mod);
+                if (mod) fluid::delete_fluid_mod(mod);
     }
     for (fluid_mod_t* mod : cancelledDefaults_)
-        if (mod) delete_fluid_mod(mod);
+        if (mod) fluid::delete_fluid_mod(mod);
     for (fluid_sample_t* sample : samples_)
-        if (sample) delete_fluid_sample(sample);
+        if (sample) fluid::delete_fluid_sample(sample);
     if (sfont_) {
         {
             std::lock_guard lock(RegistryMutex());
             Registry().erase(sfont_);
         }
-        delete_fluid_sfont(sfont_);
+        fluid::delete_fluid_sfont(sfont_);
     }
 }
 
@@ -235,27 +238,27 @@ DlsSoundFont* DlsSoundFont::From(fluid_sfont_t* sfont) {
         std::lock_guard lock(RegistryMutex());
         if (Registry().count(sfont) == 0) return nullptr;
     }
-    return static_cast<DlsSoundFont*>(fluid_sfont_get_data(sfont));
+    return static_cast<DlsSoundFont*>(fluid::fluid_sfont_get_data(sfont));
 }
 
 std::optional<DlsSoundFont::PresetInfo> DlsSoundFont::PatchOf(fluid_preset_t* preset) {
-    if (!preset || !From(fluid_preset_get_sfont(preset))) return std::nullopt;
-    return static_cast<Preset*>(fluid_preset_get_data(preset))->info;
+    if (!preset || !From(fluid::fluid_preset_get_sfont(preset))) return std::nullopt;
+    return static_cast<Preset*>(fluid::fluid_preset_get_data(preset))->info;
 }
 
 bool DlsSoundFont::HasVoicesOn(fluid_synth_t* synth) const {
-    const int polyphony = std::max(fluid_synth_get_polyphony(synth), 1);
+    const int polyphony = std::max(fluid::fluid_synth_get_polyphony(synth), 1);
     std::vector<fluid_voice_t*> voices(static_cast<std::size_t>(polyphony) + 1, nullptr);
-    fluid_synth_get_voicelist(synth, voices.data(), polyphony, -1);
+    fluid::fluid_synth_get_voicelist(synth, voices.data(), polyphony, -1);
     for (fluid_voice_t* voice : voices) {
         if (!voice) break;
-        if (static_cast<int>(fluid_voice_gen_get(voice, GEN_SAMPLEID)) == tag_) return true;
+        if (static_cast<int>(fluid::fluid_voice_gen_get(voice, GEN_SAMPLEID)) == tag_) return true;
     }
     return false;
 }
 
 const char* DlsSoundFont::SfontName(fluid_sfont_t* sfont) {
-    return static_cast<DlsSoundFont*>(fluid_sfont_get_data(sfont))->name_.c_str();
+    return static_cast<DlsSoundFont*>(fluid::fluid_sfont_get_data(sfont))->name_.c_str();
 }
 
 DlsSoundFont::ExplicitSelect::ExplicitSelect() {
@@ -274,37 +277,37 @@ fluid_preset_t* DlsSoundFont::FindPreset(int bank, int program) const {
 }
 
 fluid_preset_t* DlsSoundFont::SfontPreset(fluid_sfont_t* sfont, int bank, int program) {
-    auto* font = static_cast<DlsSoundFont*>(fluid_sfont_get_data(sfont));
+    auto* font = static_cast<DlsSoundFont*>(fluid::fluid_sfont_get_data(sfont));
     if (t_explicitSelects == 0 && font->role_ != Role::GeneralMidi) return nullptr;
     return font->FindPreset(bank, program);
 }
 
 void DlsSoundFont::SfontIterStart(fluid_sfont_t* sfont) {
-    static_cast<DlsSoundFont*>(fluid_sfont_get_data(sfont))->iterator_ = 0;
+    static_cast<DlsSoundFont*>(fluid::fluid_sfont_get_data(sfont))->iterator_ = 0;
 }
 
 fluid_preset_t* DlsSoundFont::SfontIterNext(fluid_sfont_t* sfont) {
-    auto* font = static_cast<DlsSoundFont*>(fluid_sfont_get_data(sfont));
+    auto* font = static_cast<DlsSoundFont*>(fluid::fluid_sfont_get_data(sfont));
     if (font->iterator_ >= font->presets_.size()) return nullptr;
     return font->presets_[font->iterator_++]->preset;
 }
 
 int DlsSoundFont::SfontFree(fluid_sfont_t* sfont) {
     // Called by the synth that owns us (on its deletion): its voices are gone.
-    delete static_cast<DlsSoundFont*>(fluid_sfont_get_data(sfont));
+    delete static_cast<DlsSoundFont*>(fluid::fluid_sfont_get_data(sfont));
     return 0;
 }
 
 const char* DlsSoundFont::PresetName(fluid_preset_t* preset) {
-    return static_cast<Preset*>(fluid_preset_get_data(preset))->name.c_str();
+    return static_cast<Preset*>(fluid::fluid_preset_get_data(preset))->name.c_str();
 }
 
 int DlsSoundFont::PresetBank(fluid_preset_t* preset) {
-    return static_cast<Preset*>(fluid_preset_get_data(preset))->bank;
+    return static_cast<Preset*>(fluid::fluid_preset_get_data(preset))->bank;
 }
 
 int DlsSoundFont::PresetNumber(fluid_preset_t* preset) {
-    return static_cast<Preset*>(fluid_preset_get_data(preset))->info.program;
+    return static_cast<Preset*>(fluid::fluid_preset_get_data(preset))->info.program;
 }
 
 void DlsSoundFont::PresetFree(fluid_preset_t*) {
@@ -312,21 +315,21 @@ void DlsSoundFont::PresetFree(fluid_preset_t*) {
 }
 
 int DlsSoundFont::PresetNoteOn(fluid_preset_t* preset, fluid_synth_t* synth, int channel, int key, int velocity) {
-    const auto* p = static_cast<Preset*>(fluid_preset_get_data(preset));
+    const auto* p = static_cast<Preset*>(fluid::fluid_preset_get_data(preset));
     if (p->font->retired()) return FLUID_OK;
     for (const RegionVoice& r : p->regions) {
         if (key < r.keyLow || key > r.keyHigh || velocity < r.velocityLow || velocity > r.velocityHigh) continue;
-        fluid_voice_t* voice = fluid_synth_alloc_voice(synth, r.sample, channel, key, velocity);
+        fluid_voice_t* voice = fluid::fluid_synth_alloc_voice(synth, r.sample, channel, key, velocity);
         if (!voice) return FLUID_FAILED;
         for (const auto& [gen, value] : r.generators)
-            fluid_voice_gen_set(voice, gen, value);
-        fluid_voice_gen_set(voice, GEN_SAMPLEID, static_cast<float>(p->font->tag_));
+            fluid::fluid_voice_gen_set(voice, gen, value);
+        fluid::fluid_voice_gen_set(voice, GEN_SAMPLEID, static_cast<float>(p->font->tag_));
         // Copied into the voice: nothing is allocated here.
         for (fluid_mod_t* mod : p->font->cancelledDefaults_)
-            fluid_voice_add_mod(voice, mod, FLUID_VOICE_OVERWRITE);
+            fluid::fluid_voice_add_mod(voice, mod, FLUID_VOICE_OVERWRITE);
         for (fluid_mod_t* mod : r.modulators)
-            fluid_voice_add_mod(voice, mod, FLUID_VOICE_OVERWRITE);
-        fluid_synth_start_voice(synth, voice);
+            fluid::fluid_voice_add_mod(voice, mod, FLUID_VOICE_OVERWRITE);
+        fluid::fluid_synth_start_voice(synth, voice);
     }
     return FLUID_OK;
 }

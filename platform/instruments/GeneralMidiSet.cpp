@@ -1,4 +1,5 @@
 #include "platform/instruments/GeneralMidiSet.h"
+#include "platform/runtime/FluidLibrary.h"
 
 #include "platform/formats/common/FileBytes.h"
 #include "platform/formats/common/Limits.h"
@@ -88,7 +89,7 @@ std::shared_ptr<const dls::Collection> ReadSet(const std::string& path, formats:
 int LoadGeneralMidiSet(fluid_synth_t* synth, const std::string& path, formats::Diagnostics& warnings,
                        std::string* error) {
     if (!IsDlsFile(path)) {
-        const int id = IsSoundFontFile(path) ? fluid_synth_sfload(synth, path.c_str(), 1) : FLUID_FAILED;
+        const int id = IsSoundFontFile(path) ? fluid::fluid_synth_sfload(synth, path.c_str(), 1) : FLUID_FAILED;
         if (id == FLUID_FAILED && error) *error = WhyNotASoundFont(path);
         return id == FLUID_FAILED ? -1 : id;
     }

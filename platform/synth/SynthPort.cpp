@@ -5,7 +5,7 @@
 #include "platform/synth/AutoDownload.h"
 #include "platform/waves/WaveVoices.h"
 
-#include <fluidsynth.h>
+#include "platform/runtime/FluidLibrary.h"
 
 #include <algorithm>
 #include <chrono>
@@ -54,10 +54,10 @@ void quietFluidLogging() {
     // free voice); the player has nowhere to show them anyway, and reports
     // its own failures by result.
     std::call_once(once, [] {
-        fluid_set_log_function(FLUID_ERR, nullptr, nullptr);
-        fluid_set_log_function(FLUID_WARN, nullptr, nullptr);
-        fluid_set_log_function(FLUID_INFO, nullptr, nullptr);
-        fluid_set_log_function(FLUID_DBG, nullptr, nullptr);
+        fluid::fluid_set_log_function(FLUID_ERR, nullptr, nullptr);
+        fluid::fluid_set_log_function(FLUID_WARN, nullptr, nullptr);
+        fluid::fluid_set_log_function(FLUID_INFO, nullptr, nullptr);
+        fluid::fluid_set_log_function(FLUID_DBG, nullptr, nullptr);
     });
 }
 
@@ -71,7 +71,7 @@ class SynthPatchTarget : public PatchTarget {
     void selectPatch(const music::PatchSelect& p, MidiSink& sink) override {
         // A drum kit plays drums on whatever channel its PChannel was given.
         const int ch = p.channel & 0x0F;
-        fluid_synth_set_channel_type(synth_, ch, p.drums ? CHANNEL_TYPE_DRUM : CHANNEL_TYPE_MELODIC);
+        fluid::fluid_synth_set_channel_type(synth_, ch, p.drums ? CHANNEL_TYPE_DRUM : CHANNEL_TYPE_MELODIC);
         const auto bit = static_cast<std::uint16_t>(1u << ch);
         drumChannels_ = static_cast<std::uint16_t>(p.drums ? drumChannels_ | bit : drumChannels_ & ~bit);
         if (p.collection < fonts_.size() && fonts_[p.collection] >= 0 &&
@@ -122,42 +122,42 @@ struct BuiltSynth {
     BuiltSynth(const BuiltSynth&) = delete;
     BuiltSynth& operator=(const BuiltSynth&) = delete;
     ~BuiltSynth() {
-        if (synth != nullptr) delete_fluid_synth(synth);
-        if (settings != nullptr) delete_fluid_settings(settings);
+        if (synth != nullptr) fluid::delete_fluid_synth(synth);
+        if (settings != nullptr) fluid::delete_fluid_settings(settings);
     }
 };
 
 std::unique_ptr<BuiltSynth> BuildSynth(const SynthConfig& config, const std::string& soundFontPath, int threads) {
     auto built = std::make_unique<BuiltSynth>();
-    fluid_settings_t* settings = built->settings = new_fluid_settings();
+    fluid_settings_t* settings = built->settings = fluid::new_fluid_settings();
     if (settings == nullptr) {
         built->error = "cannot create synthesizer settings";
         return built;
     }
-    fluid_settings_setnum(settings, "synth.sample-rate", config.sampleRate);
-    fluid_settings_setint(settings, "synth.polyphony", config.voices);
-    fluid_settings_setint(settings, "synth.cpu-cores", threads);
-    fluid_settings_setint(settings, "synth.midi-channels", 16);
-    fluid_settings_setint(settings, "synth.audio-channels", 1);
-    fluid_settings_setint(settings, "synth.audio-groups", 1);
-    fluid_settings_setint(settings, "synth.reverb.active", config.reverb ? 1 : 0);
-    fluid_settings_setint(settings, "synth.chorus.active", config.chorus ? 1 : 0);
-    fluid_settings_setnum(settings, "synth.gain", kBaseGain);
+    fluid::fluid_settings_setnum(settings, "synth.sample-rate", config.sampleRate);
+    fluid::fluid_settings_setint(settings, "synth.polyphony", config.voices);
+    fluid::fluid_settings_setint(settings, "synth.cpu-cores", threads);
+    fluid::fluid_settings_setint(settings, "synth.midi-channels", 16);
+    fluid::fluid_settings_setint(settings, "synth.audio-channels", 1);
+    fluid::fluid_settings_setint(settings, "synth.audio-groups", 1);
+    fluid::fluid_settings_setint(settings, "synth.reverb.active", config.reverb ? 1 : 0);
+    fluid::fluid_settings_setint(settings, "synth.chorus.active", config.chorus ? 1 : 0);
+    fluid::fluid_settings_setnum(settings, "synth.gain", kBaseGain);
     // A channel a band ranks high gives up its voices last. FluidSynth favours
     // young voices by 1000 / their age in seconds; at the most weight it
     // allows for a marked channel, only notes begun in the last 20 ms outrank
     // it (at its default, those of the last 0.2 s).
-    fluid_settings_setnum(settings, "synth.overflow.important", kImportantChannelWeight);
-    fluid_settings_setnum(settings, "synth.reverb.room-size", ReverbRoomSize(config.sampleRate));
-    fluid_settings_setnum(settings, "synth.reverb.damp", kReverbDamp);
-    fluid_settings_setnum(settings, "synth.reverb.width", 1.0);
+    fluid::fluid_settings_setnum(settings, "synth.overflow.important", kImportantChannelWeight);
+    fluid::fluid_settings_setnum(settings, "synth.reverb.room-size", ReverbRoomSize(config.sampleRate));
+    fluid::fluid_settings_setnum(settings, "synth.reverb.damp", kReverbDamp);
+    fluid::fluid_settings_setnum(settings, "synth.reverb.width", 1.0);
     // One thread touches the synthesizer at a time (the gate sees to it), so
     // FluidSynth's own mutex is not needed.
-    fluid_settings_setint(settings, "synth.threadsafe-api", 0);
+    fluid::fluid_settings_setint(settings, "synth.threadsafe-api", 0);
     // Only the presets in use are read from the 141 MB SoundFont.
-    fluid_settings_setint(settings, "synth.dynamic-sample-loading", 1);
-    fluid_settings_setint(settings, "synth.lock-memory", 0);
-    built->synth = new_fluid_synth(settings);
+    fluid::fluid_settings_setint(settings, "synth.dynamic-sample-loading", 1);
+    fluid::fluid_settings_setint(settings, "synth.lock-memory", 0);
+    built->synth = fluid::new_fluid_synth(settings);
     if (built->synth == nullptr) {
         built->error = "cannot create the synthesizer";
         return built;
@@ -234,20 +234,20 @@ SynthPort::SynthPort(const SynthConfig& config, fluid_settings_t* settings, flui
     // The presets every channel starts with stay loaded, so a program change
     // back to them never reads the SoundFont on the audio thread.
     for (const PresetRef p : {PresetRef{0, 0}, PresetRef{kDrumBank, 0}}) {
-        fluid_synth_pin_preset(synth_, soundFont_, p.bank, p.program);
+        fluid::fluid_synth_pin_preset(synth_, soundFont_, p.bank, p.program);
         pinned_[std::size_t(p.bank * 128 + p.program)] = true;
     }
     // The usual default reverb depth of General MIDI synthesizers, so that
     // effects are heard on pieces that do not set it (FluidSynth starts at 0).
     for (int ch = 0; ch < 16; ++ch)
-        fluid_synth_cc(synth_, ch, kReverbDepth, kDefaultReverbSend);
+        fluid::fluid_synth_cc(synth_, ch, kReverbDepth, kDefaultReverbSend);
 }
 
 SynthPort::~SynthPort() {
     if (output_) output_->stop();
     output_.reset();
-    delete_fluid_synth(synth_);
-    delete_fluid_settings(settings_);
+    fluid::delete_fluid_synth(synth_);
+    fluid::delete_fluid_settings(settings_);
 }
 
 HRESULT SynthPort::Activate(BOOL enable) {
@@ -277,7 +277,7 @@ void SynthPort::prepare(const music::Sequence& sequence, SequencePlayer& player,
             // One preset at a time, so the audio thread is kept from the
             // synthesizer only briefly.
             lockGate();
-            fluid_synth_pin_preset(synth_, soundFont_, p.bank, p.program);
+            fluid::fluid_synth_pin_preset(synth_, soundFont_, p.bank, p.program);
             unlockGate();
             pinned_[slot] = true;
         }
@@ -290,7 +290,7 @@ void SynthPort::prepare(const music::Sequence& sequence, SequencePlayer& player,
         if (p.priority >= music::ChannelPriority::kHigh && player.audibleGroups()[p.group])
             important += (important.empty() ? "" : ",") + std::to_string(p.channel + 1);
     lockGate();
-    fluid_settings_setstr(settings_, "synth.overflow.important-channels", important.c_str());
+    fluid::fluid_settings_setstr(settings_, "synth.overflow.important-channels", important.c_str());
     unlockGate();
     if (!sequence.waves.empty())
         player.setWaveTarget(std::make_unique<SynthWaveTarget>(sequence, static_cast<int>(config_.sampleRate)));
@@ -337,7 +337,7 @@ std::vector<int> SynthPort::loadCollections(const music::Sequence& sequence) {
 
 void SynthPort::setGain(float linearGain) {
     waveGain_.store(linearGain, std::memory_order_relaxed);
-    fluid_synth_set_gain(synth_, static_cast<float>(kBaseGain * linearGain));
+    fluid::fluid_synth_set_gain(synth_, static_cast<float>(kBaseGain * linearGain));
 }
 
 void SynthPort::playStarting() {
@@ -348,9 +348,10 @@ void SynthPort::playStarting() {
     const auto usual = static_cast<std::uint16_t>(1u << music::kDrumChannel);
     for (int ch = 0; ch < 16; ++ch) {
         if (((drumChannels_ ^ usual) >> ch & 1u) == 0) continue;
-        fluid_synth_set_channel_type(synth_, ch, ch == music::kDrumChannel ? CHANNEL_TYPE_DRUM : CHANNEL_TYPE_MELODIC);
-        fluid_synth_bank_select(synth_, ch, 0);
-        fluid_synth_program_change(synth_, ch, 0);
+        fluid::fluid_synth_set_channel_type(synth_, ch,
+                                            ch == music::kDrumChannel ? CHANNEL_TYPE_DRUM : CHANNEL_TYPE_MELODIC);
+        fluid::fluid_synth_bank_select(synth_, ch, 0);
+        fluid::fluid_synth_program_change(synth_, ch, 0);
     }
     drumChannels_ = usual;
 }
@@ -393,13 +394,13 @@ void SynthPort::renderBlock() {
     sink_.setFrame(frame_);
     playback_.applyCommands(sink_, this);
     playback_.advance(double(kBlockFrames) / config_.sampleRate, sink_);
-    fluid_synth_write_float(synth_, kBlockFrames, block_[0], 0, 1, block_[1], 0, 1);
+    fluid::fluid_synth_write_float(synth_, kBlockFrames, block_[0], 0, 1, block_[1], 0, 1);
     // Only this port's prepare() gives its plays a wave target.
     SequencePlayer* play = playback_.current();
     if (play != nullptr && play->waveTarget() != nullptr)
         static_cast<SynthWaveTarget*>(play->waveTarget())
             ->mix(block_[0], block_[1], kBlockFrames, waveGain_.load(std::memory_order_relaxed));
-    const bool voices = fluid_synth_get_active_voice_count(synth_) > 0;
+    const bool voices = fluid::fluid_synth_get_active_voice_count(synth_) > 0;
     gate_.store(false, std::memory_order_release);
     limiter_.process(block_[0], block_[1]);
     frame_ += kBlockFrames;
@@ -436,7 +437,7 @@ int SynthPort::renderOfflineRun(float* left, float* right, int frames) {
         for (; blocks < frames / kBlockFrames && playback_.quietFor(step); ++blocks)
             playback_.advance(step, sink_);
     const int n = blocks * kBlockFrames;
-    fluid_synth_write_float(synth_, n, left, 0, 1, right, 0, 1);
+    fluid::fluid_synth_write_float(synth_, n, left, 0, 1, right, 0, 1);
     if (SequencePlayer* play = playback_.current(); play != nullptr && play->waveTarget() != nullptr)
         static_cast<SynthWaveTarget*>(play->waveTarget())
             ->mix(left, right, n, waveGain_.load(std::memory_order_relaxed));

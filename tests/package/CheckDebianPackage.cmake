@@ -28,7 +28,7 @@ foreach(f usr/bin/qorn usr/bin/qorn-render ${desktopFile} ${metainfo} usr/share/
     list(APPEND missing ${f})
   endif()
 endforeach()
-foreach(d libfluidsynth fluid-soundfont-gm libqt6widgets6 libqt6dbus6 qt6-qpa-plugins)
+foreach(d libfluidsynth libpulse0 fluid-soundfont-gm libqt6widgets6 libqt6dbus6 qt6-qpa-plugins)
   if(NOT depends MATCHES "${d}")
     list(APPEND missing "dependency ${d}")
   endif()
