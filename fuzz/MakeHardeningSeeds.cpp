@@ -182,7 +182,7 @@ void ChordmapSeeds(const fs::path& dir) {
 // A template that carries its style and names a chordmap (the fuzzer reads
 // no folder: it composes over the key's tonic).
 void TemplateSeeds(const fs::path& dir) {
-    TemplateSpec t;
+    TemplateSketch t;
     t.length = 8 * std::int32_t(kMeasure);
     t.signposts = {{0, 0, cm::signpost::kA}, {4 * std::int32_t(kMeasure), 4, cm::signpost::kB | 0x8000u}};
     t.commands = {{0, 0, 0, st::command::kGroove, 50, 0, 0}};

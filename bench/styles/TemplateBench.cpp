@@ -45,17 +45,17 @@ double Ms(Clock::duration d) {
 
 int main() {
     const cm::Chordmap map = BigMap();
-    TemplateSpec spec;
-    spec.length = 60 * std::int32_t(kMeasure);
+    TemplateSketch sketch;
+    sketch.length = 60 * std::int32_t(kMeasure);
     for (int m = 0; m < 60; m += 4)
-        spec.signposts.push_back(
+        sketch.signposts.push_back(
             {m * std::int32_t(kMeasure), std::uint16_t(m), (1u << (m / 4 % 6)) | (m % 16 == 12 ? sp::kCadence : 0)});
-    spec.commands = {{0, 0, 0, st::command::kGroove, 50}};
+    sketch.commands = {{0, 0, 0, st::command::kGroove, 50}};
 
     qorn::composer::ChordComposeRequest request;
     request.chordmap = &map;
-    request.signposts = spec.signposts;
-    request.length = spec.length;
+    request.signposts = sketch.signposts;
+    request.length = sketch.length;
     constexpr int kRuns = 20;
     double worst = 0, total = 0;
     for (int r = 0; r < kRuns; ++r) {
@@ -76,7 +76,7 @@ int main() {
     style.parts = {Part(1, st::playmode::kNormalChord, {Note(0, 0x4000), Note(4, 0x4100), Note(8, 0x4200)}),
                    Part(2, st::playmode::kNormalChord, {Note(0, 0x3000), Note(8, 0x3000)})};
     style.patterns = {PatternOf({Ref(1, 0), Ref(2, 1)})};
-    const Bytes styleBytes = StyleForm(style), mapBytes = BuildChordmap(map), tpl = BuildTemplate(spec);
+    const Bytes styleBytes = StyleForm(style), mapBytes = BuildChordmap(map), tpl = BuildTemplate(sketch);
     std::ofstream(folder / "long.sty", std::ios::binary)
         .write(reinterpret_cast<const char*>(styleBytes.data()), std::streamsize(styleBytes.size()));
     std::ofstream(folder / "long.cdm", std::ios::binary)

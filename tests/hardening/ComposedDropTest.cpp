@@ -64,10 +64,10 @@ TEST_F(ComposedDropTest, TemplatesAndStylesPlayComposedChordsAndAChordmapSaysHow
     map.keyRoot = 12;
     map.signposts = {{sp::kA, 0, ChordOf("M", 12, 0x91), {}}, {sp::kB, 0, ChordOf("M", 19, 0x91), {}}};
     Write("son.cdm", BuildChordmap(map));
-    TemplateSpec spec;
-    spec.length = 4 * kBar;
-    spec.signposts = {{0, 0, sp::kA}, {2 * kBar, 2, sp::kB}};
-    const std::string tpl = Write("songa.tpl", BuildTemplate(spec));
+    TemplateSketch sketch;
+    sketch.length = 4 * kBar;
+    sketch.signposts = {{0, 0, sp::kA}, {2 * kBar, 2, sp::kB}};
+    const std::string tpl = Write("songa.tpl", BuildTemplate(sketch));
 
     EXPECT_EQ(PlayedClasses(tpl, 10000), (std::set<int>{0, 7}));
     ExpectIdleAndUsable();

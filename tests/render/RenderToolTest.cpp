@@ -473,12 +473,12 @@ TEST_F(RenderTool, TemplateExportMarksEveryChordChangeInEveryPass) {
     write("song2.sty", StyleForm(style));
     const Bytes map = BuildChordmap(HomeAndAwayChordmap());
     write("son.cdm", map);
-    TemplateSpec spec;
-    spec.length = 8 * kBar;
-    spec.loopStart = 4 * kBar + 768;
-    spec.loopEnd = 8 * kBar;
-    spec.signposts = {{0, 0, cm::signpost::kA}, {3 * kBar, 3, cm::signpost::kB}, {6 * kBar, 6, cm::signpost::kA}};
-    const fs::path tpl = write("songa.tpl", BuildTemplate(spec));
+    TemplateSketch sketch;
+    sketch.length = 8 * kBar;
+    sketch.loopStart = 4 * kBar + 768;
+    sketch.loopEnd = 8 * kBar;
+    sketch.signposts = {{0, 0, cm::signpost::kA}, {3 * kBar, 3, cm::signpost::kB}, {6 * kBar, 6, cm::signpost::kA}};
+    const fs::path tpl = write("songa.tpl", BuildTemplate(sketch));
     const Outcome r = Tool("--seed 3 --repeats 2 " + q(tpl) + " " + q(dir_ / "song.mid"));
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("songa.tpl composed with song2.sty and son.cdm (activity 1, seed 3)"), std::string::npos)
@@ -490,8 +490,8 @@ TEST_F(RenderTool, TemplateExportMarksEveryChordChangeInEveryPass) {
     ASSERT_TRUE(cm::ReadChordmap(map, read, warnings, nullptr));
     composer::ChordComposeRequest request;
     request.chordmap = &read;
-    request.signposts = spec.signposts;
-    request.length = spec.length;
+    request.signposts = sketch.signposts;
+    request.length = sketch.length;
     request.seed = 3;
     const auto chords = composer::ComposeChords(request).track.chords;
     ASSERT_GE(chords.size(), 5u);
@@ -499,15 +499,15 @@ TEST_F(RenderTool, TemplateExportMarksEveryChordChangeInEveryPass) {
     auto text = [](const st::Chord& c) { return std::string(kRoots[c.subChords[0].chordRoot % 12]) + " " + c.name; };
     const st::Chord* atLoop = nullptr;
     for (const auto& c : chords)
-        if (c.time <= spec.loopStart) atLoop = &c;
+        if (c.time <= sketch.loopStart) atLoop = &c;
     ASSERT_NE(atLoop, nullptr);
     // Pass 0 plays it all, each further pass the loop region after the last.
-    const std::uint32_t loop = std::uint32_t(spec.loopEnd - spec.loopStart);
+    const std::uint32_t loop = std::uint32_t(sketch.loopEnd - sketch.loopStart);
     std::vector<std::pair<std::uint32_t, std::string>> expected;
     for (std::uint32_t pass = 0; pass < 3; ++pass) {
-        if (atLoop->time < spec.loopStart) expected.push_back({spec.loopStart + pass * loop, text(*atLoop)});
+        if (atLoop->time < sketch.loopStart) expected.push_back({sketch.loopStart + pass * loop, text(*atLoop)});
         for (const auto& c : chords)
-            if (pass == 0 || c.time >= spec.loopStart) expected.push_back({c.time + pass * loop, text(c)});
+            if (pass == 0 || c.time >= sketch.loopStart) expected.push_back({c.time + pass * loop, text(c)});
     }
     std::stable_sort(expected.begin(), expected.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
     const music::Sequence back = ReadMidi(dir_ / "song.mid");

@@ -99,10 +99,10 @@ TEST(TemplateCompose, TemplateFromItsFolderPlaysTheComposedChords) {
     write("song2.sty", StyleForm(style));
     write("other.sty", StyleForm(style));
     write("son.cdm", BuildChordmap(HomeAndAwayChordmap()));
-    TemplateSpec spec;
-    spec.length = 8 * kBar;
-    spec.signposts = {{0, 0, sp::kA}, {4 * kBar, 4, sp::kB}};
-    const Bytes tpl = BuildTemplate(spec);
+    TemplateSketch sketch;
+    sketch.length = 8 * kBar;
+    sketch.signposts = {{0, 0, sp::kA}, {4 * kBar, 4, sp::kB}};
+    const Bytes tpl = BuildTemplate(sketch);
 
     formats::segment::ObjectCache cache;
     platform::TemplateLoad load;
@@ -149,12 +149,12 @@ TEST(TemplateCompose, ChordmapNamedByItsOwnNameIsFoundInTheFolder) {
     other.signposts = {{sp::kA | sp::kB, 0, ChordOf("M", 17, 0x91), {}}};
     write("other.cdm", BuildChordmap(other));
     write("bad.cdm", {'R', 'E', 'P', 's', 0, 0, 0, 8, 1, 2, 3, 4, 5, 6, 7, 8});
-    TemplateSpec spec;
-    spec.length = 8 * kBar;
-    spec.signposts = {{0, 0, sp::kA}, {4 * kBar, 4, sp::kB}};
-    spec.style = "song2.sty";
-    spec.chordmap = "Home";
-    spec.chordmapByName = true;
+    TemplateSketch sketch;
+    sketch.length = 8 * kBar;
+    sketch.signposts = {{0, 0, sp::kA}, {4 * kBar, 4, sp::kB}};
+    sketch.style = "song2.sty";
+    sketch.chordmap = "Home";
+    sketch.chordmapByName = true;
 
     formats::segment::ObjectCache cache;
     platform::TemplateLoad load;
@@ -162,7 +162,7 @@ TEST(TemplateCompose, ChordmapNamedByItsOwnNameIsFoundInTheFolder) {
     std::shared_ptr<const music::Sequence> sequence;
     std::string error;
     formats::Diagnostics diagnostics;
-    ASSERT_TRUE(platform::LoadTemplateOrSegment(BuildTemplate(spec), (folder / "other.tpl").string(), cache, load,
+    ASSERT_TRUE(platform::LoadTemplateOrSegment(BuildTemplate(sketch), (folder / "other.tpl").string(), cache, load,
                                                 sequence, &error, &diagnostics, 0, nullptr, nullptr))
         << error;
     std::filesystem::remove_all(folder);

@@ -106,7 +106,7 @@ inline Bytes NameReference(std::uint32_t classData1, const std::string& name) {
     return List("DMRF", {Chunk("refh", refh.b), Chunk("file", file.b), Chunk("name", named.b)});
 }
 
-struct TemplateSpec {
+struct TemplateSketch {
     std::int32_t length = 0;
     std::uint32_t repeats = 0;
     std::int32_t loopStart = 0, loopEnd = 0; // 0, 0: the whole segment
@@ -118,7 +118,7 @@ struct TemplateSpec {
     bool chordmapByName = false; // then `chordmap` is the name the chordmap gives itself
 };
 
-inline Bytes BuildTemplate(const TemplateSpec& t) {
+inline Bytes BuildTemplate(const TemplateSketch& t) {
     Out sgnp;
     sgnp.u32(12);
     for (const auto& s : t.signposts)
