@@ -11,7 +11,7 @@ PACKAGES=(
   libasound2-dev libsndfile1-dev libmpg123-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-ipafont-gothic fonts-ipafont-mincho fonts-liberation
-  xvfb xauth pulseaudio pulseaudio-utils libpulse-dev libxtst-dev libxdamage-dev dbus-daemon dpkg-dev file
+  xvfb xauth pulseaudio pulseaudio-utils libpulse-dev libxtst-dev libxdamage-dev libfontconfig-dev dbus-daemon dpkg-dev file
   librsvg2-bin lintian appstream desktop-file-utils
   clang libclang-rt-14-dev
 )
