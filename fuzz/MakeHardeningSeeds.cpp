@@ -177,6 +177,8 @@ void ChordmapSeeds(const fs::path& dir) {
     older.graph = {{1, {0x91, "M", 12}, {{2}}}, {2, {0x89, "m", 14}, {{1}}}};
     older.signposts = {{{0x91, "M", 12}, {0x89, "m", 14}, {0x891, "7", 19}, 0x101, 0x6}};
     Write(dir, "older.cdm", qorn::styles_test::RepsChordmapFile(older));
+    older.signpostsOnly = true;
+    Write(dir, "older-signposts.cdp", qorn::styles_test::RepsChordmapFile(older));
 }
 
 // A template that carries its style and names a chordmap (the fuzzer reads

@@ -29,7 +29,7 @@ bool HasPlayableExtension(std::string_view path) {
     // they hold; templates and styles compose anew at each load, a chordmap
     // says how to hear it.
     return ending == ".mid" || ending == ".sgp" || ending == ".sgt" || ending == ".wav" || ending == ".spt" ||
-           ending == ".con" || ending == ".tpl" || ending == ".sty" || ending == ".cdm";
+           ending == ".con" || ending == ".tpl" || ending == ".sty" || ending == ".cdm" || ending == ".cdp";
 }
 
 } // namespace qorn::ui

@@ -27,6 +27,11 @@ std::string Lower(std::string s) {
     return s;
 }
 
+bool HasExtension(const fs::path& p, std::span<const std::string_view> extensions) {
+    const std::string ext = Lower(p.extension().string());
+    return std::find(extensions.begin(), extensions.end(), ext) != extensions.end();
+}
+
 std::shared_ptr<const std::vector<std::uint8_t>> ReadFile(const std::string& path) {
     return seg::ReadWholeFile(fs::path(path), limits::kMaxFileBytes);
 }
@@ -47,8 +52,7 @@ struct FolderChordmap {
     std::shared_ptr<const cm::Chordmap> map;
 };
 
-// The chordmaps of the folder of `path` that can be read (chordmap files,
-// and '.per', the name the older tools gave them).
+// The chordmaps of the folder of `path` that can be read.
 std::vector<FolderChordmap> FolderChordmaps(const std::string& path, formats::Diagnostics& diagnostics) {
     std::vector<FolderChordmap> out;
     const fs::path self(path);
@@ -57,8 +61,7 @@ std::vector<FolderChordmap> FolderChordmaps(const std::string& path, formats::Di
     std::vector<fs::path> files;
     for (std::size_t seen = 0; !ec && it != fs::directory_iterator() && seen < limits::kMaxFolderEntries;
          it.increment(ec), ++seen) {
-        const std::string ext = Lower(it->path().extension().string());
-        if ((ext == ".cdm" || ext == ".per") && it->is_regular_file(ec)) files.push_back(it->path());
+        if (HasExtension(it->path(), kChordmapExtensions) && it->is_regular_file(ec)) files.push_back(it->path());
     }
     std::sort(files.begin(), files.end());
     for (const fs::path& p : files) {
@@ -107,7 +110,7 @@ void Missing(formats::Diagnostics& diagnostics, const std::string& what, const s
 
 } // namespace
 
-std::string ChooseByName(const std::string& path, const char* ext,
+std::string ChooseByName(const std::string& path, std::span<const std::string_view> extensions,
                          const std::function<bool(const std::string&)>& accept) {
     const fs::path self(path);
     const std::string stem = Lower(self.stem().string());
@@ -117,7 +120,7 @@ std::string ChooseByName(const std::string& path, const char* ext,
     std::size_t seen = 0;
     for (; !ec && it != fs::directory_iterator() && seen < limits::kMaxFolderEntries; it.increment(ec), ++seen) {
         const fs::path p = it->path();
-        if (Lower(p.extension().string()) != ext || !it->is_regular_file(ec)) continue;
+        if (!HasExtension(p, extensions) || !it->is_regular_file(ec)) continue;
         const std::string name = Lower(p.stem().string());
         std::size_t shared = 0;
         while (shared < name.size() && shared < stem.size() && name[shared] == stem[shared])
@@ -153,7 +156,7 @@ bool ComposeTemplate(const std::string& path, seg::StyleTracks& tracks, std::int
         styleName = ref.hasReference ? RefName(ref.reference) : style->name;
     }
     if (!style) {
-        const std::string file = ChooseByName(path, ".sty", [&](const std::string& p) {
+        const std::string file = ChooseByName(path, kStyleExtensions, [&](const std::string& p) {
             auto bytes = ReadFile(p);
             if (bytes) style = ReadStyleBytes(*bytes, diagnostics);
             return style != nullptr;
@@ -210,7 +213,7 @@ bool ComposeTemplate(const std::string& path, seg::StyleTracks& tracks, std::int
         diagnostics.warn("no chordmap it names is in its folder (" + names + ")", "chordmaps");
     }
     if (!map) {
-        const std::string file = ChooseByName(path, ".cdm", [&](const std::string& p) {
+        const std::string file = ChooseByName(path, kChordmapExtensions, [&](const std::string& p) {
             for (const auto& f : folderMaps())
                 if (fs::path(f.path) == fs::path(p)) map = f.map;
             return map != nullptr;

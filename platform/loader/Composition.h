@@ -14,7 +14,9 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 
 namespace qorn::platform {
 
@@ -30,11 +32,16 @@ struct CompositionOptions {
     std::string motif;
 };
 
-// The file in the folder of `path` with one of the extensions `ext` (".sty")
-// whose name shares the longest beginning with the name of `path`; `accept`
-// says whether a file is usable (tried from the longest). Empty when none
-// shares a first letter.
-std::string ChooseByName(const std::string& path, const char* ext,
+// The extensions, in lower case, of style files and of chordmap files
+// ('.per' and '.cdp' are names the older tools gave chordmaps).
+inline constexpr std::string_view kStyleExtensions[] = {".sty"};
+inline constexpr std::string_view kChordmapExtensions[] = {".cdm", ".per", ".cdp"};
+
+// The file in the folder of `path` with one of the `extensions` whose name
+// shares the longest beginning with the name of `path`; `accept` says
+// whether a file is usable (tried from the longest). Empty when none shares
+// a first letter.
+std::string ChooseByName(const std::string& path, std::span<const std::string_view> extensions,
                          const std::function<bool(const std::string&)>& accept);
 
 // The chords a template (`tracks` of the file at `path`) composes, with the

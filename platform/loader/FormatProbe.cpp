@@ -81,12 +81,6 @@ std::string DescribeNonPiece(std::span<const std::uint8_t> bytes) {
         {"DLS ", "an instrument collection (DLS)"},
         {"AASY", "a style (DirectX 6 form)"},
     };
-    // The variant of the older chordmap that is not read ('REPs' is, as a
-    // chordmap; docs/formats/reps-chordmap.md).
-    ByteReader head(bytes);
-    std::uint32_t tag = 0;
-    if (head.readFourCC(tag) && tag == ByteReader::fourCC("PMC5"))
-        return "a chordmap (DirectX 6 'PMC5' form, which this player does not read), not a piece";
     const std::uint32_t type = RiffFormType(bytes);
     // The segment of the DirectX 6 family: no file of it has been seen to
     // establish its layout (docs/formats/aase-section.md).

@@ -180,7 +180,7 @@ HRESULT Loader::loadPiece(std::span<const std::uint8_t> span, const std::string&
     }
     if (formats::chordmap::LooksLikeChordmapFile(span)) {
         // The example names the style of its folder a template would take.
-        const std::string style = ChooseByName(path, ".sty", [](const std::string&) { return true; });
+        const std::string style = ChooseByName(path, kStyleExtensions, [](const std::string&) { return true; });
         std::string what = "a chordmap, not a piece: hear it with a style, for example qorn-render --chordmap " +
                            formats::segment::BaseFileName(path) + " " +
                            (style.empty() ? std::string("STYLE.sty") : formats::segment::BaseFileName(style)) +

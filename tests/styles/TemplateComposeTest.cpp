@@ -2,6 +2,7 @@
 // through the loader: the chords at signposts, the path through the chord
 // graph, the cadences, the markers and the notes performed.
 #include "tests/support/ChordmapWriter.h"
+#include "tests/support/OlderFormsWriter.h"
 #include "tests/support/TestStyles.h"
 
 #include "platform/composer/TemplateComposer.h"
@@ -177,6 +178,49 @@ TEST(TemplateCompose, ChordmapNamedByItsOwnNameIsFoundInTheFolder) {
         if ((e.status & 0xF0) == 0x90 && e.data2 > 0) keys[e.tick / kMeasure] = e.data1 % 12;
     EXPECT_EQ(keys[0], 0); // C, not the other chordmap's F
     EXPECT_EQ(keys[4], 7); // G
+}
+
+// A template that names nothing, beside the signposts-only variant of the
+// older chordmap (as the DirectX 7 SDK's boids templates are): the folder
+// rule finds it by its file name and its signpost chords are played.
+TEST(TemplateCompose, TheSignpostsOnlyOlderChordmapOfTheFolderComposes) {
+    const auto folder = std::filesystem::temp_directory_path() / ("qorn-pmc5-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    auto write = [&](const std::string& name, const Bytes& bytes) {
+        std::ofstream(folder / name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    };
+    st::Style style;
+    style.parts = {Part(1, st::playmode::kNormalChord, {Note(0, 0x4000)})};
+    style.patterns = {PatternOf({Ref(1, 0)})};
+    write("boids2.sty", StyleForm(style));
+    RepsChordmap older;
+    older.signpostsOnly = true;
+    older.stem.clear();
+    older.signposts = {{{0x91, "M", 10}, {}, {}, sp::kA, 0}, {{0x4489, "m7", 7}, {}, {}, sp::kB, 0}};
+    write("boids.cdp", RepsChordmapFile(older));
+    write("chordmap.cdm", BuildChordmap(HomeAndAwayChordmap()));
+    TemplateSketch sketch;
+    sketch.length = 8 * kBar;
+    sketch.signposts = {{0, 0, sp::kA}, {4 * kBar, 4, sp::kB}};
+
+    formats::segment::ObjectCache cache;
+    platform::TemplateLoad load;
+    load.seed = 7;
+    std::shared_ptr<const music::Sequence> sequence;
+    std::string error;
+    formats::Diagnostics diagnostics;
+    ASSERT_TRUE(platform::LoadTemplateOrSegment(BuildTemplate(sketch), (folder / "boidsca.tpl").string(), cache, load,
+                                                sequence, &error, &diagnostics, 0, nullptr, nullptr))
+        << error;
+    std::filesystem::remove_all(folder);
+    EXPECT_EQ(load.line, "boidsca.tpl composed with boids2.sty and boids.cdp (activity 1, seed 7)");
+    ASSERT_TRUE(sequence);
+    std::map<std::uint32_t, int> keys;
+    for (const auto& e : sequence->events)
+        if ((e.status & 0xF0) == 0x90 && e.data2 > 0) keys[e.tick / kMeasure] = e.data1 % 12;
+    EXPECT_EQ(keys[0], 10); // B flat
+    EXPECT_EQ(keys[4], 7);  // G
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 // Writes the DirectX 6 forms as docs/formats describes them: styles (RIFF
-// 'AASY') and chordmaps ('REPs', big-endian sizes around little-endian
-// records), for fixtures and fuzzing seeds.
+// 'AASY') and chordmaps ('REPs' and its signposts-only variant 'PMC5',
+// big-endian sizes around little-endian records), for fixtures and seeds.
 #pragma once
 
 #include "tests/support/StyleWriter.h"
@@ -160,6 +160,7 @@ struct RepsSignpost {
 struct RepsChordmap {
     std::string name = "older";
     std::string stem = "OLDER";
+    bool signpostsOnly = false; // the 'PMC5' variant: no graph, 12 bytes before the records
     std::vector<RepsEntry> graph;
     std::vector<RepsSignpost> signposts;
 };
@@ -213,7 +214,12 @@ inline Bytes RepsChordmapFile(const RepsChordmap& m) {
     Text(header, m.stem, 10);
     header.u32(0);
     Bytes body;
-    for (const auto& e : m.graph) {
+    if (m.signpostsOnly) {
+        Out gap; // as every file of the variant has it
+        gap.u32(0x14).u16(4).u16(4).u32(0);
+        body = gap.b;
+    }
+    for (const auto& e : m.signpostsOnly ? std::vector<RepsEntry>{} : m.graph) {
         Out rec;
         rec.u32(0);
         ChordRecord(rec, e.chord, 0);
@@ -245,7 +251,7 @@ inline Bytes RepsChordmapFile(const RepsChordmap& m) {
         body.insert(body.end(), t.begin(), t.end());
     }
     BigEndian file;
-    file.tag("REPs").u32(static_cast<std::uint32_t>(4 + header.b.size() + body.size()));
+    file.tag(m.signpostsOnly ? "PMC5" : "REPs").u32(static_cast<std::uint32_t>(4 + header.b.size() + body.size()));
     file.u32(static_cast<std::uint32_t>(header.b.size()));
     file.b.insert(file.b.end(), header.b.begin(), header.b.end());
     file.b.insert(file.b.end(), body.begin(), body.end());

@@ -10,6 +10,10 @@ namespace qorn::formats::chordmap {
 namespace {
 
 constexpr std::uint32_t kTag = ByteReader::fourCC("REPs");
+// The variant with signposts only: the same header, then a block of 12
+// bytes of unknown meaning before the records.
+constexpr std::uint32_t kSignpostsOnlyTag = ByteReader::fourCC("PMC5");
+constexpr std::size_t kSignpostsOnlyGap = 12;
 constexpr std::uint32_t kEntryTag = ByteReader::fourCC("NECs");
 constexpr std::uint32_t kNextTag = ByteReader::fourCC("LXNs");
 constexpr std::uint32_t kSignpostTag = ByteReader::fourCC("PNSs");
@@ -139,7 +143,7 @@ void ReadSignpost(const Tagged& t, Chordmap& out, Diagnostics& warnings, bool& d
 bool LooksLikeRepsChordmap(std::span<const std::uint8_t> bytes) {
     ByteReader r(bytes);
     std::uint32_t tag = 0;
-    return r.readFourCC(tag) && tag == kTag;
+    return r.readFourCC(tag) && (tag == kTag || tag == kSignpostsOnlyTag);
 }
 
 bool ReadRepsChordmap(std::span<const std::uint8_t> bytes, Chordmap& out, Diagnostics& warnings, std::string* error,
@@ -147,8 +151,8 @@ bool ReadRepsChordmap(std::span<const std::uint8_t> bytes, Chordmap& out, Diagno
     out = Chordmap{};
     ByteReader r(bytes);
     std::uint32_t tag = 0, size = 0, headerSize = 0;
-    if (!r.readFourCC(tag) || tag != kTag) {
-        if (error) *error = "not an older chordmap (no 'REPs' tag)";
+    if (!r.readFourCC(tag) || (tag != kTag && tag != kSignpostsOnlyTag)) {
+        if (error) *error = "not an older chordmap (no 'REPs' or 'PMC5' tag)";
         return false;
     }
     r.readU32BE(size);
@@ -166,7 +170,7 @@ bool ReadRepsChordmap(std::span<const std::uint8_t> bytes, Chordmap& out, Diagno
     if (fileName) *fileName = riff::ReadAnsiText(ByteReader(bytes.subspan(kSelfName, kSelfNameBytes)));
 
     ByteReader body = ByteReader(bytes.subspan(0, std::min<std::size_t>(bytes.size(), std::size_t(size) + 8)));
-    body.seek(kHeaderStart + headerSize);
+    body.seek(kHeaderStart + headerSize + (tag == kSignpostsOnlyTag ? kSignpostsOnlyGap : 0));
     Tagged t;
     bool damaged = false;
     std::size_t skipped = 0;
