@@ -138,9 +138,10 @@ TEST(References, CollectionInTheFolderIsFoundIgnoringCaseAndCachedForTheNextLoad
     ASSERT_EQ(second.sequence.collections.size(), 1u);
     EXPECT_EQ(second.sequence.collections[0], first.sequence.collections[0]) << "shared through the cache";
 
-    // Another segment naming the collection only by GUID finds the one the
-    // cache holds; after ClearCache it is gone.
-    const fs::path other = folder.write("other.sgt", BuildSegment(BandSpec(CollectionRef("", kCollectionGuid))));
+    // Another segment (of a folder without it) naming the collection only
+    // by GUID finds the one the cache holds; after ClearCache it is gone.
+    TempFolder elsewhere;
+    const fs::path other = elsewhere.write("other.sgt", BuildSegment(BandSpec(CollectionRef("", kCollectionGuid))));
     EXPECT_EQ(LoadFile(other, cache).sequence.collections.at(0), first.sequence.collections[0]);
     cache.clear();
     EXPECT_TRUE(LoadFile(other, cache).sequence.collections.empty());
@@ -148,6 +149,23 @@ TEST(References, CollectionInTheFolderIsFoundIgnoringCaseAndCachedForTheNextLoad
     // A disabled cache shares nothing.
     cache.setEnabled(false);
     EXPECT_NE(LoadFile(seg, cache).sequence.collections.at(0), first.sequence.collections[0]);
+}
+
+// A collection renamed after the segment named it (as the DirectX 9 SDK's
+// Sleep.dls became snore.dls) is found in the folder by the GUID it gives
+// itself; a collection of another GUID is not taken for it.
+TEST(References, RenamedCollectionIsFoundInTheFolderByItsGuid) {
+    TempFolder folder;
+    testdls::CollectionSpec stranger = testdls::TestCollection();
+    stranger.guid = std::vector<std::uint8_t>(16, 0xEE);
+    folder.write("another.dls", testdls::BuildDls(stranger));
+    const fs::path seg = folder.write("piece.sgt", BuildSegment(BandSpec(CollectionRef("Sleep.dls", kCollectionGuid))));
+    ObjectCache cache;
+    EXPECT_TRUE(LoadFile(seg, cache).sequence.collections.empty());
+    folder.write("snore.dls", testdls::BuildDls(testdls::TestCollection()));
+    const Loaded loaded = LoadFile(seg, cache);
+    ASSERT_EQ(loaded.sequence.collections.size(), 1u);
+    EXPECT_EQ(loaded.sequence.patches[0].collection, 0);
 }
 
 TEST(References, FullPathElsewhereIsFound) {

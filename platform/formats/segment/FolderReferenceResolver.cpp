@@ -6,6 +6,9 @@
 #include "platform/formats/common/Limits.h"
 #include "platform/formats/dls/DlsCollection.h"
 #include "platform/formats/riff/RiffChunk.h"
+#include "platform/formats/riff/RiffValues.h"
+
+#include <fstream>
 
 namespace qorn::formats::segment {
 
@@ -26,6 +29,44 @@ fs::path FindEntry(const fs::path& folder, const std::string& name) {
         if (++seen > kMaxFolderEntries) break;
         const std::string entry = it->path().filename().string();
         if (EqualsIgnoringCase(entry, name)) return it->path();
+    }
+    return {};
+}
+
+// The GUID a collection file gives itself: its 'dlid' lies among the chunks
+// before the instruments, so the head of the file is enough.
+std::optional<platform::GUID> CollectionFileGuid(const fs::path& path) {
+    constexpr std::size_t kHeadBytes = 4096;
+    std::vector<std::uint8_t> head(kHeadBytes);
+    std::ifstream in(path, std::ios::binary);
+    in.read(reinterpret_cast<char*>(head.data()), std::streamsize(head.size()));
+    head.resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    ByteReader r(head);
+    std::uint32_t id = 0, size = 0, form = 0;
+    if (!r.readFourCC(id) || id != riff::kRiff || !r.readU32LE(size) || !r.readFourCC(form) ||
+        form != kCollectionFormType)
+        return std::nullopt;
+    riff::ChunkReader chunks(r.sub(r.remaining()));
+    riff::Chunk c;
+    while (chunks.next(c)) {
+        ByteReader body = c.body;
+        platform::GUID guid{};
+        if (c.id == ByteReader::fourCC("dlid") && riff::ReadGuid(body, guid)) return guid;
+    }
+    return std::nullopt;
+}
+
+// The collection file of `folder` that gives itself `guid`, whatever its
+// name, as DirectMusic's loader finds the objects of a folder it has
+// scanned: a collection renamed after the style that names it still plays.
+fs::path FindCollectionByGuid(const fs::path& folder, const platform::GUID& guid) {
+    std::error_code ec;
+    fs::directory_iterator it(folder, ec);
+    std::size_t seen = 0;
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        if (++seen > kMaxFolderEntries) break;
+        if (!EqualsIgnoringCase(it->path().extension().string(), ".dls") || !it->is_regular_file(ec)) continue;
+        if (const auto found = CollectionFileGuid(it->path()); found && *found == guid) return it->path();
     }
     return {};
 }
@@ -91,21 +132,26 @@ std::shared_ptr<const dls::Collection> FolderReferenceResolver::embeddedCollecti
 std::shared_ptr<const dls::Collection> FolderReferenceResolver::findCollection(const ObjectReference& ref,
                                                                                std::string* damage) const {
     if (!IsCollectionReference(ref)) return nullptr;
-    if (const fs::path path = locate(ref); !path.empty()) {
+    auto read = [&](const fs::path& path) -> std::shared_ptr<const dls::Collection> {
         const std::string key = FileIdentity(path);
         if (auto hit = cache_.collectionByKey(key)) return hit;
-        if (auto bytes = ReadWholeFile(path, kMaxReferencedFileBytes)) {
-            if (auto collection = ReadCollectionBytes(*bytes, damage)) {
-                // Known by its own GUID and name, else by those of the reference.
-                const platform::GUID* guid =
-                    collection->guid ? &*collection->guid : (ref.hasObject ? &ref.object : nullptr);
-                cache_.addCollection(key, guid, collection->name.empty() ? ref.name : collection->name, collection);
-                return collection;
-            }
+        auto bytes = ReadWholeFile(path, kMaxReferencedFileBytes);
+        auto collection = bytes ? ReadCollectionBytes(*bytes, damage) : nullptr;
+        if (collection) {
+            // Known by its own GUID and name, else by those of the reference.
+            const platform::GUID* guid =
+                collection->guid ? &*collection->guid : (ref.hasObject ? &ref.object : nullptr);
+            cache_.addCollection(key, guid, collection->name.empty() ? ref.name : collection->name, collection);
         }
-    }
-    if (ref.hasObject)
+        return collection;
+    };
+    if (const fs::path path = locate(ref); !path.empty())
+        if (auto collection = read(path)) return collection;
+    if (ref.hasObject) {
         if (auto hit = cache_.collectionByGuid(ref.object)) return hit;
+        if (const fs::path path = FindCollectionByGuid(folder_, ref.object); !path.empty())
+            if (auto collection = read(path)) return collection;
+    }
     return cache_.collectionByName(ref.name);
 }
 

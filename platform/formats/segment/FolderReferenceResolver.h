@@ -1,7 +1,8 @@
 // The resolver a loader uses for one segment file: embedded collections are
 // read from memory (or found in the cache by GUID), references are looked
 // up in the segment's own folder (file names compared without case), then
-// by GUID and by name among the collections the cache already holds.
+// by GUID among the collections the cache already holds and those of the
+// folder (whatever their file names), then by name in the cache.
 #pragma once
 
 #include "ObjectCache.h"
