@@ -65,7 +65,7 @@ std::shared_ptr<const st::Style> FindStyle(const ObjectReference& ref, const std
                       "style '" + name + "'",
                       {},
                       kNoOffset,
-                      "style '" + name + "' not found: nothing composed"});
+                      "style '" + name + "' not found"});
         return nullptr;
     }
     return ReadStyle(*bytes, warnings);
