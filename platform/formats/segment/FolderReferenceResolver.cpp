@@ -8,7 +8,9 @@
 #include "platform/formats/riff/RiffChunk.h"
 #include "platform/formats/riff/RiffValues.h"
 
+#include <algorithm>
 #include <fstream>
+#include <optional>
 
 namespace qorn::formats::segment {
 
