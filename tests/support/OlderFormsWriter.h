@@ -215,7 +215,7 @@ inline Bytes RepsChordmapFile(const RepsChordmap& m) {
     header.u32(0);
     Bytes body;
     if (m.signpostsOnly) {
-        Out gap; // as every file of the variant has it
+        Out gap; // as the one file of the variant seen has it
         gap.u32(0x14).u16(4).u16(4).u32(0);
         body = gap.b;
     }
