@@ -84,47 +84,66 @@ TEST(TemplateCompose, SignpostChordsPathThroughTheGraphAndCadences) {
               composer::ComposeChords(request).track.chords.size());
 }
 
+// A folder of files our writers made, a template composed in it with seed
+// 7, and the pitch class each measure starts with.
+class TemplateFolder : public ::testing::Test {
+  protected:
+    TemplateFolder() { std::filesystem::create_directories(folder_); }
+    ~TemplateFolder() override { std::filesystem::remove_all(folder_); }
+
+    void write(const std::string& name, const Bytes& bytes) const {
+        std::ofstream(folder_ / name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    }
+    // A style whose one part plays the chord's root at each measure.
+    void writeRootStyle(const std::string& name) const {
+        st::Style style;
+        style.parts = {Part(1, st::playmode::kNormalChord, {Note(0, 0x4000)})};
+        style.patterns = {PatternOf({Ref(1, 0)})};
+        write(name, StyleForm(style));
+    }
+    // False (with the reason in `error_`) when the template does not load.
+    bool compose(const TemplateSketch& sketch, const std::string& name) {
+        load_.seed = 7;
+        return platform::LoadTemplateOrSegment(BuildTemplate(sketch), (folder_ / name).string(), cache_, load_,
+                                               sequence_, &error_, &diagnostics_, 0, nullptr, nullptr);
+    }
+    std::map<std::uint32_t, int> rootsByMeasure() const {
+        std::map<std::uint32_t, int> keys;
+        for (const auto& e : sequence_->events)
+            if ((e.status & 0xF0) == 0x90 && e.data2 > 0 && e.tick % kMeasure == 0)
+                keys[e.tick / kMeasure] = e.data1 % 12;
+        return keys;
+    }
+
+    const std::filesystem::path folder_ =
+        std::filesystem::temp_directory_path() / ("qorn-template-" + std::to_string(::getpid()));
+    formats::segment::ObjectCache cache_;
+    platform::TemplateLoad load_;
+    std::shared_ptr<const music::Sequence> sequence_;
+    std::string error_;
+    formats::Diagnostics diagnostics_;
+};
+
 // A template naming no style composes with the style and chordmap of its
 // folder that share its name's beginning; the notes follow the chords and
 // the chord changes are markers.
-TEST(TemplateCompose, TemplateFromItsFolderPlaysTheComposedChords) {
-    const auto folder = std::filesystem::temp_directory_path() / ("qorn-template-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder);
-    auto write = [&](const std::string& name, const Bytes& bytes) {
-        std::ofstream(folder / name, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    };
-    st::Style style;
-    style.parts = {Part(1, st::playmode::kNormalChord, {Note(0, 0x4000)})}; // the chord's root, each measure
-    style.patterns = {PatternOf({Ref(1, 0)})};
-    write("song2.sty", StyleForm(style));
-    write("other.sty", StyleForm(style));
+TEST_F(TemplateFolder, TemplateFromItsFolderPlaysTheComposedChords) {
+    writeRootStyle("song2.sty");
+    writeRootStyle("other.sty");
     write("son.cdm", BuildChordmap(HomeAndAwayChordmap()));
     TemplateSketch sketch;
     sketch.length = 8 * kBar;
     sketch.signposts = {{0, 0, sp::kA}, {4 * kBar, 4, sp::kB}};
-    const Bytes tpl = BuildTemplate(sketch);
-
-    formats::segment::ObjectCache cache;
-    platform::TemplateLoad load;
-    load.seed = 7;
-    std::shared_ptr<const music::Sequence> sequence;
-    std::string error;
-    ASSERT_TRUE(platform::LoadTemplateOrSegment(tpl, (folder / "songa.tpl").string(), cache, load, sequence, &error,
-                                                nullptr, 0, nullptr, nullptr))
-        << error;
-    std::filesystem::remove_all(folder);
-    EXPECT_EQ(load.line, "songa.tpl composed with song2.sty and son.cdm (activity 1, seed 7)");
-    ASSERT_TRUE(sequence);
-    std::map<std::uint32_t, int> keys; // measure -> pitch class played at its start
-    for (const auto& e : sequence->events)
-        if ((e.status & 0xF0) == 0x90 && e.data2 > 0 && e.tick % kMeasure == 0) keys[e.tick / kMeasure] = e.data1 % 12;
-    EXPECT_EQ(keys[0], 0); // C
-    EXPECT_EQ(keys[4], 7); // G
-    ASSERT_FALSE(sequence->markers.empty());
-    EXPECT_EQ(sequence->markers.front().text, "C M");
+    ASSERT_TRUE(compose(sketch, "songa.tpl")) << error_;
+    EXPECT_EQ(load_.line, "songa.tpl composed with song2.sty and son.cdm (activity 1, seed 7)");
+    const auto keys = rootsByMeasure();
+    EXPECT_EQ(keys.at(0), 0); // C
+    EXPECT_EQ(keys.at(4), 7); // G
+    ASSERT_FALSE(sequence_->markers.empty());
+    EXPECT_EQ(sequence_->markers.front().text, "C M");
     bool g = false;
-    for (const auto& m : sequence->markers)
+    for (const auto& m : sequence_->markers)
         g = g || (m.tick == std::uint32_t(4 * kBar) && m.text == "G M");
     EXPECT_TRUE(g);
 }
@@ -133,17 +152,8 @@ TEST(TemplateCompose, TemplateFromItsFolderPlaysTheComposedChords) {
 // (a DirectX 7 form) finds it among its folder's chordmaps, before one whose
 // file name begins like its own; a file that is no chordmap read here is
 // passed over with a line.
-TEST(TemplateCompose, ChordmapNamedByItsOwnNameIsFoundInTheFolder) {
-    const auto folder = std::filesystem::temp_directory_path() / ("qorn-named-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder);
-    auto write = [&](const std::string& name, const Bytes& bytes) {
-        std::ofstream(folder / name, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    };
-    st::Style style;
-    style.parts = {Part(1, st::playmode::kNormalChord, {Note(0, 0x4000)})};
-    style.patterns = {PatternOf({Ref(1, 0)})};
-    write("song2.sty", StyleForm(style));
+TEST_F(TemplateFolder, ChordmapNamedByItsOwnNameIsFoundInTheFolder) {
+    writeRootStyle("song2.sty");
     write("zzz.cdm", BuildChordmap(HomeAndAwayChordmap())); // named "Home"
     cm::Chordmap other;
     other.name = "Away";
@@ -156,44 +166,22 @@ TEST(TemplateCompose, ChordmapNamedByItsOwnNameIsFoundInTheFolder) {
     sketch.style = "song2.sty";
     sketch.chordmap = "Home";
     sketch.chordmapByName = true;
-
-    formats::segment::ObjectCache cache;
-    platform::TemplateLoad load;
-    load.seed = 7;
-    std::shared_ptr<const music::Sequence> sequence;
-    std::string error;
-    formats::Diagnostics diagnostics;
-    ASSERT_TRUE(platform::LoadTemplateOrSegment(BuildTemplate(sketch), (folder / "other.tpl").string(), cache, load,
-                                                sequence, &error, &diagnostics, 0, nullptr, nullptr))
-        << error;
-    std::filesystem::remove_all(folder);
-    EXPECT_EQ(load.line, "other.tpl composed with song2.sty and zzz.cdm (activity 1, seed 7)");
+    ASSERT_TRUE(compose(sketch, "other.tpl")) << error_;
+    EXPECT_EQ(load_.line, "other.tpl composed with song2.sty and zzz.cdm (activity 1, seed 7)");
     bool skipped = false;
-    for (const auto& d : diagnostics)
+    for (const auto& d : diagnostics_)
         skipped = skipped || d.message.find("chordmap 'bad.cdm' skipped") != std::string::npos;
     EXPECT_TRUE(skipped);
-    ASSERT_TRUE(sequence);
-    std::map<std::uint32_t, int> keys;
-    for (const auto& e : sequence->events)
-        if ((e.status & 0xF0) == 0x90 && e.data2 > 0) keys[e.tick / kMeasure] = e.data1 % 12;
-    EXPECT_EQ(keys[0], 0); // C, not the other chordmap's F
-    EXPECT_EQ(keys[4], 7); // G
+    const auto keys = rootsByMeasure();
+    EXPECT_EQ(keys.at(0), 0); // C, not the other chordmap's F
+    EXPECT_EQ(keys.at(4), 7); // G
 }
 
 // A template that names nothing, beside the signposts-only variant of the
 // older chordmap (as the DirectX 7 SDK's boids templates are): the folder
 // rule finds it by its file name and its signpost chords are played.
-TEST(TemplateCompose, TheSignpostsOnlyOlderChordmapOfTheFolderComposes) {
-    const auto folder = std::filesystem::temp_directory_path() / ("qorn-pmc5-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder);
-    auto write = [&](const std::string& name, const Bytes& bytes) {
-        std::ofstream(folder / name, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    };
-    st::Style style;
-    style.parts = {Part(1, st::playmode::kNormalChord, {Note(0, 0x4000)})};
-    style.patterns = {PatternOf({Ref(1, 0)})};
-    write("boids2.sty", StyleForm(style));
+TEST_F(TemplateFolder, TheSignpostsOnlyOlderChordmapOfTheFolderComposes) {
+    writeRootStyle("boids2.sty");
     RepsChordmap older;
     older.signpostsOnly = true;
     older.stem.clear();
@@ -203,24 +191,11 @@ TEST(TemplateCompose, TheSignpostsOnlyOlderChordmapOfTheFolderComposes) {
     TemplateSketch sketch;
     sketch.length = 8 * kBar;
     sketch.signposts = {{0, 0, sp::kA}, {4 * kBar, 4, sp::kB}};
-
-    formats::segment::ObjectCache cache;
-    platform::TemplateLoad load;
-    load.seed = 7;
-    std::shared_ptr<const music::Sequence> sequence;
-    std::string error;
-    formats::Diagnostics diagnostics;
-    ASSERT_TRUE(platform::LoadTemplateOrSegment(BuildTemplate(sketch), (folder / "boidsca.tpl").string(), cache, load,
-                                                sequence, &error, &diagnostics, 0, nullptr, nullptr))
-        << error;
-    std::filesystem::remove_all(folder);
-    EXPECT_EQ(load.line, "boidsca.tpl composed with boids2.sty and boids.cdp (activity 1, seed 7)");
-    ASSERT_TRUE(sequence);
-    std::map<std::uint32_t, int> keys;
-    for (const auto& e : sequence->events)
-        if ((e.status & 0xF0) == 0x90 && e.data2 > 0) keys[e.tick / kMeasure] = e.data1 % 12;
-    EXPECT_EQ(keys[0], 10); // B flat
-    EXPECT_EQ(keys[4], 7);  // G
+    ASSERT_TRUE(compose(sketch, "boidsca.tpl")) << error_;
+    EXPECT_EQ(load_.line, "boidsca.tpl composed with boids2.sty and boids.cdp (activity 1, seed 7)");
+    const auto keys = rootsByMeasure();
+    EXPECT_EQ(keys.at(0), 10); // B flat
+    EXPECT_EQ(keys.at(4), 7);  // G
 }
 
 } // namespace
