@@ -4,6 +4,7 @@
 // every instrument rendered, the collection unloaded and freed; then the
 // SoundFont file written of it, which FluidSynth must load with as many
 // presets. Any collection that reads must do all this without a fault.
+#include "fuzz/FuzzSupport.h"
 #include "platform/formats/segment/ReferenceResolver.h"
 #include "platform/instruments/DlsInstruments.h"
 #include "platform/instruments/DlsPresets.h"
@@ -20,10 +21,7 @@
 
 namespace {
 
-[[noreturn]] void Broken(const char* what) {
-    std::fprintf(stderr, "%s\n", what);
-    std::abort();
-}
+using qorn::fuzz::Broken;
 
 // The written file, handed to FluidSynth's SoundFont loader from memory.
 std::span<const std::uint8_t> g_file;

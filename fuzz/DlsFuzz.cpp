@@ -4,6 +4,7 @@
 // on the way, MPEG audio included). Any bytes must read or fail with a
 // reason; a collection read must be consistent, within its bounds, and when
 // damaged keep only whole instruments.
+#include "fuzz/FuzzSupport.h"
 #include "platform/formats/common/Limits.h"
 #include "platform/formats/dls/DlsArticulation.h"
 #include "platform/formats/dls/DlsReader.h"
@@ -12,12 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace {
-[[noreturn]] void Broken(const char* what) {
-    std::fprintf(stderr, "%s\n", what);
-    std::abort();
-}
-} // namespace
+using qorn::fuzz::Broken;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace qorn::dls;

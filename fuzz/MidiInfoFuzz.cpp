@@ -3,6 +3,7 @@
 // Any bytes must give three lines of valid UTF-8, each bounded, and never
 // read past the file.
 #include "fileinfo/MidiInfoReader.h"
+#include "fuzz/FuzzSupport.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,10 +12,7 @@
 
 namespace {
 
-[[noreturn]] void Broken(const char* what) {
-    std::fprintf(stderr, "%s\n", what);
-    std::abort();
-}
+using qorn::fuzz::Broken;
 
 bool ValidUtf8(const std::string& s) {
     std::size_t i = 0;
@@ -43,10 +41,7 @@ const char* InputPath() {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::FILE* f = std::fopen(InputPath(), "wb");
-    if (f == nullptr) Broken("cannot write the input file");
-    if (size > 0 && std::fwrite(data, 1, size, f) != size) Broken("cannot write the input file");
-    std::fclose(f);
+    qorn::fuzz::WriteInput(InputPath(), data, size);
 
     const qorn::fileinfo::MidiTexts texts = qorn::fileinfo::ReadMidiTexts(InputPath());
     for (const auto* t : {&texts.name, &texts.copyright, &texts.text}) {

@@ -1,6 +1,7 @@
 // libFuzzer target for the style reader (both forms) and the composer behind
 // it: any bytes must read or fail with a reason, and whatever style is read
 // must compose a few measures within the composer's bounds, without hanging.
+#include "fuzz/FuzzSupport.h"
 #include "platform/composer/StyleComposer.h"
 #include "platform/formats/common/Limits.h"
 #include "platform/formats/style/StyleReader.h"
@@ -8,12 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace {
-[[noreturn]] void Broken(const char* what) {
-    std::fprintf(stderr, "%s\n", what);
-    std::abort();
-}
-} // namespace
+using qorn::fuzz::Broken;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace qorn::formats::style;

@@ -4,6 +4,7 @@
 // synthesizer's wave voices prepare at the output rate and mix. Any bytes
 // must load or fail with a reason; a loaded wave must be bounded and mix to
 // finite samples.
+#include "fuzz/FuzzSupport.h"
 #include "platform/loader/FormatProbe.h"
 #include "platform/waves/WaveVoices.h"
 
@@ -12,12 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
-[[noreturn]] void Broken(const char* what) {
-    std::fprintf(stderr, "%s\n", what);
-    std::abort();
-}
-} // namespace
+using qorn::fuzz::Broken;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> bytes(data, size);

@@ -5,6 +5,7 @@
 // input is written to a file of its own in a private, otherwise empty folder,
 // so that nothing outside the input is ever found. Any bytes must list
 // segments that load or fail with a reason.
+#include "fuzz/FuzzSupport.h"
 #include "platform/com/Guids.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/loader/FormatProbe.h"
@@ -22,10 +23,7 @@ namespace {
 
 using namespace qorn::platform;
 
-[[noreturn]] void Broken(const char* what) {
-    std::fprintf(stderr, "%s\n", what);
-    std::abort();
-}
+using qorn::fuzz::Broken;
 
 // Segments loaded by name from one input: enough for every kind of entry.
 constexpr std::size_t kMaxLoads = 4;
@@ -54,10 +52,7 @@ bool ToWide(const std::string& text, WCHAR* out, int units) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::FILE* f = std::fopen(InputPath(), "wb");
-    if (f == nullptr) Broken("cannot write the input file");
-    if (size > 0 && std::fwrite(data, 1, size, f) != size) Broken("cannot write the input file");
-    std::fclose(f);
+    qorn::fuzz::WriteInput(InputPath(), data, size);
     const std::span<const std::uint8_t> bytes(data, size);
     const std::vector<std::string> names = HeldSegmentNames(bytes);
     if (names.size() > size) Broken("more segments than bytes");

@@ -4,6 +4,7 @@
 // too), its wave, trigger and mute tracks, and building the playable piece. Nothing outside the input
 // is found (the folder does not exist). Any bytes must load or fail with a
 // reason; a loaded piece must be well formed and bounded by the input.
+#include "fuzz/FuzzSupport.h"
 #include "platform/formats/segment/ObjectCache.h"
 #include "platform/formats/segment/SegmentReader.h"
 #include "platform/loader/SegmentAssembly.h"
@@ -11,12 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace {
-[[noreturn]] void Broken(const char* what) {
-    std::fprintf(stderr, "%s\n", what);
-    std::abort();
-}
-} // namespace
+using qorn::fuzz::Broken;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> bytes(data, size);
