@@ -8,8 +8,6 @@
 #include "platform/instruments/DlsPresets.h"
 #include "platform/instruments/SoundFontWriter.h"
 
-#include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <filesystem>
 
@@ -21,12 +19,6 @@ int Fail(const std::string& message) {
     return 1;
 }
 } // namespace
-
-bool IsSoundFontOutput(const std::string& path) {
-    std::string ext = std::filesystem::path(path).extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return ext == ".sf2";
-}
 
 int ExportSoundFont(const std::string& input, const std::string& output, bool quiet) {
     std::vector<std::uint8_t> bytes;

@@ -6,8 +6,6 @@
 
 namespace qorn::render {
 
-bool IsSoundFontOutput(const std::string& path);
-
 // Writes `output`; the exit status (0, or 1 with the message printed).
 // What the file cannot hold goes to the diagnostics reporter.
 int ExportSoundFont(const std::string& input, const std::string& output, bool quiet);

@@ -253,10 +253,11 @@ std::optional<int> parse(int argc, char** argv, Options& o) {
     return std::nullopt;
 }
 
-bool IsMidiOutput(const std::string& path) {
+// The output's extension, in lower case: it says what is written.
+std::string OutputExtension(const std::string& path) {
     std::string ext = std::filesystem::path(path).extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return ext == ".mid" || ext == ".midi";
+    return ext;
 }
 
 int Cores() {
@@ -404,8 +405,9 @@ int RenderAudio(const Options& o, const std::string& input, const std::string& o
 }
 
 int RenderOne(const Options& o, const std::string& input, const std::string& output) {
-    if (IsSoundFontOutput(output)) return ExportSoundFont(input, output, o.quiet || o.child);
-    return IsMidiOutput(output) ? ExportMidi(o, input, output) : RenderAudio(o, input, output);
+    const std::string ext = OutputExtension(output);
+    if (ext == ".sf2") return ExportSoundFont(input, output, o.quiet || o.child);
+    return ext == ".mid" || ext == ".midi" ? ExportMidi(o, input, output) : RenderAudio(o, input, output);
 }
 
 } // namespace
