@@ -58,9 +58,16 @@ HRESULT Loader::fail(HRESULT hr, std::string why) {
 }
 
 HRESULT Loader::failSaying(HRESULT hr, std::string why) {
-    // A file the user chose is sound, but what was asked of it is not in it.
+    // The file the user chose is sound, but holds no piece, or not the one asked for.
     SetErrorInfoText(why);
     return fail(hr, std::move(why));
+}
+
+HRESULT Loader::deliver(Segment* segment, void** object) {
+    segment->loadWarnings = ReportLines(lastDiagnostics_);
+    *object = static_cast<IDirectMusicSegment2*>(segment);
+    lastError_.clear();
+    return S_OK;
 }
 
 HRESULT Loader::GetObject(DMUS_OBJECTDESC* desc, REFIID riid, void** object) {
@@ -172,11 +179,7 @@ HRESULT Loader::loadPiece(std::span<const std::uint8_t> span, const std::string&
         formats::Report(lastDiagnostics_);
         if (!loaded) return fail(LOADER_E_DAMAGED, why);
         lastComposition_ = compose.line;
-        auto* segment = new Segment(std::move(sequence), std::move(recompose));
-        segment->loadWarnings = ReportLines(lastDiagnostics_);
-        *object = static_cast<IDirectMusicSegment2*>(segment);
-        lastError_.clear();
-        return S_OK;
+        return deliver(new Segment(std::move(sequence), std::move(recompose)), object);
     }
     if (formats::chordmap::LooksLikeChordmapFile(span)) {
         // The example names the style of its folder a template would take.
@@ -185,8 +188,7 @@ HRESULT Loader::loadPiece(std::span<const std::uint8_t> span, const std::string&
                            formats::segment::BaseFileName(path) + " " +
                            (style.empty() ? std::string("STYLE.sty") : formats::segment::BaseFileName(style)) +
                            " out.wav";
-        SetErrorInfoText(what);
-        return fail(LOADER_E_NOT_A_PIECE, std::move(what));
+        return failSaying(LOADER_E_NOT_A_PIECE, std::move(what));
     }
     if (formats::segment::LooksLikeSegmentFile(span)) {
         // Segments need the file's folder and the cache to find what they reference.
@@ -204,10 +206,7 @@ HRESULT Loader::loadPiece(std::span<const std::uint8_t> span, const std::string&
         lastComposition_ = compose.line;
         auto* segment = new Segment(std::move(sequence), std::move(recompose));
         segment->silentContent = std::move(silent);
-        segment->loadWarnings = ReportLines(lastDiagnostics_);
-        *object = static_cast<IDirectMusicSegment2*>(segment);
-        lastError_.clear();
-        return S_OK;
+        return deliver(segment, object);
     }
     for (const FormatProbe& probe : FormatProbes()) {
         if (!probe.looksLike(span)) continue;
@@ -218,16 +217,11 @@ HRESULT Loader::loadPiece(std::span<const std::uint8_t> span, const std::string&
         formats::Report(lastDiagnostics_);
         if (!readable)
             return fail(LOADER_E_DAMAGED, std::string("unreadable ") + probe.name + (why.empty() ? "" : ": " + why));
-        auto* segment = new Segment(std::move(sequence));
-        segment->loadWarnings = ReportLines(lastDiagnostics_);
-        *object = static_cast<IDirectMusicSegment2*>(segment);
-        lastError_.clear();
-        return S_OK;
+        return deliver(new Segment(std::move(sequence)), object);
     }
     if (std::string what = DescribeNonPiece(span); !what.empty()) {
         // The file is sound, it is just not music: the caller shows why.
-        SetErrorInfoText(what);
-        return fail(LOADER_E_NOT_A_PIECE, std::move(what));
+        return failSaying(LOADER_E_NOT_A_PIECE, std::move(what));
     }
     return fail(LOADER_E_UNSUPPORTED, "not a file this player can play");
 }

@@ -17,6 +17,8 @@
 
 namespace qorn::platform {
 
+class Segment;
+
 // Files larger than this are refused before reading: no piece comes close.
 inline constexpr std::uint64_t kMaxLoadBytes = limits::kMaxFileBytes;
 
@@ -60,6 +62,8 @@ class Loader final : public RefCounted<IDirectMusicLoader> {
     HRESULT fail(HRESULT hr, std::string why);
     // The same, the reason also handed on as error information for the window.
     HRESULT failSaying(HRESULT hr, std::string why);
+    // Hands a loaded piece to the caller, with the load's warnings.
+    HRESULT deliver(Segment* segment, void** object);
     // The segment `name` of the script or container `file`.
     HRESULT loadHeld(std::span<const std::uint8_t> file, const std::string& path, const std::string& name,
                      void** object);
